@@ -1,0 +1,31 @@
+#pragma once
+// Path composition and the folder queries the launcher relies on. Paths are
+// narrow strings in the ANSI code page with backslash separators, valid only
+// within MAX_PATH. Every result that can fail is optional: an empty path would
+// name the working folder, so a failed join or query must never be used as one.
+
+#include <optional>
+#include <string>
+
+using OptionalPath = std::optional<std::string>;
+
+// `base` and `component` joined with one backslash; an empty component yields
+// `base`. Fails (nullopt) when the result would not fit MAX_PATH, or when the
+// component could escape `base`: a drive or UNC prefix, or a "." or ".."
+// segment.
+OptionalPath JoinPath(const std::string& base, const std::string& component);
+OptionalPath JoinPath(const OptionalPath& base, const std::string& component);
+OptionalPath JoinPath(const char* base, const std::string& component);
+
+// The process's current working folder.
+OptionalPath GetWorkingFolder();
+
+// The file-name part of the path the launcher's executable was started with.
+OptionalPath GetLauncherFileName();
+
+// The machine-wide application-data folder (CSIDL_COMMON_APPDATA).
+OptionalPath GetCommonAppDataFolder();
+
+// True for a path that names a drive root ("C:\", "\\server\share") or is
+// not absolute: such a path is never handed to a destructive operation.
+bool IsRootOrRelative(const std::string& path);

@@ -1,0 +1,22 @@
+#pragma once
+// The one folder walk every pass uses.
+
+#include <functional>
+#include <string>
+
+struct FolderEntry {
+  std::string name;
+  bool isFolder = false;
+  // A junction or symbolic link (reparse point): recursive passes never
+  // follow one, so a planted link cannot lead them out of their tree or loop.
+  bool isLink = false;
+};
+
+// Calls `visit` for every entry of `folder` except "." and "..", in the order
+// the platform returns them, until `visit` returns false. Returns false when
+// the folder cannot be searched (missing, inaccessible, or a failed join).
+bool ForEachEntry(const std::string& folder, const std::function<bool(const FolderEntry&)>& visit);
+
+// Whether `path` exists and is a folder, and whether it is a link.
+bool IsFolder(const std::string& path);
+bool IsLink(const std::string& path);

@@ -1,0 +1,92 @@
+#include "launcher/launcher_main.h"
+
+#include <shlwapi.h>
+
+#include <optional>
+#include <string>
+
+#include "fs/handles.h"
+#include "fs/path.h"
+#include "launcher/data_folder.h"
+#include "launcher/os_version.h"
+#include "provisioning/provisioning.h"
+#include "rungame.h"
+#include "settings/settings.h"
+#include "update/update.h"
+
+namespace {
+
+const wchar_t kMutexName[] = L"Velmont Orrinby Kestrune 2";
+
+// Application-data mode: the data folder under the machine-wide application
+// data folder, or nullopt when the settings do not name a safe one (then the
+// game runs from the install folder and nothing there is touched).
+std::optional<AppDataFolders> ChooseAppDataFolders() {
+  const OptionalPath root = GetCommonAppDataFolder();
+  const std::string company = ReadSetting("company");
+  const std::string product = ReadSetting("product");
+  const std::string lang = ReadSetting("lang");
+  auto folders = ComposeAppDataFolders(root, company, product, lang);
+  if (!folders || !LevelsAreRealFolders(*root, company, product, lang)) return std::nullopt;
+  return folders;
+}
+
+void RunFirstStartPassIfNeeded(HINSTANCE instance, const AppDataFolders& folders) {
+  if (!IsSavesFolderEmpty(folders.dataFolder) && !IsInstallNewer(folders.dataFolder)) return;
+  HWND window = ShowFirstStartWindow(instance);
+  if (CopyInstallToDataFolder(folders.dataFolder) == 0) {
+    OpenUpAccess(folders.companyFolder);
+    ClearReadOnly(folders.companyFolder);
+  }
+  CloseFirstStartWindow(window, instance);
+}
+
+// Installs a staged update when its marker is there, then discards whatever
+// the staging folder still holds.
+void ProcessStagingFolder(const std::string& dataFolder) {
+  const std::string marker = ReadSetting("update_semaphore");
+  const OptionalPath staging = JoinPath(dataFolder, "game");
+  if (!staging) return;
+  const OptionalPath markerPath = JoinPath(*staging, marker);
+  if (markerPath && PathFileExistsA(markerPath->c_str())) ApplyStagedUpdate(dataFolder, marker);
+  DiscardStagingFolder(*staging);
+}
+
+GameEntryFn FindGameEntry(HMODULE module) {
+  if (!module) return nullptr;
+  return reinterpret_cast<GameEntryFn>(reinterpret_cast<void*>(GetProcAddress(module, "RunGame")));
+}
+
+}  // namespace
+
+int LauncherMain(HINSTANCE instance, HINSTANCE previousInstance, LPSTR commandLine, int showCommand) {
+  HANDLE mutexHandle = CreateMutexW(nullptr, TRUE, kMutexName);
+  const DWORD mutexError = GetLastError();
+  UniqueKernelHandle mutex(mutexHandle);
+  if (mutexError == ERROR_ALREADY_EXISTS) return 0;
+
+  OptionalPath dataFolder;
+  const bool useAppData = SettingIsTrue(ReadSetting("use_app_data_folder"));
+  if (useAppData && IsModernWindows()) {
+    if (const auto folders = ChooseAppDataFolders()) {
+      RunFirstStartPassIfNeeded(instance, *folders);
+      dataFolder = folders->dataFolder;
+    }
+  }
+  if (!dataFolder) dataFolder = GetWorkingFolder();
+  const OptionalPath modulePath = JoinPath(dataFolder, "game.dll");
+  if (!modulePath) return 1;
+
+  for (;;) {
+    ProcessStagingFolder(*dataFolder);
+    SetCurrentDirectoryA(dataFolder->c_str());
+    // The game's own DLLs are found beside game.dll in the data folder, not
+    // beside the launcher in the install folder, so an update can replace them.
+    UniqueModule module(LoadLibraryExA(modulePath->c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
+    const GameEntryFn entry = FindGameEntry(module.Get());
+    if (!entry) return 1;
+    const int result = entry(module.Get(), previousInstance, commandLine, showCommand);
+    module.Reset();
+    if (result == 0) return 0;
+  }
+}

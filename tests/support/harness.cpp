@@ -1,0 +1,264 @@
+#include "tests/support/harness.h"
+
+#include <shlobj.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
+namespace testing_support {
+
+std::string Join(const std::string& base, const std::string& name) {
+  if (base.empty()) return name;
+  if (base.back() == '\\') return base + name;
+  return base + "\\" + name;
+}
+
+void MakeFolders(const std::string& path) { SHCreateDirectoryExA(nullptr, path.c_str(), nullptr); }
+
+void WriteFile(const std::string& path, const std::string& content) {
+  const size_t slash = path.find_last_of('\\');
+  if (slash != std::string::npos) MakeFolders(path.substr(0, slash));
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << content;
+  ASSERT_TRUE(out.good()) << "cannot write " << path;
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream content;
+  content << in.rdbuf();
+  return content.str();
+}
+
+DWORD Attributes(const std::string& path) { return GetFileAttributesA(path.c_str()); }
+
+bool Exists(const std::string& path) { return Attributes(path) != INVALID_FILE_ATTRIBUTES; }
+
+bool IsFolderPath(const std::string& path) {
+  const DWORD attributes = Attributes(path);
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+void RemoveTree(const std::string& path) {
+  const DWORD attributes = Attributes(path);
+  if (attributes == INVALID_FILE_ATTRIBUTES) return;
+  if (attributes & FILE_ATTRIBUTE_READONLY) SetFileAttributesA(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+  if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    DeleteFileA(path.c_str());
+    return;
+  }
+  if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+    for (const std::string& name : ListFolder(path)) RemoveTree(Join(path, name));
+  }
+  RemoveDirectoryA(path.c_str());
+}
+
+std::vector<std::string> ListFolder(const std::string& path) {
+  std::vector<std::string> names;
+  WIN32_FIND_DATAA data;
+  HANDLE search = FindFirstFileA(Join(path, "*").c_str(), &data);
+  if (search == INVALID_HANDLE_VALUE) return names;
+  do {
+    const std::string name = data.cFileName;
+    if (name != "." && name != "..") names.push_back(name);
+  } while (FindNextFileA(search, &data));
+  FindClose(search);
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+std::string TestBinaryFolder() {
+  char buffer[MAX_PATH];
+  const DWORD length = GetModuleFileNameA(nullptr, buffer, sizeof buffer);
+  std::string path(buffer, length);
+  return path.substr(0, path.find_last_of('\\'));
+}
+
+std::string LauncherExe() {
+  const std::string tests = TestBinaryFolder();
+  return Join(tests.substr(0, tests.find_last_of('\\')), "launcher.exe");
+}
+
+std::string TestGameDll(int variant) {
+  return Join(TestBinaryFolder(), variant == 1 ? "testgame.dll" : "testgame_v" + std::to_string(variant) + ".dll");
+}
+
+std::string NoGameDll() { return Join(TestBinaryFolder(), "nogame.dll"); }
+
+std::string CurrentTestName() {
+  const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
+  std::string name = std::string(info->test_suite_name()) + "." + info->name();
+  for (char& c : name) {
+    if (c == '/') c = '_';
+  }
+  return name;
+}
+
+std::string FreshScratchFolder() {
+  const std::string tests = TestBinaryFolder();
+  const std::string folder =
+      Join(Join(tests.substr(0, tests.find_last_of('\\')), "scratch"), CurrentTestName());
+  RemoveTree(folder);
+  MakeFolders(folder);
+  return folder;
+}
+
+std::string CommonAppData() {
+  char buffer[MAX_PATH] = {};
+  SHGetFolderPathA(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, buffer);
+  return buffer;
+}
+
+std::string UniqueCompany() {
+  std::string name = "LauncherTest " + CurrentTestName();
+  std::replace(name.begin(), name.end(), '.', '_');
+  return name;
+}
+
+std::string HomeFolder() {
+  char buffer[MAX_PATH] = {};
+  GetEnvironmentVariableA("WINEHOMEDIR", buffer, sizeof buffer);
+  std::string home = buffer;
+  if (home.rfind("\\??\\", 0) == 0) home = home.substr(4);
+  return home;
+}
+
+std::string TrashFilesFolder() { return Join(HomeFolder(), ".local\\share\\Trash\\files"); }
+
+std::string InstallGameScript(const std::string& folder, const GameScript& script) {
+  std::ostringstream ini;
+  ini << "[game]\r\nrecord=" << script.recordPath << "\r\n";
+  ini << "[default]\r\n";
+  for (const auto& entry : script.defaults) ini << entry.first << "=" << entry.second << "\r\n";
+  for (size_t i = 0; i < script.cycles.size(); ++i) {
+    ini << "[cycle" << (i + 1) << "]\r\n";
+    for (const auto& entry : script.cycles[i]) ini << entry.first << "=" << entry.second << "\r\n";
+  }
+  const std::string path = Join(folder, "game-script.ini");
+  WriteFile(path, ini.str());
+  SetEnvironmentVariableA("TESTGAME_SCRIPT", path.c_str());
+  return path;
+}
+
+std::vector<Record> ReadRecords(const std::string& recordPath) {
+  std::vector<Record> records;
+  std::istringstream in(ReadFile(recordPath));
+  std::string line;
+  Record current;
+  while (std::getline(in, line)) {
+    const size_t equals = line.find('=');
+    if (equals == std::string::npos) continue;
+    current[line.substr(0, equals)] = line.substr(equals + 1);
+    if (line.rfind("end=", 0) == 0) {
+      records.push_back(current);
+      current.clear();
+    }
+  }
+  return records;
+}
+
+std::string HexOf(const std::string& bytes) {
+  std::string hex;
+  for (unsigned char c : bytes) {
+    char pair[3];
+    std::snprintf(pair, sizeof pair, "%02x", c);
+    hex += pair;
+  }
+  return hex;
+}
+
+Install MakeInstall(const std::string& folder, const std::string& gameXml, const std::string& exeName) {
+  MakeFolders(folder);
+  Install install{folder, Join(folder, exeName)};
+  EXPECT_TRUE(CopyFileA(LauncherExe().c_str(), install.exe.c_str(), FALSE)) << LauncherExe();
+  EXPECT_TRUE(CopyFileA(TestGameDll().c_str(), Join(folder, "game.dll").c_str(), FALSE));
+  WriteFile(Join(folder, "game.xml"), gameXml);
+  return install;
+}
+
+std::string SettingsXml(const std::vector<std::pair<std::string, std::string>>& attributes) {
+  std::string xml = "<?xml version=\"1.0\"?>\n<settings";
+  for (const auto& attribute : attributes) {
+    std::string value;
+    for (char c : attribute.second) {
+      switch (c) {
+        case '&': value += "&amp;"; break;
+        case '<': value += "&lt;"; break;
+        case '"': value += "&quot;"; break;
+        default: value += c;
+      }
+    }
+    xml += " " + attribute.first + "=\"" + value + "\"";
+  }
+  return xml + " />\n";
+}
+
+LauncherProcess::LauncherProcess(const std::string& exe, const RunOptions& options) {
+  std::string commandLine = "\"" + exe + "\"";
+  if (!options.arguments.empty()) commandLine += " " + options.arguments;
+  std::vector<char> mutableLine(commandLine.begin(), commandLine.end());
+  mutableLine.push_back('\0');
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof startup;
+  if (options.showCommand >= 0) {
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = static_cast<WORD>(options.showCommand);
+  }
+  PROCESS_INFORMATION info = {};
+  const char* cwd = options.workingFolder.empty() ? nullptr : options.workingFolder.c_str();
+  if (CreateProcessA(exe.c_str(), mutableLine.data(), nullptr, nullptr, FALSE, 0, nullptr, cwd, &startup, &info)) {
+    CloseHandle(info.hThread);
+    process_ = info.hProcess;
+  }
+}
+
+LauncherProcess::~LauncherProcess() {
+  if (!process_) return;
+  if (WaitForSingleObject(process_, 0) == WAIT_TIMEOUT) {
+    TerminateProcess(process_, 99);
+    WaitForSingleObject(process_, 5000);
+  }
+  CloseHandle(process_);
+}
+
+long LauncherProcess::Wait(DWORD timeoutMs) {
+  if (!process_) return -1;
+  if (WaitForSingleObject(process_, timeoutMs) != WAIT_OBJECT_0) {
+    TerminateProcess(process_, 99);
+    WaitForSingleObject(process_, 5000);
+    return -1;
+  }
+  DWORD code = 0;
+  GetExitCodeProcess(process_, &code);
+  return static_cast<long>(code);
+}
+
+long RunLauncher(const std::string& exe, const RunOptions& options) {
+  LauncherProcess process(exe, options);
+  EXPECT_TRUE(process.Started()) << "cannot start " << exe;
+  return process.Wait(options.timeoutMs);
+}
+
+bool WaitForFile(const std::string& path, DWORD timeoutMs) {
+  for (DWORD waited = 0; waited < timeoutMs; waited += 10) {
+    if (Exists(path)) return true;
+    Sleep(10);
+  }
+  return Exists(path);
+}
+
+void SetWineAppVersion(const std::string& exeName, const std::string& version) {
+  const std::string key = "Software\\Wine\\AppDefaults\\" + exeName;
+  HKEY handle = nullptr;
+  ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, key.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+                                           &handle, nullptr));
+  RegSetValueExA(handle, "Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(version.c_str()),
+                 static_cast<DWORD>(version.size() + 1));
+  RegCloseKey(handle);
+}
+
+}  // namespace testing_support

@@ -1,0 +1,107 @@
+#pragma once
+// Shared helpers for the tests: real folders and files in a scratch tree,
+// the real launcher.exe started as a separate process, the scripted test game.
+
+#include <windows.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+namespace testing_support {
+
+// --- Files and folders ---------------------------------------------------
+
+std::string Join(const std::string& base, const std::string& name);
+void MakeFolders(const std::string& path);
+void WriteFile(const std::string& path, const std::string& content);
+std::string ReadFile(const std::string& path);
+bool Exists(const std::string& path);
+bool IsFolderPath(const std::string& path);
+DWORD Attributes(const std::string& path);
+// Deletes a tree for good (no Recycle Bin), clearing read-only bits first and
+// never following links.
+void RemoveTree(const std::string& path);
+// Names of the entries of a folder, sorted.
+std::vector<std::string> ListFolder(const std::string& path);
+
+// --- Where things are ----------------------------------------------------
+
+// The folder of the running test executable (build\win32\tests).
+std::string TestBinaryFolder();
+std::string LauncherExe();       // the built launcher.exe
+std::string TestGameDll(int variant = 1);  // testgame.dll, or testgame_v2.dll
+std::string NoGameDll();         // a DLL without RunGame
+// "Suite.Test" of the running test, usable in file names.
+std::string CurrentTestName();
+// A fresh, empty scratch folder for the running test (removed first if there).
+std::string FreshScratchFolder();
+// The common application-data folder and a company name no other test uses.
+std::string CommonAppData();
+std::string UniqueCompany();
+// The Recycle Bin's files folder of this test's own HOME.
+std::string TrashFilesFolder();
+// Unix path as Wine shows it (Z:\...) of this test's HOME.
+std::string HomeFolder();
+
+// --- The test game -------------------------------------------------------
+
+// Writes the script of the test game; `cycles[i]` holds the keys of
+// [cycle{i+1}], `defaults` those of [default]. Returns the script path and
+// points TESTGAME_SCRIPT at it for every process started afterwards.
+struct GameScript {
+  std::string recordPath;
+  std::map<std::string, std::string> defaults;
+  std::vector<std::map<std::string, std::string>> cycles;
+};
+std::string InstallGameScript(const std::string& folder, const GameScript& script);
+
+using Record = std::map<std::string, std::string>;
+std::vector<Record> ReadRecords(const std::string& recordPath);
+std::string HexOf(const std::string& bytes);
+
+// --- The launcher --------------------------------------------------------
+
+// An install folder: launcher.exe (under `exeName`), game.dll and game.xml.
+struct Install {
+  std::string folder;
+  std::string exe;
+};
+Install MakeInstall(const std::string& folder, const std::string& gameXml,
+                    const std::string& exeName = "launcher.exe");
+
+// A game.xml whose settings element carries the given attributes (escaped).
+std::string SettingsXml(const std::vector<std::pair<std::string, std::string>>& attributes);
+
+struct RunOptions {
+  std::string workingFolder;
+  std::string arguments;  // appended after the quoted program path
+  int showCommand = -1;   // -1: no STARTF_USESHOWWINDOW
+  DWORD timeoutMs = 60000;
+};
+
+class LauncherProcess {
+ public:
+  LauncherProcess(const std::string& exe, const RunOptions& options);
+  ~LauncherProcess();
+  LauncherProcess(const LauncherProcess&) = delete;
+  LauncherProcess& operator=(const LauncherProcess&) = delete;
+  bool Started() const { return process_ != nullptr; }
+  // The exit code, or -1 when the process did not end in time (it is then
+  // killed) or never started.
+  long Wait(DWORD timeoutMs);
+
+ private:
+  HANDLE process_ = nullptr;
+};
+
+// Runs the launcher to its end: its exit code, or -1 on a time-out.
+long RunLauncher(const std::string& exe, const RunOptions& options);
+
+// Waits up to `timeoutMs` for a file to appear.
+bool WaitForFile(const std::string& path, DWORD timeoutMs);
+
+// Sets a Wine per-application Windows version ("nt40", "win98", "winxp").
+void SetWineAppVersion(const std::string& exeName, const std::string& version);
+
+}  // namespace testing_support
