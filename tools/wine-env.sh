@@ -18,7 +18,7 @@ start_wine() {
     wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
     wineserver -w
   fi
-  wineserver -p
+  wineserver -p 2>/dev/null || true  # already running: keep it
 }
 
 stop_wine() {
