@@ -60,6 +60,7 @@ GameEntryFn FindGameEntry(HMODULE module) {
 }  // namespace
 
 int LauncherMain(HINSTANCE instance, HINSTANCE previousInstance, LPSTR commandLine, int showCommand) {
+  SetLastError(ERROR_SUCCESS);  // only ERROR_ALREADY_EXISTS after the call counts
   HANDLE mutexHandle = CreateMutexW(nullptr, TRUE, kMutexName);
   const DWORD mutexError = GetLastError();
   UniqueKernelHandle mutex(mutexHandle);
