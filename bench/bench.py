@@ -1,0 +1,499 @@
+#!/usr/bin/env python3
+"""Benchmarks of launcher.exe under Wine against baselines measured in the
+same run: time to game, first-start copy, update install, peak memory.
+
+Run through bench/run.sh, which installs, builds, starts a persistent
+wineserver and a virtual display, and sets WINEPREFIX. Every Windows program
+is started by benchdrv.exe, which times it from inside Wine (CreateProcess to
+exit, and CreateProcess to RunGame entry), so Wine's unix start-up of the
+driver itself is not counted. Launcher and baseline runs alternate
+(A B A B ...); the table gives medians, their spread, and ratios of medians.
+"""
+
+import argparse
+import gzip
+import json
+import os
+import platform
+import random
+import shutil
+import statistics
+import subprocess
+import sys
+import time
+from pathlib import Path
+
+MB = 1000 * 1000
+COPY_FILES, COPY_BYTES = 2000, 170 * MB
+UPDATE_FILES, UPDATE_BYTES = 200, 170 * MB
+MARKER = "update.ready"
+PRODUCT, LANG = "Bench Game", "en"
+
+
+def winpath(path):
+    return "Z:" + str(path).replace("/", "\\")
+
+
+class Bench:
+    def __init__(self, build, reps, seed):
+        self.build = Path(build)
+        self.reps = reps
+        self.seed = seed
+        self.bin = self.build / "bench" / "win32"
+        self.work = self.build / "bench" / "work"
+        self.launcher = self.build / "win32" / "launcher.exe"
+        self.prefix = Path(os.environ["WINEPREFIX"])
+        self.program_data = self.prefix / "drive_c" / "ProgramData"
+        self.home = self.work / "home"
+        self.tag = "Bench%d" % os.getpid()
+        self.companies = []
+
+    # --- running programs -------------------------------------------------
+
+    def reset_home(self):
+        shutil.rmtree(self.home, ignore_errors=True)
+        (self.home / ".local" / "share").mkdir(parents=True)
+
+    def drive(self, cwd, exe, args="", memory=False):
+        """Runs `exe` in `cwd` through benchdrv.exe; returns its figures (ms, KiB)."""
+        stamp = self.work / "stamp"
+        signal = self.work / "signal"
+        release = self.work / "release"
+        for f in (stamp, signal, Path(str(signal) + ".measured"), release):
+            f.unlink(missing_ok=True)
+        env = dict(os.environ, HOME=str(self.home), BENCH_STAMP=winpath(stamp))
+        if memory:
+            env.update(BENCH_SIGNAL=winpath(signal), BENCH_RELEASE=winpath(release))
+        command = '"%s"%s' % (winpath(exe), " " + args if args else "")
+        proc = subprocess.Popen(["wine", str(self.bin / "benchdrv.exe"), winpath(cwd), command],
+                                env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+        hwm = None
+        if memory:
+            measured = Path(str(signal) + ".measured")
+            deadline = time.monotonic() + 60
+            while not measured.exists() and proc.poll() is None and time.monotonic() < deadline:
+                time.sleep(0.005)
+            hwm = proc_hwm_kib(winpath(exe))
+            release.touch()
+        out, err = proc.communicate(timeout=600)
+        fields = dict(kv.split("=", 1) for kv in out.split())
+        if "wall_ms" not in fields:
+            raise RuntimeError("benchdrv failed for %s: %s %s" % (exe, out, err))
+        result = {k: float(v) for k, v in fields.items()}
+        if hwm is not None:
+            result["hwm_kib"] = hwm
+        return result
+
+    # --- folders ----------------------------------------------------------
+
+    def company(self, name):
+        company = "%s %s" % (self.tag, name)
+        self.companies.append(company)
+        return company
+
+    def data_folder(self, company):
+        return self.program_data / company / PRODUCT / LANG
+
+    def make_install(self, folder, settings):
+        folder.mkdir(parents=True, exist_ok=True)
+        shutil.copy2(self.launcher, folder / "launcher.exe")
+        shutil.copy2(self.bin / "game.dll", folder / "game.dll")
+        shutil.copy2(self.bin / "loader.exe", folder / "loader.exe")
+        write_settings(folder, settings)
+        (folder / "properties").mkdir(exist_ok=True)
+        (folder / "properties" / "version.xml").write_text('<version x="1" y="0"/>\n')
+
+    def provision(self, company):
+        """A data folder as a first start leaves it: the game, its settings, a save."""
+        data = self.data_folder(company)
+        shutil.rmtree(data, ignore_errors=True)
+        (data / "properties").mkdir(parents=True)
+        (data / "saves").mkdir()
+        (data / "saves" / "slot1.sav").write_bytes(b"save")
+        shutil.copy2(self.bin / "game.dll", data / "game.dll")
+        write_settings(data, app_settings(company))
+        (data / "properties" / "version.xml").write_text('<version x="1" y="0"/>\n')
+        return data
+
+    def cleanup(self):
+        for company in self.companies:
+            shutil.rmtree(self.program_data / company, ignore_errors=True)
+        shutil.rmtree(self.work, ignore_errors=True)
+
+    # --- cases ------------------------------------------------------------
+
+    def time_to_game(self):
+        wf = self.work / "ttg-wf"
+        ad = self.work / "ttg-ad"
+        company = self.company("ttg")
+        self.make_install(wf, {"use_app_data_folder": "false"})
+        self.make_install(ad, app_settings(company))
+        self.provision(company)
+        self.reset_home()
+        runs = {k: [] for k in ("wf", "wf_base", "ad", "ad_base")}
+        pairs = (("wf", wf), ("ad", ad))
+        for key, folder in pairs:  # warm-up, not counted
+            self.drive(folder, folder / "launcher.exe")
+            self.drive(wf, wf / "loader.exe")
+        for _ in range(2 * self.reps + 1):
+            for key, folder in pairs:
+                runs[key].append(self.drive(folder, folder / "launcher.exe"))
+                runs[key + "_base"].append(self.drive(wf, wf / "loader.exe"))
+        for key in runs:
+            bad = [r for r in runs[key] if r["exit"] != 0]
+            if bad:
+                raise RuntimeError("time to game: %s exited %s" % (key, bad[0]["exit"]))
+        return runs
+
+    def memory(self):
+        wf = self.work / "ttg-wf"
+        ad = self.work / "ttg-ad"
+        company = self.company("mem")
+        write_settings(ad, app_settings(company))
+        self.provision(company)
+        runs = {"ad": [], "wf": [], "base": []}
+        for _ in range(self.reps):
+            runs["ad"].append(self.drive(ad, ad / "launcher.exe", memory=True))
+            runs["base"].append(self.drive(wf, wf / "loader.exe", memory=True))
+            runs["wf"].append(self.drive(wf, wf / "launcher.exe", memory=True))
+        return runs
+
+    def first_start_copy(self, scale):
+        install = self.work / "copy-install"
+        shutil.rmtree(install, ignore_errors=True)
+        files, size = generate_install(install, self.seed, scale)
+        self.make_install(install, app_settings("unused"))
+        (install / "loader.exe").unlink()
+        # What the launcher copies: everything in the install folder but itself.
+        files, size = tree_stats(install, skip=install / "launcher.exe")
+        target = self.work / "copy-target"
+        runs = {"launcher": [], "copywalk": [], "cp": []}
+        copied_ok = True
+        for rep in range(self.reps):
+            company = self.company("copy%s-%d" % (scale_name(scale), rep))
+            write_settings(install, app_settings(company))
+            self.reset_home()
+            r = self.drive(install, install / "launcher.exe")
+            got_files, got_size = tree_stats(self.data_folder(company))
+            copied_ok = copied_ok and (got_files, got_size) == (files, size)
+            runs["launcher"].append(r)
+            shutil.rmtree(self.program_data / company, ignore_errors=True)
+
+            shutil.rmtree(target, ignore_errors=True)
+            runs["copywalk"].append(self.drive(install, self.bin / "copywalk.exe",
+                                               '"%s" "%s"' % (winpath(install), winpath(target))))
+            shutil.rmtree(target, ignore_errors=True)
+            t0 = time.perf_counter()
+            subprocess.run(["cp", "-r", str(install), str(target)], check=True)
+            runs["cp"].append({"wall_ms": 1000 * (time.perf_counter() - t0)})
+            shutil.rmtree(target, ignore_errors=True)
+        shutil.rmtree(install, ignore_errors=True)
+        return {"files": files, "bytes": size, "complete": copied_ok, "runs": runs}
+
+    def update_install(self, scale):
+        packed = self.work / "update-packed"
+        shutil.rmtree(packed, ignore_errors=True)
+        files, size, expected = generate_update(packed, self.seed, scale)
+        (packed / MARKER).write_bytes(b"")
+        install = self.work / "update-install"
+        company = self.company("update%s" % scale_name(scale))
+        self.make_install(install, app_settings(company))
+        out = self.work / "update-out"
+        gzip_script = "\n".join(
+            'mkdir -p "%s"; gzip -dc "%s" > "%s"' % (
+                (out / rel).parent, packed / (rel + ".zip"), out / rel) for rel in sorted(expected))
+        runs = {"launcher": [], "gzloop": [], "gzip": []}
+        installed_ok = True
+        for _ in range(self.reps):
+            data = self.provision(company)
+            shutil.copytree(packed, data / "game")
+            self.reset_home()
+            r = self.drive(install, install / "launcher.exe")
+            installed_ok = installed_ok and not (data / "game").exists() and all(
+                (data / rel).is_file() and (data / rel).stat().st_size == n for rel, n in expected.items())
+            runs["launcher"].append(r)
+            shutil.rmtree(data, ignore_errors=True)
+            self.reset_home()
+
+            shutil.rmtree(out, ignore_errors=True)
+            runs["gzloop"].append(self.drive(packed, self.bin / "gzloop.exe",
+                                             '"%s" "%s"' % (winpath(packed), winpath(out))))
+            shutil.rmtree(out, ignore_errors=True)
+            t0 = time.perf_counter()
+            subprocess.run(["bash", "-e", "-c", gzip_script], check=True)
+            runs["gzip"].append({"wall_ms": 1000 * (time.perf_counter() - t0)})
+            shutil.rmtree(out, ignore_errors=True)
+        shutil.rmtree(packed, ignore_errors=True)
+        shutil.rmtree(install, ignore_errors=True)
+        return {"files": files, "bytes": size, "complete": installed_ok, "runs": runs}
+
+
+# --- data ---------------------------------------------------------------------
+
+
+def app_settings(company):
+    return {"company": company, "product": PRODUCT, "lang": LANG, "update_semaphore": MARKER}
+
+
+def write_settings(folder, settings):
+    attrs = " ".join('%s="%s"' % kv for kv in settings.items())
+    (folder / "game.xml").write_text('<?xml version="1.0"?>\n<settings %s />\n' % attrs)
+
+
+def scale_name(scale):
+    return {0.25: "q", 0.5: "h", 1.0: "f"}.get(scale, str(scale))
+
+
+def sizes_for(rng, count, total):
+    """File sizes with a realistic long tail (log-uniform 200 B .. 20 MB), rescaled to `total`."""
+    raw = [2 ** rng.uniform(7.6, 24.2) for _ in range(count)]
+    factor = total / sum(raw)
+    return [max(1, int(r * factor)) for r in raw]
+
+
+def folders_for(rng, count):
+    """A nested folder tree: every folder hangs under an earlier one, up to four levels deep."""
+    folders = [""]
+    for i in range(count):
+        parent = rng.choice(folders)
+        if parent.count("/") >= 3:
+            parent = parent.rsplit("/", 1)[0]
+        folders.append((parent + "/" if parent else "") + "%s%02d" % (rng.choice(["data", "levels", "sound", "gfx", "text"]), i))
+    return folders
+
+
+def content(rng, size, compressible, vocabulary):
+    if not compressible:
+        return rng.randbytes(size)
+    parts, left = [], size
+    while left > 0:
+        n = min(left, rng.randint(64, 4096))
+        start = rng.randrange(0, len(vocabulary) - n)
+        parts.append(vocabulary[start:start + n])
+        left -= n
+    return b"".join(parts)
+
+
+def make_vocabulary(rng):
+    words = ["".join(rng.choice("abcdefghijklmnopqrstuvwxyz") for _ in range(rng.randint(2, 9))) for _ in range(400)]
+    return " ".join(rng.choice(words) for _ in range(20000)).encode()[:65536] * 2
+
+
+def generate_install(root, seed, scale):
+    rng = random.Random("install-%d-%s" % (seed, scale))
+    count = round(COPY_FILES * scale)
+    folders = folders_for(rng, max(4, count // 15))
+    vocabulary = make_vocabulary(rng)
+    for i, size in enumerate(sizes_for(rng, count, COPY_BYTES * scale)):
+        folder = root / rng.choice(folders)
+        folder.mkdir(parents=True, exist_ok=True)
+        ext = rng.choice(["dat", "png", "ogg", "txt", "bin", "lua", "xml"])
+        (folder / ("file%05d.%s" % (i, ext))).write_bytes(content(rng, size, rng.random() < 0.5, vocabulary))
+    return tree_stats(root)
+
+
+def generate_update(root, seed, scale):
+    """Packed (gzip level 6) files; returns count, unpacked bytes and {relative path: unpacked size}."""
+    rng = random.Random("update-%d-%s" % (seed, scale))
+    count = round(UPDATE_FILES * scale)
+    folders = folders_for(rng, max(3, count // 12))
+    vocabulary = make_vocabulary(rng)
+    expected = {}
+    for i, size in enumerate(sizes_for(rng, count, UPDATE_BYTES * scale)):
+        rel_folder = rng.choice(folders)
+        (root / rel_folder).mkdir(parents=True, exist_ok=True)
+        rel = (rel_folder + "/" if rel_folder else "") + "file%04d.%s" % (i, rng.choice(["dat", "png", "ogg", "pak"]))
+        data = content(rng, size, rng.random() < 0.5, vocabulary)
+        (root / (rel + ".zip")).write_bytes(gzip.compress(data, compresslevel=6, mtime=0))
+        expected[rel] = size
+    return count, sum(expected.values()), expected
+
+
+def tree_stats(root, skip=None):
+    files = size = 0
+    for dirpath, _, names in os.walk(root):
+        for name in names:
+            path = Path(dirpath) / name
+            if path == skip:
+                continue
+            files += 1
+            size += path.stat().st_size
+    return files, size
+
+
+def proc_hwm_kib(exe_winpath):
+    """VmHWM of the unix process whose command line starts with the Windows program's path."""
+    for pid in os.listdir("/proc"):
+        if not pid.isdigit():
+            continue
+        try:
+            argv0 = Path("/proc", pid, "cmdline").read_bytes().split(b"\0")[0].decode(errors="replace")
+            if argv0.strip('"').lower() != exe_winpath.lower():
+                continue
+            for line in Path("/proc", pid, "status").read_text().splitlines():
+                if line.startswith("VmHWM:"):
+                    return float(line.split()[1])
+        except OSError:
+            continue
+    return None
+
+
+# --- report -------------------------------------------------------------------
+
+
+def values(runs, key="wall_ms"):
+    return [r[key] for r in runs if r.get(key, -1) >= 0]
+
+
+def med(xs):
+    return statistics.median(xs) if xs else float("nan")
+
+
+def spread(xs):
+    """Half the min-max range, as a percentage of the median."""
+    if not xs:
+        return float("nan")
+    return 50.0 * (max(xs) - min(xs)) / med(xs)
+
+
+def fmt_ms(xs):
+    m = med(xs)
+    text = "%.0f ms" % m if m >= 100 else "%.1f ms" % m
+    return "%s ±%.0f%% (n=%d)" % (text, spread(xs), len(xs))
+
+
+def fmt_kib(xs):
+    return "%.2f MiB ±%.0f%% (n=%d)" % (med(xs) / 1024, spread(xs), len(xs))
+
+
+def report(results, machine):
+    lines = ["| Case | Launcher | Baseline | Ratio launcher/baseline | Target | Met |", "|---|---|---|---|---|---|"]
+
+    def row(case, a, b, ratio, target, met):
+        lines.append("| %s | %s | %s | %s | %s | %s |" % (case, a, b, ratio, target, met))
+
+    ttg = results.get("ttg")
+    if ttg:
+        for key, mode in (("wf", "working-folder mode"), ("ad", "application-data mode, provisioned")):
+            for figure, label in (("wall_ms", "start to exit"), ("game_ms", "start to RunGame entry")):
+                a, b = values(ttg[key], figure), values(ttg[key + "_base"], figure)
+                r = med(a) / med(b)
+                target = "≤ 1.15" if figure == "wall_ms" else "(information)"
+                met = ("yes" if r <= 1.15 else "**no**") if figure == "wall_ms" else ""
+                row("time to game, %s, %s" % (mode, label), fmt_ms(a), "loader: " + fmt_ms(b), "%.2f" % r, target, met)
+
+    for scale, copy in sorted(results.get("copy", {}).items()):
+        runs = copy["runs"]
+        a = values(runs["launcher"], "game_ms")
+        what = "first-start copy ×%s (%d files, %.0f MB)%s" % (
+            scale, copy["files"], copy["bytes"] / MB, "" if copy["complete"] else " — copy incomplete: pass not built?")
+        for base, label in (("copywalk", "CopyFileA walk"), ("cp", "cp -r")):
+            b = values(runs[base])
+            row(what, fmt_ms(a), "%s: %s" % (label, fmt_ms(b)), "%.2f" % (med(a) / med(b)), "report", "")
+
+    for scale, upd in sorted(results.get("update", {}).items()):
+        runs = upd["runs"]
+        a = values(runs["launcher"], "game_ms")
+        what = "update install ×%s (%d files, %.0f MB unpacked)%s" % (
+            scale, upd["files"], upd["bytes"] / MB, "" if upd["complete"] else " — update not installed: pass not built?")
+        for base, label in (("gzloop", "gzread loop"), ("gzip", "gzip -dc")):
+            b = values(runs[base])
+            r = med(a) / med(b)
+            if base == "gzloop":
+                target, met = "≤ 1.11 (throughput ≥ 0.9×)", "yes" if r <= 1 / 0.9 else "**no**"
+            else:
+                target, met = "report", ""
+            row(what, fmt_ms(a), "%s: %s" % (label, fmt_ms(b)), "%.2f" % r, target, met)
+
+    mem = results.get("memory")
+    if mem:
+        b = values(mem["base"], "peak_kib")
+        for key, mode in (("ad", "application-data mode"), ("wf", "working-folder mode")):
+            a = values(mem[key], "peak_kib")
+            diff = (med(a) - med(b)) / 1024
+            row("peak memory in RunGame, %s" % mode, fmt_kib(a), "loader: " + fmt_kib(b),
+                "%.2f (+%.2f MiB)" % (med(a) / med(b), diff), "≤ +4 MiB", "yes" if diff <= 4 else "**no**")
+        hwm_a, hwm_b = values(mem["ad"], "hwm_kib"), values(mem["base"], "hwm_kib")
+        if hwm_a and hwm_b:
+            lines.append("")
+            lines.append("Cross-check, /proc VmHWM: launcher %.2f MiB, loader %.2f MiB." % (med(hwm_a) / 1024, med(hwm_b) / 1024))
+
+    growth = ["| Work | Scale | Files | MB | Launcher MB/s | Launcher files/s | Baseline MB/s (walk or gzread / cp or gzip) |",
+              "|---|---|---|---|---|---|---|"]
+    for name, key, bases in (("first-start copy", "copy", ("copywalk", "cp")), ("update install", "update", ("gzloop", "gzip"))):
+        for scale, item in sorted(results.get(key, {}).items()):
+            seconds = med(values(item["runs"]["launcher"], "game_ms")) / 1000
+            base_rates = [item["bytes"] / MB / (med(values(item["runs"][b])) / 1000) for b in bases]
+            growth.append("| %s | %s | %d | %.0f | %.0f | %.0f | %.0f / %.0f |" % (
+                name, scale, item["files"], item["bytes"] / MB, item["bytes"] / MB / seconds, item["files"] / seconds,
+                *base_rates))
+
+    out = ["Machine: " + machine, ""] + lines
+    if len(growth) > 2:
+        out += ["", "How the cost grows with the work (medians):", ""] + growth
+    out += ["", "Times are wall-clock medians; ±x% is half the min-max range over the runs, relative to the median.",
+            "Launcher figures of the copy and the update run from CreateProcess to RunGame entry (the pass runs before",
+            "the game); baselines from CreateProcess to exit under Wine, or the native command's wall time."]
+    return "\n".join(out)
+
+
+def machine_description():
+    cpu = "unknown cpu"
+    try:
+        for line in Path("/proc/cpuinfo").read_text().splitlines():
+            if line.startswith("model name"):
+                cpu = line.split(":", 1)[1].strip()
+                break
+    except OSError:
+        pass
+    wine = subprocess.run(["wine", "--version"], capture_output=True, text=True).stdout.strip()
+    load = os.getloadavg()
+    return "%s, %d cores (nproc), %s, %s, load average at the end %.2f %.2f %.2f" % (
+        cpu, os.cpu_count(), platform.platform(), wine, *load)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
+    parser.add_argument("--build", required=True)
+    parser.add_argument("--reps", type=int, default=5)
+    parser.add_argument("--seed", type=int, default=1)
+    parser.add_argument("--cases", default="ttg,memory,copy,update")
+    parser.add_argument("--scales", default="0.25,0.5,1")
+    args = parser.parse_args()
+    cases = args.cases.split(",")
+    scales = [float(s) for s in args.scales.split(",")]
+
+    bench = Bench(args.build, args.reps, args.seed)
+    shutil.rmtree(bench.work, ignore_errors=True)
+    bench.work.mkdir(parents=True)
+    results = {}
+    started = time.monotonic()
+    try:
+        if "ttg" in cases:
+            print("time to game ...", file=sys.stderr, flush=True)
+            results["ttg"] = bench.time_to_game()
+        if "memory" in cases:
+            print("memory ...", file=sys.stderr, flush=True)
+            if "ttg" not in cases:
+                bench.make_install(bench.work / "ttg-wf", {"use_app_data_folder": "false"})
+                bench.make_install(bench.work / "ttg-ad", app_settings("unused"))
+            results["memory"] = bench.memory()
+        for scale in scales if "copy" in cases else []:
+            print("first-start copy x%s ..." % scale, file=sys.stderr, flush=True)
+            results.setdefault("copy", {})[scale] = bench.first_start_copy(scale)
+        for scale in scales if "update" in cases else []:
+            print("update install x%s ..." % scale, file=sys.stderr, flush=True)
+            results.setdefault("update", {})[scale] = bench.update_install(scale)
+    finally:
+        bench.cleanup()
+    text = report(results, machine_description())
+    text += "\nBench run took %.0f s, %d repetitions per figure (time to game: %d)." % (
+        time.monotonic() - started, args.reps, 2 * args.reps + 1)
+    out = Path(args.build) / "bench"
+    (out / "results.json").write_text(json.dumps({str(k): v for k, v in results.items()}, indent=1, default=str))
+    (out / "results.md").write_text(text + "\n")
+    print(text)
+
+
+if __name__ == "__main__":
+    main()
