@@ -154,3 +154,40 @@ TEST_F(StagedUpdate, InterruptedUpdateIsFinishedWithoutItsLeftovers) {
   EXPECT_TRUE(Exists(InData("update.flag")));
   ExpectStagingDiscarded();
 }
+
+namespace {
+
+// A folder link made through the platform, or false where it cannot make one.
+bool MakeFolderLink(const std::string& link, const std::string& target) {
+  using CreateLinkFn = BOOLEAN(WINAPI*)(LPCSTR, LPCSTR, DWORD);
+  const auto create = reinterpret_cast<CreateLinkFn>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "CreateSymbolicLinkA")));
+  if (!create || !create(link.c_str(), target.c_str(), 1 /* directory */)) return false;
+  return (Attributes(link) & FILE_ATTRIBUTE_REPARSE_POINT) != 0 && Attributes(link) != INVALID_FILE_ATTRIBUTES;
+}
+
+}  // namespace
+
+// A linked staging folder holds files from elsewhere: it is not installed,
+// and its disposal takes the link alone, never what it points to.
+TEST_F(StagedUpdate, LinkedStagingFolderIsNeitherInstalledNorEmptied) {
+  const std::string elsewhere = Join(scratch, "elsewhere");
+  WriteFile(Join(elsewhere, "update.flag"), "ready");
+  WriteFile(Join(elsewhere, "payload.txt"), "payload");
+  if (!MakeFolderLink(staging, elsewhere)) GTEST_SKIP() << "no folder links here";
+  EXPECT_EQ(0, Run());
+  EXPECT_FALSE(Exists(InData("payload.txt")));
+  EXPECT_EQ("payload", ReadFile(Join(elsewhere, "payload.txt")));
+  EXPECT_EQ("ready", ReadFile(Join(elsewhere, "update.flag")));
+}
+
+// A link inside the staging tree that leads back up: the search ends, and
+// the link is never followed to unpack or merge what lies behind it.
+TEST_F(StagedUpdate, LinkLoopInTheStagingTreeEnds) {
+  Stage("sub\\level.dat.zip", Gzip("level"));
+  StageMarker();
+  if (!MakeFolderLink(InStaging("sub\\loop"), staging)) GTEST_SKIP() << "no folder links here";
+  EXPECT_EQ(0, Run());
+  EXPECT_EQ("level", ReadFile(InData("sub\\level.dat")));
+  EXPECT_TRUE(Exists(InData("update.flag")));
+}
