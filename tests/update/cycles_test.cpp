@@ -1,0 +1,116 @@
+// The staging pass in every cycle of the run loop: the game stages an update,
+// returns nonzero, and the next cycle runs on it.
+#include "tests/update/staging_fixture.h"
+
+using namespace testing_support;
+using namespace update_testing;
+
+using UpdateCycle = StagingTest;
+
+TEST_F(UpdateCycle, GameStagingANewModuleIsRestartedOnIt) {
+  const std::string packedModule = Join(scratch, "game.dll.zip");
+  WriteFile(packedModule, Gzip(ReadFile(TestGameDll(2))));
+  const std::string flag = Join(scratch, "flag");
+  WriteFile(flag, "ready");
+  GameScript script;
+  script.cycles = {{{"mkdir1", staging},
+                    {"copy1", packedModule + "|" + InStaging("game.dll.zip")},
+                    {"copy2", flag + "|" + InStaging("update.flag")},
+                    {"return", "1"}},
+                   {{"return", "0"}}};
+  EXPECT_EQ(0, Run(script));
+  const auto records = ReadRecords(record);
+  ASSERT_EQ(2u, records.size());
+  EXPECT_EQ("1", records[0].at("variant"));
+  EXPECT_EQ("2", records[1].at("variant"));
+  EXPECT_EQ(InData("game.dll"), records[1].at("module_path"));
+  EXPECT_FALSE(Exists(InData("game.dll.zip")));
+  ExpectStagingDiscarded();
+}
+
+namespace {
+
+// Application-data mode, where the install folder, the data folder and a
+// folder the game changes to each hold a game.xml naming another marker.
+class SemaphoreSource : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    RemoveTree(companyFolder);
+    MakeFolders(Join(data, "saves\\slot1"));
+    EXPECT_TRUE(CopyFileA(TestGameDll().c_str(), Join(data, "game.dll").c_str(), FALSE));
+    WriteFile(Join(data, "game.xml"), Settings("from_data"));
+    WriteFile(Join(elsewhere, "game.xml"), Settings("from_elsewhere"));
+    WriteFile(payload, "payload");
+  }
+  void TearDown() override { RemoveTree(companyFolder); }
+
+  std::string Settings(const std::string& marker) const {
+    return SettingsXml({{"company", company}, {"product", "Game"}, {"lang", "en"}, {"update_semaphore", marker}});
+  }
+  // Game script keys that stage `file` and the marker `marker`.
+  std::map<std::string, std::string> StageKeys(const std::string& file, const std::string& marker) const {
+    return {{"mkdir1", staging}, {"copy1", payload + "|" + Join(staging, file)},
+            {"copy2", payload + "|" + Join(staging, marker)}};
+  }
+  long Run(GameScript script) {
+    script.recordPath = record;
+    InstallGameScript(scratch, script);
+    RunOptions options;
+    options.workingFolder = install.folder;
+    return RunLauncher(install.exe, options);
+  }
+  bool Installed(const std::string& file) const { return Exists(Join(data, file)); }
+
+  std::string scratch = FreshScratchFolder();
+  std::string record = Join(scratch, "record.txt");
+  std::string company = UniqueCompany();
+  std::string companyFolder = Join(CommonAppData(), company);
+  std::string data = Join(companyFolder, "Game\\en");
+  std::string staging = Join(data, "game");
+  std::string elsewhere = Join(scratch, "elsewhere");
+  std::string payload = Join(scratch, "payload.txt");
+  Install install = MakeInstall(Join(scratch, "install"), Settings("from_install"));
+};
+
+}  // namespace
+
+TEST_F(SemaphoreSource, FirstCycleReadsTheInstallFolder) {
+  WriteFile(Join(staging, "a.txt"), "a");
+  WriteFile(Join(staging, "from_data"), "");
+  EXPECT_EQ(0, Run({}));
+  EXPECT_FALSE(Installed("a.txt")) << "the data folder's marker name was used in the first cycle";
+
+  WriteFile(Join(staging, "b.txt"), "b");
+  WriteFile(Join(staging, "from_install"), "");
+  EXPECT_EQ(0, Run({}));
+  EXPECT_TRUE(Installed("b.txt"));
+  EXPECT_TRUE(Installed("from_install"));
+}
+
+TEST_F(SemaphoreSource, LaterCyclesReadTheDataFolder) {
+  GameScript script;
+  auto first = StageKeys("wrong.txt", "from_install");
+  first["return"] = "1";
+  auto second = StageKeys("right.txt", "from_data");
+  second["return"] = "1";
+  script.cycles = {first, second, {{"return", "0"}}};
+  EXPECT_EQ(0, Run(script));
+  EXPECT_EQ(3u, ReadRecords(record).size());
+  EXPECT_FALSE(Installed("wrong.txt"));
+  EXPECT_TRUE(Installed("right.txt"));
+}
+
+TEST_F(SemaphoreSource, LaterCyclesReadTheFolderTheGameChangedTo) {
+  GameScript script;
+  auto first = StageKeys("wrong.txt", "from_data");
+  first["chdir"] = elsewhere;
+  first["return"] = "1";
+  auto second = StageKeys("right.txt", "from_elsewhere");
+  second["chdir"] = elsewhere;
+  second["return"] = "1";
+  script.cycles = {first, second, {{"return", "0"}}};
+  EXPECT_EQ(0, Run(script));
+  EXPECT_EQ(3u, ReadRecords(record).size());
+  EXPECT_FALSE(Installed("wrong.txt"));
+  EXPECT_TRUE(Installed("right.txt"));
+}

@@ -1,0 +1,149 @@
+// Unpacking one packed file: the gzip reader's rules for well-formed data,
+// and no damaged stream ever replacing the output.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "tests/support/harness.h"
+#include "tests/update/update_support.h"
+#include "update/decode.h"
+#include "update/unpack.h"
+#include "update/update.h"
+
+using namespace testing_support;
+using namespace update_testing;
+
+namespace {
+
+bool DecodeInMemory(const std::string& packed, std::string* out = nullptr) {
+  size_t offset = 0;
+  const ReadBlock read = [&](unsigned char* buffer, size_t size) -> long {
+    const size_t count = std::min(size, packed.size() - offset);
+    std::memcpy(buffer, packed.data() + offset, count);
+    offset += count;
+    return static_cast<long>(count);
+  };
+  std::string sink;
+  const WriteBlock write = [&](const unsigned char* data, size_t size) {
+    EXPECT_LE(size, kUnpackBlockSize);
+    sink.append(reinterpret_cast<const char*>(data), size);
+    return true;
+  };
+  const bool ok = DecodePackedStream(read, write);
+  if (out) *out = sink;
+  return ok;
+}
+
+struct Case {
+  const char* name;
+  std::string packed;
+};
+
+class Unpack : public ::testing::Test {
+ protected:
+  std::string folder = FreshScratchFolder();
+  std::string packed = Join(folder, "asset.bin.zip");
+  std::string output = Join(folder, "asset.bin");
+
+  void ExpectRejectedAndOutputKept(const std::string& data, const std::string& what) {
+    WriteFile(packed, data);
+    EXPECT_FALSE(UnpackFile(packed, output)) << what;
+    EXPECT_EQ("good old content", ReadFile(output)) << what;
+    EXPECT_TRUE(FilesEndingWith(folder, kUnpackTemporarySuffix).empty()) << what;
+  }
+};
+
+}  // namespace
+
+// Well-formed data unpacks to exactly what zlib's own gzip reader reads.
+TEST_F(Unpack, WellFormedDataMatchesTheGzipReader) {
+  const std::string big = SampleBytes(200000, 7);
+  const Case cases[] = {
+      {"plain text", "just some bytes, no magic"},
+      {"empty file", ""},
+      {"lone first magic byte", "\x1f"},
+      {"first magic byte then other", "\x1fzz"},
+      {"one member", Gzip("hello, world")},
+      {"empty member", Gzip("")},
+      {"two members", Gzip("first|") + Gzip("second")},
+      {"member then garbage", Gzip("body") + "trailing junk"},
+      {"member then lone magic byte", Gzip("body") + "\x1f"},
+      {"large member over many blocks", Gzip(big)},
+      {"members across block edges", Gzip(big, 0) + Gzip(SampleBytes(40000, 3), 0) + Gzip("end")},
+      {"exactly two blocks", Gzip(SampleBytes(65536, 9))},
+  };
+  for (const Case& c : cases) {
+    WriteFile(packed, c.packed);
+    const ReaderResult expected = ReadWithGzipReader(packed);
+    ASSERT_FALSE(expected.failed) << c.name;
+    ASSERT_TRUE(UnpackFile(packed, output)) << c.name;
+    EXPECT_EQ(expected.data, ReadFile(output)) << c.name;
+    EXPECT_TRUE(FilesEndingWith(folder, kUnpackTemporarySuffix).empty()) << c.name;
+  }
+}
+
+TEST_F(Unpack, ReplacesAnExistingReadOnlyOutput) {
+  WriteFile(output, "good old content");
+  SetFileAttributesA(output.c_str(), FILE_ATTRIBUTE_READONLY);
+  WriteFile(packed, Gzip("fresh"));
+  ASSERT_TRUE(UnpackFile(packed, output));
+  EXPECT_EQ("fresh", ReadFile(output));
+}
+
+TEST_F(Unpack, MissingPackedFileFailsAndTouchesNothing) {
+  WriteFile(output, "good old content");
+  EXPECT_FALSE(UnpackFile(Join(folder, "absent.zip"), output));
+  EXPECT_EQ("good old content", ReadFile(output));
+}
+
+TEST_F(Unpack, DamagedStreamsNeverReplaceTheOutput) {
+  WriteFile(output, "good old content");
+  const std::string good = Gzip(SampleBytes(5000));
+  std::string corrupt = good;
+  for (size_t i = 20; i < 40; ++i) corrupt[i] = static_cast<char>(corrupt[i] ^ 0x55);
+  std::string badCheck = good;
+  badCheck[good.size() - 8] = static_cast<char>(badCheck[good.size() - 8] ^ 1);
+  std::string badSize = good;
+  badSize[good.size() - 1] = static_cast<char>(badSize[good.size() - 1] ^ 1);
+  std::string badHeader = good;
+  badHeader[2] = 9;  // no such compression method
+  ExpectRejectedAndOutputKept(corrupt, "corrupt data");
+  ExpectRejectedAndOutputKept(badCheck, "wrong check value");
+  ExpectRejectedAndOutputKept(badSize, "wrong length");
+  ExpectRejectedAndOutputKept(badHeader, "rejected header");
+  ExpectRejectedAndOutputKept(good + good.substr(0, good.size() - 3), "second member cut short");
+  ExpectRejectedAndOutputKept(Gzip("a") + "\x1f\x8b", "second member with only its magic");
+}
+
+// Two bytes of magic make a file gzip data: from there on, every cut is
+// refused. (A cut of 0 or 1 bytes is, by the gzip reader's rule, plain data.)
+TEST_F(Unpack, EveryCutOfASmallFileIsRefused) {
+  WriteFile(output, "good old content");
+  const std::string good = Gzip(SampleBytes(300) + Gzip("inner"));
+  for (size_t cut = 2; cut < good.size(); ++cut) {
+    WriteFile(packed, good.substr(0, cut));
+    ASSERT_FALSE(UnpackFile(packed, output)) << "cut at " << cut;
+    ASSERT_EQ("good old content", ReadFile(output)) << "cut at " << cut;
+  }
+  EXPECT_TRUE(FilesEndingWith(folder, kUnpackTemporarySuffix).empty());
+}
+
+// An unpacked size that is a whole number of read blocks is where the gzip
+// reader itself reports a cut-off trailer as a clean end.
+TEST_F(Unpack, EveryCutOfATwoBlockFileIsRefused) {
+  WriteFile(output, "good old content");
+  const std::string good = Gzip(SampleBytes(65536, 5));
+  for (size_t cut = 2; cut < good.size(); ++cut) {
+    ASSERT_FALSE(DecodeInMemory(good.substr(0, cut))) << "cut at " << cut;
+  }
+  for (size_t cut = 2; cut < good.size(); cut += (cut + 64 < good.size()) ? 997 : 1) {
+    WriteFile(packed, good.substr(0, cut));
+    ASSERT_FALSE(UnpackFile(packed, output)) << "cut at " << cut;
+    ASSERT_EQ("good old content", ReadFile(output)) << "cut at " << cut;
+  }
+  EXPECT_TRUE(FilesEndingWith(folder, kUnpackTemporarySuffix).empty());
+  std::string whole;
+  ASSERT_TRUE(DecodeInMemory(good, &whole));
+  EXPECT_EQ(SampleBytes(65536, 5), whole);
+}

@@ -1,0 +1,83 @@
+#include <windows.h>
+#include <shlwapi.h>
+
+#include "fs/path.h"
+#include "fs/shell_ops.h"
+#include "fs/walk.h"
+#include "update/merge.h"
+#include "update/unpack.h"
+#include "update/update.h"
+
+namespace {
+
+// The top-level entry of the staging folder that holds the marker ("" when
+// the marker is the staging folder itself).
+std::string MarkerEntryName(const std::string& markerName) {
+  const size_t start = markerName.find_first_not_of("\\/");
+  if (start == std::string::npos) return std::string();
+  const size_t end = markerName.find_first_of("\\/", start);
+  return markerName.substr(start, end == std::string::npos ? std::string::npos : end - start);
+}
+
+void UnpackAll(const std::string& staging) {
+  PathList packed;
+  CollectPackedFiles(staging, packed);
+  for (const std::string& path : packed) {
+    if (!UnpackFile(path, path.substr(0, path.size() - 4))) continue;
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) {
+      SetFileAttributesA(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+    }
+    DeleteFileA(path.c_str());
+  }
+}
+
+// The shell move, then the launcher's own for whatever it left behind: under
+// Wine it skips folders that exist in the destination yet reports success,
+// and refuses lists of several files. What is left decides the result.
+int MoveIntoDataFolder(const PathList& sources, const std::string& dataFolder) {
+  if (sources.empty()) return 0;
+  const int shellResult = ShellTransfer(ShellOperation::Move, sources, dataFolder);
+  bool movedAll = true;
+  for (const std::string& source : sources) {
+    const OptionalPath target = JoinPath(dataFolder, PathFindFileNameA(source.c_str()));
+    if (!target || !MoveEntry(source, *target)) movedAll = false;
+  }
+  if (movedAll) return 0;
+  return shellResult != 0 ? shellResult : 1;
+}
+
+}  // namespace
+
+int ApplyStagedUpdate(const std::string& dataFolder, const std::string& markerName) {
+  const OptionalPath staging = JoinPath(dataFolder, "game");
+  // A linked staging folder holds files from elsewhere: never installed.
+  if (!staging || !IsFolder(*staging) || IsLink(*staging)) return 1;
+  // A temporary file of an interrupted unpacking is never installed.
+  if (!RemoveUnpackLeftovers(*staging)) return 1;
+  UnpackAll(*staging);
+
+  const std::string markerEntry = MarkerEntryName(markerName);
+  PathList entries;
+  PathList marker;
+  bool listedAll = true;
+  ForEachEntry(*staging, [&](const FolderEntry& entry) {
+    const OptionalPath path = JoinPath(*staging, entry.name);
+    if (!path) {
+      listedAll = false;
+    } else if (!markerEntry.empty() && lstrcmpiA(entry.name.c_str(), markerEntry.c_str()) == 0) {
+      marker.push_back(*path);
+    } else {
+      entries.push_back(*path);
+    }
+    return true;
+  });
+  if (entries.empty() && marker.empty()) return 1;
+
+  // The marker goes last, and only after everything else arrived: a launcher
+  // stopped halfway still finds it at the next start and finishes the update.
+  const int result = MoveIntoDataFolder(entries, dataFolder);
+  if (result != 0) return result;
+  if (!listedAll) return 1;
+  return MoveIntoDataFolder(marker, dataFolder);
+}

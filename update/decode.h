@@ -1,0 +1,23 @@
+#pragma once
+// The unpacking of one packed file, apart from any file: blocks come from
+// `read` and go to `write`, so the decoding rules can be checked on their own.
+
+#include <cstddef>
+#include <functional>
+
+// Size of every block read from the packed file and handed to `write`.
+constexpr std::size_t kUnpackBlockSize = 32768;
+
+// Fills `buffer` with up to `size` bytes: the count, 0 at the end, negative
+// on a read error.
+using ReadBlock = std::function<long(unsigned char* buffer, std::size_t size)>;
+// Takes `size` bytes; false when they could not all be stored.
+using WriteBlock = std::function<bool(const unsigned char* data, std::size_t size)>;
+
+// Decodes a packed stream the way zlib's gzip reader reads it: data that does
+// not begin with the gzip magic bytes passes through unchanged, gzip members
+// back to back decode to their concatenation, and bytes after a member that
+// do not begin another one are ignored. Unlike that reader, every member must
+// reach its own end with a correct check value: a stream cut short, corrupt
+// data, a wrong check value or a rejected header make it fail.
+bool DecodePackedStream(const ReadBlock& read, const WriteBlock& write);
