@@ -1,14 +1,19 @@
 // Baseline of the update unpack: every ".zip" file under the source folder
 // read with gzread in blocks of 32768 bytes and written with fwrite to the
 // same relative path, less ".zip", under the destination folder.
-// Usage: gzloop <source folder> <destination folder>
+// Usage: gzloop <source folder> <destination folder> [--flush]
+// --flush forces each output to disk before closing it, as a crash-safe
+// installer would: it shows what that durability costs.
 #include <windows.h>
+#include <io.h>
 #include <zlib.h>
 
 #include <cstdio>
 #include <string>
 
 namespace {
+
+bool flushEach = false;
 
 bool Unpack(const std::string& packed, const std::string& output) {
   gzFile in = gzopen(packed.c_str(), "rb");
@@ -25,6 +30,10 @@ bool Unpack(const std::string& packed, const std::string& output) {
     if (count < 0) ok = false;
     if (count <= 0) break;
     std::fwrite(buffer, 1, static_cast<size_t>(count), out);
+  }
+  if (flushEach) {
+    std::fflush(out);
+    FlushFileBuffers(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(out))));
   }
   std::fclose(out);
   gzclose(in);
@@ -53,8 +62,9 @@ bool UnpackTree(const std::string& source, const std::string& destination) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 3) {
-    std::fprintf(stderr, "usage: gzloop <source> <destination>\n");
+  flushEach = argc == 4 && std::string(argv[3]) == "--flush";
+  if (argc != 3 && !flushEach) {
+    std::fprintf(stderr, "usage: gzloop <source> <destination> [--flush]\n");
     return 2;
   }
   return UnpackTree(argv[1], argv[2]) ? 0 : 1;
