@@ -2,78 +2,12 @@
 
 #include <aclapi.h>
 
-#include <cstdio>
-#include <functional>
-#include <vector>
 
 using namespace testing_support;
 
 namespace provisioning_support {
 
-std::string UnixPathOf(const std::string& windowsPath) {
-  typedef char*(CDECL * UnixNameFn)(LPCWSTR);
-  const auto toUnix = reinterpret_cast<UnixNameFn>(
-      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
-  if (!toUnix) return std::string();
-  std::vector<WCHAR> wide(windowsPath.size() + 1);
-  MultiByteToWideChar(CP_ACP, 0, windowsPath.c_str(), -1, wide.data(), static_cast<int>(wide.size()));
-  char* unixPath = toUnix(wide.data());
-  if (!unixPath) return std::string();
-  std::string result = unixPath;
-  HeapFree(GetProcessHeap(), 0, unixPath);
-  return result;
-}
-
-void RunUnix(const std::string& commandLine) {
-  std::vector<char> line(commandLine.begin(), commandLine.end());
-  line.push_back('\0');
-  STARTUPINFOA startup = {};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION info = {};
-  if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info)) return;
-  CloseHandle(info.hThread);
-  CloseHandle(info.hProcess);
-}
-
-// Wine's handle of a unix process cannot be waited on, so the callers wait
-// for the effect instead.
-bool WaitUntil(const std::function<bool()>& done) {
-  for (int waited = 0; waited < 30000; waited += 10) {
-    if (done()) return true;
-    Sleep(10);
-  }
-  return done();
-}
-
-bool PlantLink(const std::string& link, const std::string& target) {
-  // The parent's unix path: Wine maps a missing last component only sometimes.
-  const size_t slash = link.find_last_of('\\');
-  if (slash == std::string::npos) return false;
-  const std::string unixParent = UnixPathOf(link.substr(0, slash));
-  const std::string unixTarget = UnixPathOf(target);
-  if (unixParent.empty() || unixTarget.empty()) {
-    std::fprintf(stderr, "no unix path for %s or %s\n", link.c_str(), target.c_str());
-    return false;
-  }
-  const std::string unixLink = unixParent + "/" + link.substr(slash + 1);
-  RunUnix("/bin/ln -s \"" + unixTarget + "\" \"" + unixLink + "\"");
-  const bool planted = WaitUntil([&link] {
-    const DWORD attributes = Attributes(link);
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
-  });
-  if (!planted) std::fprintf(stderr, "no link at %s\n", link.c_str());
-  return planted;
-}
-
-void RemoveLink(const std::string& link) {
-  const size_t slash = link.find_last_of('\\');
-  if (slash == std::string::npos || !(Attributes(link) & FILE_ATTRIBUTE_REPARSE_POINT)) return;
-  if (Attributes(link) == INVALID_FILE_ATTRIBUTES) return;
-  const std::string unixParent = UnixPathOf(link.substr(0, slash));
-  if (unixParent.empty()) return;
-  RunUnix("/bin/rm -f \"" + unixParent + "/" + link.substr(slash + 1) + "\"");
-  WaitUntil([&link] { return !Exists(link); });
-}
+void RemoveLink(const std::string& link) { RemoveTree(link); }
 
 bool EveryoneHasFullAccess(const std::string& path) {
   PACL dacl = nullptr;
@@ -122,27 +56,17 @@ std::string VersionXml(const std::string& x, const std::string& y) {
   return "<?xml version=\"1.0\"?>\n<version x=\"" + x + "\" y=\"" + y + "\" />\n";
 }
 
-void PurgeTree(const std::string& path) {
-  // rm -rf removes links themselves and never follows them; Windows calls
-  // cannot remove a unix link to a folder under Wine.
-  const std::string unixPath = UnixPathOf(path);
-  const bool ours = unixPath.find("LauncherTest") != std::string::npos || unixPath.find("/scratch/") != std::string::npos;
-  if (unixPath.size() < 2 || !ours) return;
-  RunUnix("/bin/rm -rf \"" + unixPath + "\"");
-  WaitUntil([&path] { return !Exists(path); });
-}
-
 void CompanyTest::SetUp() {
   const std::string tests = TestBinaryFolder();
-  PurgeTree(Join(Join(tests.substr(0, tests.find_last_of('\\')), "scratch"), CurrentTestName()));
+  RemoveTree(Join(Join(tests.substr(0, tests.find_last_of('\\')), "scratch"), CurrentTestName()));
   scratch = FreshScratchFolder();
   record = Join(scratch, "record.txt");
   company = UniqueCompany();
   companyFolder = Join(CommonAppData(), company);
-  PurgeTree(companyFolder);
+  RemoveTree(companyFolder);
 }
 
-void CompanyTest::TearDown() { PurgeTree(companyFolder); }
+void CompanyTest::TearDown() { RemoveTree(companyFolder); }
 
 std::string CompanyTest::Settings() const {
   return SettingsXml({{"company", company}, {"product", "Game"}, {"lang", "en"}});

@@ -10,18 +10,8 @@
 
 namespace provisioning_support {
 
-// The unix path Wine maps a Windows path to (the last component may be missing).
-std::string UnixPathOf(const std::string& windowsPath);
-// Starts a unix program (argv[0] an absolute unix path) without waiting.
-void RunUnix(const std::string& commandLine);
-// A unix symbolic link at `link` to `target` (Windows paths); true when Wine
-// then shows it as a reparse point.
-bool PlantLink(const std::string& link, const std::string& target);
 // Removes a link itself, never what it points to.
 void RemoveLink(const std::string& link);
-// Removes a tree of the tests' own (a test company or scratch folder) with
-// the links in it, never following them.
-void PurgeTree(const std::string& path);
 
 // Whether the access list of `path` lets everyone read, write, execute and
 // delete it: a null access list, or an allowing entry for S-1-1-0 with all of

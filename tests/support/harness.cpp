@@ -343,7 +343,11 @@ bool PlantLink(const std::string& link, const std::string& target) {
   RemoveDirectoryA(link.c_str());
   DeleteFileA(link.c_str());
 
-  const std::string unixLink = UnixPath(link);
+  // The parent's unix path: Wine maps a missing last component only sometimes.
+  const size_t slash = link.find_last_of('\\');
+  if (slash == std::string::npos) return false;
+  const std::string unixParent = UnixPath(link.substr(0, slash));
+  const std::string unixLink = unixParent.empty() ? std::string() : unixParent + "/" + link.substr(slash + 1);
   const std::string unixTarget = UnixPath(target);
   if (unixLink.empty() || unixTarget.empty()) return false;
   return StartUnixCommand("/bin/ln -s \"" + unixTarget + "\" \"" + unixLink + "\"") &&
