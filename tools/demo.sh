@@ -33,7 +33,7 @@ echo "== install folder: $install"
 (cd "$install" && find . -type f | sort | sed 's/^/   /')
 echo "== starting launcher.exe -demo \"two words\" (application-data mode: game.xml names company, product, lang)"
 set +e
-(cd "$install" && HOME=$home in_display wine launcher.exe -demo '"two words"' 2>/dev/null)
+(cd "$install" && HOME=$home in_display wine launcher.exe -demo "two words" 2>/dev/null)
 status=$?
 set -e
 echo "== mode: application-data; data folder C:\\ProgramData\\Demo Studio\\Sample Game\\en (empty saves folder: first start, copy, then the game)"
