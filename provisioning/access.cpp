@@ -45,35 +45,31 @@ void ClearReadOnlyOne(const std::string& path) {
   SetFileAttributesA(path.c_str(), attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
 }
 
+// Walks the tree below `folder` without following links: `onFile` for each
+// file when the walk meets it, `afterFolder` (if any) for each folder once its
+// contents are done, so `folder` itself comes last.
+void WalkOwnTree(const std::string& folder, void (*onFile)(const std::string&),
+                 void (*afterFolder)(const std::string&)) {
+  ForEachEntry(folder, [&](const FolderEntry& entry) {
+    if (entry.isLink) return true;
+    const OptionalPath child = JoinPath(folder, entry.name);
+    if (!child) return true;
+    if (entry.isFolder) {
+      WalkOwnTree(*child, onFile, afterFolder);
+    } else {
+      onFile(*child);
+    }
+    return true;
+  });
+  if (afterFolder) afterFolder(folder);
+}
+
 }  // namespace
 
 void OpenUpAccess(const std::string& folder) {
-  if (IsLink(folder)) return;
-  ForEachEntry(folder, [&folder](const FolderEntry& entry) {
-    if (entry.isLink) return true;
-    const OptionalPath child = JoinPath(folder, entry.name);
-    if (!child) return true;
-    if (entry.isFolder) {
-      OpenUpAccess(*child);
-    } else {
-      OpenUpOne(*child);
-    }
-    return true;
-  });
-  OpenUpOne(folder);
+  if (!IsLink(folder)) WalkOwnTree(folder, OpenUpOne, OpenUpOne);
 }
 
 void ClearReadOnly(const std::string& folder) {
-  if (IsLink(folder)) return;
-  ForEachEntry(folder, [&folder](const FolderEntry& entry) {
-    if (entry.isLink) return true;
-    const OptionalPath child = JoinPath(folder, entry.name);
-    if (!child) return true;
-    if (entry.isFolder) {
-      ClearReadOnly(*child);
-    } else {
-      ClearReadOnlyOne(*child);
-    }
-    return true;
-  });
+  if (!IsLink(folder)) WalkOwnTree(folder, ClearReadOnlyOne, nullptr);
 }
