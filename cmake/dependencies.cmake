@@ -1,4 +1,8 @@
 # zlib: Debian's libz-mingw-w64-dev (or any installed zlib).
+# Linked statically: the launcher ships with nothing beside it.
+if(MINGW)
+  set(ZLIB_USE_STATIC_LIBS ON)
+endif()
 find_package(ZLIB REQUIRED)
 
 # TinyXML: built here from Debian's patched source package, as a static library.

@@ -44,19 +44,21 @@ bool WriteText(const char* path, const std::string& text) {
   return std::fclose(file) == 0 && ok;
 }
 
-// Stages version 1.1 in the "game" folder of the working folder (the data
+// Stages version 1.1 in the "game" folder of the data folder (the working
 // folder). The marker, named by update_semaphore in game.xml, is written last
 // so the launcher never sees a half-staged update.
-void StageUpdate() {
-  SHCreateDirectoryExA(nullptr, "game\\levels", nullptr);
-  SHCreateDirectoryExA(nullptr, "game\\properties", nullptr);
-  if (gzFile packed = gzopen("game\\levels\\level1.dat.zip", "wb6")) {
-    const char level[] = "level 1, remastered in version 1.1\n";
-    gzwrite(packed, level, sizeof level - 1);
-    gzclose(packed);
-  }
-  WriteText("game\\properties\\version.xml", "<version x=\"1\" y=\"1\"/>\n");
-  WriteText("game\\update.ready", "");
+bool StageUpdate(const std::string& dataFolder) {
+  const std::string staging = dataFolder + "\\game";
+  // SHCreateDirectoryExA takes absolute paths only.
+  if (SHCreateDirectoryExA(nullptr, (staging + "\\levels").c_str(), nullptr) != ERROR_SUCCESS) return false;
+  if (SHCreateDirectoryExA(nullptr, (staging + "\\properties").c_str(), nullptr) != ERROR_SUCCESS) return false;
+  gzFile packed = gzopen((staging + "\\levels\\level1.dat.zip").c_str(), "wb6");
+  if (!packed) return false;
+  const char level[] = "level 1, remastered in version 1.1\n";
+  const bool written = gzwrite(packed, level, sizeof level - 1) == static_cast<int>(sizeof level - 1);
+  if (gzclose(packed) != Z_OK || !written) return false;
+  return WriteText((staging + "\\properties\\version.xml").c_str(), "<version x=\"1\" y=\"1\"/>\n") &&
+         WriteText((staging + "\\update.ready").c_str(), "");
 }
 
 }  // namespace
@@ -67,11 +69,14 @@ extern "C" __declspec(dllexport) int __cdecl RunGame(HINSTANCE, HINSTANCE, LPSTR
   const std::string version = ReadText("properties\\version.xml");
   const bool updated = version.find("y=\"1\"") != std::string::npos;
   Log("game: running in %s", cwd);
-  Log("game: command line \"%s\"", commandLine ? commandLine : "");
+  Log("game: command line [%s]", commandLine ? commandLine : "");
   Log("game: version file %s", version);
   if (!updated) {
-    Log("game: staging the update to version 1.1 and asking to be restarted (RunGame returns 1)");
-    StageUpdate();
+    if (!StageUpdate(cwd)) {
+      Log("game: could not stage the update (RunGame returns 0)");
+      return 0;
+    }
+    Log("game: staged the update to version 1.1 (packed level, version file, marker last); RunGame returns 1");
     return 1;
   }
   Log("game: levels\\level1.dat now reads \"%s\"", ReadText("levels\\level1.dat"));

@@ -33,9 +33,10 @@ echo "== install folder: $install"
 (cd "$install" && find . -type f | sort | sed 's/^/   /')
 echo "== starting launcher.exe -demo \"two words\" (application-data mode: game.xml names company, product, lang)"
 set +e
-(cd "$install" && HOME=$home in_display wine launcher.exe -demo '"two words"')
+(cd "$install" && HOME=$home in_display wine launcher.exe -demo "two words" 2>/dev/null)
 status=$?
 set -e
+echo "== mode: application-data; data folder C:\\ProgramData\\Demo Studio\\Sample Game\\en (empty saves folder: first start, copy, then the game)"
 echo "== what the game reported, cycle by cycle"
 sed 's/^/   /' "$data_unix/demo-log.txt" 2>/dev/null || echo "   (the game never ran: no log in the data folder)"
 echo "== data folder (C:\\ProgramData\\Demo Studio\\Sample Game\\en), after the first-start copy and the update"

@@ -32,12 +32,31 @@ void UnpackAll(const std::string& staging) {
   }
 }
 
+// Whether `path` is a link or holds one at any depth (links not followed).
+bool HoldsLink(const std::string& path) {
+  if (IsLink(path)) return true;
+  bool found = false;
+  ForEachEntry(path, [&](const FolderEntry& entry) {
+    const OptionalPath child = JoinPath(path, entry.name);
+    found = entry.isLink || !child || (entry.isFolder && HoldsLink(*child));
+    return !found;
+  });
+  return found;
+}
+
 // The shell move, then the launcher's own for whatever it left behind: under
 // Wine it skips folders that exist in the destination yet reports success,
 // and refuses lists of several files. What is left decides the result.
+// Trees holding a link never go to the shell: Wine moves a folder entry by
+// entry and would follow the link, carrying in (and removing) whatever it
+// points to; the launcher's own move renames a link as it is.
 int MoveIntoDataFolder(const PathList& sources, const std::string& dataFolder) {
   if (sources.empty()) return 0;
-  const int shellResult = ShellTransfer(ShellOperation::Move, sources, dataFolder);
+  PathList withoutLinks;
+  for (const std::string& source : sources) {
+    if (!HoldsLink(source)) withoutLinks.push_back(source);
+  }
+  const int shellResult = withoutLinks.empty() ? 0 : ShellTransfer(ShellOperation::Move, withoutLinks, dataFolder);
   bool movedAll = true;
   for (const std::string& source : sources) {
     const OptionalPath target = JoinPath(dataFolder, PathFindFileNameA(source.c_str()));

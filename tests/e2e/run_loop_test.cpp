@@ -117,3 +117,27 @@ TEST(SingleInstance, NextLauncherRunsAfterTheFirstEnded) {
   EXPECT_EQ(0, f.Run({f.record, {}}));
   EXPECT_EQ(2u, ReadRecords(f.record).size());
 }
+
+// The game's own DLLs come from beside game.dll (the data folder), not from
+// beside the launcher: after an update they are the updated ones.
+TEST(RunLoop, GameDependenciesLoadFromTheGamesFolder) {
+  const std::string scratch = FreshScratchFolder();
+  const std::string record = Join(scratch, "record.txt");
+  const std::string launcherFolder = Join(scratch, "launcher-only");
+  const Install install = MakeInstall(launcherFolder, kWorkingFolderMode);
+  ASSERT_TRUE(CopyFileA(Join(TestBinaryFolder(), "gamedep1\\gamedep.dll").c_str(),
+                        Join(launcherFolder, "gamedep.dll").c_str(), FALSE));
+  const std::string gameFolder = Join(scratch, "game-folder");
+  MakeFolders(gameFolder);
+  WriteFile(Join(gameFolder, "game.xml"), kWorkingFolderMode);
+  ASSERT_TRUE(CopyFileA(Join(TestBinaryFolder(), "testgame_dep.dll").c_str(), Join(gameFolder, "game.dll").c_str(), FALSE));
+  ASSERT_TRUE(CopyFileA(Join(TestBinaryFolder(), "gamedep2\\gamedep.dll").c_str(),
+                        Join(gameFolder, "gamedep.dll").c_str(), FALSE));
+  InstallGameScript(scratch, {record, {{"return", "0"}}});
+  RunOptions options;
+  options.workingFolder = gameFolder;
+  EXPECT_EQ(0, RunLauncher(install.exe, options));
+  const auto records = ReadRecords(record);
+  ASSERT_EQ(1u, records.size());
+  EXPECT_EQ("2", records[0].at("dependency"));
+}

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
+#include <functional>
 #include <sstream>
 
 namespace testing_support {
@@ -43,17 +44,37 @@ bool IsFolderPath(const std::string& path) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+namespace {
+std::string UnixPath(const std::string& path);
+bool StartUnixCommand(const std::string& command);
+bool WaitUntil(const std::function<bool()>& done, DWORD timeoutMs);
+bool IsLinkPath(const std::string& path);
+}  // namespace
+
 void RemoveTree(const std::string& path) {
+  // Under Wine the unix tools remove what Windows calls cannot, such as a
+  // dangling link; rm never follows links.
+  // rm runs detached: started for a path already gone, it could remove what
+  // the test makes there next.
+  if (path.size() > 3 && (Exists(path) || IsLinkPath(path))) {
+    const std::string unixPath = UnixPath(path);
+    if (!unixPath.empty() && unixPath != "/" && StartUnixCommand("/bin/rm -rf -- \"" + unixPath + "\"") &&
+        WaitUntil([&] { return !Exists(path); }, 30000)) {
+      return;
+    }
+  }
   const DWORD attributes = Attributes(path);
-  if (attributes == INVALID_FILE_ATTRIBUTES) return;
+  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+    // A link (a dangling one has no attributes): remove the link alone.
+    if (!DeleteFileA(path.c_str())) RemoveDirectoryA(path.c_str());
+    return;
+  }
   if (attributes & FILE_ATTRIBUTE_READONLY) SetFileAttributesA(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
   if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
     DeleteFileA(path.c_str());
     return;
   }
-  if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-    for (const std::string& name : ListFolder(path)) RemoveTree(Join(path, name));
-  }
+  for (const std::string& name : ListFolder(path)) RemoveTree(Join(path, name));
   RemoveDirectoryA(path.c_str());
 }
 
@@ -259,6 +280,78 @@ void SetWineAppVersion(const std::string& exeName, const std::string& version) {
   RegSetValueExA(handle, "Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(version.c_str()),
                  static_cast<DWORD>(version.size() + 1));
   RegCloseKey(handle);
+}
+
+}  // namespace testing_support
+
+namespace testing_support {
+
+namespace {
+
+// The unix path of a Windows path under Wine; empty elsewhere.
+std::string UnixPath(const std::string& path) {
+  using ToUnixFn = char*(CDECL*)(LPCWSTR);
+  const auto toUnix = reinterpret_cast<ToUnixFn>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
+  if (!toUnix) return std::string();
+  wchar_t widePath[MAX_PATH];
+  if (!MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, widePath, MAX_PATH)) return std::string();
+  char* unixPath = toUnix(widePath);
+  if (!unixPath) return std::string();
+  std::string result = unixPath;
+  HeapFree(GetProcessHeap(), 0, unixPath);
+  return result;
+}
+
+// Wine starts unix programs through CreateProcess too, but detached: the
+// handle it returns cannot be waited on, so callers wait for the effect.
+bool StartUnixCommand(const std::string& command) {
+  std::vector<char> line(command.begin(), command.end());
+  line.push_back('\0');
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION info = {};
+  if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info)) {
+    return false;
+  }
+  CloseHandle(info.hThread);
+  CloseHandle(info.hProcess);
+  return true;
+}
+
+bool WaitUntil(const std::function<bool()>& done, DWORD timeoutMs) {
+  for (DWORD waited = 0; waited < timeoutMs; waited += 5) {
+    if (done()) return true;
+    Sleep(5);
+  }
+  return done();
+}
+
+bool IsLinkPath(const std::string& path) {
+  const DWORD attributes = Attributes(path);
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+}  // namespace
+
+bool PlantLink(const std::string& link, const std::string& target) {
+  using CreateLinkFn = BOOLEAN(WINAPI*)(LPCSTR, LPCSTR, DWORD);
+  const auto create = reinterpret_cast<CreateLinkFn>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "CreateSymbolicLinkA")));
+  const DWORD flags = IsFolderPath(target) ? 1 /* SYMBOLIC_LINK_FLAG_DIRECTORY */ : 0;
+  if (create && create(link.c_str(), target.c_str(), flags) && IsLinkPath(link)) return true;
+  RemoveDirectoryA(link.c_str());
+  DeleteFileA(link.c_str());
+
+  // The parent's unix path: Wine maps a missing last component only sometimes.
+  const size_t slash = link.find_last_of('\\');
+  if (slash == std::string::npos) return false;
+  const std::string unixParent = UnixPath(link.substr(0, slash));
+  const std::string unixLink = unixParent.empty() ? std::string() : unixParent + "/" + link.substr(slash + 1);
+  const std::string unixTarget = UnixPath(target);
+  if (unixLink.empty() || unixTarget.empty()) return false;
+  return StartUnixCommand("/bin/ln -s \"" + unixTarget + "\" \"" + unixLink + "\"") &&
+         WaitUntil([&] { return IsLinkPath(link); }, 10000);
 }
 
 }  // namespace testing_support

@@ -105,3 +105,13 @@ bool WaitForFile(const std::string& path, DWORD timeoutMs);
 void SetWineAppVersion(const std::string& exeName, const std::string& version);
 
 }  // namespace testing_support
+
+namespace testing_support {
+
+// Plants a symbolic link at `link` pointing to the folder or file `target`.
+// Windows makes it with CreateSymbolicLinkA; Wine, which makes no folder
+// links that way, gets a unix symbolic link (shown as a reparse point).
+// True when the planted entry carries the reparse-point bit.
+bool PlantLink(const std::string& link, const std::string& target);
+
+}  // namespace testing_support

@@ -20,6 +20,10 @@
 #include <cstring>
 #include <string>
 
+#ifdef TESTGAME_USES_DEPENDENCY
+extern "C" __declspec(dllimport) int __cdecl GameDependencyVersion(void);
+#endif
+
 #ifndef TESTGAME_VARIANT
 #define TESTGAME_VARIANT 1
 #endif
@@ -81,6 +85,9 @@ void AppendRecord(const std::string& record, int cycle, HINSTANCE module, HINSTA
   std::fprintf(file, "cycle=%d\nvariant=%d\nmodule_is_self=%d\nprevious=%p\ncommand_line_hex=%s\nshow=%d\n",
                cycle, TESTGAME_VARIANT, module == self ? 1 : 0, static_cast<void*>(previous),
                Hex(commandLine).c_str(), show);
+#ifdef TESTGAME_USES_DEPENDENCY
+  std::fprintf(file, "dependency=%d\n", GameDependencyVersion());
+#endif
   std::fprintf(file, "cwd=%s\nmodule_path=%s\nend=1\n", cwd, modulePath);
   std::fclose(file);
 }

@@ -60,6 +60,24 @@ class SemaphoreSource : public ::testing::Test {
     return RunLauncher(install.exe, options);
   }
   bool Installed(const std::string& file) const { return Exists(Join(data, file)); }
+  // Cycle 1 stages wrong.txt under `firstMarker`, cycle 2 right.txt under
+  // `secondMarker`; only the marker named by the game.xml of the working folder
+  // at the start of that cycle counts, so only right.txt is installed.
+  void ExpectOnlySecondStagingInstalled(const std::string& firstMarker, const std::string& secondMarker,
+                                          const std::string& chdir) {
+    GameScript script;
+    auto first = StageKeys("wrong.txt", firstMarker);
+    auto second = StageKeys("right.txt", secondMarker);
+    for (auto* keys : {&first, &second}) {
+      (*keys)["return"] = "1";
+      if (!chdir.empty()) (*keys)["chdir"] = chdir;
+    }
+    script.cycles = {first, second, {{"return", "0"}}};
+    EXPECT_EQ(0, Run(script));
+    EXPECT_EQ(3u, ReadRecords(record).size());
+    EXPECT_FALSE(Installed("wrong.txt"));
+    EXPECT_TRUE(Installed("right.txt"));
+  }
 
   std::string scratch = FreshScratchFolder();
   std::string record = Join(scratch, "record.txt");
@@ -88,29 +106,9 @@ TEST_F(SemaphoreSource, FirstCycleReadsTheInstallFolder) {
 }
 
 TEST_F(SemaphoreSource, LaterCyclesReadTheDataFolder) {
-  GameScript script;
-  auto first = StageKeys("wrong.txt", "from_install");
-  first["return"] = "1";
-  auto second = StageKeys("right.txt", "from_data");
-  second["return"] = "1";
-  script.cycles = {first, second, {{"return", "0"}}};
-  EXPECT_EQ(0, Run(script));
-  EXPECT_EQ(3u, ReadRecords(record).size());
-  EXPECT_FALSE(Installed("wrong.txt"));
-  EXPECT_TRUE(Installed("right.txt"));
+  ExpectOnlySecondStagingInstalled("from_install", "from_data", "");
 }
 
 TEST_F(SemaphoreSource, LaterCyclesReadTheFolderTheGameChangedTo) {
-  GameScript script;
-  auto first = StageKeys("wrong.txt", "from_data");
-  first["chdir"] = elsewhere;
-  first["return"] = "1";
-  auto second = StageKeys("right.txt", "from_elsewhere");
-  second["chdir"] = elsewhere;
-  second["return"] = "1";
-  script.cycles = {first, second, {{"return", "0"}}};
-  EXPECT_EQ(0, Run(script));
-  EXPECT_EQ(3u, ReadRecords(record).size());
-  EXPECT_FALSE(Installed("wrong.txt"));
-  EXPECT_TRUE(Installed("right.txt"));
+  ExpectOnlySecondStagingInstalled("from_data", "from_elsewhere", elsewhere);
 }

@@ -14,6 +14,10 @@ struct Damage {
   std::string (*make)();
 };
 
+// Names the case in test listings (the default prints raw bytes).
+void PrintTo(const Damage& damage, std::ostream* out) { *out << damage.name; }
+
+
 std::string Corrupt() {
   std::string packed = Gzip(SampleBytes(20000));
   for (size_t i = 30; i < 60; ++i) packed[i] = static_cast<char>(packed[i] ^ 0x3c);

@@ -1,0 +1,61 @@
+// The access passes called directly on a folder tree.
+#include <gtest/gtest.h>
+
+#include "provisioning/provisioning.h"
+#include "tests/provisioning/provisioning_support.h"
+
+using namespace testing_support;
+using namespace provisioning_support;
+
+// Root, as the tests run, may write to a read-only file anyway: the attribute
+// is what is checked.
+TEST(ClearReadOnly, ClearsOnlyTheReadOnlyBitOfFilesAtAnyDepth) {
+  const std::string root = FreshScratchFolder();
+  const std::string deep = Join(root, "a\\b\\c\\deep.dat");
+  const std::string top = Join(root, "top.dat");
+  const std::string plain = Join(root, "a\\plain.dat");
+  WriteFile(deep, "d");
+  WriteFile(top, "t");
+  WriteFile(plain, "p");
+  ASSERT_TRUE(SetFileAttributesA(deep.c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM));
+  ASSERT_TRUE(SetFileAttributesA(top.c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE));
+  const DWORD deepBefore = Attributes(deep);
+  const DWORD plainBefore = Attributes(plain);
+  ASSERT_TRUE(deepBefore & FILE_ATTRIBUTE_READONLY);
+
+  ClearReadOnly(root);
+
+  EXPECT_EQ(deepBefore & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY), Attributes(deep));
+  EXPECT_TRUE(Attributes(deep) & FILE_ATTRIBUTE_HIDDEN);
+  EXPECT_TRUE(Attributes(deep) & FILE_ATTRIBUTE_SYSTEM);
+  EXPECT_TRUE(IsWritable(deep));
+  EXPECT_FALSE(Attributes(top) & FILE_ATTRIBUTE_READONLY);
+  EXPECT_EQ(plainBefore, Attributes(plain));
+}
+
+TEST(OpenUpAccess, OpensEveryFileAndFolderAndTheFolderItself) {
+  const std::string root = FreshScratchFolder();
+  const std::string file = Join(root, "x\\y\\f.dat");
+  WriteFile(file, "f");
+  ASSERT_FALSE(EveryoneHasFullAccess(file)) << "the check must see the difference";
+  ASSERT_FALSE(EveryoneHasFullAccess(root));
+  OpenUpAccess(root);
+  for (const std::string& path : {file, Join(root, "x\\y"), Join(root, "x"), root}) {
+    EXPECT_TRUE(EveryoneHasFullAccess(path)) << path;
+  }
+}
+
+TEST(OpenUpAccess, LeavesAFolderThatIsALinkAlone) {
+  const std::string root = FreshScratchFolder();
+  const std::string outside = Join(root, "outside");
+  WriteFile(Join(outside, "f.dat"), "f");
+  const std::string link = Join(root, "link");
+  ASSERT_TRUE(PlantLink(link, outside));
+  ASSERT_TRUE(SetFileAttributesA(Join(outside, "f.dat").c_str(), FILE_ATTRIBUTE_READONLY));
+  OpenUpAccess(link);
+  ClearReadOnly(link);
+  EXPECT_FALSE(EveryoneHasFullAccess(outside));
+  EXPECT_FALSE(EveryoneHasFullAccess(Join(outside, "f.dat")));
+  EXPECT_TRUE(Attributes(Join(outside, "f.dat")) & FILE_ATTRIBUTE_READONLY);
+  RemoveLink(link);
+}

@@ -1,0 +1,104 @@
+// When the launcher refills the data folder: an empty saves folder, or an
+// installed version newer than the data folder's. Each case is one real
+// launcher run; a file only the install folder holds shows whether it copied.
+#include <gtest/gtest.h>
+
+#include "tests/provisioning/provisioning_support.h"
+
+using namespace testing_support;
+using namespace provisioning_support;
+
+namespace {
+
+const char kMarker[] = "copied.txt";
+
+class Decision : public CompanyTest {
+ protected:
+  // Runs the launcher over a data folder that already holds the game, with
+  // the given version files ("" for none); true when it copied.
+  bool Copies(const std::string& installVersion, const std::string& dataVersion, bool savedGame = true) {
+    RemoveTree(companyFolder);
+    RemoveTree(Join(scratch, "install"));
+    DeleteFileA(record.c_str());
+    const Install install = MakeGameInstall();
+    WriteFile(Join(install.folder, kMarker), "x");
+    ProvisionDataFolder();
+    if (!savedGame) DeleteFileA(Join(DataFolder(), "saves\\slot1.sav").c_str());
+    if (!installVersion.empty()) WriteFile(Join(install.folder, "properties\\version.xml"), installVersion);
+    if (!dataVersion.empty()) WriteFile(Join(DataFolder(), "properties\\version.xml"), dataVersion);
+    EXPECT_EQ(0, Run(install));
+    EXPECT_EQ(DataFolder(), RanIn());
+    return Exists(Join(DataFolder(), kMarker));
+  }
+};
+
+std::string Xml(const std::string& body) { return "<?xml version=\"1.0\"?>\n" + body + "\n"; }
+
+}  // namespace
+
+TEST_F(Decision, SavesFolderMissingOrEmptyCopiesAnyEntryDoesNot) {
+  const std::string saves = Join(DataFolder(), "saves");
+  EXPECT_FALSE(Copies("", "")) << "a saved game";
+
+  EXPECT_TRUE(Copies("", "", false)) << "an empty saves folder";
+
+  RemoveTree(saves);
+  MakeFolders(Join(saves, "empty"));
+  DeleteFileA(Join(DataFolder(), kMarker).c_str());
+  Run(MakeGameInstall());
+  EXPECT_FALSE(Exists(Join(DataFolder(), kMarker))) << "a saves folder holding only an empty folder is not empty";
+
+  RemoveTree(saves);
+  DeleteFileA(Join(DataFolder(), kMarker).c_str());
+  Run(MakeGameInstall());
+  EXPECT_TRUE(Exists(Join(DataFolder(), kMarker))) << "no saves folder";
+}
+
+TEST_F(Decision, NewerInstallVersionCopiesNumerically) {
+  EXPECT_TRUE(Copies(VersionXml("1", "10"), VersionXml("1", "9")));
+  EXPECT_TRUE(Copies(VersionXml("2", "0"), VersionXml("1", "99")));
+  EXPECT_FALSE(Copies(VersionXml("1", "5"), VersionXml("1", "5")));
+  EXPECT_FALSE(Copies(VersionXml("1", "4"), VersionXml("2", "0"))) << "never back to an older install";
+}
+
+TEST_F(Decision, MissingOrUnreadableVersionOnEitherSideNeverCopies) {
+  EXPECT_FALSE(Copies("", VersionXml("1", "0")));
+  EXPECT_FALSE(Copies(VersionXml("2", "0"), ""));
+  EXPECT_FALSE(Copies("<version x=\"2\" y=", VersionXml("1", "0")));
+  EXPECT_FALSE(Copies(VersionXml("2", "0"), "<version x=\"1\" y="));
+  EXPECT_FALSE(Copies(Xml("<version x=\"2\"/>"), VersionXml("1", "0"))) << "no y";
+  EXPECT_FALSE(Copies(VersionXml("2", "0"), Xml("<settings x=\"1\" y=\"0\"/>")));
+}
+
+TEST_F(Decision, DataVersionFileThatIsAFolderNeverCopies) {
+  const Install install = MakeGameInstall();
+  WriteFile(Join(install.folder, kMarker), "x");
+  WriteFile(Join(install.folder, "properties\\version.xml"), VersionXml("9", "0"));
+  ProvisionDataFolder();
+  MakeFolders(Join(DataFolder(), "properties\\version.xml"));
+  EXPECT_EQ(0, Run(install));
+  EXPECT_FALSE(Exists(Join(DataFolder(), kMarker)));
+}
+
+TEST_F(Decision, VersionValuesReadAsBaseTenIntegers) {
+  EXPECT_TRUE(Copies(VersionXml("07", "0"), VersionXml("6", "0")));
+  EXPECT_TRUE(Copies(VersionXml("010", "0"), VersionXml("9", "0"))) << "decimal, not octal";
+  EXPECT_TRUE(Copies(VersionXml("1.9", "5"), VersionXml("1", "4"))) << "1.9 reads as 1";
+  EXPECT_TRUE(Copies(VersionXml("beta", "0"), VersionXml("-1", "0"))) << "beta reads as 0";
+  EXPECT_FALSE(Copies(VersionXml("0x10", "0"), VersionXml("1", "0"))) << "no hex prefix";
+  EXPECT_TRUE(Copies(VersionXml("  3", "0"), VersionXml("2", "0")));
+  EXPECT_TRUE(Copies(VersionXml("+3", "0"), VersionXml("2", "0")));
+  EXPECT_TRUE(Copies(VersionXml("99999999999", "0"), VersionXml("2147483646", "0"))) << "saturates";
+  EXPECT_FALSE(Copies(VersionXml("99999999999", "0"), VersionXml("2147483647", "0")));
+  EXPECT_TRUE(Copies(VersionXml("-2147483647", "0"), VersionXml("-99999999999", "0")));
+}
+
+TEST_F(Decision, VersionElementByNameInAnyCaseAttributesExact) {
+  EXPECT_TRUE(Copies(Xml("<VERSION x=\"2\" y=\"0\"/>"), VersionXml("1", "0")));
+  EXPECT_FALSE(Copies(Xml("<version X=\"2\" Y=\"0\"/>"), VersionXml("1", "0")));
+  EXPECT_TRUE(Copies(Xml("<version x=\"1\"/>\n<version x=\"2\" y=\"0\"/>"), VersionXml("1", "5")))
+      << "the first element with both attributes counts";
+  EXPECT_FALSE(Copies(Xml("<version x=\"1\" y=\"0\"/>\n<version x=\"2\" y=\"0\"/>"), VersionXml("1", "5")));
+  EXPECT_FALSE(Copies(Xml("<game><version x=\"9\" y=\"9\"/></game>"), VersionXml("1", "0")))
+      << "only top-level elements";
+}

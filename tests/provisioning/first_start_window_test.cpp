@@ -1,0 +1,87 @@
+// The "First start..." window of a real launcher, seen from outside while a
+// large installation is copied.
+#include <gtest/gtest.h>
+
+#include "tests/provisioning/provisioning_support.h"
+
+using namespace testing_support;
+using namespace provisioning_support;
+
+namespace {
+
+class FirstStartWindow : public CompanyTest {};
+
+struct Seen {
+  bool found = false;
+  std::string className, title;
+  RECT rect = {};
+  bool visible = false;
+};
+
+}  // namespace
+
+TEST_F(FirstStartWindow, ShownWhileTheCopyRunsAndGoneAfterwards) {
+  ASSERT_EQ(nullptr, FindWindowA("RunGameWindow", "First start..."));
+  const Install install = MakeGameInstall();
+  const std::string big = Join(install.folder, "big.pak");
+  MakeLargeFile(big, 160LL * 1024 * 1024);
+  const std::string go = Join(scratch, "go");
+  InstallGameScript(scratch, {record, {{"wait_for", go}, {"return", "0"}}});
+  RunOptions options;
+  options.workingFolder = install.folder;
+
+  Seen seen;
+  bool goneWhileTheGameRuns = false;
+  long exitCode = -1;
+  {
+    LauncherProcess launcher(install.exe, options);
+    ASSERT_TRUE(launcher.Started());
+    // Until it is seen shown: it may be caught between its creation and ShowWindow.
+    for (int polls = 0; polls < 60000 && !seen.visible; ++polls) {
+      HWND window = FindWindowA("RunGameWindow", "First start...");
+      if (window) {
+        char text[64] = {};
+        GetClassNameA(window, text, sizeof text);
+        seen.className = text;
+        GetWindowTextA(window, text, sizeof text);
+        seen.title = text;
+        GetWindowRect(window, &seen.rect);
+        seen.visible = IsWindowVisible(window) != FALSE;
+        seen.found = true;
+      } else if (Exists(record) || seen.found) {
+        break;  // the game already ran: the window came and went unseen
+      }
+      Sleep(1);
+    }
+    if (WaitForFile(record, 120000)) goneWhileTheGameRuns = FindWindowA("RunGameWindow", nullptr) == nullptr;
+    WriteFile(go, "");
+    exitCode = launcher.Wait(120000);
+  }
+  DeleteFileA(big.c_str());
+  DeleteFileA(Join(DataFolder(), "big.pak").c_str());
+
+  EXPECT_EQ(0, exitCode);
+  ASSERT_TRUE(seen.found) << "the window was not seen during the copy";
+  EXPECT_EQ("RunGameWindow", seen.className);
+  EXPECT_EQ("First start...", seen.title);
+  EXPECT_EQ(412, seen.rect.left);
+  EXPECT_EQ(324, seen.rect.top);
+  EXPECT_EQ(200, seen.rect.right - seen.rect.left);
+  EXPECT_EQ(120, seen.rect.bottom - seen.rect.top);
+  EXPECT_TRUE(seen.visible);
+  EXPECT_TRUE(goneWhileTheGameRuns);
+  EXPECT_EQ(DataFolder(), RanIn());
+}
+
+TEST_F(FirstStartWindow, NotShownWhenNoCopyIsNeeded) {
+  const Install install = MakeGameInstall();
+  ProvisionDataFolder();
+  InstallGameScript(scratch, {record, {{"wait_for", Join(scratch, "go")}, {"return", "0"}}});
+  RunOptions options;
+  options.workingFolder = install.folder;
+  LauncherProcess launcher(install.exe, options);
+  ASSERT_TRUE(WaitForFile(record, 60000)) << "the game did not start";
+  EXPECT_EQ(nullptr, FindWindowA("RunGameWindow", nullptr));
+  WriteFile(Join(scratch, "go"), "");
+  EXPECT_EQ(0, launcher.Wait(60000));
+}

@@ -1,0 +1,71 @@
+// The version file rules and the version order, without a launcher run.
+#include <gtest/gtest.h>
+
+#include "provisioning/provisioning.h"
+#include "tests/support/harness.h"
+
+using namespace testing_support;
+
+namespace {
+
+XmlElement Element(const std::string& name, std::vector<std::pair<std::string, std::string>> attributes) {
+  return XmlElement{name, std::move(attributes)};
+}
+
+bool Same(const std::optional<VersionPair>& got, long x, long y) { return got && got->x == x && got->y == y; }
+
+}  // namespace
+
+TEST(VersionNumber, ReadsLikeStrtolInBaseTenSaturatingAt32Bits) {
+  EXPECT_EQ(7, ParseVersionNumber("07"));
+  EXPECT_EQ(10, ParseVersionNumber("010")) << "not octal";
+  EXPECT_EQ(1, ParseVersionNumber("1.2"));
+  EXPECT_EQ(0, ParseVersionNumber("beta"));
+  EXPECT_EQ(0, ParseVersionNumber(""));
+  EXPECT_EQ(0, ParseVersionNumber("0x10")) << "no hex prefix";
+  EXPECT_EQ(12, ParseVersionNumber(" \t\n12"));
+  EXPECT_EQ(3, ParseVersionNumber("+3"));
+  EXPECT_EQ(-4, ParseVersionNumber("-4rc"));
+  EXPECT_EQ(2147483647, ParseVersionNumber("2147483647"));
+  EXPECT_EQ(2147483647, ParseVersionNumber("2147483648"));
+  EXPECT_EQ(2147483647, ParseVersionNumber("99999999999999999999999"));
+  EXPECT_EQ(-2147483647 - 1, ParseVersionNumber("-2147483649"));
+  EXPECT_EQ(-2147483647 - 1, ParseVersionNumber("-99999999999999999999999"));
+}
+
+TEST(VersionElements, FirstTopLevelVersionElementWithBothAttributesWins) {
+  EXPECT_TRUE(Same(VersionFromElements({Element("version", {{"x", "1"}, {"y", "2"}})}), 1, 2));
+  EXPECT_TRUE(Same(VersionFromElements({Element("VERSION", {{"y", "4"}, {"x", "3"}})}), 3, 4));
+  EXPECT_TRUE(Same(VersionFromElements({Element("vErSiOn", {{"x", "3"}, {"y", "4"}})}), 3, 4));
+  EXPECT_TRUE(Same(VersionFromElements({Element("version", {{"x", "1"}}), Element("version", {{"x", "2"}, {"y", "0"}})}),
+                   2, 0));
+  EXPECT_TRUE(Same(VersionFromElements({Element("settings", {{"x", "9"}, {"y", "9"}}),
+                                        Element("version", {{"x", "1"}, {"y", "1"}}),
+                                        Element("version", {{"x", "5"}, {"y", "5"}})}),
+                   1, 1));
+  EXPECT_FALSE(VersionFromElements({Element("version", {{"X", "1"}, {"Y", "2"}})}));
+  EXPECT_FALSE(VersionFromElements({Element("versions", {{"x", "1"}, {"y", "2"}})}));
+  EXPECT_FALSE(VersionFromElements({Element("version", {{"y", "2"}})}));
+  EXPECT_FALSE(VersionFromElements({}));
+}
+
+TEST(VersionOrder, MajorFirstThenMinorNumerically) {
+  EXPECT_TRUE(IsNewerVersion({1, 10}, {1, 9}));
+  EXPECT_TRUE(IsNewerVersion({2, 0}, {1, 99}));
+  EXPECT_FALSE(IsNewerVersion({1, 5}, {1, 5}));
+  EXPECT_FALSE(IsNewerVersion({1, 4}, {2, 0}));
+  EXPECT_FALSE(IsNewerVersion({1, 99}, {2, 0}));
+  EXPECT_TRUE(IsNewerVersion({0, 0}, {-1, 5}));
+}
+
+TEST(VersionFile, ReadsOnlyTopLevelElementsOfARealFile) {
+  const std::string folder = FreshScratchFolder();
+  const std::string path = Join(folder, "version.xml");
+  WriteFile(path, "<?xml version=\"1.0\"?>\n<game><version x=\"9\" y=\"9\"/></game>\n<Version x=\" 2\" y=\"+3\"/>\n");
+  EXPECT_TRUE(Same(ReadVersionFile(path), 2, 3));
+  WriteFile(path, "<game><version x=\"9\" y=\"9\"/></game>\n");
+  EXPECT_FALSE(ReadVersionFile(path)) << "a nested version element does not count";
+  WriteFile(path, "<version x=\"1\" y=");
+  EXPECT_FALSE(ReadVersionFile(path));
+  EXPECT_FALSE(ReadVersionFile(Join(folder, "missing.xml")));
+}
