@@ -175,14 +175,14 @@ class Bench:
         files, size = generate_install(install, self.seed, scale)
         self.make_install(install, app_settings("unused"))
         (install / "loader.exe").unlink()
-        # What the launcher copies: everything in the install folder but itself.
-        files, size = tree_stats(install, skip=install / "launcher.exe")
         target = self.work / "copy-target"
-        runs = {"launcher": [], "copywalk": [], "cp": []}
+        runs = {"launcher": [], "copywalk": [], "cp": [], "shellcopy": []}
         copied_ok = True
         for rep in range(self.reps):
             company = self.company("copy%s-%d" % (scale_name(scale), rep))
             write_settings(install, app_settings(company))
+            # What the launcher copies: everything in the install folder but itself.
+            files, size = tree_stats(install, skip=install / "launcher.exe")
             self.reset_home()
             r = self.drive(install, install / "launcher.exe")
             got_files, got_size = tree_stats(self.data_folder(company))
@@ -197,6 +197,10 @@ class Bench:
             t0 = time.perf_counter()
             subprocess.run(["cp", "-r", str(install), str(target)], check=True)
             runs["cp"].append({"wall_ms": 1000 * (time.perf_counter() - t0)})
+            shutil.rmtree(target, ignore_errors=True)
+            # Phase: the shell copy the launcher makes, alone.
+            runs["shellcopy"].append(self.drive(install, self.bin / "shellcopy.exe",
+                                                '"%s" "%s"' % (winpath(install), winpath(target))))
             shutil.rmtree(target, ignore_errors=True)
         shutil.rmtree(install, ignore_errors=True)
         return {"files": files, "bytes": size, "complete": copied_ok, "runs": runs}
@@ -421,6 +425,11 @@ def report(results, machine):
         for base, label in (("copywalk", "CopyFileA walk"), ("cp", "cp -r")):
             b = values(runs[base])
             row(what, fmt_ms(a), "%s: %s" % (label, fmt_ms(b)), "%.2f" % (med(a) / med(b)), "report", "")
+        shell = values(runs["shellcopy"])
+        if shell:
+            row(what + ", phases", "shell copy alone (SHFileOperationA, same flags): " + fmt_ms(shell),
+                "CopyFileA walk: " + fmt_ms(values(runs["copywalk"])),
+                "%.2f" % (med(shell) / med(values(runs["copywalk"]))), "(diagnosis)", "")
 
     for scale, upd in sorted(results.get("update", {}).items()):
         runs = upd["runs"]
