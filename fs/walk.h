@@ -20,3 +20,7 @@ bool ForEachEntry(const std::string& folder, const std::function<bool(const Fold
 // Whether `path` exists and is a folder, and whether it is a link.
 bool IsFolder(const std::string& path);
 bool IsLink(const std::string& path);
+
+// Clears the read-only attribute of `path`, keeping every other bit, so the
+// entry can be replaced or deleted. Does nothing when it is not set.
+void ClearReadOnlyAttribute(const std::string& path);

@@ -24,10 +24,7 @@ void UnpackAll(const std::string& staging) {
   CollectPackedFiles(staging, packed);
   for (const std::string& path : packed) {
     if (!UnpackFile(path, path.substr(0, path.size() - 4))) continue;
-    const DWORD attributes = GetFileAttributesA(path.c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) {
-      SetFileAttributesA(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
-    }
+    ClearReadOnlyAttribute(path);
     DeleteFileA(path.c_str());
   }
 }

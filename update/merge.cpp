@@ -20,9 +20,7 @@ bool MoveFileOrLink(const std::string& source, const std::string& target, DWORD 
     // A link is only ever renamed into a free place, so nothing is copied
     // through it; a folder is never replaced by a file.
     if (sourceIsLink || Has(targetAttributes, FILE_ATTRIBUTE_DIRECTORY)) return false;
-    if (Has(targetAttributes, FILE_ATTRIBUTE_READONLY)) {
-      SetFileAttributesA(target.c_str(), targetAttributes & ~FILE_ATTRIBUTE_READONLY);
-    }
+    ClearReadOnlyAttribute(target);
   }
   const DWORD flags = sourceIsLink ? 0 : MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED;
   return MoveFileExA(source.c_str(), target.c_str(), flags) != FALSE;

@@ -2,16 +2,7 @@
 
 #include <utility>
 
-namespace {
-
-void ClearReadOnly(const std::string& path) {
-  const DWORD attributes = GetFileAttributesA(path.c_str());
-  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) {
-    SetFileAttributesA(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
-  }
-}
-
-}  // namespace
+#include "fs/walk.h"
 
 PendingFile::PendingFile(std::string temporaryPath) : path_(std::move(temporaryPath)) {}
 
@@ -19,14 +10,14 @@ PendingFile::~PendingFile() {
   if (committed_) return;
   Close();
   if (handle_ == INVALID_HANDLE_VALUE && !path_.empty()) {
-    ClearReadOnly(path_);
+    ClearReadOnlyAttribute(path_);
     DeleteFileA(path_.c_str());
   }
 }
 
 bool PendingFile::Open() {
   if (path_.empty() || handle_ != INVALID_HANDLE_VALUE) return false;
-  ClearReadOnly(path_);
+  ClearReadOnlyAttribute(path_);
   handle_ = CreateFileA(path_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   return handle_ != INVALID_HANDLE_VALUE;
 }
@@ -54,7 +45,7 @@ bool PendingFile::Commit(const std::string& target) {
   if (handle_ == INVALID_HANDLE_VALUE || committed_) return false;
   const bool flushed = FlushFileBuffers(handle_) != FALSE;
   if (!Close() || !flushed) return false;
-  ClearReadOnly(target);
+  ClearReadOnlyAttribute(target);
   if (!MoveFileExA(path_.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) return false;
   committed_ = true;
   return true;
