@@ -2,6 +2,7 @@
 // from the installation, and the game runs from there.
 #include <gtest/gtest.h>
 
+#include "fs/walk.h"
 #include "tests/provisioning/provisioning_support.h"
 
 using namespace testing_support;
@@ -24,7 +25,7 @@ TEST_F(FirstStart, FreshMachineMakesTheChainAndCopiesAllButTheLauncher) {
   EXPECT_EQ(0, Run(install));
 
   const std::string data = DataFolder();
-  EXPECT_TRUE(IsFolderPath(data));
+  EXPECT_TRUE(IsFolder(data));
   EXPECT_EQ((std::vector<std::string>{"game.dll", "game.xml", "maps", "properties", "saves", "tool.exe"}),
             ListFolder(data));
   EXPECT_EQ("north map", ReadFile(Join(data, "maps\\north\\m1.map")));

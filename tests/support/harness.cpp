@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include "fs/walk.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
@@ -39,16 +41,11 @@ DWORD Attributes(const std::string& path) { return GetFileAttributesA(path.c_str
 
 bool Exists(const std::string& path) { return Attributes(path) != INVALID_FILE_ATTRIBUTES; }
 
-bool IsFolderPath(const std::string& path) {
-  const DWORD attributes = Attributes(path);
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
 
 namespace {
 std::string UnixPath(const std::string& path);
 bool StartUnixCommand(const std::string& command);
 bool WaitUntil(const std::function<bool()>& done, DWORD timeoutMs);
-bool IsLinkPath(const std::string& path);
 }  // namespace
 
 void RemoveTree(const std::string& path) {
@@ -56,7 +53,7 @@ void RemoveTree(const std::string& path) {
   // dangling link; rm never follows links.
   // rm runs detached: started for a path already gone, it could remove what
   // the test makes there next.
-  if (path.size() > 3 && (Exists(path) || IsLinkPath(path))) {
+  if (path.size() > 3 && (Exists(path) || IsLink(path))) {
     const std::string unixPath = UnixPath(path);
     if (!unixPath.empty() && unixPath != "/" && StartUnixCommand("/bin/rm -rf -- \"" + unixPath + "\"") &&
         WaitUntil([&] { return !Exists(path); }, 30000)) {
@@ -327,19 +324,14 @@ bool WaitUntil(const std::function<bool()>& done, DWORD timeoutMs) {
   return done();
 }
 
-bool IsLinkPath(const std::string& path) {
-  const DWORD attributes = Attributes(path);
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
-}
-
 }  // namespace
 
 bool PlantLink(const std::string& link, const std::string& target) {
   using CreateLinkFn = BOOLEAN(WINAPI*)(LPCSTR, LPCSTR, DWORD);
   const auto create = reinterpret_cast<CreateLinkFn>(
       reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "CreateSymbolicLinkA")));
-  const DWORD flags = IsFolderPath(target) ? 1 /* SYMBOLIC_LINK_FLAG_DIRECTORY */ : 0;
-  if (create && create(link.c_str(), target.c_str(), flags) && IsLinkPath(link)) return true;
+  const DWORD flags = IsFolder(target) ? 1 /* SYMBOLIC_LINK_FLAG_DIRECTORY */ : 0;
+  if (create && create(link.c_str(), target.c_str(), flags) && IsLink(link)) return true;
   RemoveDirectoryA(link.c_str());
   DeleteFileA(link.c_str());
 
@@ -351,7 +343,7 @@ bool PlantLink(const std::string& link, const std::string& target) {
   const std::string unixTarget = UnixPath(target);
   if (unixLink.empty() || unixTarget.empty()) return false;
   return StartUnixCommand("/bin/ln -s \"" + unixTarget + "\" \"" + unixLink + "\"") &&
-         WaitUntil([&] { return IsLinkPath(link); }, 10000);
+         WaitUntil([&] { return IsLink(link); }, 10000);
 }
 
 }  // namespace testing_support

@@ -17,7 +17,6 @@ void MakeFolders(const std::string& path);
 void WriteFile(const std::string& path, const std::string& content);
 std::string ReadFile(const std::string& path);
 bool Exists(const std::string& path);
-bool IsFolderPath(const std::string& path);
 DWORD Attributes(const std::string& path);
 // Deletes a tree for good (no Recycle Bin), clearing read-only bits first and
 // never following links.
