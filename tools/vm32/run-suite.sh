@@ -55,7 +55,7 @@ cp "$vm32_dir/suite-in-vm.sh" "$job/job.sh"
 ctest_args=("$@")
 { printf 'src_dir=%q\nbuild_dir=%q\nshards=%q\ntime_scale=%q\ndefault_timeout=%q\n' \
     "$src" "$build" "$shards" "$scale" $((300 * scale))
-  printf 'ctest_args=('; printf '%q ' "${ctest_args[@]}"; printf ')\n'
+  printf 'ctest_args=('; [ "${#ctest_args[@]}" -eq 0 ] || printf '%q ' "${ctest_args[@]}"; printf ')\n'
 } > "$job/job.env"
 
 declare -A vm32_limits=([boot]=300 [unpack]=300 [prepare]=900 [tests]=${LAUNCHER_VM32_SUITE_LIMIT:-2400} [done]=120)
