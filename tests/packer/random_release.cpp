@@ -95,6 +95,7 @@ ReleasePair RandomReleasePair(unsigned seed, const RandomReleaseOptions& options
   ReleasePair pair;
   const int minor = static_cast<int>(generator.Below(50));
   pair.previous = MinimalRelease(minor, options.previousGameDll);
+  AddFile(pair.previous, "game.xml", options.gameXml);
   generator.Fill(pair.previous, std::string(), 0, 3 + generator.Below(8));
 
   pair.next = pair.previous;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "packer/launcher_model.h"
+#include "tests/packer/packer_support.h"
 
 namespace packer_testing {
 
@@ -21,6 +22,7 @@ struct RandomReleaseOptions {
   bool deleteFiles = false;
   std::string previousGameDll = "MZ previous game module";
   std::string nextGameDll = "MZ next game module";
+  std::string gameXml = GameXml();
 };
 
 // `next` is `previous` with contents changed and entries added (and, when
