@@ -146,7 +146,11 @@ TEST_F(Pack, NamesTheLauncherTreatsSpecially) {
   next = MinimalRelease(1);
   AddFile(next, "game\\level.dat", "x");
   ExpectRefused("staging folder");
-  next = MinimalRelease(1);
+}
+
+#ifndef _WIN32
+// What a Linux build machine holds and Windows cannot.
+TEST_F(Pack, NamesWindowsCannotHold) {
   AddFile(next, "Readme.txt", "a");
   alsoInNext = {{"README.txt", "b"}};
   ExpectRefused("equal but for letter case");
@@ -154,7 +158,11 @@ TEST_F(Pack, NamesTheLauncherTreatsSpecially) {
   next = MinimalRelease(1);
   AddFile(next, "aux.txt", "a");
   ExpectRefused("device name");
+  next = MinimalRelease(1);
+  AddFile(next, "levels\\what?.dat", "a");
+  ExpectRefused("the character '?'");
 }
+#endif
 
 TEST_F(Pack, UpperCaseZipIsShippedAsItIsWithAWarning) {
   const std::string archive = ZipArchiveBytes(7);
@@ -177,6 +185,9 @@ TEST_F(Pack, CaseOnlyRenameAndFileBecomingFolderAreRefused) {
 }
 
 TEST_F(Pack, PathsTooLongUnderTheDataFolderAreRefused) {
+#ifdef _WIN32
+  GTEST_SKIP() << "the release folders themselves would pass this system's path limit";
+#endif
   // C:\ProgramData\Acme Studio\Rocket Game\en\game\ is 47 characters.
   const std::string folder = std::string(150, 'f');
   AddFile(next, folder + "\\" + std::string(61, 'n'), "fits");  // 47 + 212 = 259
