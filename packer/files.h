@@ -32,6 +32,9 @@ EntryKind KindOf(const std::string& path);
 // Creates one folder level; true when a real folder is there afterwards.
 [[nodiscard]] bool MakeHostFolder(const std::string& path);
 
+// Creates the folders on the way to `path` (not `path` itself) that are missing.
+[[nodiscard]] bool MakeHostParents(const std::string& path);
+
 // Removes a tree for good, never following links. True when nothing is left.
 [[nodiscard]] bool RemoveHostTree(const std::string& path);
 

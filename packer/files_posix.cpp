@@ -42,6 +42,13 @@ bool MakeHostFolder(const std::string& path) {
   return KindOf(path) == EntryKind::Folder;
 }
 
+bool MakeHostParents(const std::string& path) {
+  for (std::size_t slash = path.find('/', 1); slash != std::string::npos; slash = path.find('/', slash + 1)) {
+    if (!MakeHostFolder(path.substr(0, slash))) return false;
+  }
+  return true;
+}
+
 bool RemoveHostTree(const std::string& path) {
   const EntryKind kind = KindOf(path);
   if (kind == EntryKind::Missing) return true;

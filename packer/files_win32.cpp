@@ -41,6 +41,17 @@ bool MakeHostFolder(const std::string& path) {
   return KindOf(path) == EntryKind::Folder;
 }
 
+bool MakeHostParents(const std::string& path) {
+  // Not the drive (C:\) or share (\\server\share\) of the path: those cannot be made.
+  std::size_t start = path.size() > 2 && path[1] == ':' ? 3 : 1;
+  if (path.compare(0, 2, "\\\\") == 0) start = path.find_first_of("\\/", path.find_first_of("\\/", 2) + 1) + 1;
+  for (std::size_t slash = path.find_first_of("\\/", start); slash != std::string::npos;
+       slash = path.find_first_of("\\/", slash + 1)) {
+    if (!MakeHostFolder(path.substr(0, slash))) return false;
+  }
+  return true;
+}
+
 bool RemoveHostTree(const std::string& path) {
   const DWORD attributes = GetFileAttributesA(path.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) return true;

@@ -87,7 +87,8 @@ bool WriteUpdate(const Plan& plan, const std::string& newRoot, const std::string
   summary.manifest.from = ToString(plan.from);
   summary.manifest.to = ToString(plan.to);
   summary.manifest.marker = plan.marker;
-  if (!RemoveHostTree(partialFolder) || !RemoveHostTree(partialManifest) || !MakeHostFolder(partialFolder)) {
+  if (!MakeHostParents(partialFolder) || !MakeHostParents(partialManifest) || !RemoveHostTree(partialFolder) ||
+      !RemoveHostTree(partialManifest) || !MakeHostFolder(partialFolder)) {
     error = "cannot create " + partialFolder;
     return false;
   }

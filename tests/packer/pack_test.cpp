@@ -107,6 +107,15 @@ TEST_F(Pack, WritesTheStagingLayoutAndItsManifest) {
   EXPECT_EQ(0, verified.exitCode) << verified.out << verified.err;
 }
 
+TEST_F(Pack, MakesTheFoldersOnTheWayToTheUpdate) {
+  Prepare();
+  const std::string nested = HostJoin(root, "out\\1.1\\update");
+  const CliResult result = RunCli({"pack", previousFolder, nextFolder, nested});
+  ASSERT_EQ(0, result.exitCode) << result.err;
+  EXPECT_EQ(EntryKind::Folder, KindOf(nested));
+  EXPECT_EQ(EntryKind::File, KindOf(nested + ".manifest"));
+}
+
 TEST_F(Pack, AFileAndItsZipNeighbourKeepTheirNames) {
   // Packed, "data.bin" would stage as "data.bin.zip", the name the shipped
   // archive unpacks to: it goes plain instead.
