@@ -67,6 +67,11 @@ run_arch() {
   stop_wine
 }
 
+# The update packer's own tests, built natively: fast, no Wine.
+if [ "$#" -eq 0 ] || (cd "$build/native" && ctest -N "$@" | grep -q '^Total Tests: [1-9]'); then
+  lane native "$build/native" ctest --output-on-failure --timeout 300 "$@"
+fi
+
 run_arch win64 "$@"
 
 case $lane32 in

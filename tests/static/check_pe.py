@@ -5,6 +5,8 @@ architecture this host cannot execute is still checked.
   check_pe.py launcher EXE win32|win64   machine, GUI subsystem, system-only
                                          imports, icon group and manifest
   check_pe.py game DLL win32|win64       machine, undecorated RunGame export
+  check_pe.py tool EXE win32|win64       machine, console subsystem, system-only
+                                         imports (the studio's packer)
 """
 import struct
 import sys
@@ -136,8 +138,19 @@ def check_game(image, problems):
         problems.append("no undecorated RunGame export (exports: %s)" % ", ".join(image.exports()))
 
 
+def check_tool(image, problems):
+    if image.subsystem != 3:
+        problems.append("subsystem %d, not the Windows console (3)" % image.subsystem)
+    for dll in image.imports():
+        if dll.lower() not in SYSTEM_DLLS:
+            problems.append("imports %s, which is not a system DLL" % dll)
+
+
+CHECKS = {"launcher": check_launcher, "game": check_game, "tool": check_tool}
+
+
 def main(argv):
-    if len(argv) != 4 or argv[1] not in ("launcher", "game") or argv[3] not in MACHINES:
+    if len(argv) != 4 or argv[1] not in CHECKS or argv[3] not in MACHINES:
         print(__doc__, file=sys.stderr)
         return 2
     kind, path, arch = argv[1:]
@@ -145,7 +158,7 @@ def main(argv):
     try:
         image = Image(path)
         check_machine(image, arch, problems)
-        (check_launcher if kind == "launcher" else check_game)(image, problems)
+        CHECKS[kind](image, problems)
     except (OSError, ValueError, struct.error) as error:
         problems.append("cannot read %s: %s" % (path, error))
     for problem in problems:
