@@ -67,8 +67,7 @@ TEST_F(Unpack, WellFormedDataMatchesTheGzipReader) {
       {"one member", Gzip("hello, world")},
       {"empty member", Gzip("")},
       {"two members", Gzip("first|") + Gzip("second")},
-      {"member then garbage", Gzip("body") + "trailing junk"},
-      {"member then lone magic byte", Gzip("body") + "\x1f"},
+      {"member then zero padding", Gzip("body") + std::string(40000, '\0')},
       {"large member over many blocks", Gzip(big)},
       {"members across block edges", Gzip(big, 0) + Gzip(SampleBytes(40000, 3), 0) + Gzip("end")},
       {"exactly two blocks", Gzip(SampleBytes(65536, 9))},
@@ -114,6 +113,18 @@ TEST_F(Unpack, DamagedStreamsNeverReplaceTheOutput) {
   ExpectRejectedAndOutputKept(badHeader, "rejected header");
   ExpectRejectedAndOutputKept(good + good.substr(0, good.size() - 3), "second member cut short");
   ExpectRejectedAndOutputKept(Gzip("a") + "\x1f\x8b", "second member with only its magic");
+}
+
+// Only another whole member or zero padding may follow a member: anything
+// else means the file is not what was packed, even where the gzip reader
+// stops quietly after the first member.
+TEST_F(Unpack, BytesAfterTheLastMemberAreDamage) {
+  WriteFile(output, "good old content");
+  const std::string member = Gzip("first");
+  ExpectRejectedAndOutputKept(member + "trailing junk" + Gzip("second"), "junk between members");
+  ExpectRejectedAndOutputKept(member + "\x1f", "a lone magic byte");
+  ExpectRejectedAndOutputKept(member + std::string(40000, '\0') + "x", "padding then junk");
+  ExpectRejectedAndOutputKept(member + Gzip("second") + "\n", "a trailing newline");
 }
 
 // Two bytes of magic make a file gzip data: from there on, every cut is
