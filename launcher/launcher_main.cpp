@@ -47,8 +47,7 @@ void ProcessStagingFolder(const std::string& dataFolder) {
   const std::string marker = ReadSetting("update_semaphore");
   const OptionalPath staging = JoinPath(dataFolder, "game");
   if (!staging) return;
-  const OptionalPath markerPath = JoinPath(*staging, marker);
-  if (markerPath && PathFileExistsA(markerPath->c_str())) ApplyStagedUpdate(dataFolder, marker);
+  if (StagedMarkerExists(*staging, marker)) ApplyStagedUpdate(dataFolder, marker);
   DiscardStagingFolder(*staging);
 }
 

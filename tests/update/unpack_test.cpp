@@ -48,7 +48,7 @@ class Unpack : public ::testing::Test {
 
   void ExpectRejectedAndOutputKept(const std::string& data, const std::string& what) {
     WriteFile(packed, data);
-    EXPECT_FALSE(UnpackFile(packed, output)) << what;
+    EXPECT_EQ(UnpackOutcome::Damaged, UnpackFile(packed, output)) << what;
     EXPECT_EQ("good old content", ReadFile(output)) << what;
     EXPECT_TRUE(FilesEndingWith(folder, kUnpackTemporarySuffix).empty()) << what;
   }
@@ -76,7 +76,7 @@ TEST_F(Unpack, WellFormedDataMatchesTheGzipReader) {
     WriteFile(packed, c.packed);
     const ReaderResult expected = ReadWithGzipReader(packed);
     ASSERT_FALSE(expected.failed) << c.name;
-    ASSERT_TRUE(UnpackFile(packed, output)) << c.name;
+    ASSERT_EQ(UnpackOutcome::Unpacked, UnpackFile(packed, output)) << c.name;
     EXPECT_EQ(expected.data, ReadFile(output)) << c.name;
     EXPECT_TRUE(FilesEndingWith(folder, kUnpackTemporarySuffix).empty()) << c.name;
   }
@@ -86,13 +86,13 @@ TEST_F(Unpack, ReplacesAnExistingReadOnlyOutput) {
   WriteFile(output, "good old content");
   SetFileAttributesA(output.c_str(), FILE_ATTRIBUTE_READONLY);
   WriteFile(packed, Gzip("fresh"));
-  ASSERT_TRUE(UnpackFile(packed, output));
+  ASSERT_EQ(UnpackOutcome::Unpacked, UnpackFile(packed, output));
   EXPECT_EQ("fresh", ReadFile(output));
 }
 
 TEST_F(Unpack, MissingPackedFileFailsAndTouchesNothing) {
   WriteFile(output, "good old content");
-  EXPECT_FALSE(UnpackFile(Join(folder, "absent.zip"), output));
+  EXPECT_EQ(UnpackOutcome::Failed, UnpackFile(Join(folder, "absent.zip"), output));
   EXPECT_EQ("good old content", ReadFile(output));
 }
 
@@ -134,7 +134,7 @@ TEST_F(Unpack, EveryCutOfASmallFileIsRefused) {
   const std::string good = Gzip(SampleBytes(300) + Gzip("inner"));
   for (size_t cut = 2; cut < good.size(); ++cut) {
     WriteFile(packed, good.substr(0, cut));
-    ASSERT_FALSE(UnpackFile(packed, output)) << "cut at " << cut;
+    ASSERT_EQ(UnpackOutcome::Damaged, UnpackFile(packed, output)) << "cut at " << cut;
     ASSERT_EQ("good old content", ReadFile(output)) << "cut at " << cut;
   }
   EXPECT_TRUE(FilesEndingWith(folder, kUnpackTemporarySuffix).empty());
@@ -150,7 +150,7 @@ TEST_F(Unpack, EveryCutOfATwoBlockFileIsRefused) {
   }
   for (size_t cut = 2; cut < good.size(); cut += (cut + 64 < good.size()) ? 997 : 1) {
     WriteFile(packed, good.substr(0, cut));
-    ASSERT_FALSE(UnpackFile(packed, output)) << "cut at " << cut;
+    ASSERT_EQ(UnpackOutcome::Damaged, UnpackFile(packed, output)) << "cut at " << cut;
     ASSERT_EQ("good old content", ReadFile(output)) << "cut at " << cut;
   }
   EXPECT_TRUE(FilesEndingWith(folder, kUnpackTemporarySuffix).empty());
