@@ -106,6 +106,7 @@ std::string TestGameDll(int variant) {
 }
 
 std::string NoGameDll() { return Join(TestBinaryFolder(), "nogame.dll"); }
+std::string OtherArchitectureGameDll() { return Join(Join(TestBinaryFolder(), "other_arch"), "game.dll"); }
 
 std::string CurrentTestName() {
   const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();

@@ -26,11 +26,12 @@ std::vector<std::string> ListFolder(const std::string& path);
 
 // --- Where things are ----------------------------------------------------
 
-// The folder of the running test executable (build\win32\tests).
+// The folder of the running test executable (build\<arch>\tests).
 std::string TestBinaryFolder();
 std::string LauncherExe();       // the built launcher.exe
 std::string TestGameDll(int variant = 1);  // testgame.dll, or testgame_v2.dll
 std::string NoGameDll();         // a DLL without RunGame
+std::string OtherArchitectureGameDll();  // a game.dll built for the other architecture
 // "Suite.Test" of the running test, usable in file names.
 std::string CurrentTestName();
 // A fresh, empty scratch folder for the running test (removed first if there).

@@ -15,6 +15,7 @@
 
 #include <shlobj.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -71,6 +72,17 @@ void Touch(const std::string& path) {
   if (FILE* file = std::fopen(path.c_str(), "wb")) std::fclose(file);
 }
 
+// A handle as hex digits of the full pointer width, so both builds print the
+// whole value the launcher passed.
+std::string HandleHex(HINSTANCE handle) {
+  const auto value = reinterpret_cast<std::uintptr_t>(handle);
+  std::string digits;
+  for (int shift = static_cast<int>(sizeof value * 8) - 4; shift >= 0; shift -= 4) {
+    digits += "0123456789abcdef"[(value >> shift) & 0xF];
+  }
+  return digits;
+}
+
 void AppendRecord(const std::string& record, int cycle, HINSTANCE module, HINSTANCE previous,
                   LPSTR commandLine, int show) {
   HMODULE self = nullptr;
@@ -82,8 +94,8 @@ void AppendRecord(const std::string& record, int cycle, HINSTANCE module, HINSTA
   GetCurrentDirectoryA(sizeof cwd, cwd);
   FILE* file = std::fopen(record.c_str(), "ab");
   if (!file) return;
-  std::fprintf(file, "cycle=%d\nvariant=%d\nmodule_is_self=%d\nprevious=%p\ncommand_line_hex=%s\nshow=%d\n",
-               cycle, TESTGAME_VARIANT, module == self ? 1 : 0, static_cast<void*>(previous),
+  std::fprintf(file, "cycle=%d\nvariant=%d\nmodule_is_self=%d\nprevious=%s\ncommand_line_hex=%s\nshow=%d\n",
+               cycle, TESTGAME_VARIANT, module == self ? 1 : 0, HandleHex(previous).c_str(),
                Hex(commandLine).c_str(), show);
 #ifdef TESTGAME_USES_DEPENDENCY
   std::fprintf(file, "dependency=%d\n", GameDependencyVersion());
