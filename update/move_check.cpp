@@ -3,24 +3,12 @@
 #include <windows.h>
 #include <shlwapi.h>
 
-#include "fs/handles.h"
 #include "fs/path.h"
 #include "fs/walk.h"
 
 namespace {
 
-// CreateDirectoryA leaves room for an 8.3 file name below a new folder.
-constexpr size_t kMaxFolderPathLength = MAX_PATH - 12;
-
 bool Has(DWORD attributes, DWORD bit) { return attributes != INVALID_FILE_ATTRIBUTES && (attributes & bit) != 0; }
-
-// Whether nobody holds the file open in a way that forbids renaming or
-// replacing it: opening it for deletion, sharing everything, fails exactly then.
-bool CanBeRenamed(const std::string& path) {
-  const UniqueFileHandle handle(CreateFileA(path.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                            nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-  return handle.Valid();
-}
 
 bool CanMove(const std::string& source, const std::string& target) {
   const DWORD sourceAttributes = GetFileAttributesA(source.c_str());
@@ -35,10 +23,10 @@ bool CanMove(const std::string& source, const std::string& target) {
     if (sourceIsFolder && target.size() >= kMaxFolderPathLength) return false;
   } else if (sourceIsFolder) {
     if (!targetIsFolder || targetIsLink) return false;
-  } else if (sourceIsLink || targetIsFolder || !CanBeRenamed(target)) {
+  } else if (sourceIsLink || targetIsFolder || !CanBeReplaced(target)) {
     return false;
   }
-  if (!sourceIsFolder) return sourceIsLink || CanBeRenamed(source);
+  if (!sourceIsFolder) return sourceIsLink || CanBeReplaced(source);
 
   bool canMoveAll = true;
   ForEachEntry(source, [&](const FolderEntry& entry) {

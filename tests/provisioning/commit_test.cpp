@@ -1,0 +1,181 @@
+// The first-start and refresh copy: it starts only when the installation
+// fits below the data folder (paths and free space) and no file to replace is
+// in use, and its version file, written last, is its commit point.
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "fs/walk.h"
+#include "tests/provisioning/provisioning_support.h"
+
+using namespace testing_support;
+using namespace provisioning_support;
+
+namespace {
+
+class CopyCommit : public CompanyTest {
+ protected:
+  // An installed version 2 and, when `provisioned`, a data folder that holds
+  // version 1 of the same files and a saved game.
+  Install InstallVersion2(bool provisioned) {
+    const Install install = MakeGameInstall();
+    WriteFile(Join(install.folder, "properties\\version.xml"), VersionXml("2", "0"));
+    WriteFile(Join(install.folder, "asset.txt"), "asset v2");
+    if (provisioned) {
+      ProvisionDataFolder();
+      WriteFile(Join(DataFolder(), "properties\\version.xml"), VersionXml("1", "0"));
+      WriteFile(Join(DataFolder(), "asset.txt"), "asset v1");
+    }
+    return install;
+  }
+  void ExpectVersion1Kept() {
+    EXPECT_EQ(VersionXml("1", "0"), ReadFile(Join(DataFolder(), "properties\\version.xml")));
+    EXPECT_EQ("asset v1", ReadFile(Join(DataFolder(), "asset.txt")));
+  }
+  void ExpectVersion2Copied() {
+    EXPECT_EQ(VersionXml("2", "0"), ReadFile(Join(DataFolder(), "properties\\version.xml")));
+    EXPECT_EQ("asset v2", ReadFile(Join(DataFolder(), "asset.txt")));
+  }
+};
+
+// A product name long enough that one ordinary asset of the installation
+// would pass the platform limit below the data folder, though it fits in the
+// install folder.
+class LongDataFolder : public CopyCommit {
+ protected:
+  std::string Settings() const {
+    return SettingsXml({{"company", company}, {"product", LongProduct()}, {"lang", "en"}});
+  }
+  std::string LongProduct() const { return std::string(210 - companyFolder.size(), 'p'); }
+  std::string LongDataFolderPath() const { return Join(Join(companyFolder, LongProduct()), "en"); }
+  Install MakeDeepInstall() {
+    const Install install = MakeInstall(Join(scratch, "install"), Settings());
+    deepAsset = "assets\\" + std::string(60, 'a') + ".dat";
+    WriteFile(Join(install.folder, deepAsset), "deep");
+    WriteFile(Join(install.folder, "properties\\version.xml"), VersionXml("2", "0"));
+    return install;
+  }
+  std::string deepAsset;
+};
+
+}  // namespace
+
+TEST_F(LongDataFolder, InstallationThatDoesNotFitBelowTheDataFolderRunsFromTheInstallFolder) {
+  const Install install = MakeDeepInstall();
+  ASSERT_LT(Join(install.folder, deepAsset).size(), static_cast<size_t>(MAX_PATH));
+  ASSERT_GE(Join(LongDataFolderPath(), deepAsset).size(), static_cast<size_t>(MAX_PATH));
+  EXPECT_EQ(0, Run(install));
+  EXPECT_EQ(install.folder, RanIn());
+  EXPECT_FALSE(Exists(companyFolder)) << "nothing under the application-data folder is touched";
+  EXPECT_EQ((std::vector<std::string>{std::string(60, 'a') + ".dat"}), ListFolder(Join(install.folder, "assets")));
+}
+
+TEST_F(LongDataFolder, RefreshThatDoesNotFitLeavesTheDataFolderAlone) {
+  const Install install = MakeDeepInstall();
+  const std::string data = LongDataFolderPath();
+  WriteFile(Join(data, "saves\\slot1.sav"), "saved");
+  ASSERT_TRUE(CopyFileA(TestGameDll().c_str(), Join(data, "game.dll").c_str(), FALSE));
+  WriteFile(Join(data, "properties\\version.xml"), VersionXml("1", "0"));
+  EXPECT_EQ(0, Run(install));
+  EXPECT_EQ(install.folder, RanIn());
+  EXPECT_EQ(VersionXml("1", "0"), ReadFile(Join(data, "properties\\version.xml")));
+  EXPECT_EQ((std::vector<std::string>{"game.dll", "properties", "saves"}), ListFolder(data));
+}
+
+TEST_F(CopyCommit, VersionFileArrivesWithTheRestOfTheCopy) {
+  const Install install = InstallVersion2(false);
+  WriteFile(Join(install.folder, "properties\\other.xml"), "other");
+  WriteFile(Join(install.folder, "properties\\more.xml"), "more");
+  EXPECT_EQ(0, Run(install));
+  EXPECT_EQ(DataFolder(), RanIn());
+  ExpectVersion2Copied();
+  EXPECT_EQ((std::vector<std::string>{"more.xml", "other.xml", "version.xml"}),
+            ListFolder(Join(DataFolder(), "properties")));
+  EXPECT_TRUE(EveryoneHasFullAccess(Join(DataFolder(), "properties\\version.xml")));
+}
+
+// A file of the old version held open by another program: the refresh does
+// not start, the game runs on the old version, and the next start refreshes.
+TEST_F(CopyCommit, FileInUseDefersTheRefresh) {
+  const Install install = InstallVersion2(true);
+  {
+    const HANDLE lock = CreateFileA(Join(DataFolder(), "asset.txt").c_str(), GENERIC_READ, 0, nullptr,
+                                    OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, lock);
+    EXPECT_EQ(0, Run(install));
+    CloseHandle(lock);
+  }
+  EXPECT_EQ(DataFolder(), RanIn());
+  ExpectVersion1Kept();
+  DeleteFileA(record.c_str());
+  EXPECT_EQ(0, Run(install));
+  ExpectVersion2Copied();
+}
+
+// A company, product or language folder that is a dangling link reads as
+// missing, yet no folder can be made there.
+TEST_F(CopyCommit, DanglingLinkAsALevelRunsFromTheInstallFolder) {
+  const Install install = InstallVersion2(false);
+  const std::string gone = Join(scratch, "gone");
+  for (const std::string& level : {companyFolder, Join(companyFolder, "Game"), DataFolder()}) {
+    SCOPED_TRACE(level);
+    RemoveTree(companyFolder);
+    MakeFolders(gone);
+    MakeFolders(level.substr(0, level.find_last_of('\\')));
+    ASSERT_TRUE(PlantLink(level, gone));
+    RemoveTree(gone);
+    ASSERT_FALSE(Exists(level));
+    EXPECT_EQ(0, Run(install));
+    EXPECT_EQ(install.folder, RanIn());
+    EXPECT_FALSE(Exists(gone));
+    RemoveLink(level);
+    DeleteFileA(record.c_str());
+  }
+}
+
+namespace {
+
+// The data folder's drive is a small tmpfs of its own.
+class SmallDrive : public CopyCommit {
+ protected:
+  void SetUp() override {
+    CopyCommit::SetUp();
+    drive = std::make_unique<SmallAppDataDrive>(4);
+    if (!drive->Mounted()) GTEST_SKIP() << drive->Reason();
+  }
+  void TearDown() override {
+    CopyCommit::TearDown();
+    drive.reset();
+  }
+  std::unique_ptr<SmallAppDataDrive> drive;
+};
+
+}  // namespace
+
+TEST_F(SmallDrive, FirstStartThatDoesNotFitRunsFromTheInstallFolder) {
+  const Install install = InstallVersion2(false);
+  MakeLargeFile(Join(install.folder, "big.bin"), 6 << 20);
+  EXPECT_EQ(0, Run(install));
+  EXPECT_EQ(install.folder, RanIn());
+  EXPECT_FALSE(Exists(companyFolder));
+}
+
+TEST_F(SmallDrive, RefreshThatDoesNotFitKeepsTheOldVersionUntilThereIsSpace) {
+  const Install install = InstallVersion2(true);
+  MakeLargeFile(Join(DataFolder(), "big.bin"), 1 << 20);
+  MakeLargeFile(Join(install.folder, "big.bin"), 6 << 20);
+  EXPECT_EQ(0, Run(install));
+  EXPECT_EQ(DataFolder(), RanIn());
+  ExpectVersion1Kept();
+  WIN32_FILE_ATTRIBUTE_DATA big;
+  ASSERT_TRUE(GetFileAttributesExA(Join(DataFolder(), "big.bin").c_str(), GetFileExInfoStandard, &big));
+  EXPECT_EQ(static_cast<DWORD>(1 << 20), big.nFileSizeLow) << "not truncated";
+
+  ASSERT_TRUE(drive->Resize(16));
+  DeleteFileA(record.c_str());
+  EXPECT_EQ(0, Run(install));
+  EXPECT_EQ(DataFolder(), RanIn());
+  ExpectVersion2Copied();
+  ASSERT_TRUE(GetFileAttributesExA(Join(DataFolder(), "big.bin").c_str(), GetFileExInfoStandard, &big));
+  EXPECT_EQ(static_cast<DWORD>(6 << 20), big.nFileSizeLow);
+}
