@@ -3,6 +3,7 @@
 // in use, and its version file, written last, is its commit point.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 
 #include "fs/walk.h"
@@ -24,13 +25,13 @@ class CopyCommit : public CompanyTest {
     if (provisioned) {
       ProvisionDataFolder();
       WriteFile(Join(DataFolder(), "properties\\version.xml"), VersionXml("1", "0"));
-      WriteFile(Join(DataFolder(), "asset.txt"), "asset v1");
+      WriteFile(Join(DataFolder(), "asset.txt"), "asset version 1");
     }
     return install;
   }
   void ExpectVersion1Kept() {
     EXPECT_EQ(VersionXml("1", "0"), ReadFile(Join(DataFolder(), "properties\\version.xml")));
-    EXPECT_EQ("asset v1", ReadFile(Join(DataFolder(), "asset.txt")));
+    EXPECT_EQ("asset version 1", ReadFile(Join(DataFolder(), "asset.txt")));
   }
   void ExpectVersion2Copied() {
     EXPECT_EQ(VersionXml("2", "0"), ReadFile(Join(DataFolder(), "properties\\version.xml")));
@@ -112,6 +113,25 @@ TEST_F(CopyCommit, FileInUseDefersTheRefresh) {
   ExpectVersion2Copied();
 }
 
+// A file of the installation that cannot be read while the copy runs: the
+// copy is incomplete, so the version file is not written and the next start
+// copies again.
+TEST_F(CopyCommit, IncompleteCopyIsMadeAgainAtTheNextStart) {
+  const Install install = InstallVersion2(true);
+  {
+    const HANDLE lock = CreateFileA(Join(install.folder, "asset.txt").c_str(), GENERIC_READ, 0, nullptr,
+                                    OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, lock);
+    EXPECT_EQ(0, Run(install));
+    CloseHandle(lock);
+  }
+  EXPECT_EQ(DataFolder(), RanIn());
+  EXPECT_EQ(VersionXml("1", "0"), ReadFile(Join(DataFolder(), "properties\\version.xml")));
+  DeleteFileA(record.c_str());
+  EXPECT_EQ(0, Run(install));
+  ExpectVersion2Copied();
+}
+
 // A company, product or language folder that is a dangling link reads as
 // missing, yet no folder can be made there.
 TEST_F(CopyCommit, DanglingLinkAsALevelRunsFromTheInstallFolder) {
@@ -178,4 +198,79 @@ TEST_F(SmallDrive, RefreshThatDoesNotFitKeepsTheOldVersionUntilThereIsSpace) {
   ExpectVersion2Copied();
   ASSERT_TRUE(GetFileAttributesExA(Join(DataFolder(), "big.bin").c_str(), GetFileExInfoStandard, &big));
   EXPECT_EQ(static_cast<DWORD>(6 << 20), big.nFileSizeLow);
+}
+
+namespace {
+
+// An installation of many files, and a data folder of its older version.
+class KilledCopy : public CopyCommit {
+ protected:
+  static constexpr int kFolders = 10;
+  static constexpr int kFilesPerFolder = 100;
+
+  static std::string AssetName(int folder, int file) {
+    return "assets" + std::to_string(folder) + "\\file" + std::to_string(file) + ".dat";
+  }
+  static std::string AssetContent(int version, int folder, int file) {
+    // Each version its own size, so that a look at the size tells them apart.
+    return "v" + std::to_string(version) + " " + AssetName(folder, file) + std::string(2048 + version, 'a' + file % 26);
+  }
+  void WriteAssets(const std::string& folder, int version) {
+    for (int f = 0; f < kFolders; ++f) {
+      for (int i = 0; i < kFilesPerFolder; ++i) WriteFile(Join(folder, AssetName(f, i)), AssetContent(version, f, i));
+    }
+  }
+  int AssetsOfVersion2(bool compareContent = false) {
+    int count = 0;
+    for (int f = 0; f < kFolders; ++f) {
+      for (int i = 0; i < kFilesPerFolder; ++i) {
+        const std::string path = Join(DataFolder(), AssetName(f, i));
+        WIN32_FILE_ATTRIBUTE_DATA data;
+        if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) continue;
+        if (data.nFileSizeLow != AssetContent(2, f, i).size()) continue;
+        if (!compareContent || ReadFile(path) == AssetContent(2, f, i)) ++count;
+      }
+    }
+    return count;
+  }
+  bool Version2Committed() {
+    return ReadFile(Join(DataFolder(), "properties\\version.xml")) == VersionXml("2", "0");
+  }
+};
+
+}  // namespace
+
+// The launcher killed early in a refresh, halfway, and as the version file
+// arrives: the next start always ends with the whole new version.
+TEST_F(KilledCopy, RefreshKilledAnywhereEndsWholeAfterTheNextStart) {
+  const Install install = InstallVersion2(false);
+  WriteAssets(install.folder, 2);
+  const std::vector<std::pair<const char*, std::function<bool()>>> points = {
+      {"first file copied", [&] { return AssetsOfVersion2() >= 1; }},
+      {"half copied", [&] { return AssetsOfVersion2() >= kFolders * kFilesPerFolder / 2; }},
+      {"version file written", [&] { return Version2Committed(); }},
+  };
+  for (const auto& point : points) {
+    SCOPED_TRACE(point.first);
+    RemoveTree(companyFolder);
+    ProvisionDataFolder();
+    WriteFile(Join(DataFolder(), "properties\\version.xml"), VersionXml("1", "0"));
+    WriteAssets(DataFolder(), 1);
+    DeleteFileA(record.c_str());
+    InstallGameScript(scratch, {record, {{"return", "0"}}});
+    RunOptions options;
+    options.workingFolder = install.folder;
+    {
+      LauncherProcess launcher(install.exe, options);
+      ASSERT_TRUE(launcher.Started());
+      for (int polls = 0; polls < 60000 && !launcher.Finished() && !point.second(); ++polls) Sleep(1);
+      launcher.Kill();
+    }
+    DeleteFileA(record.c_str());
+    EXPECT_EQ(0, Run(install));
+    EXPECT_EQ(DataFolder(), RanIn());
+    EXPECT_TRUE(Version2Committed());
+    EXPECT_EQ(kFolders * kFilesPerFolder, AssetsOfVersion2(true));
+    EXPECT_EQ("asset v2", ReadFile(Join(DataFolder(), "asset.txt")));
+  }
 }

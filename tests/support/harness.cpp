@@ -257,6 +257,14 @@ long LauncherProcess::Wait(DWORD timeoutMs) {
   return static_cast<long>(code);
 }
 
+bool LauncherProcess::Finished() const { return !process_ || WaitForSingleObject(process_, 0) == WAIT_OBJECT_0; }
+
+void LauncherProcess::Kill() {
+  if (!process_ || Finished()) return;
+  TerminateProcess(process_, 99);
+  WaitForSingleObject(process_, 5000);
+}
+
 long RunLauncher(const std::string& exe, const RunOptions& options) {
   LauncherProcess process(exe, options);
   EXPECT_TRUE(process.Started()) << "cannot start " << exe;

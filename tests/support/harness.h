@@ -90,6 +90,9 @@ class LauncherProcess {
   // The exit code, or -1 when the process did not end in time (it is then
   // killed) or never started.
   long Wait(DWORD timeoutMs);
+  bool Finished() const;
+  // Ends the process at once, as a crash or a power cut would.
+  void Kill();
 
  private:
   HANDLE process_ = nullptr;
