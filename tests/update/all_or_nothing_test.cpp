@@ -3,6 +3,9 @@
 // it was; names and markers that only look right are never acted on.
 #include "tests/update/staging_fixture.h"
 
+#include <functional>
+#include <memory>
+
 #include "fs/walk.h"
 #include "update/unpack.h"
 
@@ -125,5 +128,116 @@ TEST_F(WholeUpdate, DeviceNameOrWildcardAsMarkerIsNeverPresent) {
     EXPECT_EQ(0, Run());
     EXPECT_FALSE(Exists(InData("staged.txt")));
     EXPECT_FALSE(Exists(staging));
+  }
+}
+
+namespace {
+
+// Application-data mode with the data folder on a small drive of its own.
+class UpdateOnSmallDrive : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    drive = std::make_unique<SmallAppDataDrive>(4);
+    if (!drive->Mounted()) GTEST_SKIP() << drive->Reason();
+    const std::string settings = SettingsXml(
+        {{"company", company}, {"product", "Game"}, {"lang", "en"}, {"update_semaphore", "update.flag"}});
+    install = MakeInstall(Join(scratch, "install"), settings);
+    WriteFile(Join(data, "saves\\slot1.sav"), "saved");
+    EXPECT_TRUE(CopyFileA(TestGameDll().c_str(), Join(data, "game.dll").c_str(), FALSE));
+    WriteFile(Join(data, "game.xml"), settings);
+  }
+  void TearDown() override { drive.reset(); }
+
+  std::unique_ptr<SmallAppDataDrive> drive;
+  std::string scratch = FreshScratchFolder();
+  std::string company = UniqueCompany();
+  std::string data = Join(Join(CommonAppData(), company), "Game\\en");
+  std::string staging = Join(data, "game");
+  Install install;
+};
+
+}  // namespace
+
+// A packed file that unpacks to more than the drive holds: nothing of the
+// update is installed, and the packed file does not arrive as if damaged.
+TEST_F(UpdateOnSmallDrive, FullDiskKeepsTheOldVersion) {
+  WriteFile(Join(data, "a.txt"), "old a");
+  WriteFile(Join(staging, "a.txt"), "new a");
+  WriteFile(Join(staging, "big.bin.zip"), Gzip(std::string(8 << 20, '\0'), 9));
+  WriteFile(Join(staging, "update.flag"), "ready");
+  InstallGameScript(scratch, {Join(scratch, "record.txt"), {{"return", "0"}}});
+  RunOptions options;
+  options.workingFolder = install.folder;
+  EXPECT_EQ(0, RunLauncher(install.exe, options));
+  EXPECT_EQ("old a", ReadFile(Join(data, "a.txt")));
+  EXPECT_FALSE(Exists(Join(data, "big.bin")));
+  EXPECT_FALSE(Exists(Join(data, "big.bin.zip")));
+  EXPECT_FALSE(Exists(Join(data, "update.flag")));
+  EXPECT_FALSE(Exists(staging));
+}
+
+namespace {
+
+class KilledUpdate : public WholeUpdate {
+ protected:
+  static constexpr int kFiles = 120;
+  static std::string Name(int i) { return "f" + std::to_string(i) + ".bin"; }
+  static std::string Content(int version, int i) {
+    return "v" + std::to_string(version) + std::string(i % 2 ? 40000 : 3000, static_cast<char>('a' + i % 26));
+  }
+  void StageAll() {
+    for (int i = 0; i < kFiles; ++i) {
+      WriteFile(InData(Name(i)), Content(1, i));
+      if (i % 2) {
+        Stage(Name(i) + ".zip", Gzip(Content(2, i)));
+      } else {
+        Stage(Name(i), Content(2, i));
+      }
+    }
+    StageMarker();
+  }
+  int Unpacked() {
+    int count = 0;
+    for (int i = 1; i < kFiles; i += 2) count += Exists(InStaging(Name(i))) ? 1 : 0;
+    return count;
+  }
+  int Installed() {
+    int count = 0;
+    for (int i = 0; i < kFiles; ++i) count += ReadFile(InData(Name(i))) == Content(2, i) ? 1 : 0;
+    return count;
+  }
+};
+
+}  // namespace
+
+// The launcher killed while it unpacks and while it moves: after the next
+// start the data folder holds the whole new version, nothing packed or
+// temporary, and no staging folder.
+TEST_F(KilledUpdate, KilledAnywhereEndsWholeAfterTheNextStart) {
+  const std::vector<std::pair<const char*, std::function<bool()>>> points = {
+      {"unpacking", [&] { return Unpacked() >= 1; }},
+      {"half unpacked", [&] { return Unpacked() >= kFiles / 4; }},
+      {"moving", [&] { return Exists(InData("update.flag")) || ReadFile(InData(Name(0))) == Content(2, 0); }},
+  };
+  for (const auto& point : points) {
+    SCOPED_TRACE(point.first);
+    RemoveTree(staging);
+    StageAll();
+    InstallGameScript(scratch, {record, {{"return", "0"}}});
+    RunOptions options;
+    options.workingFolder = install.folder;
+    {
+      LauncherProcess launcher(install.exe, options);
+      ASSERT_TRUE(launcher.Started());
+      for (int polls = 0; polls < 60000 && !launcher.Finished() && !point.second(); ++polls) Sleep(1);
+      launcher.Kill();
+    }
+    EXPECT_EQ(0, Run());
+    EXPECT_EQ(kFiles, Installed());
+    EXPECT_TRUE(FilesEndingWith(data, ".zip").empty());
+    EXPECT_TRUE(FilesEndingWith(data, kUnpackTemporarySuffix).empty());
+    EXPECT_TRUE(Exists(InData("update.flag")));
+    EXPECT_FALSE(Exists(staging));
+    DeleteFileA(InData("update.flag").c_str());
   }
 }
