@@ -1,7 +1,5 @@
 #include "launcher/launcher_main.h"
 
-#include <shlwapi.h>
-
 #include <optional>
 #include <string>
 
