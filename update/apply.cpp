@@ -5,6 +5,7 @@
 #include "fs/shell_ops.h"
 #include "fs/walk.h"
 #include "update/merge.h"
+#include "update/move_check.h"
 #include "update/unpack.h"
 #include "update/update.h"
 
@@ -19,14 +20,23 @@ std::string MarkerEntryName(const std::string& markerName) {
   return markerName.substr(start, end == std::string::npos ? std::string::npos : end - start);
 }
 
-void UnpackAll(const std::string& staging) {
+// Unpacks every packed file in place. A damaged one stays as it is, to be
+// installed under its packed name; false when one could not be unpacked or
+// removed for a reason of the machine's (no space, locked, unreadable).
+bool UnpackAll(const std::string& staging) {
   PathList packed;
   CollectPackedFiles(staging, packed);
   for (const std::string& path : packed) {
-    if (!UnpackFile(path, path.substr(0, path.size() - 4))) continue;
+    const std::string output = path.substr(0, path.size() - 4);
+    // Its output would carry the name reserved for temporary files.
+    if (IsUnpackLeftover(PathFindFileNameA(output.c_str()))) continue;
+    const UnpackOutcome outcome = UnpackFile(path, output);
+    if (outcome == UnpackOutcome::Failed) return false;
+    if (outcome == UnpackOutcome::Damaged) continue;
     ClearReadOnlyAttribute(path);
-    DeleteFileA(path.c_str());
+    if (!DeleteFileA(path.c_str())) return false;
   }
+  return true;
 }
 
 // Whether `path` is a link or holds one at any depth (links not followed).
@@ -71,7 +81,7 @@ int ApplyStagedUpdate(const std::string& dataFolder, const std::string& markerNa
   if (!staging || !IsFolder(*staging) || IsLink(*staging)) return 1;
   // A temporary file of an interrupted unpacking is never installed.
   if (!RemoveUnpackLeftovers(*staging)) return 1;
-  UnpackAll(*staging);
+  if (!UnpackAll(*staging)) return 1;
 
   const std::string markerEntry = MarkerEntryName(markerName);
   PathList entries;
@@ -89,6 +99,9 @@ int ApplyStagedUpdate(const std::string& dataFolder, const std::string& markerNa
     return true;
   });
   if (entries.empty() && marker.empty()) return 1;
+  // Checked before anything moves: an update that cannot arrive whole is not
+  // applied at all, and the data folder keeps its version.
+  if (!listedAll || !CanMoveAll(entries, dataFolder) || !CanMoveAll(marker, dataFolder)) return 1;
 
   // The marker goes last, and only after everything else arrived: a launcher
   // stopped halfway still finds it at the next start and finishes the update.
