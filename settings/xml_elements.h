@@ -31,10 +31,6 @@ bool EqualsIgnoringAsciiCase(const std::string& a, const std::string& b);
 // would see them (never fewer). A cheap scan, no parse.
 bool IsWithinXmlLimits(const std::string& text);
 
-// The whole content of the file at `path`, or nullopt when it cannot be read
-// or holds more than `limit` bytes.
-std::optional<std::string> ReadBoundedFile(const std::string& path, std::size_t limit);
-
 // The top-level elements (children of the document node) of XML text, in
 // document order, read as TinyXML reads a file; nullopt when it does not
 // parse or exceeds the limits.
