@@ -56,16 +56,6 @@ bool ProvisionDataFolder(HINSTANCE instance, const AppDataSettings& settings, co
   return true;
 }
 
-// Installs a staged update when its marker is there, then discards whatever
-// the staging folder still holds.
-void ProcessStagingFolder(const std::string& dataFolder) {
-  const std::string marker = ReadSetting("update_semaphore");
-  const OptionalPath staging = JoinPath(dataFolder, "game");
-  if (!staging) return;
-  if (StagedMarkerExists(*staging, marker)) ApplyStagedUpdate(dataFolder, marker);
-  DiscardStagingFolder(*staging);
-}
-
 GameEntryFn FindGameEntry(HMODULE module) {
   if (!module) return nullptr;
   return reinterpret_cast<GameEntryFn>(reinterpret_cast<void*>(GetProcAddress(module, "RunGame")));
@@ -96,7 +86,7 @@ int LauncherMain(HINSTANCE instance, HINSTANCE previousInstance, LPSTR commandLi
   if (!modulePath) return 1;
 
   for (;;) {
-    ProcessStagingFolder(*dataFolder);
+    RunUpdatePass(*dataFolder, ReadSetting("update_semaphore"));
     SetCurrentDirectoryA(dataFolder->c_str());
     // The game's own DLLs are found beside game.dll in the data folder, not
     // beside the launcher in the install folder, so an update can replace them.

@@ -7,6 +7,7 @@
 #include "update/merge.h"
 #include "update/move_check.h"
 #include "update/unpack.h"
+#include "update/undo.h"
 #include "update/update.h"
 
 namespace {
@@ -73,6 +74,78 @@ int MoveIntoDataFolder(const PathList& sources, const std::string& dataFolder) {
   return shellResult != 0 ? shellResult : 1;
 }
 
+// The staging folder's top-level entries, the one holding the marker apart.
+// False when one could not be listed.
+bool ListStagingEntries(const std::string& staging, const std::string& markerEntry, PathList& entries,
+                        PathList& marker) {
+  bool listedAll = true;
+  ForEachEntry(staging, [&](const FolderEntry& entry) {
+    const OptionalPath path = JoinPath(staging, entry.name);
+    if (!path || IsUpdateJournalName(entry.name)) {
+      listedAll = false;
+    } else if (!markerEntry.empty() && lstrcmpiA(entry.name.c_str(), markerEntry.c_str()) == 0) {
+      marker.push_back(*path);
+    } else {
+      entries.push_back(*path);
+    }
+    return true;
+  });
+  return listedAll && !(entries.empty() && marker.empty());
+}
+
+// Checked before anything moves: whether everything staged can take its place.
+bool CanMoveStaging(const std::string& staging, const std::string& dataFolder, const std::string& markerEntry) {
+  PathList entries;
+  PathList marker;
+  return ListStagingEntries(staging, markerEntry, entries, marker) && CanMoveAll(entries, dataFolder) &&
+         CanMoveAll(marker, dataFolder);
+}
+
+// Moves the staging folder's contents into the data folder, the marker's
+// entry last and only after everything else arrived.
+bool MoveStaging(const std::string& staging, const std::string& dataFolder, const std::string& markerEntry) {
+  PathList entries;
+  PathList marker;
+  if (!ListStagingEntries(staging, markerEntry, entries, marker) || !CanMoveAll(entries, dataFolder) ||
+      !CanMoveAll(marker, dataFolder)) {
+    return false;
+  }
+  return MoveIntoDataFolder(entries, dataFolder) == 0 && MoveIntoDataFolder(marker, dataFolder) == 0;
+}
+
+// With the journal written: sets aside what the update replaces and moves it
+// in. Whatever fails on the way is undone, so the data folder ends whole,
+// old or new.
+bool CompleteJournaledUpdate(const std::string& dataFolder, const UpdateJournal& journal) {
+  const OptionalPath staging = JoinPath(dataFolder, "game");
+  if (staging && IsFolder(*staging) && !IsLink(*staging) && SetAsideReplacedFiles(dataFolder, journal) &&
+      MoveStaging(*staging, dataFolder, journal.markerEntry)) {
+    ForgetUpdateJournal(dataFolder);
+    return true;
+  }
+  UndoUpdate(dataFolder, journal);
+  return false;
+}
+
+// A launcher stopped during an update: while the marker's entry is still
+// staged the update did not arrive, and is finished now or undone; once it
+// moved, everything else had arrived before it.
+void ResumeInterruptedUpdate(const std::string& dataFolder) {
+  const std::optional<UpdateJournal> journal = ReadUpdateJournal(dataFolder);
+  const OptionalPath staging = JoinPath(dataFolder, "game");
+  if (!journal || !staging) return;
+  bool markerStaged = false;
+  ForEachEntry(*staging, [&](const FolderEntry& entry) {
+    markerStaged = journal->markerEntry.empty() || lstrcmpiA(entry.name.c_str(), journal->markerEntry.c_str()) == 0;
+    return !markerStaged;
+  });
+  if (markerStaged) {
+    CompleteJournaledUpdate(dataFolder, *journal);
+  } else {
+    ForgetUpdateJournal(dataFolder);
+  }
+}
+
 }  // namespace
 
 int ApplyStagedUpdate(const std::string& dataFolder, const std::string& markerName) {
@@ -83,30 +156,24 @@ int ApplyStagedUpdate(const std::string& dataFolder, const std::string& markerNa
   if (!RemoveUnpackLeftovers(*staging)) return 1;
   if (!UnpackAll(*staging)) return 1;
 
+  // An update that cannot arrive whole is not applied at all, and the data
+  // folder keeps its version.
   const std::string markerEntry = MarkerEntryName(markerName);
-  PathList entries;
-  PathList marker;
-  bool listedAll = true;
-  ForEachEntry(*staging, [&](const FolderEntry& entry) {
-    const OptionalPath path = JoinPath(*staging, entry.name);
-    if (!path) {
-      listedAll = false;
-    } else if (!markerEntry.empty() && lstrcmpiA(entry.name.c_str(), markerEntry.c_str()) == 0) {
-      marker.push_back(*path);
-    } else {
-      entries.push_back(*path);
-    }
-    return true;
-  });
-  if (entries.empty() && marker.empty()) return 1;
-  // Checked before anything moves: an update that cannot arrive whole is not
-  // applied at all, and the data folder keeps its version.
-  if (!listedAll || !CanMoveAll(entries, dataFolder) || !CanMoveAll(marker, dataFolder)) return 1;
+  if (!CanMoveStaging(*staging, dataFolder, markerEntry)) return 1;
+  const std::optional<UpdateJournal> journal = DescribeUpdate(dataFolder, markerEntry);
+  if (!journal || !WriteUpdateJournal(dataFolder, *journal)) return 1;
+  return CompleteJournaledUpdate(dataFolder, *journal) ? 0 : 1;
+}
 
-  // The marker goes last, and only after everything else arrived: a launcher
-  // stopped halfway still finds it at the next start and finishes the update.
-  const int result = MoveIntoDataFolder(entries, dataFolder);
-  if (result != 0) return result;
-  if (!listedAll) return 1;
-  return MoveIntoDataFolder(marker, dataFolder);
+void RunUpdatePass(const std::string& dataFolder, const std::string& markerName) {
+  const OptionalPath staging = JoinPath(dataFolder, "game");
+  if (!staging) return;
+  if (HasUpdateJournal(dataFolder)) {
+    ResumeInterruptedUpdate(dataFolder);
+  } else if (StagedMarkerExists(*staging, markerName)) {
+    ApplyStagedUpdate(dataFolder, markerName);
+  }
+  // While a journal remains (an undo that could not finish), the staging
+  // folder holds what the next start needs to finish or undo the update.
+  if (!HasUpdateJournal(dataFolder)) DiscardStagingFolder(*staging);
 }

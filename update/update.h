@@ -15,6 +15,13 @@
 // folder is a link. 0 when nothing listed was left behind, nonzero otherwise.
 int ApplyStagedUpdate(const std::string& dataFolder, const std::string& markerName);
 
+// The update pass of one run-loop cycle: finishes or undoes an update a
+// stopped launcher left halfway; otherwise installs the staged update when
+// its marker `markerName` is there. Then the staging folder goes to the
+// Recycle Bin, unless an undo could not finish (it is then needed at the
+// next start).
+void RunUpdatePass(const std::string& dataFolder, const std::string& markerName);
+
 // Whether the update marker `markerName` is an entry of the staging folder
 // (with an empty name: whether the staging folder exists). Only what the
 // folder lists counts, never a device name or a wildcard.
