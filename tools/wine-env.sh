@@ -38,7 +38,8 @@ can_run_arch() {
 # Sets up Wine for one architecture with its prefix in the given folder and
 # starts its persistent wineserver. Afterwards "$WINELOADER" runs programs.
 start_wine() {
-  local arch=$1 prefix=$2
+  local arch=$1 prefix
+  prefix=$(realpath -m "$2")  # Wine takes only an absolute prefix
   export WINEARCH=$arch
   export WINELOADER
   WINELOADER=$(wine_loader_for "$arch")
