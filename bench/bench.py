@@ -35,13 +35,14 @@ def winpath(path):
 
 
 class Bench:
-    def __init__(self, build, reps, seed):
+    def __init__(self, build, arch, reps, seed):
         self.build = Path(build)
+        self.arch = arch
         self.reps = reps
         self.seed = seed
-        self.bin = self.build / "bench" / "win32"
-        self.work = self.build / "bench" / "work"
-        self.launcher = self.build / "win32" / "launcher.exe"
+        self.bin = self.build / "bench" / arch
+        self.work = self.build / "bench" / ("work-" + arch)
+        self.launcher = self.build / arch / "launcher.exe"
         self.prefix = Path(os.environ["WINEPREFIX"])
         self.program_data = self.prefix / "drive_c" / "ProgramData"
         self.home = self.work / "home"
@@ -69,7 +70,7 @@ class Bench:
         # of a fresh wineserver, inherit its handles and would hold a pipe open.
         out_file, err_file = self.work / "drv.out", self.work / "drv.err"
         with open(out_file, "w") as out_handle, open(err_file, "w") as err_handle:
-            proc = subprocess.Popen(["wine", str(self.bin / "benchdrv.exe"), winpath(cwd), command], env=env,
+            proc = subprocess.Popen([wine_loader(), str(self.bin / "benchdrv.exe"), winpath(cwd), command], env=env,
                                     stdin=subprocess.DEVNULL, stdout=out_handle, stderr=err_handle)
         hwm = None
         if memory:
@@ -483,7 +484,12 @@ def report(results, machine):
     return "\n".join(out)
 
 
-def machine_description():
+def wine_loader():
+    """The loader of the architecture under test, never /usr/bin/wine's choice."""
+    return os.environ["WINELOADER"]
+
+
+def machine_description(arch):
     cpu = "unknown cpu"
     try:
         for line in Path("/proc/cpuinfo").read_text().splitlines():
@@ -492,15 +498,16 @@ def machine_description():
                 break
     except OSError:
         pass
-    wine = subprocess.run(["wine", "--version"], capture_output=True, text=True).stdout.strip()
+    wine = subprocess.run([wine_loader(), "--version"], capture_output=True, text=True).stdout.strip()
     load = os.getloadavg()
-    return "%s, %d cores (nproc), %s, %s, load average at the end %.2f %.2f %.2f" % (
-        cpu, os.cpu_count(), platform.platform(), wine, *load)
+    return "%s launcher and baselines (%s), %s, %d cores (nproc), %s, load average at the end %.2f %.2f %.2f" % (
+        arch, wine, cpu, os.cpu_count(), platform.platform(), *load)
 
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("--build", required=True)
+    parser.add_argument("--arch", choices=("win32", "win64"), required=True)
     parser.add_argument("--reps", type=int, default=5)
     parser.add_argument("--seed", type=int, default=1)
     parser.add_argument("--cases", default="ttg,memory,copy,update")
@@ -509,7 +516,7 @@ def main():
     cases = args.cases.split(",")
     scales = [float(s) for s in args.scales.split(",")]
 
-    bench = Bench(args.build, args.reps, args.seed)
+    bench = Bench(args.build, args.arch, args.reps, args.seed)
     shutil.rmtree(bench.work, ignore_errors=True)
     bench.work.mkdir(parents=True)
     results = {}
@@ -538,12 +545,12 @@ def main():
             results.setdefault("update", {})[scale] = bench.update_install(scale)
     finally:
         bench.cleanup()
-    text = report(results, machine_description())
+    text = report(results, machine_description(args.arch))
     text += "\nBench run took %.0f s, %d repetitions per figure (time to game: %d)." % (
         time.monotonic() - started, args.reps, 2 * args.reps + 1)
     out = Path(args.build) / "bench"
-    (out / "results.json").write_text(json.dumps({str(k): v for k, v in results.items()}, indent=1, default=str))
-    (out / "results.md").write_text(text + "\n")
+    (out / ("results-%s.json" % args.arch)).write_text(json.dumps({str(k): v for k, v in results.items()}, indent=1, default=str))
+    (out / ("results-%s.md" % args.arch)).write_text(text + "\n")
     print(text)
 
 

@@ -1,23 +1,4 @@
-# Cross-build for 32-bit Windows with Debian's mingw-w64 (posix-thread variant:
-# the win32-thread compilers cannot build GoogleTest).
-set(CMAKE_SYSTEM_NAME Windows)
+# 32-bit Windows (PE32, i386).
 set(CMAKE_SYSTEM_PROCESSOR x86)
-
 set(MINGW_TRIPLE i686-w64-mingw32)
-find_program(MINGW_CC  ${MINGW_TRIPLE}-gcc-posix REQUIRED)
-find_program(MINGW_CXX ${MINGW_TRIPLE}-g++-posix REQUIRED)
-find_program(MINGW_RC  ${MINGW_TRIPLE}-windres REQUIRED)
-set(CMAKE_C_COMPILER ${MINGW_CC})
-set(CMAKE_CXX_COMPILER ${MINGW_CXX})
-set(CMAKE_RC_COMPILER ${MINGW_RC})
-
-set(CMAKE_FIND_ROOT_PATH /usr/${MINGW_TRIPLE})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-
-# Nothing but the game's own files sits beside the launcher: no libgcc,
-# libstdc++ or winpthread DLLs.
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
-set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
+include(${CMAKE_CURRENT_LIST_DIR}/toolchain-mingw.cmake)

@@ -4,10 +4,17 @@
 // within MAX_PATH. Every result that can fail is optional: an empty path would
 // name the working folder, so a failed join or query must never be used as one.
 
+#include <windows.h>
+
+#include <cstddef>
 #include <optional>
 #include <string>
 
 using OptionalPath = std::optional<std::string>;
+
+// Longest path of a folder that CreateDirectoryA makes: it keeps room for an
+// 8.3 file name below it within MAX_PATH.
+constexpr size_t kMaxFolderPathLength = MAX_PATH - 12;
 
 // `base` and `component` joined with one backslash; an empty component yields
 // `base`. Fails (nullopt) when the result would not fit MAX_PATH, or when the

@@ -2,6 +2,7 @@
 // The one folder walk every pass uses.
 
 #include <functional>
+#include <optional>
 #include <string>
 
 struct FolderEntry {
@@ -24,3 +25,11 @@ bool IsLink(const std::string& path);
 // Clears the read-only attribute of `path`, keeping every other bit, so the
 // entry can be replaced or deleted. Does nothing when it is not set.
 void ClearReadOnlyAttribute(const std::string& path);
+
+// Whether nobody holds the file at `path` open in a way that forbids
+// replacing, renaming or deleting it (a file in use by another program).
+bool CanBeReplaced(const std::string& path);
+
+// Free bytes available to this user on the drive that holds `path`, asked of
+// `path` or, when it does not exist yet, of its nearest existing parent.
+std::optional<unsigned long long> FreeBytesAt(const std::string& path);

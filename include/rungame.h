@@ -9,8 +9,10 @@
  *   commandLine      the launcher's command line, without the program name
  *   showCommand      the launcher's show-window command, unchanged
  *
- * The call is cdecl (the caller removes the arguments) and the export is the
- * undecorated name "RunGame". At the call, the working folder is the data
+ * On 32-bit Windows the call is cdecl (the caller removes the arguments);
+ * 64-bit Windows has a single calling convention, which __cdecl names there
+ * too. The export is the undecorated name "RunGame" in both. The game module
+ * must have the launcher's bitness. At the call, the working folder is the data
  * folder. Return 0 to end the launcher; return nonzero to be loaded again,
  * e.g. after staging an update.
  */

@@ -59,3 +59,25 @@ bool LevelsAreRealFolders(const std::string& root, const std::string& company, c
   }
   return true;
 }
+
+bool MakeDataFolderLevels(const std::string& root, const std::string& company, const std::string& product,
+                          const std::string& lang) {
+  OptionalPath level = root;
+  for (const std::string* name : {&company, &product, &lang}) {
+    if (name->empty()) continue;
+    level = JoinPath(level, *name);
+    if (!level) return false;
+    // A dangling link reads as missing, yet no folder can be made in its
+    // place: only the attempt tells it apart from a free name.
+    if (GetFileAttributesA(level->c_str()) == INVALID_FILE_ATTRIBUTES &&
+        (level->size() >= kMaxFolderPathLength || !CreateDirectoryA(level->c_str(), nullptr))) {
+      return false;
+    }
+    const DWORD attributes = GetFileAttributesA(level->c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY) ||
+        (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+      return false;
+    }
+  }
+  return true;
+}

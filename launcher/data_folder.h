@@ -27,3 +27,9 @@ std::optional<AppDataFolders> ComposeAppDataFolders(const OptionalPath& root, co
 // the copy, the access passes or the update act on a folder elsewhere.
 bool LevelsAreRealFolders(const std::string& root, const std::string& company, const std::string& product,
                           const std::string& lang);
+
+// Makes the levels of the data folder below the root that do not exist yet,
+// one at a time. False when a level is not, or cannot be made, a real folder:
+// a file, a link, or a dangling link (which reads as missing).
+[[nodiscard]] bool MakeDataFolderLevels(const std::string& root, const std::string& company,
+                                        const std::string& product, const std::string& lang);

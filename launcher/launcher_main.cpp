@@ -1,7 +1,5 @@
 #include "launcher/launcher_main.h"
 
-#include <shlwapi.h>
-
 #include <optional>
 #include <string>
 
@@ -18,38 +16,44 @@ namespace {
 
 const wchar_t kMutexName[] = L"Velmont Orrinby Kestrune 2";
 
+struct AppDataSettings {
+  OptionalPath root;
+  std::string company, product, lang;
+};
+
 // Application-data mode: the data folder under the machine-wide application
 // data folder, or nullopt when the settings do not name a safe one (then the
 // game runs from the install folder and nothing there is touched).
-std::optional<AppDataFolders> ChooseAppDataFolders() {
-  const OptionalPath root = GetCommonAppDataFolder();
-  const std::string company = ReadSetting("company");
-  const std::string product = ReadSetting("product");
-  const std::string lang = ReadSetting("lang");
-  auto folders = ComposeAppDataFolders(root, company, product, lang);
-  if (!folders || !LevelsAreRealFolders(*root, company, product, lang)) return std::nullopt;
+std::optional<AppDataFolders> ChooseAppDataFolders(const AppDataSettings& settings) {
+  auto folders = ComposeAppDataFolders(settings.root, settings.company, settings.product, settings.lang);
+  if (!folders || !LevelsAreRealFolders(*settings.root, settings.company, settings.product, settings.lang)) {
+    return std::nullopt;
+  }
   return folders;
 }
 
-void RunFirstStartPassIfNeeded(HINSTANCE instance, const AppDataFolders& folders) {
-  if (!IsSavesFolderEmpty(folders.dataFolder) && !IsInstallNewer(folders.dataFolder)) return;
+// Fills the data folder from the installation when it needs it. False when
+// the game cannot run from the data folder: the installation does not fit
+// below it, its levels cannot be made, or the copy cannot start (no space,
+// a file in use) while it holds no game yet.
+bool ProvisionDataFolder(HINSTANCE instance, const AppDataSettings& settings, const AppDataFolders& folders) {
+  if (!IsSavesFolderEmpty(folders.dataFolder) && !IsInstallNewer(folders.dataFolder)) return true;
+  switch (CheckInstallCopy(folders.dataFolder)) {
+    case CopyCheck::PathTooLong:
+      return false;
+    case CopyCheck::Blocked:
+      return DataFolderHoldsGame(folders.dataFolder);
+    case CopyCheck::Ready:
+      break;
+  }
+  if (!MakeDataFolderLevels(*settings.root, settings.company, settings.product, settings.lang)) return false;
   HWND window = ShowFirstStartWindow(instance);
   if (CopyInstallToDataFolder(folders.dataFolder) == 0) {
     OpenUpAccess(folders.companyFolder);
     ClearReadOnly(folders.companyFolder);
   }
   CloseFirstStartWindow(window, instance);
-}
-
-// Installs a staged update when its marker is there, then discards whatever
-// the staging folder still holds.
-void ProcessStagingFolder(const std::string& dataFolder) {
-  const std::string marker = ReadSetting("update_semaphore");
-  const OptionalPath staging = JoinPath(dataFolder, "game");
-  if (!staging) return;
-  const OptionalPath markerPath = JoinPath(*staging, marker);
-  if (markerPath && PathFileExistsA(markerPath->c_str())) ApplyStagedUpdate(dataFolder, marker);
-  DiscardStagingFolder(*staging);
+  return true;
 }
 
 GameEntryFn FindGameEntry(HMODULE module) {
@@ -69,17 +73,20 @@ int LauncherMain(HINSTANCE instance, HINSTANCE previousInstance, LPSTR commandLi
   OptionalPath dataFolder;
   const bool useAppData = SettingIsTrue(ReadSetting("use_app_data_folder"));
   if (useAppData && IsModernWindows()) {
-    if (const auto folders = ChooseAppDataFolders()) {
-      RunFirstStartPassIfNeeded(instance, *folders);
-      dataFolder = folders->dataFolder;
-    }
+    AppDataSettings settings;
+    settings.root = GetCommonAppDataFolder();
+    settings.company = ReadSetting("company");
+    settings.product = ReadSetting("product");
+    settings.lang = ReadSetting("lang");
+    const auto folders = ChooseAppDataFolders(settings);
+    if (folders && ProvisionDataFolder(instance, settings, *folders)) dataFolder = folders->dataFolder;
   }
   if (!dataFolder) dataFolder = GetWorkingFolder();
   const OptionalPath modulePath = JoinPath(dataFolder, "game.dll");
   if (!modulePath) return 1;
 
   for (;;) {
-    ProcessStagingFolder(*dataFolder);
+    RunUpdatePass(*dataFolder, ReadSetting("update_semaphore"));
     SetCurrentDirectoryA(dataFolder->c_str());
     // The game's own DLLs are found beside game.dll in the data folder, not
     // beside the launcher in the install folder, so an update can replace them.

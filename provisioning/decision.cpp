@@ -18,15 +18,20 @@ bool IsSavesFolderEmpty(const std::string& dataFolder) {
 
 bool IsInstallNewer(const std::string& dataFolder) {
   // Relative on purpose: the working folder is still the install folder.
-  const OptionalPath installFile = JoinPath("properties", "version.xml");
-  if (!installFile) return false;
-  const OptionalPath dataFile = JoinPath(dataFolder, *installFile);
+  const OptionalPath dataFile = JoinPath(dataFolder, kVersionFile);
   if (!dataFile) return false;
-  if (!PathFileExistsA(installFile->c_str())) return false;
-  if (!PathFileExistsA(dataFile->c_str())) return false;
-  const std::optional<VersionPair> install = ReadVersionFile(*installFile);
+  if (!PathFileExistsA(kVersionFile)) return false;
+  const std::optional<VersionPair> install = ReadVersionFile(kVersionFile);
   if (!install) return false;
+  if (!PathFileExistsA(dataFile->c_str())) return true;
   const std::optional<VersionPair> data = ReadVersionFile(*dataFile);
   if (!data) return false;
   return IsNewerVersion(*install, *data);
+}
+
+bool DataFolderHoldsGame(const std::string& dataFolder) {
+  const OptionalPath module = JoinPath(dataFolder, "game.dll");
+  const OptionalPath dataFile = JoinPath(dataFolder, kVersionFile);
+  if (!module || !dataFile || !PathFileExistsA(module->c_str())) return false;
+  return PathFileExistsA(dataFile->c_str()) || !PathFileExistsA(kVersionFile);
 }

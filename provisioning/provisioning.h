@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -34,10 +35,19 @@ bool IsNewerVersion(const VersionPair& install, const VersionPair& data);
 // True when the data folder's saves folder is missing or has no entry.
 bool IsSavesFolderEmpty(const std::string& dataFolder);
 
-// True when the install folder's properties\version.xml (relative to the
-// working folder) is newer than the data folder's; false when either side is
-// missing or unreadable.
+// The version file of a folder, relative to it: properties\version.xml.
+extern const char kVersionFile[];
+
+// True when the install folder's version file (relative to the working
+// folder) is newer than the data folder's, or when the data folder has none
+// while the installation's is readable: the version file arrives last in a
+// copy, so its absence marks a copy that never finished. False when the
+// installation's is missing or unreadable, or the data folder's unreadable.
 bool IsInstallNewer(const std::string& dataFolder);
+
+// Whether the data folder holds a game that ran from it as it is: its
+// game.dll, and its version file unless the installation has none either.
+bool DataFolderHoldsGame(const std::string& dataFolder);
 
 // --- Install copy and window ---------------------------------------------
 
@@ -54,10 +64,39 @@ constexpr int kFirstStartWindowHeight = 120;
 void CloseFirstStartWindow(HWND window, HINSTANCE instance);
 
 // Copies every top-level entry of the install folder (the working folder)
-// except the launcher's own executable into `dataFolder`. 0 on success.
+// except the launcher's own executable into `dataFolder`, the version file
+// last: only once every other file arrived with its full size. 0 on success.
 // Refuses (1, nothing copied) when a path the copy would write through is a
 // link, so a link planted in the shared data folder cannot redirect it.
 int CopyInstallToDataFolder(const std::string& dataFolder);
+
+// One entry of the installation at any depth, and where the copy puts it.
+struct InstallEntry {
+  std::string source;
+  std::string target;
+  bool isFolder = false;  // a real folder, searched in turn
+  bool isLink = false;    // copied as the platform copies it, never searched
+};
+
+// Visits every entry below `source` that the install copy takes (all but the
+// launcher at the top), parents before their contents. False when `visit`
+// returned false or a path on either side does not fit MAX_PATH.
+bool ForEachInstallEntry(const std::string& source, const std::string& destination,
+                         const std::function<bool(const InstallEntry&)>& visit);
+
+enum class CopyCheck {
+  Ready,
+  PathTooLong,  // some file of the installation would not fit below the data folder
+  Blocked,      // not enough free space, or a file to be replaced is in use
+};
+
+// Whether the installation (the working folder) can be copied into
+// `dataFolder` whole, checked before anything is written.
+[[nodiscard]] CopyCheck CheckInstallCopy(const std::string& dataFolder);
+
+// Whether every entry of the installation but the version file arrived in
+// `dataFolder`, each file with its full size.
+bool IsCopyComplete(const std::string& source, const std::string& dataFolder);
 
 // True when some entry of `destination` that a copy of `source`'s entries
 // (recursively) would write to or through is a link.

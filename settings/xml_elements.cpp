@@ -1,6 +1,13 @@
 #include "settings/xml_elements.h"
 
+#include <windows.h>
+
+#include <cctype>
+#include <cstring>
+
 #include <tinyxml.h>
+
+#include "fs/read_file.h"
 
 std::optional<std::string> FindAttribute(const XmlElement& element, const std::string& key) {
   for (const auto& attribute : element.attributes) {
@@ -21,9 +28,113 @@ bool EqualsIgnoringAsciiCase(const std::string& a, const std::string& b) {
   return true;
 }
 
-std::optional<std::vector<XmlElement>> ReadTopLevelElements(const std::string& path) {
-  TiXmlDocument document(path.c_str());
-  if (!document.LoadFile(TIXML_DEFAULT_ENCODING)) return std::nullopt;
+namespace {
+
+bool StartsWith(const std::string& text, size_t at, const char* prefix, bool ignoreCase = false) {
+  for (size_t i = 0; prefix[i]; ++i) {
+    if (at + i >= text.size()) return false;
+    char c = text[at + i];
+    if (ignoreCase && c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    if (c != prefix[i]) return false;
+  }
+  return true;
+}
+
+// Where `from` reaches the first `terminator` outside quotes, or npos.
+size_t SkipQuotedTo(const std::string& text, size_t from, char terminator) {
+  for (size_t i = from; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c == '"' || c == '\'') {
+      i = text.find(c, i + 1);
+      if (i == std::string::npos) return i;
+    } else if (c == terminator) {
+      return i;
+    }
+  }
+  return std::string::npos;
+}
+
+}  // namespace
+
+bool IsWithinXmlLimits(const std::string& text) {
+  if (text.size() > kMaxXmlFileBytes) return false;
+  // Mirrors how TinyXML tells markup apart, so that its recursion (one level
+  // per nested element) never goes deeper than counted here: a '<' it would
+  // skip inside a comment, CDATA section, quoted value or declaration is
+  // skipped here too. Where the two could disagree TinyXML stops with an
+  // error, so any miscount only ever overestimates.
+  size_t depth = 0;
+  size_t at = text.find('<');
+  while (at != std::string::npos) {
+    size_t end;
+    if (StartsWith(text, at, "<!--")) {
+      end = text.find("-->", at + 4);
+      if (end != std::string::npos) end += 2;
+    } else if (StartsWith(text, at, "<![CDATA[")) {
+      end = text.find("]]>", at + 9);
+      if (end != std::string::npos) end += 2;
+    } else if (StartsWith(text, at, "<?xml", true)) {
+      // TinyXML reads quoted values in a declaration only for some names, so
+      // it ends at the first '>' or at the first one outside quotes; no '<'
+      // may stand before the later of the two.
+      end = SkipQuotedTo(text, at + 5, '>');
+      if (text.find('<', at + 1) <= (end == std::string::npos ? text.size() : end)) return false;
+    } else if (StartsWith(text, at, "</") && depth > 0) {
+      --depth;
+      end = text.find('>', at + 2);
+    } else if (at + 1 < text.size() &&
+               (std::isalpha(static_cast<unsigned char>(text[at + 1])) || text[at + 1] == '_' ||
+                static_cast<unsigned char>(text[at + 1]) >= 127)) {
+      if (++depth > kMaxXmlDepth) return false;
+      size_t attributes = 0;
+      end = std::string::npos;
+      for (size_t i = at + 1; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == '"' || c == '\'') {
+          i = text.find(c, i + 1);
+          if (i == std::string::npos) break;
+        } else if (c == '=') {
+          if (++attributes > kMaxXmlAttributes) return false;
+        } else if (c == '>') {
+          end = i;
+          break;
+        } else if (c == '/' && i + 1 < text.size() && text[i + 1] == '>') {
+          --depth;
+          end = i + 1;
+          break;
+        }
+      }
+    } else {
+      // "<!DOCTYPE ...>", "<?name ...>", a stray "</": TinyXML reads up to
+      // the next '>' as an unknown node.
+      end = text.find('>', at + 1);
+    }
+    if (end == std::string::npos) return true;  // the rest cannot open an element
+    at = text.find('<', end + 1);
+  }
+  return true;
+}
+
+std::optional<std::vector<XmlElement>> ParseTopLevelElements(std::string text) {
+  // As TinyXML's own file loading does: the text ends at its first NUL, and
+  // every CR LF and lone CR becomes LF.
+  text.resize(std::strlen(text.c_str()));
+  if (text.empty()) return std::nullopt;
+  std::string normalised;
+  normalised.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '\r') {
+      normalised += text[i];
+      continue;
+    }
+    normalised += '\n';
+    if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
+  }
+  if (!IsWithinXmlLimits(normalised)) return std::nullopt;
+
+  TiXmlDocument document;
+  document.Parse(normalised.c_str(), nullptr, TIXML_DEFAULT_ENCODING);
+  if (document.Error()) return std::nullopt;
   std::vector<XmlElement> elements;
   for (const TiXmlElement* node = document.FirstChildElement(); node; node = node->NextSiblingElement()) {
     XmlElement element;
@@ -34,4 +145,10 @@ std::optional<std::vector<XmlElement>> ReadTopLevelElements(const std::string& p
     elements.push_back(std::move(element));
   }
   return elements;
+}
+
+std::optional<std::vector<XmlElement>> ReadTopLevelElements(const std::string& path) {
+  std::optional<std::string> text = ReadBoundedFile(path, kMaxXmlFileBytes);
+  if (!text) return std::nullopt;
+  return ParseTopLevelElements(std::move(*text));
 }

@@ -1,17 +1,28 @@
 #!/usr/bin/env bash
-# Runs one Windows test program under Wine with a HOME of its own, so the
-# Recycle Bin it uses ($HOME/.local/share/Trash) is its own. The prefix and
-# the persistent wineserver come from tools/test.sh.
+# Runs one Windows test program under Wine with the loader of its
+# architecture and a HOME of its own, so the Recycle Bin it uses
+# ($HOME/.local/share/Trash) is its own. The prefix and the persistent
+# wineserver come from tools/test.sh (WINEPREFIX).
+#
+#   run-in-wine.sh win32|win64 PROGRAM [ARG ...]
 #
 # The program's output goes through a file: Wine's helper processes started
 # on the way inherit its output handles, and would hold a pipe to CTest open
 # long after the program ended.
 set -u
+arch=$1; shift
+source "$(dirname "$0")/../tools/wine-env.sh"
+loader=$(wine_loader_for "$arch") || exit 2
+if [ -z "${WINEPREFIX:-}" ]; then
+  echo "run-in-wine.sh: WINEPREFIX is not set; run the tests through tools/test.sh" >&2
+  exit 2
+fi
+export WINEARCH=$arch WINELOADER=$loader
 scratch=${LAUNCHER_TEST_SCRATCH:-${TMPDIR:-/tmp}}
 mkdir -p "$scratch"
 home=$(mktemp -d "$scratch/home.XXXXXX")
 mkdir -p "$home/.local/share"
-HOME=$home WINEDEBUG=${WINEDEBUG:--all} wine "$@" >"$home.out" 2>&1 </dev/null
+HOME=$home "$loader" "$@" >"$home.out" 2>&1 </dev/null
 status=$?
 cat "$home.out"
 rm -rf "$home" "$home.out"

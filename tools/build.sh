@@ -1,12 +1,31 @@
 #!/usr/bin/env bash
-# Cross-builds the launcher (and its tests) into build/win32. Needs the
-# packages of setup-debian.sh.
+# Cross-builds the launcher, its tests, the sample game and the test games for
+# both architectures: build/win32 (PE32, i386) and build/win64 (PE32+,
+# x86-64); and the update packer with its tests natively for this machine:
+# build/native. Needs the packages of setup-debian.sh.
+#
+#   tools/build.sh [--arch win32|win64|native] [CMAKE ARGS ...]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${LAUNCHER_BUILD_DIR:-$root/build}
+archs=(win32 win64 native)
+if [ "${1:-}" = "--arch" ]; then
+  case ${2:-} in
+    win32|win64|native) archs=("$2") ;;
+    *) echo "build.sh: --arch takes win32, win64 or native" >&2; exit 2 ;;
+  esac
+  shift 2
+fi
+
 "$root/tools/fetch-tinyxml.sh" "$build/deps/tinyxml"
-cmake -S "$root" -B "$build/win32" \
-  -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-i686.cmake" \
-  -DCMAKE_BUILD_TYPE=Release \
-  -DTINYXML_SOURCE_DIR="$build/deps/tinyxml" "$@" >/dev/null
-cmake --build "$build/win32" -j "$(nproc)"
+for arch in "${archs[@]}"; do
+  case $arch in
+    win32) toolchain=(-DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-i686.cmake") ;;
+    win64) toolchain=(-DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-x86_64.cmake") ;;
+    native) toolchain=() ;;  # the packer only: the build machine's own compiler and zlib
+  esac
+  cmake -S "$root" -B "$build/$arch" "${toolchain[@]}" \
+    -DCMAKE_BUILD_TYPE=Release \
+    -DTINYXML_SOURCE_DIR="$build/deps/tinyxml" "$@" >/dev/null
+  cmake --build "$build/$arch" -j "$(nproc)"
+done

@@ -2,16 +2,36 @@
 # The launcher's main job, shown end to end: a sample game installed beside
 # launcher.exe, started under Wine on a fresh machine. It prints what happened:
 # the mode and data folder, the first-start copy, each game cycle, the update
-# installed between them, and the exit code.
+# installed between them, and the exit code. It runs the 32-bit launcher
+# where this host can execute 32-bit programs, else the 64-bit one
+# (LAUNCHER_ARCH=win32|win64 chooses).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${LAUNCHER_BUILD_DIR:-$root/build}
 
-"$root/tools/setup-debian.sh" >/dev/null
-echo "== building the launcher and the sample game"
-"$root/tools/build.sh" >/dev/null
+fail() { echo "demo.sh: $*" >&2; exit 1; }
+
+"$root/tools/setup-debian.sh" >/dev/null ||
+  fail "installing the packages failed; run tools/setup-debian.sh as root to see why"
 source "$root/tools/wine-env.sh"
-start_wine "$build"
+arch=${LAUNCHER_ARCH:-}
+if [ -z "$arch" ]; then
+  if can_run_arch win32; then
+    arch=win32; why="this host runs 32-bit programs"
+  else
+    arch=win64; why="this host cannot run the 32-bit one: $WINE_PROBE_REASON"
+  fi
+else
+  why="chosen by LAUNCHER_ARCH"
+  can_run_arch "$arch" || fail "LAUNCHER_ARCH=$arch, but $WINE_PROBE_REASON"
+fi
+echo "== building the $arch launcher and the sample game"
+"$root/tools/build.sh" --arch "$arch" >"$build.demo-build.log" 2>&1 ||
+  fail "the build failed; its output is in $build.demo-build.log (run tools/build.sh --arch $arch to see it)"
+rm -f "$build.demo-build.log"
+echo "== running the $arch launcher ($why)"
+start_wine "$arch" "$build/wineprefix-$arch" ||
+  fail "could not create the $arch Wine prefix in $build/wineprefix-$arch; remove it and try again"
 trap stop_wine EXIT
 
 demo=$build/demo-run
@@ -20,8 +40,8 @@ home=$demo/home
 data_unix=$WINEPREFIX/drive_c/ProgramData/Demo\ Studio/Sample\ Game/en
 rm -rf "$demo" "$WINEPREFIX/drive_c/ProgramData/Demo Studio"
 mkdir -p "$install/properties" "$install/levels" "$install/saves" "$home/.local/share"
-cp "$build/win32/launcher.exe" "$install/"
-cp "$build/win32/demo/game.dll" "$install/"
+cp "$build/$arch/launcher.exe" "$install/"
+cp "$build/$arch/demo/game.dll" "$install/"
 cat > "$install/game.xml" <<'XML'
 <?xml version="1.0"?>
 <settings company="Demo Studio" product="Sample Game" lang="en" update_semaphore="update.ready" />
@@ -33,7 +53,7 @@ echo "== install folder: $install"
 (cd "$install" && find . -type f | sort | sed 's/^/   /')
 echo "== starting launcher.exe -demo \"two words\" (application-data mode: game.xml names company, product, lang)"
 set +e
-(cd "$install" && HOME=$home in_display wine launcher.exe -demo "two words" 2>/dev/null)
+(cd "$install" && HOME=$home in_display "$WINELOADER" launcher.exe -demo "two words" 2>/dev/null)
 status=$?
 set -e
 echo "== mode: application-data; data folder C:\\ProgramData\\Demo Studio\\Sample Game\\en (empty saves folder: first start, copy, then the game)"
@@ -45,3 +65,5 @@ echo "   launcher.exe copied into the data folder: $([ -e "$data_unix/launcher.e
 echo "== staging folder 'game' after the update: $([ -e "$data_unix/game" ] && echo 'still there' || echo 'gone')"
 echo "   in the Recycle Bin: $(ls "$home/.local/share/Trash/files" 2>/dev/null | tr '\n' ' ')"
 echo "== launcher exit code: $status"
+[ -s "$data_unix/demo-log.txt" ] || fail "the game never ran (no log in the data folder)"
+[ "$status" -eq 0 ] || fail "the launcher ended with exit code $status instead of 0"

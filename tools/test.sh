@@ -1,45 +1,110 @@
 #!/usr/bin/env bash
 # The whole test suite, from a fresh Debian 12 machine: installs what it
-# needs, builds, then runs every test under Wine (32-bit) in a virtual X
-# display, with one prefix inside the build folder and one persistent
-# wineserver for the run. Where this kernel cannot run 32-bit programs, the
-# suite runs inside an emulated VM whose kernel can (tools/vm32).
+# needs, builds both architectures, then runs every test of each
+# architecture this host can run under Wine of that architecture, in a
+# virtual X display, with a prefix of its own inside the build folder and one
+# persistent wineserver. The 64-bit suite always runs. Where this host cannot
+# execute 32-bit programs, the 32-bit suite runs inside an emulated VM whose
+# kernel can (tools/vm32).
 #
-# LAUNCHER_32BIT: auto (default: natively when the 32-bit Wine loader runs
-# here, else in the VM), native, vm, or skip (quick local runs only; CI never
-# skips).
+#   tools/test.sh [CTEST ARGS ...]        e.g. tools/test.sh -R RunLoop
+#
+# LAUNCHER_32BIT chooses the 32-bit lane: auto (default: natively when this
+# host runs 32-bit programs, else in the VM), native, vm, or skip, which runs
+# only the static checks of the 32-bit build, for quick local runs; CI never
+# skips.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${LAUNCHER_BUILD_DIR:-$root/build}
+lane32=${LAUNCHER_32BIT:-auto}
 
-"$root/tools/setup-debian.sh"
-"$root/tools/build.sh"
+step() {  # step NAME COMMAND...: runs a step, naming it when it fails
+  local name=$1 rc=0; shift
+  "$@" || rc=$?
+  if [ "$rc" -ne 0 ]; then
+    echo "test.sh: $name failed (exit status $rc); see the output above" >&2
+    exit 1
+  fi
+}
 
-lane=${LAUNCHER_32BIT:-auto}
-if [ "$lane" = skip ] && [ -n "${CI:-}" ]; then
-  echo "test.sh: LAUNCHER_32BIT=skip is ignored in CI: the 32-bit suite always runs" >&2
-  lane=auto
+step "installing the packages (tools/setup-debian.sh)" "$root/tools/setup-debian.sh"
+step "building (tools/build.sh)" "$root/tools/build.sh"
+source "$root/tools/wine-env.sh"
+
+summary=()
+total_passed=0 total_failed=0
+status=0
+
+# count LOG: "passed failed" from CTest's closing line.
+count() {
+  local line
+  line=$(grep -E '^[0-9]+% tests passed, [0-9]+ tests? failed out of [0-9]+' "$1" | tail -n 1)
+  if [ -z "$line" ]; then echo "0 0"; return; fi
+  local failed total
+  failed=$(echo "$line" | sed -E 's/.* ([0-9]+) tests? failed out of.*/\1/')
+  total=$(echo "$line" | sed -E 's/.*out of ([0-9]+).*/\1/')
+  echo "$((total - failed)) $failed"
+}
+
+# lane NAME DIR COMMAND...: runs CTest for one architecture and records its counts.
+lane() {
+  local name=$1 dir=$2; shift 2
+  local log=$build/test-$name.log rc=0
+  echo "== $name: ctest in $dir"
+  (cd "$dir" && "$@") 2>&1 | tee "$log" || rc=$?
+  read -r passed failed < <(count "$log")
+  if [ "$rc" -ne 0 ] && [ "$failed" -eq 0 ]; then failed=1; fi  # CTest itself failed
+  if [ "$passed" -eq 0 ] && [ "$failed" -eq 0 ]; then
+    echo "test.sh: $name ran no test" >&2; failed=1
+  fi
+  [ "$failed" -eq 0 ] || status=1
+  summary+=("$name: $passed passed, $failed failed")
+  total_passed=$((total_passed + passed)); total_failed=$((total_failed + failed))
+}
+
+run_arch() {
+  local arch=$1; shift
+  step "creating the $arch Wine prefix" start_wine "$arch" "$build/wineprefix-$arch"
+  lane "$arch" "$build/$arch" in_display ctest --output-on-failure --timeout 300 "$@"
+  stop_wine
+}
+
+# The update packer's own tests, built natively: fast, no Wine.
+if [ "$#" -eq 0 ] || (cd "$build/native" && ctest -N "$@" | grep -q '^Total Tests: [1-9]'); then
+  lane native "$build/native" ctest --output-on-failure --timeout 300 "$@"
 fi
-if [ "$lane" = auto ]; then
-  if /usr/lib/wine/wine --version >/dev/null 2>&1; then lane=native; else lane=vm; fi
+
+run_arch win64 "$@"
+
+if [ "$lane32" = skip ] && [ -n "${CI:-}" ]; then
+  echo "== win32: LAUNCHER_32BIT=skip is ignored in CI: the 32-bit suite always runs"
+  lane32=auto
 fi
-case $lane in
-  native)
-    source "$root/tools/wine-env.sh"
-    start_wine "$build"
-    trap stop_wine EXIT
-    cd "$build/win32"
-    in_display ctest --output-on-failure --timeout 300 "$@"
-    ;;
-  vm)
-    echo "test.sh: the 32-bit suite runs in the emulated VM (tools/vm32)" >&2
-    "$root/tools/vm32/run-suite.sh" "$build/win32" "$@"
+case $lane32 in
+  auto|native|vm)
+    if [ "$lane32" != vm ] && can_run_arch win32; then
+      run_arch win32 "$@"
+    elif [ "$lane32" = native ]; then
+      echo "test.sh: LAUNCHER_32BIT=native, but $WINE_PROBE_REASON" >&2
+      exit 1
+    else
+      if [ "$lane32" = vm ]; then
+        echo "== win32: in the emulated VM, as LAUNCHER_32BIT=vm asks"
+      else
+        echo "== win32: not runnable here ($WINE_PROBE_REASON): in the emulated VM"
+      fi
+      lane "win32 (VM)" "$build/win32" "$root/tools/vm32/run-suite.sh" "$build/win32" "$@"
+    fi
     ;;
   skip)
-    echo "test.sh: LAUNCHER_32BIT=skip: the 32-bit suite was NOT run" >&2
+    echo "== win32: skipped by LAUNCHER_32BIT=skip; running the checks that need no execution"
+    lane "win32 (static checks only)" "$build/win32/tests/static" ctest --output-on-failure
     ;;
-  *)
-    echo "test.sh: LAUNCHER_32BIT must be auto, native, vm or skip, not '$lane'" >&2
-    exit 2
-    ;;
+  *) echo "test.sh: LAUNCHER_32BIT must be auto, native, vm or skip" >&2; exit 2 ;;
 esac
+
+echo
+echo "== summary"
+for line in "${summary[@]}"; do echo "$line"; done
+echo "total: $total_passed passed, $total_failed failed"
+exit $status

@@ -1,28 +1,68 @@
-# Sourced by the scripts that run Windows programs: a Wine prefix of the
+# Sourced by the scripts that run Windows programs: for one architecture
+# (win32 or win64) the Wine loader of that architecture, a prefix of the
 # project's own inside the build folder, one persistent wineserver, and a
 # virtual X display for the first-start window.
+#
+# The loader is always chosen by architecture. Debian's /usr/bin/wine picks
+# the 32-bit loader whenever wine32 is installed, even on a host that cannot
+# execute 32-bit code, so it is never used.
 
 export WINEDEBUG=-all
-export WINEARCH=win32
 export WINEDLLOVERRIDES="mscoree,mshtml="
 
+wine_loader_for() {
+  case $1 in
+    win32) echo /usr/lib/wine/wine ;;
+    win64) echo /usr/lib/wine/wine64 ;;
+    *) echo "wine-env.sh: unknown architecture '$1' (win32 or win64)" >&2; return 2 ;;
+  esac
+}
+
+# Whether this host can run the architecture's Windows programs. On failure
+# WINE_PROBE_REASON says why, in a few words.
+can_run_arch() {
+  local loader out
+  loader=$(wine_loader_for "$1") || return 2
+  WINE_PROBE_REASON=
+  if [ ! -x "$loader" ]; then
+    WINE_PROBE_REASON="$loader is not installed"
+    return 1
+  fi
+  if ! out=$("$loader" --version 2>&1); then
+    WINE_PROBE_REASON="$loader does not start: ${out:-no output} (the kernel cannot execute this architecture's programs)"
+    return 1
+  fi
+  return 0
+}
+
+# Sets up Wine for one architecture with its prefix in the given folder and
+# starts its persistent wineserver. Afterwards "$WINELOADER" runs programs.
 start_wine() {
-  local build=$1
-  export WINEPREFIX=$build/wineprefix
+  local arch=$1 prefix
+  prefix=$(realpath -m "$2")  # Wine takes only an absolute prefix
+  export WINEARCH=$arch
+  export WINELOADER
+  WINELOADER=$(wine_loader_for "$arch")
+  export WINEPREFIX=$prefix
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
-    mkdir -p "$build"
-    wineboot -i >/dev/null 2>&1
+    rm -rf "$WINEPREFIX"
+    mkdir -p "$(dirname "$WINEPREFIX")"
+    "$WINELOADER" wineboot -i >/dev/null 2>&1 || true
     wineserver -w
     # Without a window manager, destroying an unmanaged window is immediate;
     # a managed one waits for the (absent) manager for about two seconds.
-    wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
+    "$WINELOADER" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1 || true
     wineserver -w
+    if [ ! -f "$WINEPREFIX/system.reg" ]; then
+      echo "wine-env.sh: could not create the $arch Wine prefix in $WINEPREFIX" >&2
+      return 1
+    fi
   fi
   wineserver -p 2>/dev/null || true  # already running: keep it
 }
 
 stop_wine() {
-  wineserver -k 2>/dev/null || true
+  [ -n "${WINEPREFIX:-}" ] && wineserver -k 2>/dev/null || true
 }
 
 in_display() {

@@ -5,7 +5,9 @@
 #include "fs/shell_ops.h"
 #include "fs/walk.h"
 #include "update/merge.h"
+#include "update/move_check.h"
 #include "update/unpack.h"
+#include "update/undo.h"
 #include "update/update.h"
 
 namespace {
@@ -19,14 +21,23 @@ std::string MarkerEntryName(const std::string& markerName) {
   return markerName.substr(start, end == std::string::npos ? std::string::npos : end - start);
 }
 
-void UnpackAll(const std::string& staging) {
+// Unpacks every packed file in place. A damaged one stays as it is, to be
+// installed under its packed name; false when one could not be unpacked or
+// removed for a reason of the machine's (no space, locked, unreadable).
+bool UnpackAll(const std::string& staging) {
   PathList packed;
   CollectPackedFiles(staging, packed);
   for (const std::string& path : packed) {
-    if (!UnpackFile(path, path.substr(0, path.size() - 4))) continue;
+    const std::string output = path.substr(0, path.size() - 4);
+    // Its output would carry the name reserved for temporary files.
+    if (IsUnpackLeftover(PathFindFileNameA(output.c_str()))) continue;
+    const UnpackOutcome outcome = UnpackFile(path, output);
+    if (outcome == UnpackOutcome::Failed) return false;
+    if (outcome == UnpackOutcome::Damaged) continue;
     ClearReadOnlyAttribute(path);
-    DeleteFileA(path.c_str());
+    if (!DeleteFileA(path.c_str())) return false;
   }
+  return true;
 }
 
 // Whether `path` is a link or holds one at any depth (links not followed).
@@ -63,23 +74,14 @@ int MoveIntoDataFolder(const PathList& sources, const std::string& dataFolder) {
   return shellResult != 0 ? shellResult : 1;
 }
 
-}  // namespace
-
-int ApplyStagedUpdate(const std::string& dataFolder, const std::string& markerName) {
-  const OptionalPath staging = JoinPath(dataFolder, "game");
-  // A linked staging folder holds files from elsewhere: never installed.
-  if (!staging || !IsFolder(*staging) || IsLink(*staging)) return 1;
-  // A temporary file of an interrupted unpacking is never installed.
-  if (!RemoveUnpackLeftovers(*staging)) return 1;
-  UnpackAll(*staging);
-
-  const std::string markerEntry = MarkerEntryName(markerName);
-  PathList entries;
-  PathList marker;
+// The staging folder's top-level entries, the one holding the marker apart.
+// False when one could not be listed.
+bool ListStagingEntries(const std::string& staging, const std::string& markerEntry, PathList& entries,
+                        PathList& marker) {
   bool listedAll = true;
-  ForEachEntry(*staging, [&](const FolderEntry& entry) {
-    const OptionalPath path = JoinPath(*staging, entry.name);
-    if (!path) {
+  ForEachEntry(staging, [&](const FolderEntry& entry) {
+    const OptionalPath path = JoinPath(staging, entry.name);
+    if (!path || IsUpdateJournalName(entry.name)) {
       listedAll = false;
     } else if (!markerEntry.empty() && lstrcmpiA(entry.name.c_str(), markerEntry.c_str()) == 0) {
       marker.push_back(*path);
@@ -88,12 +90,90 @@ int ApplyStagedUpdate(const std::string& dataFolder, const std::string& markerNa
     }
     return true;
   });
-  if (entries.empty() && marker.empty()) return 1;
+  return listedAll && !(entries.empty() && marker.empty());
+}
 
-  // The marker goes last, and only after everything else arrived: a launcher
-  // stopped halfway still finds it at the next start and finishes the update.
-  const int result = MoveIntoDataFolder(entries, dataFolder);
-  if (result != 0) return result;
-  if (!listedAll) return 1;
-  return MoveIntoDataFolder(marker, dataFolder);
+// Checked before anything moves: whether everything staged can take its place.
+bool CanMoveStaging(const std::string& staging, const std::string& dataFolder, const std::string& markerEntry) {
+  PathList entries;
+  PathList marker;
+  return ListStagingEntries(staging, markerEntry, entries, marker) && CanMoveAll(entries, dataFolder) &&
+         CanMoveAll(marker, dataFolder);
+}
+
+// Moves the staging folder's contents into the data folder, the marker's
+// entry last and only after everything else arrived.
+bool MoveStaging(const std::string& staging, const std::string& dataFolder, const std::string& markerEntry) {
+  PathList entries;
+  PathList marker;
+  if (!ListStagingEntries(staging, markerEntry, entries, marker) || !CanMoveAll(entries, dataFolder) ||
+      !CanMoveAll(marker, dataFolder)) {
+    return false;
+  }
+  return MoveIntoDataFolder(entries, dataFolder) == 0 && MoveIntoDataFolder(marker, dataFolder) == 0;
+}
+
+// With the journal written: sets aside what the update replaces and moves it
+// in. Whatever fails on the way is undone, so the data folder ends whole,
+// old or new.
+bool CompleteJournaledUpdate(const std::string& dataFolder, const UpdateJournal& journal) {
+  const OptionalPath staging = JoinPath(dataFolder, "game");
+  if (staging && IsFolder(*staging) && !IsLink(*staging) && SetAsideReplacedFiles(dataFolder, journal) &&
+      MoveStaging(*staging, dataFolder, journal.markerEntry)) {
+    ForgetUpdateJournal(dataFolder);
+    return true;
+  }
+  UndoUpdate(dataFolder, journal);
+  return false;
+}
+
+// A launcher stopped during an update: while the marker's entry is still
+// staged the update did not arrive, and is finished now or undone; once it
+// moved, everything else had arrived before it.
+void ResumeInterruptedUpdate(const std::string& dataFolder) {
+  const std::optional<UpdateJournal> journal = ReadUpdateJournal(dataFolder);
+  const OptionalPath staging = JoinPath(dataFolder, "game");
+  if (!journal || !staging) return;
+  bool markerStaged = false;
+  ForEachEntry(*staging, [&](const FolderEntry& entry) {
+    markerStaged = journal->markerEntry.empty() || lstrcmpiA(entry.name.c_str(), journal->markerEntry.c_str()) == 0;
+    return !markerStaged;
+  });
+  if (markerStaged) {
+    CompleteJournaledUpdate(dataFolder, *journal);
+  } else {
+    ForgetUpdateJournal(dataFolder);
+  }
+}
+
+}  // namespace
+
+int ApplyStagedUpdate(const std::string& dataFolder, const std::string& markerName) {
+  const OptionalPath staging = JoinPath(dataFolder, "game");
+  // A linked staging folder holds files from elsewhere: never installed.
+  if (!staging || !IsFolder(*staging) || IsLink(*staging)) return 1;
+  // A temporary file of an interrupted unpacking is never installed.
+  if (!RemoveUnpackLeftovers(*staging)) return 1;
+  if (!UnpackAll(*staging)) return 1;
+
+  // An update that cannot arrive whole is not applied at all, and the data
+  // folder keeps its version.
+  const std::string markerEntry = MarkerEntryName(markerName);
+  if (!CanMoveStaging(*staging, dataFolder, markerEntry)) return 1;
+  const std::optional<UpdateJournal> journal = DescribeUpdate(dataFolder, markerEntry);
+  if (!journal || !WriteUpdateJournal(dataFolder, *journal)) return 1;
+  return CompleteJournaledUpdate(dataFolder, *journal) ? 0 : 1;
+}
+
+void RunUpdatePass(const std::string& dataFolder, const std::string& markerName) {
+  const OptionalPath staging = JoinPath(dataFolder, "game");
+  if (!staging) return;
+  if (HasUpdateJournal(dataFolder)) {
+    ResumeInterruptedUpdate(dataFolder);
+  } else if (StagedMarkerExists(*staging, markerName)) {
+    ApplyStagedUpdate(dataFolder, markerName);
+  }
+  // While a journal remains (an undo that could not finish), the staging
+  // folder holds what the next start needs to finish or undo the update.
+  if (!HasUpdateJournal(dataFolder)) DiscardStagingFolder(*staging);
 }

@@ -25,6 +25,19 @@ long ReadUpTo(const ReadBlock& read, unsigned char* buffer, std::size_t size) {
   return static_cast<long>(got);
 }
 
+// True when `size` bytes at `data` and the rest of the input are all zero.
+bool IsZeroPadding(const ReadBlock& read, const unsigned char* data, std::size_t size, unsigned char* buffer) {
+  for (;;) {
+    for (std::size_t i = 0; i < size; ++i) {
+      if (data[i] != 0) return false;
+    }
+    const long count = ReadUpTo(read, buffer, kUnpackBlockSize);
+    if (count <= 0) return count == 0;
+    data = buffer;
+    size = static_cast<std::size_t>(count);
+  }
+}
+
 bool CopyPlain(const ReadBlock& read, const WriteBlock& write, unsigned char* buffer, long count) {
   while (count > 0) {
     if (!write(buffer, static_cast<std::size_t>(count))) return false;
@@ -90,8 +103,6 @@ bool DecodePackedStream(const ReadBlock& read, const WriteBlock& write) {
   stream.avail_in = static_cast<uInt>(first);
   for (;;) {
     if (!InflateMember(stream, read, write, input.data(), output.data())) return false;
-    // Another member follows only when the next two bytes are the magic; the
-    // reader ignores anything else after a member, and so does this.
     if (stream.avail_in < 2) {
       const std::size_t left = stream.avail_in;
       if (left > 0) std::memmove(input.data(), stream.next_in, left);
@@ -100,7 +111,12 @@ bool DecodePackedStream(const ReadBlock& read, const WriteBlock& write) {
       stream.next_in = input.data();
       stream.avail_in = static_cast<uInt>(left + static_cast<std::size_t>(count));
     }
-    if (!HasGzipMagic(stream.next_in, stream.avail_in)) return true;
+    if (stream.avail_in == 0) return true;
+    // After a member comes another member or nothing but zero padding: any
+    // other byte means the file is not what was packed.
+    if (!HasGzipMagic(stream.next_in, stream.avail_in)) {
+      return IsZeroPadding(read, stream.next_in, stream.avail_in, input.data());
+    }
     if (inflateReset(&stream) != Z_OK) return false;
   }
 }

@@ -15,9 +15,10 @@ using ReadBlock = std::function<long(unsigned char* buffer, std::size_t size)>;
 using WriteBlock = std::function<bool(const unsigned char* data, std::size_t size)>;
 
 // Decodes a packed stream the way zlib's gzip reader reads it: data that does
-// not begin with the gzip magic bytes passes through unchanged, gzip members
-// back to back decode to their concatenation, and bytes after a member that
-// do not begin another one are ignored. Unlike that reader, every member must
-// reach its own end with a correct check value: a stream cut short, corrupt
-// data, a wrong check value or a rejected header make it fail.
+// not begin with the gzip magic bytes passes through unchanged, and gzip
+// members back to back decode to their concatenation. Unlike that reader,
+// every member must reach its own end with a correct check value, and after
+// the last one only zero bytes (padding) may follow: a stream cut short,
+// corrupt data, a wrong check value, a rejected header or any other trailing
+// byte make it fail.
 bool DecodePackedStream(const ReadBlock& read, const WriteBlock& write);

@@ -33,23 +33,34 @@ bool RemoveUnpackLeftovers(const std::string& folder) {
   return removedAll;
 }
 
-bool UnpackFile(const std::string& packedPath, const std::string& outputPath) {
-  if (outputPath.empty()) return false;
+UnpackOutcome UnpackFile(const std::string& packedPath, const std::string& outputPath) {
+  if (outputPath.empty()) return UnpackOutcome::Failed;
   UniqueFileHandle packed(CreateFileA(packedPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                       FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-  if (!packed) return false;
+  if (!packed) return UnpackOutcome::Failed;
   const std::string temporary = outputPath + kUnpackTemporarySuffix;
-  if (temporary.size() >= MAX_PATH) return false;
+  if (temporary.size() >= MAX_PATH) return UnpackOutcome::Failed;
 
   PendingFile output(temporary);
-  if (!output.Open()) return false;
+  if (!output.Open()) return UnpackOutcome::Failed;
+  // A failed read or write says nothing about the packed data: it tells a
+  // full disk or an unreadable file apart from damage.
+  bool ioFailed = false;
   const auto read = [&](unsigned char* buffer, std::size_t size) -> long {
     DWORD got = 0;
-    if (!ReadFile(packed.Get(), buffer, static_cast<DWORD>(size), &got, nullptr)) return -1;
+    if (!ReadFile(packed.Get(), buffer, static_cast<DWORD>(size), &got, nullptr)) {
+      ioFailed = true;
+      return -1;
+    }
     return static_cast<long>(got);
   };
-  const auto write = [&](const unsigned char* data, std::size_t size) { return output.Write(data, size); };
+  const auto write = [&](const unsigned char* data, std::size_t size) {
+    if (output.Write(data, size)) return true;
+    ioFailed = true;
+    return false;
+  };
   // Only a stream decoded to its very end replaces the output: anything less
   // is dropped with the temporary file.
-  return DecodePackedStream(read, write) && output.Commit(outputPath);
+  if (!DecodePackedStream(read, write)) return ioFailed ? UnpackOutcome::Failed : UnpackOutcome::Damaged;
+  return output.Commit(outputPath) ? UnpackOutcome::Unpacked : UnpackOutcome::Failed;
 }

@@ -135,3 +135,22 @@ TEST_F(Modes, MalformedSettingsFileFallsBackToTheInstallFolder) {
   EXPECT_EQ(install.folder, RanIn());
   EXPECT_EQ(before, ListFolder(CommonAppData()));
 }
+
+// A settings file nested deeper or larger than any real one reads as
+// malformed: the launcher neither crashes nor stalls, and the game runs.
+TEST_F(Modes, SettingsFileBeyondTheLimitsFallsBackToTheInstallFolder) {
+  const std::string settings = SettingsXml({{"company", company}, {"product", "Game"}});
+  std::string nested = settings;
+  for (int i = 0; i < 100000; ++i) nested += "<a>";
+  std::string manyAttributes = "<settings company=\"" + company + "\"";
+  for (int i = 0; i < 50000; ++i) manyAttributes += " a" + std::to_string(i) + "=\"\"";
+  manyAttributes += "/>";
+  int index = 0;
+  for (const std::string& xml : {nested, manyAttributes}) {
+    const Install install = MakeInstall(Join(scratch, "install" + std::to_string(index++)), xml);
+    EXPECT_EQ(0, Run(install)) << "case " << index;
+    EXPECT_EQ(install.folder, RanIn()) << "case " << index;
+    DeleteFileA(record.c_str());
+  }
+  EXPECT_FALSE(Exists(companyFolder));
+}

@@ -51,6 +51,15 @@ TEST(RunLoop, ModuleWithoutRunGameEndsWithOne) {
   EXPECT_EQ(1, f.Run({f.record, {}}));
 }
 
+// A 32-bit launcher cannot load a 64-bit game.dll, nor the other way round:
+// that is a module that cannot be loaded.
+TEST(RunLoop, GameModuleOfTheOtherArchitectureEndsWithOne) {
+  Fixture f;
+  ASSERT_TRUE(CopyFileA(OtherArchitectureGameDll().c_str(), Join(f.install.folder, "game.dll").c_str(), FALSE));
+  EXPECT_EQ(1, f.Run({f.record, {}}));
+  EXPECT_TRUE(ReadRecords(f.record).empty());
+}
+
 TEST(RunLoop, ArgumentsReachTheGameUnchanged) {
   Fixture f;
   RunOptions options;
@@ -62,7 +71,9 @@ TEST(RunLoop, ArgumentsReachTheGameUnchanged) {
   for (const Record& record : records) {
     EXPECT_EQ(HexOf(options.arguments), record.at("command_line_hex"));
     EXPECT_EQ(std::to_string(SW_SHOWMINNOACTIVE), record.at("show"));
-    EXPECT_EQ("00000000", record.at("previous"));
+    // WinMain's previous-instance argument is always null; the game sees it at
+    // the full pointer width of this build.
+    EXPECT_EQ(std::string(2 * sizeof(HINSTANCE), '0'), record.at("previous"));
     EXPECT_EQ("1", record.at("module_is_self"));
   }
 }

@@ -63,11 +63,19 @@ TEST_F(Decision, NewerInstallVersionCopiesNumerically) {
 
 TEST_F(Decision, MissingOrUnreadableVersionOnEitherSideNeverCopies) {
   EXPECT_FALSE(Copies("", VersionXml("1", "0")));
-  EXPECT_FALSE(Copies(VersionXml("2", "0"), ""));
+  EXPECT_FALSE(Copies("", ""));
   EXPECT_FALSE(Copies("<version x=\"2\" y=", VersionXml("1", "0")));
   EXPECT_FALSE(Copies(VersionXml("2", "0"), "<version x=\"1\" y="));
   EXPECT_FALSE(Copies(Xml("<version x=\"2\"/>"), VersionXml("1", "0"))) << "no y";
   EXPECT_FALSE(Copies(VersionXml("2", "0"), Xml("<settings x=\"1\" y=\"0\"/>")));
+}
+
+// The version file is the last file a copy writes: a data folder without one
+// holds a copy that never finished, whatever its saves folder holds.
+TEST_F(Decision, DataFolderWithoutAVersionFileIsCopiedAgain) {
+  EXPECT_TRUE(Copies(VersionXml("2", "0"), ""));
+  EXPECT_TRUE(Copies(VersionXml("1", "0"), ""));
+  EXPECT_EQ(VersionXml("1", "0"), ReadFile(Join(DataFolder(), "properties\\version.xml")));
 }
 
 TEST_F(Decision, DataVersionFileThatIsAFolderNeverCopies) {

@@ -69,3 +69,16 @@ TEST(VersionFile, ReadsOnlyTopLevelElementsOfARealFile) {
   EXPECT_FALSE(ReadVersionFile(path));
   EXPECT_FALSE(ReadVersionFile(Join(folder, "missing.xml")));
 }
+
+// Past the size or nesting limit a version file reads as malformed instead
+// of exhausting the stack.
+TEST(VersionFile, OverLimitsReadsAsMalformed) {
+  const std::string folder = FreshScratchFolder();
+  const std::string path = Join(folder, "version.xml");
+  std::string deep = "<version x=\"2\" y=\"3\"/>";
+  for (int i = 0; i < 100000; ++i) deep += "<v>";
+  WriteFile(path, deep);
+  EXPECT_FALSE(ReadVersionFile(path));
+  WriteFile(path, "<version x=\"2\" y=\"3\"/>" + std::string(kMaxXmlFileBytes, ' '));
+  EXPECT_FALSE(ReadVersionFile(path));
+}

@@ -7,6 +7,7 @@
 #include "fs/walk.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -108,6 +109,7 @@ std::string TestGameDll(int variant) {
 }
 
 std::string NoGameDll() { return Join(TestBinaryFolder(), "nogame.dll"); }
+std::string OtherArchitectureGameDll() { return Join(Join(TestBinaryFolder(), "other_arch"), "game.dll"); }
 
 std::string CurrentTestName() {
   const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
@@ -257,6 +259,14 @@ long LauncherProcess::Wait(DWORD timeoutMs) {
   return static_cast<long>(code);
 }
 
+bool LauncherProcess::Finished() const { return !process_ || WaitForSingleObject(process_, 0) == WAIT_OBJECT_0; }
+
+void LauncherProcess::Kill() {
+  if (!process_ || Finished()) return;
+  TerminateProcess(process_, 99);
+  WaitForSingleObject(process_, 5000);
+}
+
 long RunLauncher(const std::string& exe, const RunOptions& options) {
   LauncherProcess process(exe, options);
   EXPECT_TRUE(process.Started()) << "cannot start " << exe;
@@ -358,6 +368,65 @@ bool PlantLink(const std::string& link, const std::string& target) {
   if (unixLink.empty() || unixTarget.empty()) return false;
   return StartUnixCommand("/bin/ln -s \"" + unixTarget + "\" \"" + unixLink + "\"") &&
          WaitUntil([&] { return IsLink(link); }, 10000);
+}
+
+}  // namespace testing_support
+
+namespace testing_support {
+
+std::string UnixPathOf(const std::string& path) { return UnixPath(path); }
+
+int RunUnixShell(const std::string& command, DWORD timeoutMs, std::string* output) {
+  static int serial = 0;
+  const std::string tests = TestBinaryFolder();
+  const std::string base = Join(Join(tests.substr(0, tests.find_last_of('\\')), "scratch"),
+                                CurrentTestName() + ".shell" + std::to_string(++serial));
+  const std::string status = base + ".status";
+  const std::string log = base + ".log";
+  DeleteFileA(status.c_str());
+  DeleteFileA(log.c_str());
+  const std::string unixStatus = UnixPath(status);
+  const std::string unixLog = UnixPath(log);
+  if (unixStatus.empty() || unixLog.empty()) return -1;
+  // The status file appears whole, by a rename, once the command ended.
+  const std::string line = "/bin/sh -c \"(" + command + ") >'" + unixLog + "' 2>&1; echo $? >'" + unixStatus +
+                           ".part'; mv '" + unixStatus + ".part' '" + unixStatus + "'\"";
+  if (!StartUnixCommand(line) || !WaitUntil([&] { return Exists(status); }, timeoutMs)) return -1;
+  if (output) *output = ReadFile(log);
+  const int result = std::atoi(ReadFile(status).c_str());
+  DeleteFileA(status.c_str());
+  DeleteFileA(log.c_str());
+  return result;
+}
+
+}  // namespace testing_support
+
+namespace testing_support {
+
+SmallAppDataDrive::SmallAppDataDrive(unsigned megabytes) : mountPoint_(UnixPath(CommonAppData())) {
+  if (mountPoint_.empty()) {
+    reason_ = "not running under Wine";
+    return;
+  }
+  // A mount left by a test that was killed would hide the real folder.
+  RunUnixShell("mountpoint -q '" + mountPoint_ + "' && umount -l '" + mountPoint_ + "'", 30000);
+  std::string output;
+  const int status = RunUnixShell(
+      "mount -t tmpfs -o size=" + std::to_string(megabytes) + "m launcher-test '" + mountPoint_ + "'", 30000, &output);
+  mounted_ = status == 0;
+  if (!mounted_) reason_ = "cannot mount a tmpfs here (status " + std::to_string(status) + "): " + output;
+}
+
+SmallAppDataDrive::~SmallAppDataDrive() {
+  if (!mounted_) return;
+  if (RunUnixShell("umount '" + mountPoint_ + "'", 30000) != 0) {
+    RunUnixShell("umount -l '" + mountPoint_ + "'", 30000);
+  }
+}
+
+bool SmallAppDataDrive::Resize(unsigned megabytes) {
+  return mounted_ && RunUnixShell("mount -o remount,size=" + std::to_string(megabytes) + "m '" + mountPoint_ + "'",
+                                  30000) == 0;
 }
 
 }  // namespace testing_support

@@ -26,11 +26,12 @@ std::vector<std::string> ListFolder(const std::string& path);
 
 // --- Where things are ----------------------------------------------------
 
-// The folder of the running test executable (build\win32\tests).
+// The folder of the running test executable (build\<arch>\tests).
 std::string TestBinaryFolder();
 std::string LauncherExe();       // the built launcher.exe
 std::string TestGameDll(int variant = 1);  // testgame.dll, or testgame_v2.dll
 std::string NoGameDll();         // a DLL without RunGame
+std::string OtherArchitectureGameDll();  // a game.dll built for the other architecture
 // "Suite.Test" of the running test, usable in file names.
 std::string CurrentTestName();
 // A fresh, empty scratch folder for the running test (removed first if there).
@@ -92,6 +93,9 @@ class LauncherProcess {
   // The exit code, or -1 when the process did not end in time (it is then
   // killed) or never started.
   long Wait(DWORD timeoutMs);
+  bool Finished() const;
+  // Ends the process at once, as a crash or a power cut would.
+  void Kill();
 
  private:
   HANDLE process_ = nullptr;
@@ -115,5 +119,36 @@ namespace testing_support {
 // links that way, gets a unix symbolic link (shown as a reparse point).
 // True when the planted entry carries the reparse-point bit.
 bool PlantLink(const std::string& link, const std::string& target);
+
+// The unix path of a Windows path under Wine; empty elsewhere.
+std::string UnixPathOf(const std::string& path);
+
+// Runs `command` with the unix shell under Wine and waits up to `timeoutMs`
+// for it: its exit status, or -1 when it cannot run here or did not end in
+// time. Its output goes to `*output` when given. The command must not hold
+// double quotes.
+int RunUnixShell(const std::string& command, DWORD timeoutMs, std::string* output = nullptr);
+
+// A small tmpfs mounted over this prefix's common application-data folder
+// while the object lives, so that a test can fill the data folder's drive.
+// Wine shows the mount point as a link, which is why it is the root and not
+// one of the launcher's own levels. Mounting needs root: where the host does
+// not allow it, Mounted() is false and Reason() says why.
+class SmallAppDataDrive {
+ public:
+  explicit SmallAppDataDrive(unsigned megabytes);
+  ~SmallAppDataDrive();
+  SmallAppDataDrive(const SmallAppDataDrive&) = delete;
+  SmallAppDataDrive& operator=(const SmallAppDataDrive&) = delete;
+  bool Mounted() const { return mounted_; }
+  const std::string& Reason() const { return reason_; }
+  // Gives the drive a new size, keeping what it holds.
+  bool Resize(unsigned megabytes);
+
+ private:
+  std::string mountPoint_;
+  std::string reason_;
+  bool mounted_ = false;
+};
 
 }  // namespace testing_support

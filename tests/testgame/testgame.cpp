@@ -6,6 +6,9 @@
 //   mkdir1..9=<folder> folders created (with parents)
 //   copy1..9=<src>|<dst>  files copied, replacing
 //   chdir=<folder>     working folder changed before returning
+//   stage=<folder>|<marker>|<result file>  (stager builds only) the update
+//                      folder staged with RunGameStageUpdate into the working
+//                      folder's "game"; its result written to the result file
 //   return=<n>         the result (default 0)
 // Every call appends a record of what it was given to the file named by
 // record= in [game]: the cycle number, whether argument 1 is this module's
@@ -15,10 +18,15 @@
 
 #include <shlobj.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+
+#ifdef TESTGAME_STAGES_UPDATES
+#include "rungame_update.h"
+#endif
 
 #ifdef TESTGAME_USES_DEPENDENCY
 extern "C" __declspec(dllimport) int __cdecl GameDependencyVersion(void);
@@ -71,6 +79,17 @@ void Touch(const std::string& path) {
   if (FILE* file = std::fopen(path.c_str(), "wb")) std::fclose(file);
 }
 
+// A handle as hex digits of the full pointer width, so both builds print the
+// whole value the launcher passed.
+std::string HandleHex(HINSTANCE handle) {
+  const auto value = reinterpret_cast<std::uintptr_t>(handle);
+  std::string digits;
+  for (int shift = static_cast<int>(sizeof value * 8) - 4; shift >= 0; shift -= 4) {
+    digits += "0123456789abcdef"[(value >> shift) & 0xF];
+  }
+  return digits;
+}
+
 void AppendRecord(const std::string& record, int cycle, HINSTANCE module, HINSTANCE previous,
                   LPSTR commandLine, int show) {
   HMODULE self = nullptr;
@@ -82,8 +101,8 @@ void AppendRecord(const std::string& record, int cycle, HINSTANCE module, HINSTA
   GetCurrentDirectoryA(sizeof cwd, cwd);
   FILE* file = std::fopen(record.c_str(), "ab");
   if (!file) return;
-  std::fprintf(file, "cycle=%d\nvariant=%d\nmodule_is_self=%d\nprevious=%p\ncommand_line_hex=%s\nshow=%d\n",
-               cycle, TESTGAME_VARIANT, module == self ? 1 : 0, static_cast<void*>(previous),
+  std::fprintf(file, "cycle=%d\nvariant=%d\nmodule_is_self=%d\nprevious=%s\ncommand_line_hex=%s\nshow=%d\n",
+               cycle, TESTGAME_VARIANT, module == self ? 1 : 0, HandleHex(previous).c_str(),
                Hex(commandLine).c_str(), show);
 #ifdef TESTGAME_USES_DEPENDENCY
   std::fprintf(file, "dependency=%d\n", GameDependencyVersion());
@@ -123,6 +142,20 @@ extern "C" __declspec(dllexport) int __cdecl RunGame(HINSTANCE module, HINSTANCE
     const size_t bar = copy.find('|');
     if (bar != std::string::npos) CopyFileA(copy.substr(0, bar).c_str(), copy.substr(bar + 1).c_str(), FALSE);
   }
+
+#ifdef TESTGAME_STAGES_UPDATES
+  const std::string stage = Read(script, section, "stage");
+  const size_t firstBar = stage.find('|');
+  const size_t secondBar = stage.find('|', firstBar == std::string::npos ? 0 : firstBar + 1);
+  if (secondBar != std::string::npos) {
+    const int staged = RunGameStageUpdate(stage.substr(0, firstBar).c_str(), nullptr,
+                                          stage.substr(firstBar + 1, secondBar - firstBar - 1).c_str());
+    if (FILE* result = std::fopen(stage.substr(secondBar + 1).c_str(), "wb")) {
+      std::fprintf(result, "%d", staged);
+      std::fclose(result);
+    }
+  }
+#endif
 
   const std::string chdir = Read(script, section, "chdir");
   if (!chdir.empty()) SetCurrentDirectoryA(chdir.c_str());

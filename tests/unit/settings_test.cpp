@@ -74,6 +74,61 @@ TEST_F(SettingsFile, ReadFromTheWorkingFolderOfTheMoment) {
   EXPECT_EQ("Second", ReadSetting("company"));
 }
 
+std::string Repeat(const std::string& piece, size_t count) {
+  std::string text;
+  text.reserve(piece.size() * count);
+  for (size_t i = 0; i < count; ++i) text += piece;
+  return text;
+}
+
+// Nesting deep enough to exhaust the stack of a recursive parser.
+TEST_F(SettingsFile, DeeplyNestedFileReadsAsMalformed) {
+  const std::string settings = "<settings company=\"Acme\"/>\n";
+  Write(settings + Repeat("<a>", 100000) + Repeat("</a>", 100000));
+  EXPECT_EQ("", ReadSetting("company"));
+  Write(settings + Repeat("<a x='/>'>", kMaxXmlDepth + 1));
+  EXPECT_EQ("", ReadSetting("company")) << "markup inside quoted values is no end tag";
+  Write(settings + Repeat("<a>", kMaxXmlDepth) + Repeat("</a>", kMaxXmlDepth));
+  EXPECT_EQ("Acme", ReadSetting("company"));
+}
+
+TEST_F(SettingsFile, OversizedFileReadsAsMalformed) {
+  const std::string settings = "<settings company=\"Acme\"/>\n<!--";
+  const std::string padding(kMaxXmlFileBytes - settings.size() - 3, 'x');
+  Write(settings + padding + "-->");
+  EXPECT_EQ("Acme", ReadSetting("company")) << "exactly at the limit";
+  Write(settings + padding + "x-->");
+  EXPECT_EQ("", ReadSetting("company"));
+}
+
+TEST_F(SettingsFile, ElementWithTooManyAttributesReadsAsMalformed) {
+  std::string attributes;
+  for (size_t i = 1; i < kMaxXmlAttributes; ++i) attributes += " a" + std::to_string(i) + "=\"\"";
+  Write("<settings company=\"Acme\"" + attributes + "/>");
+  EXPECT_EQ("Acme", ReadSetting("company"));
+  Write("<settings company=\"Acme\"" + attributes + " extra=\"\"/>");
+  EXPECT_EQ("", ReadSetting("company"));
+}
+
+// Markup TinyXML skips (comments, CDATA, quoted values, declarations,
+// unknown nodes) opens no element; everything it could nest is counted.
+TEST(XmlLimits, CountsNestingAsTheParserSeesIt) {
+  const std::string deep = Repeat("<a>", kMaxXmlDepth + 1);
+  EXPECT_TRUE(IsWithinXmlLimits(Repeat("<a/>", 10000)));
+  EXPECT_TRUE(IsWithinXmlLimits("<r>" + Repeat("<!-- <a> -->", 1000) + "</r>"));
+  EXPECT_TRUE(IsWithinXmlLimits("<r>" + Repeat("<![CDATA[<a>]]>", 1000) + "</r>"));
+  EXPECT_TRUE(IsWithinXmlLimits("<r>" + Repeat("<a x=\"<b>\" y='<c>'></a>", 1000) + "</r>"));
+  EXPECT_TRUE(IsWithinXmlLimits("<!DOCTYPE r>" + Repeat("<r></r >", 1000)));
+  EXPECT_TRUE(IsWithinXmlLimits("<!-- " + deep));
+  EXPECT_FALSE(IsWithinXmlLimits(deep));
+  EXPECT_FALSE(IsWithinXmlLimits(Repeat("<_>", kMaxXmlDepth + 1)));
+  EXPECT_FALSE(IsWithinXmlLimits(Repeat("<\xc3\xa9>", kMaxXmlDepth + 1)));
+  EXPECT_FALSE(IsWithinXmlLimits("<r>" + Repeat("<a x='</r>'>", kMaxXmlDepth)));
+  EXPECT_FALSE(IsWithinXmlLimits("<r>" + Repeat("<?xml v=\"</r>\"?><a>", kMaxXmlDepth)));
+  EXPECT_FALSE(IsWithinXmlLimits("<?xml v=\"x>" + deep));
+  EXPECT_FALSE(IsWithinXmlLimits(std::string(kMaxXmlFileBytes + 1, ' ')));
+}
+
 TEST(SettingIsTrue, OnlyExactFalseIsFalse) {
   EXPECT_FALSE(SettingIsTrue("false"));
   for (const char* value : {"", "true", "False", "FALSE", "0", "no", "false ", " false"}) {

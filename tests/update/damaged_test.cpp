@@ -42,6 +42,10 @@ std::string WrongCheckValue() {
   return packed;
 }
 
+// A member, bytes that are no member, then another member: zlib's reader
+// stops after the first and would install it alone.
+std::string JunkBetweenMembers() { return Gzip(SampleBytes(20000)) + "not gzip" + Gzip(SampleBytes(100)); }
+
 class DamagedPackedFile : public StagingTest, public ::testing::WithParamInterface<Damage> {};
 
 }  // namespace
@@ -64,5 +68,6 @@ TEST_P(DamagedPackedFile, LeavesTheInstalledFileAsItWas) {
 INSTANTIATE_TEST_SUITE_P(Kinds, DamagedPackedFile,
                          ::testing::Values(Damage{"corrupt", Corrupt}, Damage{"truncated", Truncated},
                                            Damage{"trailer_cut", TrailerCutAtBlockSize},
-                                           Damage{"wrong_check", WrongCheckValue}),
+                                           Damage{"wrong_check", WrongCheckValue},
+                                           Damage{"junk_between_members", JunkBetweenMembers}),
                          [](const ::testing::TestParamInfo<Damage>& info) { return std::string(info.param.name); });

@@ -126,14 +126,15 @@ TEST_F(StagedUpdate, SubFolderMergesIntoTheExistingOne) {
 }
 
 // A staged file that cannot take the place of a folder of that name: the
-// rest arrives, the marker stays behind and goes with the staging folder.
-TEST_F(StagedUpdate, MarkerIsMovedOnlyAfterEverythingElse) {
+// update cannot arrive whole, so none of it is installed.
+TEST_F(StagedUpdate, UpdateThatCannotTakeItsPlaceIsNotInstalledAtAll) {
   MakeFolders(InData("clash"));
+  WriteFile(InData("fine.txt"), "old");
   Stage("clash", "a file where a folder is");
-  Stage("fine.txt", "fine");
+  Stage("fine.txt", "new");
   StageMarker();
   EXPECT_EQ(0, Run());
-  EXPECT_EQ("fine", ReadFile(InData("fine.txt")));
+  EXPECT_EQ("old", ReadFile(InData("fine.txt")));
   EXPECT_TRUE(IsFolder(InData("clash")));
   EXPECT_FALSE(Exists(InData("update.flag")));
   ExpectStagingDiscarded();

@@ -48,7 +48,7 @@ class Unpack : public ::testing::Test {
 
   void ExpectRejectedAndOutputKept(const std::string& data, const std::string& what) {
     WriteFile(packed, data);
-    EXPECT_FALSE(UnpackFile(packed, output)) << what;
+    EXPECT_EQ(UnpackOutcome::Damaged, UnpackFile(packed, output)) << what;
     EXPECT_EQ("good old content", ReadFile(output)) << what;
     EXPECT_TRUE(FilesEndingWith(folder, kUnpackTemporarySuffix).empty()) << what;
   }
@@ -67,8 +67,7 @@ TEST_F(Unpack, WellFormedDataMatchesTheGzipReader) {
       {"one member", Gzip("hello, world")},
       {"empty member", Gzip("")},
       {"two members", Gzip("first|") + Gzip("second")},
-      {"member then garbage", Gzip("body") + "trailing junk"},
-      {"member then lone magic byte", Gzip("body") + "\x1f"},
+      {"member then zero padding", Gzip("body") + std::string(40000, '\0')},
       {"large member over many blocks", Gzip(big)},
       {"members across block edges", Gzip(big, 0) + Gzip(SampleBytes(40000, 3), 0) + Gzip("end")},
       {"exactly two blocks", Gzip(SampleBytes(65536, 9))},
@@ -77,7 +76,7 @@ TEST_F(Unpack, WellFormedDataMatchesTheGzipReader) {
     WriteFile(packed, c.packed);
     const ReaderResult expected = ReadWithGzipReader(packed);
     ASSERT_FALSE(expected.failed) << c.name;
-    ASSERT_TRUE(UnpackFile(packed, output)) << c.name;
+    ASSERT_EQ(UnpackOutcome::Unpacked, UnpackFile(packed, output)) << c.name;
     EXPECT_EQ(expected.data, ReadFile(output)) << c.name;
     EXPECT_TRUE(FilesEndingWith(folder, kUnpackTemporarySuffix).empty()) << c.name;
   }
@@ -87,13 +86,13 @@ TEST_F(Unpack, ReplacesAnExistingReadOnlyOutput) {
   WriteFile(output, "good old content");
   SetFileAttributesA(output.c_str(), FILE_ATTRIBUTE_READONLY);
   WriteFile(packed, Gzip("fresh"));
-  ASSERT_TRUE(UnpackFile(packed, output));
+  ASSERT_EQ(UnpackOutcome::Unpacked, UnpackFile(packed, output));
   EXPECT_EQ("fresh", ReadFile(output));
 }
 
 TEST_F(Unpack, MissingPackedFileFailsAndTouchesNothing) {
   WriteFile(output, "good old content");
-  EXPECT_FALSE(UnpackFile(Join(folder, "absent.zip"), output));
+  EXPECT_EQ(UnpackOutcome::Failed, UnpackFile(Join(folder, "absent.zip"), output));
   EXPECT_EQ("good old content", ReadFile(output));
 }
 
@@ -116,6 +115,18 @@ TEST_F(Unpack, DamagedStreamsNeverReplaceTheOutput) {
   ExpectRejectedAndOutputKept(Gzip("a") + "\x1f\x8b", "second member with only its magic");
 }
 
+// Only another whole member or zero padding may follow a member: anything
+// else means the file is not what was packed, even where the gzip reader
+// stops quietly after the first member.
+TEST_F(Unpack, BytesAfterTheLastMemberAreDamage) {
+  WriteFile(output, "good old content");
+  const std::string member = Gzip("first");
+  ExpectRejectedAndOutputKept(member + "trailing junk" + Gzip("second"), "junk between members");
+  ExpectRejectedAndOutputKept(member + "\x1f", "a lone magic byte");
+  ExpectRejectedAndOutputKept(member + std::string(40000, '\0') + "x", "padding then junk");
+  ExpectRejectedAndOutputKept(member + Gzip("second") + "\n", "a trailing newline");
+}
+
 // Two bytes of magic make a file gzip data: from there on, every cut is
 // refused. (A cut of 0 or 1 bytes is, by the gzip reader's rule, plain data.)
 TEST_F(Unpack, EveryCutOfASmallFileIsRefused) {
@@ -123,7 +134,7 @@ TEST_F(Unpack, EveryCutOfASmallFileIsRefused) {
   const std::string good = Gzip(SampleBytes(300) + Gzip("inner"));
   for (size_t cut = 2; cut < good.size(); ++cut) {
     WriteFile(packed, good.substr(0, cut));
-    ASSERT_FALSE(UnpackFile(packed, output)) << "cut at " << cut;
+    ASSERT_EQ(UnpackOutcome::Damaged, UnpackFile(packed, output)) << "cut at " << cut;
     ASSERT_EQ("good old content", ReadFile(output)) << "cut at " << cut;
   }
   EXPECT_TRUE(FilesEndingWith(folder, kUnpackTemporarySuffix).empty());
@@ -139,7 +150,7 @@ TEST_F(Unpack, EveryCutOfATwoBlockFileIsRefused) {
   }
   for (size_t cut = 2; cut < good.size(); cut += (cut + 64 < good.size()) ? 997 : 1) {
     WriteFile(packed, good.substr(0, cut));
-    ASSERT_FALSE(UnpackFile(packed, output)) << "cut at " << cut;
+    ASSERT_EQ(UnpackOutcome::Damaged, UnpackFile(packed, output)) << "cut at " << cut;
     ASSERT_EQ("good old content", ReadFile(output)) << "cut at " << cut;
   }
   EXPECT_TRUE(FilesEndingWith(folder, kUnpackTemporarySuffix).empty());

@@ -137,7 +137,7 @@ dpkg --configure -a
 if dpkg --audit | grep -q .; then dpkg --audit; exit 1; fi
 test -x /usr/bin/Xvfb && test -x /usr/bin/ctest
 source /job/wine-env.sh
-start_wine /var/lib/launcher-vm32
+start_wine win32 /var/lib/launcher-vm32/wineprefix
 stop_wine
 wineserver -w
 test -f /var/lib/launcher-vm32/wineprefix/system.reg

@@ -39,7 +39,7 @@ prepare_shard() {
   if [ -f /var/lib/launcher-vm32/wineprefix/system.reg ]; then
     mkdir -p "$build_dir/vm32" && cp -a /var/lib/launcher-vm32/wineprefix "$build_dir/vm32/wineprefix"
   fi
-  start_wine "$build_dir/vm32" > "$home/prefix.log" 2>&1 || { cat "$home/prefix.log"; return 1; }
+  start_wine win32 "$build_dir/vm32/wineprefix" > "$home/prefix.log" 2>&1 || { cat "$home/prefix.log"; return 1; }
   t1=$(date +%s)
   cd "$build_dir" && ctest -N > "$home/discovery.log" 2>&1
   t2=$(date +%s)

@@ -1,0 +1,231 @@
+#include "packer/cli.h"
+
+#include <algorithm>
+#include <map>
+#include <optional>
+
+#include "packer/files.h"
+#include "packer/launcher_model.h"
+#include "packer/manifest.h"
+#include "packer/plan.h"
+#include "packer/release.h"
+#include "packer/verify.h"
+#include "packer/write_update.h"
+
+namespace packer {
+
+namespace {
+
+const char kUsage[] =
+    "usage: packer pack <previous release> <new release> <update folder> [--manifest <file>] [--allow-deleted]\n"
+    "       packer verify <update folder> [--manifest <file>]\n"
+    "       packer dry-run <update folder> [--manifest <file>] [--onto <data folder>] [--marker <name>]\n"
+    "pack writes the update folder (laid out as the staging folder \"game\" must be) and its manifest,\n"
+    "by default <update folder>.manifest beside it. Exit codes: 0 done, 1 refused, 2 usage.\n";
+
+struct Arguments {
+  std::vector<std::string> positional;
+  std::map<std::string, std::string> options;  // "--flag" -> "" for flags
+};
+
+// nullopt on an unknown option or one missing its value.
+std::optional<Arguments> ParseArguments(const std::vector<std::string>& words, const std::vector<std::string>& valued,
+                                        const std::vector<std::string>& flags) {
+  Arguments parsed;
+  for (std::size_t i = 0; i < words.size(); ++i) {
+    const std::string& word = words[i];
+    if (word.size() < 2 || word.compare(0, 2, "--") != 0) {
+      parsed.positional.push_back(word);
+    } else if (std::find(valued.begin(), valued.end(), word) != valued.end() && i + 1 < words.size()) {
+      parsed.options[word] = words[++i];
+    } else if (std::find(flags.begin(), flags.end(), word) != flags.end()) {
+      parsed.options[word] = std::string();
+    } else {
+      return std::nullopt;
+    }
+  }
+  return parsed;
+}
+
+std::string Option(const Arguments& arguments, const std::string& name, const std::string& fallback) {
+  const auto found = arguments.options.find(name);
+  return found == arguments.options.end() ? fallback : found->second;
+}
+
+std::string ReadText(const std::string& path, bool& ok) {
+  std::string text;
+  HostFile file = OpenHostFile(path, "rb");
+  ok = static_cast<bool>(file);
+  if (!file) return text;
+  char buffer[65536];
+  std::size_t got;
+  while ((got = std::fread(buffer, 1, sizeof buffer, file.Get())) > 0) text.append(buffer, got);
+  ok = !std::ferror(file.Get());
+  return text;
+}
+
+std::optional<Manifest> LoadManifest(const std::string& path, std::ostream& err) {
+  bool ok = false;
+  const std::string text = ReadText(path, ok);
+  if (!ok) {
+    err << "packer: cannot read the manifest " << path << "\n";
+    return std::nullopt;
+  }
+  std::string error;
+  auto manifest = ParseManifest(text, error);
+  if (!manifest) err << "packer: " << path << ": " << error << "\n";
+  return manifest;
+}
+
+std::string Bytes(std::uint64_t bytes) {
+  if (bytes < 10 * 1024) return std::to_string(bytes) + " bytes";
+  if (bytes < 10 * 1024 * 1024) return std::to_string(bytes / 1024) + " KiB";
+  return std::to_string(bytes / (1024 * 1024)) + " MiB";
+}
+
+int Pack(const Arguments& arguments, std::ostream& out, std::ostream& err) {
+  if (arguments.positional.size() != 3) {
+    err << kUsage;
+    return kExitUsage;
+  }
+  const std::string& previous = arguments.positional[0];
+  const std::string& next = arguments.positional[1];
+  const std::string& update = arguments.positional[2];
+  const std::string manifestPath = Option(arguments, "--manifest", DefaultManifestPath(update));
+  for (const std::string* folder : {&previous, &next}) {
+    if (KindOf(*folder) != EntryKind::Folder) {
+      err << "packer: " << *folder << " is not a folder\n";
+      return kExitUsage;
+    }
+  }
+  std::vector<HostEntry> existing;
+  if (KindOf(update) != EntryKind::Missing && !(ListHostFolder(update, existing) && existing.empty())) {
+    err << "packer: " << update << " already exists and is not an empty folder\n";
+    return kExitUsage;
+  }
+  if (KindOf(manifestPath) != EntryKind::Missing) {
+    err << "packer: " << manifestPath << " already exists\n";
+    return kExitUsage;
+  }
+
+  PlanOptions options;
+  options.allowDeleted = arguments.options.count("--allow-deleted") != 0;
+  const Plan plan = PlanUpdate(previous, next, options);
+  out << "packer: " << ToString(plan.from) << " -> " << ToString(plan.to) << ", marker \"" << plan.marker << "\"\n";
+  std::size_t added = 0;
+  for (const PlannedFile& file : plan.files) added += file.isNew ? 1 : 0;
+  out << "  " << added << " new files, " << plan.files.size() - added << " changed, " << plan.unchanged
+      << " unchanged, " << plan.deleted.size() << " gone\n";
+  for (const Finding& finding : plan.findings) {
+    (finding.refusal ? err : out) << (finding.refusal ? "  refused: " : "  warning: ") << finding.text << "\n";
+  }
+  if (plan.Refused()) {
+    err << "packer: refused; nothing written\n";
+    return kExitRefused;
+  }
+  WriteSummary summary;
+  std::string error;
+  if (!WriteUpdate(plan, next, update, manifestPath, summary, error)) {
+    err << "packer: " << error << "; nothing written\n";
+    return kExitRefused;
+  }
+  out << "wrote " << update << ": " << summary.packed << " packed and " << summary.plain << " plain files and the marker ("
+      << Bytes(summary.releaseBytes) << " as released, " << Bytes(summary.stagedBytes) << " to download)\n";
+  out << "wrote " << manifestPath << "\n";
+  return kExitDone;
+}
+
+int Verify(const Arguments& arguments, std::ostream& out, std::ostream& err) {
+  if (arguments.positional.size() != 1) {
+    err << kUsage;
+    return kExitUsage;
+  }
+  const std::string& update = arguments.positional[0];
+  const auto manifest = LoadManifest(Option(arguments, "--manifest", DefaultManifestPath(update)), err);
+  if (!manifest) return kExitUsage;
+  const VerifyReport report = VerifyUpdate(update, *manifest);
+  for (const std::string& problem : report.problems) out << "  " << problem << "\n";
+  if (!report.problems.empty()) {
+    out << update << ": NOT intact (" << report.problems.size() << " problems in " << report.checked << " entries)\n";
+    return kExitRefused;
+  }
+  out << update << ": intact (" << report.checked << " entries)\n";
+  return kExitDone;
+}
+
+int DryRun(const Arguments& arguments, std::ostream& out, std::ostream& err) {
+  if (arguments.positional.size() != 1) {
+    err << kUsage;
+    return kExitUsage;
+  }
+  const std::string& update = arguments.positional[0];
+  Tree staging;
+  Tree data;
+  std::string error;
+  if (KindOf(update) != EntryKind::Folder || !ReadHostTree(update, true, staging, error)) {
+    err << "packer: cannot read the update folder " << update << (error.empty() ? "" : ": " + error) << "\n";
+    return kExitUsage;
+  }
+  const std::string onto = Option(arguments, "--onto", std::string());
+  if (!onto.empty() && !ReadHostTree(onto, false, data, error)) {
+    err << "packer: cannot read the data folder " << onto << ": " << error << "\n";
+    return kExitUsage;
+  }
+  // The marker name as the launcher would know it: given, else the data
+  // folder's game.xml (read in every cycle after the first), else the manifest's.
+  std::string marker = Option(arguments, "--marker", std::string());
+  std::string source = "--marker";
+  if (!arguments.options.count("--marker")) {
+    const std::string manifestPath = Option(arguments, "--manifest", DefaultManifestPath(update));
+    if (!onto.empty()) {
+      marker = ReadReleaseSetting(onto, "update_semaphore");
+      source = onto + "'s game.xml";
+    } else if (KindOf(manifestPath) == EntryKind::File) {
+      const auto manifest = LoadManifest(manifestPath, err);
+      if (!manifest) return kExitUsage;
+      marker = manifest->marker;
+      source = manifestPath;
+    } else {
+      err << "packer: no marker name: give --marker, --onto or a manifest\n";
+      return kExitUsage;
+    }
+  }
+  out << "marker \"" << marker << "\" (from " << source << ")\n";
+  const LauncherOutcome outcome = ApplyLikeLauncher(staging, data, marker);
+  for (const std::string& step : outcome.steps) out << "  " << step << "\n";
+  if (!outcome.installed || !outcome.complete) {
+    out << "the launcher would " << (outcome.installed ? "install it only in part" : "not install it") << "\n";
+    return kExitRefused;
+  }
+  out << "the launcher would install it completely\n";
+  return kExitDone;
+}
+
+}  // namespace
+
+int RunPacker(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err) {
+  if (arguments.empty()) {
+    err << kUsage;
+    return kExitUsage;
+  }
+  const std::string command = arguments[0];
+  const std::vector<std::string> rest(arguments.begin() + 1, arguments.end());
+  std::optional<Arguments> parsed;
+  if (command == "pack") {
+    parsed = ParseArguments(rest, {"--manifest"}, {"--allow-deleted"});
+    if (parsed) return Pack(*parsed, out, err);
+  } else if (command == "verify") {
+    parsed = ParseArguments(rest, {"--manifest"}, {});
+    if (parsed) return Verify(*parsed, out, err);
+  } else if (command == "dry-run") {
+    parsed = ParseArguments(rest, {"--manifest", "--onto", "--marker"}, {});
+    if (parsed) return DryRun(*parsed, out, err);
+  } else if (command == "--help" || command == "-h" || command == "help") {
+    out << kUsage;
+    return kExitDone;
+  }
+  err << kUsage;
+  return kExitUsage;
+}
+
+}  // namespace packer

@@ -1,0 +1,172 @@
+#include "packer/launcher_model.h"
+
+#include <algorithm>
+
+#include "packer/files.h"
+#include "packer/names.h"
+#include "packer/release.h"
+#include "update/decode.h"
+
+namespace packer {
+
+bool FoldedLess::operator()(const std::string& a, const std::string& b) const { return FoldCase(a) < FoldCase(b); }
+
+namespace {
+
+bool Decode(const std::string& packed, std::string& unpacked) {
+  std::size_t offset = 0;
+  const ReadBlock read = [&](unsigned char* buffer, std::size_t size) -> long {
+    const std::size_t count = std::min(size, packed.size() - offset);
+    std::copy(packed.begin() + static_cast<std::ptrdiff_t>(offset),
+              packed.begin() + static_cast<std::ptrdiff_t>(offset + count), buffer);
+    offset += count;
+    return static_cast<long>(count);
+  };
+  const WriteBlock write = [&](const unsigned char* data, std::size_t size) {
+    unpacked.append(reinterpret_cast<const char*>(data), size);
+    return true;
+  };
+  return DecodePackedStream(read, write);
+}
+
+std::vector<std::string> Children(const Tree& tree, const std::string& folder) {
+  std::vector<std::string> children;
+  for (const auto& entry : tree) {
+    if (FoldCase(ParentPath(entry.first)) == FoldCase(folder)) children.push_back(entry.first);
+  }
+  return children;
+}
+
+void Unpack(Tree& staging, UnpackOrder order, LauncherOutcome& outcome) {
+  // The launcher drops leftovers of an interrupted unpacking first.
+  for (auto it = staging.begin(); it != staging.end();) {
+    if (!it->second.isFolder && IsLauncherTemporaryName(BaseName(it->first))) {
+      outcome.steps.push_back("remove  " + it->first + " (a leftover name, never installed)");
+      it = staging.erase(it);
+    } else {
+      ++it;
+    }
+  }
+  std::vector<std::string> packed;
+  for (const auto& entry : staging) {
+    if (!entry.second.isFolder && IsPackedName(BaseName(entry.first))) packed.push_back(entry.first);
+  }
+  if (order == UnpackOrder::Backward) std::reverse(packed.begin(), packed.end());
+  for (const std::string& path : packed) {
+    const auto source = staging.find(path);
+    if (source == staging.end() || source->second.isFolder) continue;
+    const std::string target = path.substr(0, path.size() - 4);
+    std::string unpacked;
+    const auto existing = staging.find(target);
+    if (existing != staging.end() && existing->second.isFolder) {
+      outcome.steps.push_back("keep    " + path + " (a folder has the unpacked name; it arrives packed)");
+      outcome.complete = false;
+    } else if (!Decode(source->second.content, unpacked)) {
+      outcome.steps.push_back("keep    " + path + " (does not unpack completely; it arrives packed)");
+      outcome.complete = false;
+    } else {
+      outcome.steps.push_back("unpack  " + path + " -> " + target);
+      if (existing != staging.end()) staging.erase(existing);
+      staging.erase(path);
+      staging[target] = Node{false, unpacked};
+    }
+  }
+}
+
+// Moves one staged entry into the data folder as the launcher's move does:
+// files replace files, folders merge, never a file over a folder or back.
+bool MoveInto(const Tree& staging, const std::string& path, Tree& data, LauncherOutcome& outcome) {
+  const Node& node = staging.at(path);
+  const auto existing = data.find(path);
+  if (existing != data.end() && existing->second.isFolder != node.isFolder) {
+    outcome.steps.push_back("fail    " + path + " (a " + (node.isFolder ? "file" : "folder") +
+                            " of that name is in the data folder)");
+    return false;
+  }
+  if (!node.isFolder) {
+    outcome.steps.push_back(std::string(existing == data.end() ? "add     " : "replace ") + path);
+    if (existing != data.end()) data.erase(existing);
+    data[path] = node;
+    return true;
+  }
+  if (existing == data.end()) data[path] = node;
+  bool moved = true;
+  for (const std::string& child : Children(staging, path)) moved = MoveInto(staging, child, data, outcome) && moved;
+  return moved;
+}
+
+}  // namespace
+
+LauncherOutcome ApplyLikeLauncher(const Tree& staging, const Tree& data, const std::string& marker,
+                                  UnpackOrder order) {
+  LauncherOutcome outcome;
+  outcome.data = data;
+  const std::string markerEntry = marker.substr(0, marker.find_first_of("\\/"));
+  if (!marker.empty() && staging.find(markerEntry) == staging.end()) {
+    outcome.steps.push_back("discard the staging folder: no marker \"" + marker + "\" in it, nothing is installed");
+    return outcome;
+  }
+  if (staging.empty()) {
+    outcome.steps.push_back("nothing staged");
+    return outcome;
+  }
+  outcome.installed = true;
+  outcome.complete = true;
+  Tree unpacked = staging;
+  Unpack(unpacked, order, outcome);
+
+  std::vector<std::string> top = Children(unpacked, std::string());
+  // The marker's entry moves last, only once everything else arrived.
+  const auto markerIt = std::find_if(top.begin(), top.end(),
+                                     [&](const std::string& name) { return FoldCase(name) == FoldCase(markerEntry); });
+  std::string markerName;
+  if (!markerEntry.empty() && markerIt != top.end()) {
+    markerName = *markerIt;
+    top.erase(markerIt);
+  }
+  bool movedAll = true;
+  for (const std::string& name : top) {
+    if (!MoveInto(unpacked, name, outcome.data, outcome)) movedAll = false;
+  }
+  if (!movedAll) outcome.complete = false;
+  if (!markerName.empty()) {
+    if (movedAll) {
+      MoveInto(unpacked, markerName, outcome.data, outcome);
+      outcome.steps.back() += " (the marker, last)";
+    } else {
+      outcome.steps.push_back("keep    " + markerName + " (the marker moves only after everything else)");
+    }
+  }
+  outcome.steps.push_back("discard the emptied staging folder (to the Recycle Bin)");
+  return outcome;
+}
+
+bool ReadHostTree(const std::string& root, bool withContents, Tree& tree, std::string& error) {
+  const ReleaseTree listed = ListRelease(root);
+  if (!listed.problems.empty()) {
+    error = listed.problems.front();
+    return false;
+  }
+  for (const ReleaseEntry& entry : listed.entries) {
+    Node node;
+    node.isFolder = entry.isFolder;
+    if (!entry.isFolder && withContents) {
+      HostFile file = OpenHostFile(HostJoin(root, entry.path), "rb");
+      if (!file) {
+        error = entry.path + ": cannot be read";
+        return false;
+      }
+      char buffer[65536];
+      std::size_t got;
+      while ((got = std::fread(buffer, 1, sizeof buffer, file.Get())) > 0) node.content.append(buffer, got);
+      if (std::ferror(file.Get())) {
+        error = entry.path + ": cannot be read";
+        return false;
+      }
+    }
+    tree[entry.path] = node;
+  }
+  return true;
+}
+
+}  // namespace packer

@@ -1,0 +1,55 @@
+// Random release pairs packed by packer.exe, staged by the game-side helper
+// and installed by the real launcher: the folder always becomes exactly the
+// new release, and exactly what the native model of the launcher predicts.
+#include <gtest/gtest.h>
+
+#include "packer/launcher_model.h"
+#include "rungame_update.h"
+#include "tests/packer/packer_e2e_support.h"
+#include "tests/packer/packer_support.h"
+#include "tests/packer/random_release.h"
+#include "tests/support/harness.h"
+
+using namespace testing_support;
+using namespace packer_testing;
+using packer::Tree;
+
+TEST(PackedUpdateProperty, RealLauncherInstallsRandomPairsExactly) {
+  const std::string scratch = FreshScratchFolder();
+  RandomReleaseOptions options;
+  options.previousGameDll = ReadFile(TestGameDll(1));
+  options.nextGameDll = ReadFile(TestGameDll(2));
+  // Working-folder mode: the install folder is the data folder.
+  options.gameXml = SettingsXml({{"use_app_data_folder", "false"}, {"update_semaphore", "update.ready"}});
+  for (unsigned seed : PropertySeeds(6)) {
+    SCOPED_TRACE("seed " + std::to_string(seed) + " (rerun with PACKER_PROPERTY_SEED=" + std::to_string(seed) +
+                 " PACKER_PROPERTY_CASES=1)");
+    const std::string root = Join(scratch, "seed" + std::to_string(seed));
+    const std::string install = Join(root, "install");
+    const std::string next = Join(root, "next");
+    const std::string update = Join(root, "update");
+    const ReleasePair pair = RandomReleasePair(seed, options);
+    MakeFolders(root);
+    WriteTree(install, pair.previous);
+    WriteTree(next, pair.next);
+    ASSERT_EQ(0, RunPackerExe("pack " + Quoted(install) + " " + Quoted(next) + " " + Quoted(update)));
+    const Tree staged = ReadTree(update);
+
+    const std::string launcherExe = ReadFile(LauncherExe());
+    WriteFile(Join(install, "launcher.exe"), launcherExe);
+    ASSERT_EQ(RUNGAME_STAGED, RunGameStageUpdate(update.c_str(), install.c_str(), "update.ready"));
+    RunOptions run;
+    run.workingFolder = install;
+    ASSERT_EQ(0, RunLauncher(Join(install, "launcher.exe"), run));
+
+    Tree expected = pair.next;
+    AddFile(expected, "launcher.exe", launcherExe);
+    AddFile(expected, "update.ready", "");
+    EXPECT_EQ("", TreeDifference(ReadTree(install), expected));
+    Tree before = pair.previous;
+    AddFile(before, "launcher.exe", launcherExe);
+    EXPECT_EQ("", TreeDifference(packer::ApplyLikeLauncher(staged, before, "update.ready").data, expected))
+        << "the model disagrees";
+    if (HasFailure()) return;
+  }
+}

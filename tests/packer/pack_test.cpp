@@ -1,0 +1,328 @@
+// Packing two releases through the command line: the update folder's layout,
+// its manifest, and each refusal and warning with its exit code.
+#include <gtest/gtest.h>
+
+#include "packer/files.h"
+#include "packer/manifest.h"
+#include "packer/sha256.h"
+#include "packer/staged_file.h"
+#include "tests/packer/packer_support.h"
+
+using namespace packer;
+using namespace packer_testing;
+
+namespace {
+
+class Pack : public ::testing::Test {
+ protected:
+  std::string root = FreshFolder();
+  std::string previousFolder = HostJoin(root, "previous");
+  std::string nextFolder = HostJoin(root, "next");
+  std::string update = HostJoin(root, "update");
+  Tree previous = MinimalRelease(0);
+  Tree next = MinimalRelease(1);
+  // Files a tree cannot hold beside its others: names equal but for case.
+  std::vector<std::pair<std::string, std::string>> alsoInNext;
+
+  // Both releases on disk, as the trees say.
+  void Prepare() {
+    ASSERT_TRUE(RemoveHostTree(previousFolder) && RemoveHostTree(nextFolder));
+    WriteTree(previousFolder, previous);
+    WriteTree(nextFolder, next);
+    for (const auto& file : alsoInNext) {
+      HostFile out = OpenHostFile(HostJoin(nextFolder, file.first), "wb");
+      ASSERT_TRUE(out && std::fwrite(file.second.data(), 1, file.second.size(), out.Get()) == file.second.size());
+    }
+  }
+  CliResult Run(std::vector<std::string> extra = {}) {
+    EXPECT_TRUE(RemoveHostTree(update) && RemoveHostTree(update + ".manifest"));
+    Prepare();
+    std::vector<std::string> arguments = {"pack", previousFolder, nextFolder, update};
+    arguments.insert(arguments.end(), extra.begin(), extra.end());
+    return RunCli(arguments);
+  }
+  // Refused with a message naming `expected`, and nothing written.
+  void ExpectRefused(const std::string& expected, std::vector<std::string> extra = {}) {
+    const CliResult result = Run(extra);
+    EXPECT_EQ(1, result.exitCode) << expected << "\n" << result.out << result.err;
+    EXPECT_NE(std::string::npos, result.err.find(expected)) << result.err;
+    EXPECT_EQ(EntryKind::Missing, KindOf(update));
+    EXPECT_EQ(EntryKind::Missing, KindOf(update + ".manifest"));
+  }
+};
+
+}  // namespace
+
+TEST_F(Pack, WritesTheStagingLayoutAndItsManifest) {
+  const std::string level = Compressible(50000, 1);
+  const std::string texture = Incompressible(30000, 2);
+  const std::string archive = ZipArchiveBytes(3);
+  AddFile(previous, "levels\\level1.dat", Compressible(50000, 9));
+  AddFile(previous, "readme.txt", "unchanged");
+  next = MinimalRelease(1, "MZ game module, version 1.1");
+  AddFile(next, "readme.txt", "unchanged");
+  AddFile(next, "levels\\level1.dat", level);
+  AddFile(next, "textures\\stone.bin", texture);
+  AddFile(next, "mods\\archive.zip", archive);
+  AddFile(next, "empty.txt", "");
+  AddFolder(next, "saves-template\\slot");
+
+  const CliResult result = Run();
+  ASSERT_EQ(0, result.exitCode) << result.out << result.err;
+
+  Tree expected;
+  AddFile(expected, "game.dll", "MZ game module, version 1.1");
+  AddFile(expected, "properties\\version.xml", VersionXml(1, 1));
+  AddFile(expected, "levels\\level1.dat.zip", GzipBytes(level));
+  AddFile(expected, "textures\\stone.bin", texture);           // packing would not save space
+  AddFile(expected, "mods\\archive.zip.zip", GzipBytes(archive));  // arrives under its own name
+  AddFile(expected, "empty.txt", "");
+  AddFolder(expected, "saves-template\\slot");
+  AddFile(expected, "update.ready", "");
+  EXPECT_EQ("", TreeDifference(ReadTree(update), expected));
+
+  std::string error;
+  const auto manifest = ParseManifest(ReadTree(root).at("update.manifest").content, error);
+  ASSERT_TRUE(manifest) << error;
+  EXPECT_EQ("1.0", manifest->from);
+  EXPECT_EQ("1.1", manifest->to);
+  EXPECT_EQ("update.ready", manifest->marker);
+  // Every entry, folders before what they hold, the marker last.
+  std::size_t files = 0;
+  for (const ManifestEntry& entry : manifest->entries) {
+    const auto staged = expected.find(entry.path);
+    ASSERT_NE(expected.end(), staged) << entry.path;
+    EXPECT_EQ(staged->first, entry.path);
+    EXPECT_EQ(staged->second.isFolder, entry.isFolder) << entry.path;
+    if (entry.isFolder) continue;
+    ++files;
+    EXPECT_EQ(staged->second.content.size(), entry.size) << entry.path;
+    EXPECT_EQ(Sha256Hex(staged->second.content), entry.sha256) << entry.path;
+  }
+  EXPECT_EQ(expected.size(), manifest->entries.size());
+  EXPECT_EQ(7u, files);
+  EXPECT_EQ("update.ready", manifest->entries.back().path);
+
+  const CliResult verified = RunCli({"verify", update});
+  EXPECT_EQ(0, verified.exitCode) << verified.out << verified.err;
+}
+
+TEST_F(Pack, MakesTheFoldersOnTheWayToTheUpdate) {
+  Prepare();
+  const std::string nested = HostJoin(root, "out\\1.1\\update");
+  const CliResult result = RunCli({"pack", previousFolder, nextFolder, nested});
+  ASSERT_EQ(0, result.exitCode) << result.err;
+  EXPECT_EQ(EntryKind::Folder, KindOf(nested));
+  EXPECT_EQ(EntryKind::File, KindOf(nested + ".manifest"));
+}
+
+TEST_F(Pack, AFileAndItsZipNeighbourKeepTheirNames) {
+  // Packed, "data.bin" would stage as "data.bin.zip", the name the shipped
+  // archive unpacks to: it goes plain instead.
+  AddFile(next, "data.bin", Compressible(20000, 4));
+  AddFile(next, "data.bin.zip", Compressible(20000, 5));
+  AddFile(next, "other.bin", Compressible(20000, 6));
+  ASSERT_EQ(0, Run().exitCode);
+  const Tree staged = ReadTree(update);
+  EXPECT_EQ(1u, staged.count("data.bin"));
+  EXPECT_EQ(1u, staged.count("data.bin.zip.zip"));
+  EXPECT_EQ(0u, staged.count("data.bin.zip"));
+  EXPECT_EQ(1u, staged.count("other.bin.zip"));
+}
+
+TEST_F(Pack, ZipChainThatCannotArriveIsRefused) {
+  AddFile(next, "bundle.zip", "a");
+  AddFile(next, "bundle.zip.zip", "b");
+  ExpectRefused("bundle.zip and bundle.zip.zip");
+}
+
+TEST_F(Pack, DeletedFilesAreListedAndRefusedUnlessAllowed) {
+  AddFile(previous, "old\\retired.dat", "x");
+  AddFile(previous, "gone.txt", "y");
+  ExpectRefused("gone.txt");
+  const CliResult refused = Run();
+  EXPECT_NE(std::string::npos, refused.err.find("old\\retired.dat")) << refused.err;
+  EXPECT_NE(std::string::npos, refused.err.find("old\\\n")) << refused.err;
+
+  const CliResult allowed = Run({"--allow-deleted"});
+  EXPECT_EQ(0, allowed.exitCode) << allowed.err;
+  EXPECT_NE(std::string::npos, allowed.out.find("warning: 3 entries")) << allowed.out;
+}
+
+TEST_F(Pack, NamesTheLauncherTreatsSpecially) {
+  AddFile(next, "data\\cache.unpacking~launcher", "x");
+  ExpectRefused("launcher's temporary files");
+  next = MinimalRelease(1);
+  AddFile(next, "game\\level.dat", "x");
+  ExpectRefused("staging folder");
+}
+
+#ifndef _WIN32
+// What a Linux build machine holds and Windows cannot.
+TEST_F(Pack, NamesWindowsCannotHold) {
+  AddFile(next, "Readme.txt", "a");
+  alsoInNext = {{"README.txt", "b"}};
+  ExpectRefused("equal but for letter case");
+  alsoInNext.clear();
+  next = MinimalRelease(1);
+  AddFile(next, "aux.txt", "a");
+  ExpectRefused("device name");
+  next = MinimalRelease(1);
+  AddFile(next, "levels\\what?.dat", "a");
+  ExpectRefused("the character '?'");
+}
+#endif
+
+TEST_F(Pack, UpperCaseZipIsShippedAsItIsWithAWarning) {
+  const std::string archive = ZipArchiveBytes(7);
+  AddFile(next, "data\\PACK.ZIP", archive);
+  const CliResult result = Run();
+  ASSERT_EQ(0, result.exitCode) << result.err;
+  EXPECT_NE(std::string::npos, result.out.find("warning: data\\PACK.ZIP")) << result.out;
+  EXPECT_EQ(archive, ReadTree(update).at("data\\PACK.ZIP").content);
+}
+
+TEST_F(Pack, CaseOnlyRenameAndFileBecomingFolderAreRefused) {
+  AddFile(previous, "Intro.txt", "a");
+  AddFile(next, "intro.txt", "a");
+  ExpectRefused("only in letter case");
+  previous = MinimalRelease(0);
+  next = MinimalRelease(1);
+  AddFile(previous, "music", "a file");
+  AddFile(next, "music\\theme.ogg", "a folder now");
+  ExpectRefused("cannot replace one by the other");
+}
+
+#ifndef _WIN32
+// Releases whose own folders pass Windows' path limit: on the build machine only.
+TEST_F(Pack, PathsTooLongUnderTheDataFolderAreRefused) {
+  // C:\ProgramData\Acme Studio\Rocket Game\en\game\ is 47 characters.
+  const std::string folder = std::string(150, 'f');
+  AddFile(next, folder + "\\" + std::string(61, 'n'), "fits");  // 47 + 212 = 259
+  ASSERT_EQ(0, Run().exitCode);
+  AddFile(next, folder + "\\" + std::string(62, 'n'), "does not fit");
+  ExpectRefused("paths over 259 characters under C:\\ProgramData\\Acme Studio\\Rocket Game\\en\\game");
+}
+
+TEST_F(Pack, LongNameThatFitsOnlyPlainIsNotPacked) {
+  // Packed, the launcher's temporary name would pass the limit: plain it fits.
+  const std::string name = std::string(150, 'f') + "\\" + std::string(50, 'n');
+  AddFile(next, name, Compressible(10000, 8));
+  ASSERT_EQ(0, Run().exitCode);
+  EXPECT_EQ(1u, ReadTree(update).count(name));
+}
+#endif
+
+TEST_F(Pack, ReleaseSettingsThatCannotShip) {
+  next.erase("game.dll");
+  ExpectRefused("no game.dll");
+  next = MinimalRelease(0);
+  ExpectRefused("does not increase (1.0 to 1.0)");
+  AddFile(next, "properties\\version.xml", "<version x=\"1\"/>");
+  ExpectRefused("new release has no readable properties\\version.xml");
+  next = MinimalRelease(1);
+  AddFile(next, "game.xml", GameXml("other.flag"));
+  ExpectRefused("update_semaphore changes");
+  AddFile(previous, "game.xml", GameXml(""));
+  AddFile(next, "game.xml", GameXml(""));
+  ExpectRefused("no update_semaphore");
+  AddFile(previous, "game.xml", GameXml("ready.zip"));
+  AddFile(next, "game.xml", GameXml("ready.zip"));
+  ExpectRefused("unpacks or removes");
+  AddFile(previous, "game.xml", GameXml());
+  AddFile(next, "game.xml", GameXml());
+  AddFile(next, "update.ready", "shipped");
+  ExpectRefused("under the marker's name");
+}
+
+TEST_F(Pack, VersionComparedAsTheLauncherReadsIt) {
+  AddFile(previous, "properties\\version.xml", "<version x=\"1\" y=\"9\"/>");
+  AddFile(next, "properties\\version.xml", "<VERSION x=\"1\" y=\"10\"/>");
+  ASSERT_EQ(0, Run().exitCode);
+}
+
+TEST_F(Pack, CompanyChangeIsOnlyAWarning) {
+  AddFile(next, "game.xml", GameXml("update.ready", "Other Studio"));
+  const CliResult result = Run();
+  ASSERT_EQ(0, result.exitCode) << result.err;
+  EXPECT_NE(std::string::npos, result.out.find("warning: game.xml changes company")) << result.out;
+}
+
+TEST_F(Pack, UsageErrors) {
+  EXPECT_EQ(2, RunCli({}).exitCode);
+  EXPECT_EQ(2, RunCli({"pack", "a", "b"}).exitCode);
+  EXPECT_EQ(2, RunCli({"pack", "a", "b", "c", "--frobnicate"}).exitCode);
+  EXPECT_EQ(2, RunCli({"pack", HostJoin(root, "missing"), HostJoin(root, "missing2"), update}).exitCode);
+  EXPECT_EQ(2, RunCli({"verify"}).exitCode);
+  EXPECT_EQ(2, RunCli({"unpack", update}).exitCode);
+  // An update folder that already holds something is never overwritten.
+  Prepare();
+  WriteTree(update, MinimalRelease(3));
+  EXPECT_EQ(2, RunCli({"pack", previousFolder, nextFolder, update}).exitCode);
+  EXPECT_EQ(3u, ReadTree(update).size() - 1);
+}
+
+namespace {
+
+class Verify : public Pack {
+ protected:
+  void SetUp() override {
+    AddFile(next, "levels\\level1.dat", Compressible(40000, 3));
+    ASSERT_EQ(0, Run().exitCode);
+  }
+  void Overwrite(const std::string& path, const std::string& content) {
+    HostFile file = OpenHostFile(HostJoin(update, path), "wb");
+    ASSERT_TRUE(file);
+    std::fwrite(content.data(), 1, content.size(), file.Get());
+  }
+  CliResult Check() { return RunCli({"verify", update}); }
+};
+
+}  // namespace
+
+TEST_F(Verify, DamagedMissingAndUnexpectedEntriesAreFound) {
+  std::string packed = ReadTree(update).at("levels\\level1.dat.zip").content;
+  packed[packed.size() / 2] ^= 1;
+  Overwrite("levels\\level1.dat.zip", packed);
+  CliResult result = Check();
+  EXPECT_EQ(1, result.exitCode);
+  EXPECT_NE(std::string::npos, result.out.find("damaged     levels\\level1.dat.zip (SHA-256 differs)")) << result.out;
+
+  Overwrite("levels\\level1.dat.zip", packed.substr(0, 100));
+  EXPECT_NE(std::string::npos, Check().out.find("(100 bytes,"));
+
+  ASSERT_TRUE(RemoveHostTree(HostJoin(update, "update.ready")));
+  Overwrite("stray.txt", "x");
+  result = Check();
+  EXPECT_NE(std::string::npos, result.out.find("missing     update.ready")) << result.out;
+  EXPECT_NE(std::string::npos, result.out.find("unexpected  stray.txt")) << result.out;
+  EXPECT_NE(std::string::npos, result.out.find("NOT intact (3 problems")) << result.out;
+}
+
+TEST_F(Verify, ManifestElsewhereOrMissing) {
+  ASSERT_TRUE(RenameHostPath(update + ".manifest", HostJoin(root, "m.txt")));
+  EXPECT_EQ(2, Check().exitCode);
+  EXPECT_EQ(0, RunCli({"verify", update, "--manifest", HostJoin(root, "m.txt")}).exitCode);
+}
+
+TEST_F(Verify, DryRunShowsWhatTheLauncherDoes) {
+  CliResult result = RunCli({"dry-run", update});
+  EXPECT_EQ(0, result.exitCode) << result.out << result.err;
+  EXPECT_NE(std::string::npos, result.out.find("marker \"update.ready\" (from " + update + ".manifest)")) << result.out;
+  EXPECT_NE(std::string::npos, result.out.find("unpack  levels\\level1.dat.zip -> levels\\level1.dat")) << result.out;
+  EXPECT_NE(std::string::npos, result.out.find("update.ready (the marker, last)")) << result.out;
+
+  result = RunCli({"dry-run", update, "--onto", previousFolder});
+  EXPECT_EQ(0, result.exitCode) << result.err;
+  EXPECT_NE(std::string::npos, result.out.find("replace properties\\version.xml")) << result.out;
+  EXPECT_NE(std::string::npos, result.out.find("add     levels\\level1.dat")) << result.out;
+
+  result = RunCli({"dry-run", update, "--marker", "other.flag"});
+  EXPECT_EQ(1, result.exitCode);
+  EXPECT_NE(std::string::npos, result.out.find("no marker \"other.flag\"")) << result.out;
+
+  Overwrite("levels\\level1.dat.zip", GzipBytes(Compressible(40000, 3)).substr(0, 500));
+  result = RunCli({"dry-run", update});
+  EXPECT_EQ(1, result.exitCode);
+  EXPECT_NE(std::string::npos, result.out.find("does not unpack completely")) << result.out;
+}

@@ -1,0 +1,89 @@
+// The whole road of an update: the studio packs two releases with packer.exe,
+// the game stages the update through the game-side helper and returns 1, and
+// the launcher turns the previous release's data folder into exactly the new
+// release, byte for byte.
+#include <gtest/gtest.h>
+
+#include "tests/packer/packer_e2e_support.h"
+#include "tests/packer/packer_support.h"
+#include "tests/support/harness.h"
+
+using namespace testing_support;
+using namespace packer_testing;
+using packer::Tree;
+
+namespace {
+
+class PackedUpdate : public ::testing::Test {
+ protected:
+  void SetUp() override { RemoveTree(companyFolder); }
+  void TearDown() override { RemoveTree(companyFolder); }
+
+  Tree Release(int minor, int gameVariant) {
+    Tree release;
+    AddFile(release, "launcher.exe", ReadFile(LauncherExe()));
+    AddFile(release, "game.dll", ReadFile(Join(TestBinaryFolder(), "testgame_stager_v" + std::to_string(gameVariant) + ".dll")));
+    AddFile(release, "game.xml", GameXml("update.ready", company));
+    AddFile(release, "properties\\version.xml", VersionXml(1, minor));
+    return release;
+  }
+
+  std::string scratch = FreshScratchFolder();
+  std::string company = UniqueCompany();
+  std::string companyFolder = Join(CommonAppData(), company);
+  std::string data = Join(companyFolder, "Rocket Game\\en");
+  std::string previousFolder = Join(scratch, "release-1.0");
+  std::string nextFolder = Join(scratch, "release-1.1");
+  std::string download = Join(scratch, "download\\update-1.1");
+  std::string record = Join(scratch, "record.txt");
+  std::string stageResult = Join(scratch, "stage-result.txt");
+};
+
+}  // namespace
+
+TEST_F(PackedUpdate, LauncherTurnsThePreviousReleaseIntoTheNewOne) {
+  Tree previous = Release(0, 1);
+  AddFile(previous, "levels\\level1.dat", Compressible(60000, 1));
+  AddFile(previous, "mods\\archive.zip", ZipArchiveBytes(1));
+  AddFile(previous, "textures\\stone.bin", Incompressible(20000, 1));
+  AddFile(previous, "readme.txt", "version 1.0");
+  Tree next = Release(1, 2);
+  AddFile(next, "levels\\level1.dat", Compressible(60000, 2));
+  AddFile(next, "levels\\level2.dat", Compressible(30000, 3));
+  AddFile(next, "mods\\archive.zip", ZipArchiveBytes(2));  // a real archive: packed as archive.zip.zip
+  AddFile(next, "mods\\EXTRA.ZIP", ZipArchiveBytes(3));    // upper case: never unpacked
+  AddFile(next, "textures\\stone.bin", Incompressible(20000, 2));
+  AddFile(next, "readme.txt", "version 1.0");
+  AddFile(next, "empty.txt", "");
+  AddFolder(next, "screenshots");
+  WriteTree(previousFolder, previous);
+  WriteTree(nextFolder, next);
+
+  MakeFolders(Join(scratch, "download"));
+  ASSERT_EQ(0, RunPackerExe("pack " + Quoted(previousFolder) + " " + Quoted(nextFolder) + " " + Quoted(download)));
+  ASSERT_TRUE(Exists(Join(download, "mods\\archive.zip.zip")));
+  ASSERT_EQ(0, RunPackerExe("verify " + Quoted(download)));
+
+  GameScript script;
+  script.recordPath = record;
+  script.cycles = {{{"stage", download + "|update.ready|" + stageResult}, {"return", "1"}}, {{"return", "0"}}};
+  InstallGameScript(scratch, script);
+  RunOptions options;
+  options.workingFolder = previousFolder;
+  ASSERT_EQ(0, RunLauncher(Join(previousFolder, "launcher.exe"), options));
+
+  EXPECT_EQ("0", ReadFile(stageResult));
+  const auto records = ReadRecords(record);
+  ASSERT_EQ(2u, records.size());
+  EXPECT_EQ("1", records[0].at("variant"));
+  EXPECT_EQ("2", records[1].at("variant")) << "the second cycle ran the old game.dll";
+
+  // The data folder: the new release but the launcher, plus the marker the
+  // update carried in.
+  Tree expected = next;
+  expected.erase("launcher.exe");
+  AddFile(expected, "update.ready", "");
+  EXPECT_EQ("", TreeDifference(ReadTree(data), expected));
+  EXPECT_FALSE(Exists(Join(data, "game")));
+  EXPECT_FALSE(Exists(download));
+}
