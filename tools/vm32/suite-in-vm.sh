@@ -33,6 +33,7 @@ scale_time_limits() {
 prepare_shard() {
   local i=$1 home=/vm/shard$1 t0 t1 t2
   mount --bind "$home/build" "$build_dir" || return 1
+  make_working_folders
   source "$src_dir/tools/wine-env.sh" || return 1
   t0=$(date +%s)
   # The image's prefix, made with this same set-up when the image was built.
@@ -44,6 +45,28 @@ prepare_shard() {
   cd "$build_dir" && ctest -N > "$home/discovery.log" 2>&1
   t2=$(date +%s)
   echo "shard $i: Wine prefix $((t1 - t0)) s, test discovery $((t2 - t1)) s" >> /job/state/times
+}
+
+# The folders CTest runs tests and their discovery in, as CMake named them;
+# those in the build's scratch folder, which is not copied, are made here.
+make_working_folders() {
+  find "$build_dir" \( -name '*_include.cmake' -o -name CTestTestfile.cmake \) -print0 |
+    xargs -0 -r perl -ne 'print "$1\n" while /(?:TEST_WORKING_DIR \[=*\[|WORKING_DIRECTORY ")([^"\]]+)/g' |
+    sort -u | while read -r folder; do mkdir -p "$folder"; done
+}
+
+# Programs the CTest files name by a host path the VM lacks (an interpreter
+# under a version manager of the host, say) become the VM's own program of
+# that name.
+link_host_programs() {
+  find "$1" -name CTestTestfile.cmake -print0 |
+    xargs -0 -r perl -ne 'print "$1\n" if /^add_test\(\S+ "(\/[^"]+)"/' | sort -u |
+    while read -r program; do
+      [ -e "$program" ] && continue
+      local own
+      own=$(command -v "${program##*/}") || continue
+      mkdir -p "${program%/*}" && ln -s "$own" "$program"
+    done
 }
 
 run_shard() {
@@ -81,6 +104,7 @@ for i in $(seq 1 "$shards"); do
   tar -xf /job/build.tar -C "/vm/shard$i/build" || exit 1
   scale_time_limits "/vm/shard$i/build"
 done
+link_host_programs /vm/shard1/build
 mkdir -p "$build_dir"
 
 stage prepare
