@@ -1,50 +1,32 @@
 #!/usr/bin/env bash
 # The job of the 32-bit test VM (run by its init as /job/job.sh): unpacks the
-# source tree and the build tree the host shares, at the host's own paths,
-# since the CTest files name them; then runs the CTest suite in shards side by
-# side. Each shard has its own Wine prefix and wineserver (tests of one prefix
-# would share its registry, mutexes and application-data folder) and its own
-# copy of the build tree, mounted at the build's path in a mount namespace of
-# its own.
+# source and build trees the host shares at the host's own paths, since the
+# CTest files name them, and runs CTest there with several Wine prefixes side
+# by side. CTest hands each test one prefix (the resource "prefix"), so tests
+# that share a prefix, and with it its registry, mutexes and application-data
+# folder, never run at the same time.
 #
-# Settings come from /job/job.env: src_dir, build_dir, shards, time_scale,
-# default_timeout and the array ctest_args. Results go to /job/out: shard<i>.log
-# (CTest's output) and shard<i>.status (its exit status).
+# Settings come from /job/job.env: src_dir, build_dir, prefixes, time_scale,
+# default_timeout and the array ctest_args. CTest's output goes to
+# /job/out/ctest.log as it is written, its exit status to /job/out/status.
 set -u
 source /job/job.env
 export LAUNCHER_TEST_TIME_SCALE=$time_scale
+in_prefix=/usr/local/bin/launcher-vm32-in-prefix
 
 stage() { echo "$1" >> /job/state/stages; }
 
-# The CTest time limits of a build tree, times the scale: each test's TIMEOUT
-# and the limit of the tests' discovery, as CMake wrote them.
-scale_time_limits() {
-  find "$1" \( -name '*_include.cmake' -o -name CTestTestfile.cmake \) -print0 |
-    S=$time_scale xargs -0 -r perl -pi -e '
+# The CTest files of the build tree, made for the VM: every time limit (each
+# test's and the discovery's) times the scale; the tests run through
+# $in_prefix and ask for one prefix each.
+adapt_ctest_files() {
+  find "$build_dir" \( -name '*_include.cmake' -o -name CTestTestfile.cmake \) -print0 |
+    S=$time_scale P=$in_prefix xargs -0 -r perl -pi -e '
       s/(TEST_DISCOVERY_TIMEOUT \[=*\[)(\d+)/$1.($2*$ENV{S})/ge;
       s/((?:\[=*\[|;)TIMEOUT;)(\d+)/$1.($2*$ENV{S})/ge;
-      s/(\bTIMEOUT ")(\d+)/$1.($2*$ENV{S})/ge;'
-}
-
-# A shard's Wine prefix, and its tests discovered (each test program lists
-# its cases under Wine). The prefix lies inside the mounted build tree: hard
-# links between the tests' scratch folder and the prefix's drive C cannot
-# cross mounts.
-prepare_shard() {
-  local i=$1 home=/vm/shard$1 t0 t1 t2
-  mount --bind "$home/build" "$build_dir" || return 1
-  make_working_folders
-  source "$src_dir/tools/wine-env.sh" || return 1
-  t0=$(date +%s)
-  # The image's prefix, made with this same set-up when the image was built.
-  if [ -f /var/lib/launcher-vm32/wineprefix/system.reg ]; then
-    mkdir -p "$build_dir/vm32" && cp -a /var/lib/launcher-vm32/wineprefix "$build_dir/vm32/wineprefix"
-  fi
-  start_wine win32 "$build_dir/vm32/wineprefix" > "$home/prefix.log" 2>&1 || { cat "$home/prefix.log"; return 1; }
-  t1=$(date +%s)
-  cd "$build_dir" && ctest -N > "$home/discovery.log" 2>&1
-  t2=$(date +%s)
-  echo "shard $i: Wine prefix $((t1 - t0)) s, test discovery $((t2 - t1)) s" >> /job/state/times
+      s/(\bTIMEOUT ")(\d+)/$1.($2*$ENV{S})/ge;
+      s/(TEST_EXECUTOR \[=*\[)(?=[^\]])/$1$ENV{P};/;
+      s/(TEST_PROPERTIES \[=*\[)/$1RESOURCE_GROUPS;prefix:1;/;'
 }
 
 # The folders CTest runs tests and their discovery in, as CMake named them;
@@ -59,7 +41,7 @@ make_working_folders() {
 # under a version manager of the host, say) become the VM's own program of
 # that name.
 link_host_programs() {
-  find "$1" -name CTestTestfile.cmake -print0 |
+  find "$build_dir" -name CTestTestfile.cmake -print0 |
     xargs -0 -r perl -ne 'print "$1\n" if /^add_test\(\S+ "(\/[^"]+)"/' | sort -u |
     while read -r program; do
       [ -e "$program" ] && continue
@@ -69,49 +51,53 @@ link_host_programs() {
     done
 }
 
-run_shard() {
-  local i=$1 prepared=1 waited=0
-  prepare_shard "$i" > "/job/out/shard$i.log" 2>&1 || prepared=0
-  # Shards start their tests together, none of them while another is still
-  # making its prefix.
-  touch "/run/vm32/prepared.$i"
-  while [ "$(ls /run/vm32 | grep -c '^prepared\.')" -lt "$shards" ] && [ $waited -lt 1800 ]; do
-    sleep 1; waited=$((waited + 1))
-  done
-  [ "$i" = 1 ] && stage tests
-  if [ $prepared = 0 ]; then
-    echo "shard $i: preparing the build tree or the Wine prefix failed" >> "/job/out/shard$i.log"
-    echo 1 > "/job/out/shard$i.status"
-    return 1
-  fi
-  xvfb-run -n $((90 + i)) -s "-screen 0 1024x768x24" \
-    ctest --output-on-failure --timeout "$default_timeout" -I "$i,,$shards" "${ctest_args[@]}" \
-    >> "/job/out/shard$i.log" 2>&1 </dev/null
-  echo $? > "/job/out/shard$i.status"
-  stop_wine
-}
-
-if [ "${1:-}" = shard ]; then
-  run_shard "$2"
-  exit $?
-fi
-
 stage unpack
-mkdir -p /job/out /run/vm32 "$src_dir"
+mkdir -p /job/out "$src_dir" "$build_dir"
 tar -xf /job/src.tar -C "$src_dir" || exit 1
-for i in $(seq 1 "$shards"); do
-  mkdir -p "/vm/shard$i/build"
-  tar -xf /job/build.tar -C "/vm/shard$i/build" || exit 1
-  scale_time_limits "/vm/shard$i/build"
-done
-link_host_programs /vm/shard1/build
-mkdir -p "$build_dir"
+tar -xf /job/build.tar -C "$build_dir" || exit 1
+adapt_ctest_files
+make_working_folders
+link_host_programs
+cat > "$in_prefix" <<'WRAPPER'
+#!/bin/sh
+# Runs a test in the Wine prefix CTest gave it (prefix 1 for the discovery).
+id=1
+case ${CTEST_RESOURCE_GROUP_0_PREFIX:-} in id:*) id=${CTEST_RESOURCE_GROUP_0_PREFIX#id:}; id=${id%%,*} ;; esac
+WINEPREFIX=/vm/prefix$id/wineprefix exec "$@"
+WRAPPER
+chmod +x "$in_prefix"
 
 stage prepare
-pids=()
-for i in $(seq 1 "$shards"); do
-  unshare -m bash /job/job.sh shard "$i" &
-  pids+=($!)
+source "$src_dir/tools/wine-env.sh" || exit 1
+slots=
+for id in $(seq 1 "$prefixes"); do
+  t0=$(date +%s)
+  # The prefix made with this same set-up when the image was built. On the
+  # VM's one file system, like the scratch folder: tests hard-link across.
+  mkdir -p "/vm/prefix$id"
+  if [ -f /var/lib/launcher-vm32/wineprefix/system.reg ]; then
+    cp -a /var/lib/launcher-vm32/wineprefix "/vm/prefix$id/wineprefix"
+  fi
+  ( start_wine win32 "/vm/prefix$id/wineprefix" ) > "/vm/prefix$id.log" 2>&1 || {
+    echo "the Wine prefix $id could not be made:" >> /job/out/ctest.log
+    cat "/vm/prefix$id.log" >> /job/out/ctest.log
+    echo 1 > /job/out/status
+    exit 1
+  }
+  echo "Wine prefix $id: $(( $(date +%s) - t0 )) s" >> /job/state/times
+  slots+="${slots:+, }{\"id\": \"$id\", \"slots\": 1}"
 done
-for pid in "${pids[@]}"; do wait "$pid"; done
+echo "{\"version\": {\"major\": 1, \"minor\": 0}, \"local\": [{\"prefix\": [$slots]}]}" > /vm/resources.json
+t0=$(date +%s)
+# The tests' discovery: each test program lists its cases under Wine.
+(cd "$build_dir" && ctest -N > /vm/discovery.log 2>&1)
+echo "test discovery: $(( $(date +%s) - t0 )) s" >> /job/state/times
+
+stage tests
+cd "$build_dir" || exit 1
+xvfb-run -a -s "-screen 0 1024x768x24" \
+  ctest --output-on-failure --timeout "$default_timeout" -j "$prefixes" --resource-spec-file /vm/resources.json \
+  "${ctest_args[@]}" > /job/out/ctest.log 2>&1 </dev/null
+echo $? > /job/out/status
+for id in $(seq 1 "$prefixes"); do WINEPREFIX=/vm/prefix$id/wineprefix wineserver -k 2>/dev/null; done
 stage done
