@@ -1,7 +1,5 @@
 #include "settings/xml_elements.h"
 
-#include <windows.h>
-
 #include <cctype>
 #include <cstring>
 
