@@ -23,9 +23,6 @@ constexpr std::size_t kMaxXmlAttributes = 256;  // per element
 // The value of the attribute named exactly `key`, if the element carries it.
 std::optional<std::string> FindAttribute(const XmlElement& element, const std::string& key);
 
-// ASCII-only case-insensitive comparison, independent of the user's locale.
-bool EqualsIgnoringAsciiCase(const std::string& a, const std::string& b);
-
 // Whether XML text stays within the limits above: its size, its element
 // nesting and the attributes of any one element, counted the way TinyXML
 // would see them (never fewer). A cheap scan, no parse.
