@@ -61,7 +61,7 @@ TEST(ModelAgreement, NoMarkerInstallsNothing) {
   ExpectLauncherMatchesModel(data, staging);
 }
 
-TEST(ModelAgreement, FileOverFolderKeepsTheMarkerBack) {
+TEST(ModelAgreement, FileOverFolderInstallsNothing) {
   Tree data;
   AddFile(data, "music\\theme.ogg", "installed");
   Tree staging;
