@@ -101,6 +101,8 @@ bool IsWithinXmlLimits(const std::string& text) {
   return true;
 }
 
+namespace {
+
 std::optional<std::vector<XmlElement>> ParseTopLevelElements(std::string text) {
   // As TinyXML's own file loading does: the text ends at its first NUL, and
   // every CR LF and lone CR becomes LF.
@@ -132,6 +134,8 @@ std::optional<std::vector<XmlElement>> ParseTopLevelElements(std::string text) {
   }
   return elements;
 }
+
+}  // namespace
 
 std::optional<std::vector<XmlElement>> ReadTopLevelElements(const std::string& path) {
   std::optional<std::string> text = ReadBoundedFile(path, kMaxXmlFileBytes);
