@@ -63,7 +63,7 @@ TEST_F(ModelAgreement, NoMarkerInstallsNothing) {
   ExpectLauncherMatchesModel(data, staging);
 }
 
-TEST_F(ModelAgreement, FileOverFolderKeepsTheMarkerBack) {
+TEST_F(ModelAgreement, FileOverFolderInstallsNothing) {
   Tree data;
   AddFile(data, "music\\theme.ogg", "installed");
   Tree staging;
