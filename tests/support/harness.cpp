@@ -7,7 +7,6 @@
 #include "tests/support/wine_host.h"
 
 #include <algorithm>
-#include <cstdlib>
 #include <cstdio>
 #include <fstream>
 #include <functional>
@@ -284,10 +283,6 @@ bool WaitForFile(const std::string& path, DWORD timeoutMs) {
   }
   return Exists(path);
 }
-
-}  // namespace testing_support
-
-namespace testing_support {
 
 bool PlantLink(const std::string& link, const std::string& target) {
   using CreateLinkFn = BOOLEAN(WINAPI*)(LPCSTR, LPCSTR, DWORD);

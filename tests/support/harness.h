@@ -1,6 +1,8 @@
 #pragma once
 // Shared helpers for the tests: real folders and files in a scratch tree,
-// the real launcher.exe started as a separate process, the scripted test game.
+// programs started as separate processes, the scripted test game. Plain
+// Win32 calls only, none of the launcher's own code: what a test expects is
+// worked out independently of what it tests.
 
 #include <windows.h>
 
@@ -27,6 +29,10 @@ bool IsLinkEntry(const std::string& path);
 void RemoveTree(const std::string& path);
 // Names of the entries of a folder, sorted.
 std::vector<std::string> ListFolder(const std::string& path);
+// Plants a symbolic link at `link` pointing to the folder or file `target`:
+// CreateSymbolicLinkA where it makes one, else a unix link under Wine. True
+// when the planted entry is a link.
+bool PlantLink(const std::string& link, const std::string& target);
 
 // --- Where things are ----------------------------------------------------
 
@@ -105,14 +111,5 @@ long RunProgram(const std::string& exe, const RunOptions& options);
 
 // Waits up to `timeoutMs` for a file to appear.
 bool WaitForFile(const std::string& path, DWORD timeoutMs);
-
-}  // namespace testing_support
-
-namespace testing_support {
-
-// Plants a symbolic link at `link` pointing to the folder or file `target`:
-// CreateSymbolicLinkA where it makes one, else a unix link under Wine. True
-// when the planted entry is a link.
-bool PlantLink(const std::string& link, const std::string& target);
 
 }  // namespace testing_support
