@@ -51,7 +51,6 @@ TEST(FirstStartWindow, ClassAndWindowAsShownThenGone) {
   EXPECT_EQ(LoadCursorA(nullptr, IDC_WAIT), windowClass.hCursor);
   EXPECT_EQ(reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(6)), windowClass.hbrBackground);
   EXPECT_EQ(nullptr, windowClass.lpszMenuName);
-  EXPECT_STREQ("RunGameWindow", kFirstStartWindowClass);
 
   char text[64] = {};
   GetWindowTextA(window, text, sizeof text);
