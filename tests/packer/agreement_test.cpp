@@ -7,7 +7,7 @@
 #include "packer/launcher_model.h"
 #include "packer/release.h"
 #include "packer/staged_file.h"
-#include "provisioning/provisioning.h"
+#include "provisioning/version_file.h"
 #include "settings/settings.h"
 #include "tests/packer/packer_support.h"
 #include "tests/support/launcher_test.h"

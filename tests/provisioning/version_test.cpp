@@ -1,7 +1,7 @@
 // The version file rules and the version order, without a launcher run.
 #include <gtest/gtest.h>
 
-#include "provisioning/provisioning.h"
+#include "provisioning/version_file.h"
 #include "tests/provisioning/provisioning_support.h"
 #include "tests/support/harness.h"
 

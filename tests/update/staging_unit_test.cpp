@@ -5,7 +5,8 @@
 
 #include "tests/support/harness.h"
 #include "tests/update/update_support.h"
-#include "update/update.h"
+#include "update/staging.h"
+#include "update/unpack.h"
 
 using namespace testing_support;
 using namespace update_testing;
