@@ -31,6 +31,9 @@ class UniqueHandle {
   bool Valid() const { return value_ != Traits::Invalid(); }
   explicit operator bool() const { return Valid(); }
 
+  // Gives up ownership: the caller closes the handle.
+  [[nodiscard]] Value Release() { return std::exchange(value_, Traits::Invalid()); }
+
   void Reset() {
     if (Valid()) Traits::Close(value_);
     value_ = Traits::Invalid();

@@ -20,19 +20,19 @@ constexpr size_t kMaxFolderPathLength = MAX_PATH - 12;
 // `base`. Fails (nullopt) when the result would not fit MAX_PATH, or when the
 // component could escape `base`: a drive or UNC prefix, or a "." or ".."
 // segment.
-OptionalPath JoinPath(const std::string& base, const std::string& component);
-OptionalPath JoinPath(const OptionalPath& base, const std::string& component);
-OptionalPath JoinPath(const char* base, const std::string& component);
+[[nodiscard]] OptionalPath JoinPath(const std::string& base, const std::string& component);
+[[nodiscard]] OptionalPath JoinPath(const OptionalPath& base, const std::string& component);
+[[nodiscard]] OptionalPath JoinPath(const char* base, const std::string& component);
 
 // The process's current working folder.
-OptionalPath GetWorkingFolder();
+[[nodiscard]] OptionalPath GetWorkingFolder();
 
 // The file-name part of the path the launcher's executable was started with.
-OptionalPath GetLauncherFileName();
+[[nodiscard]] OptionalPath GetLauncherFileName();
 
 // The machine-wide application-data folder (CSIDL_COMMON_APPDATA).
-OptionalPath GetCommonAppDataFolder();
+[[nodiscard]] OptionalPath GetCommonAppDataFolder();
 
 // True for a path that names a drive root ("C:\", "\\server\share") or is
 // not absolute: such a path is never handed to a destructive operation.
-bool IsRootOrRelative(const std::string& path);
+[[nodiscard]] bool IsRootOrRelative(const std::string& path);

@@ -10,8 +10,8 @@ enum class ShellOperation { Copy, Move };
 
 // Copies or moves `sources` into the folder `destination`, creating it and its
 // missing parents first. Refuses (returns 1) a relative or root destination.
-int ShellTransfer(ShellOperation operation, const PathList& sources, const std::string& destination);
+[[nodiscard]] int ShellTransfer(ShellOperation operation, const PathList& sources, const std::string& destination);
 
 // Sends the tree at `path` to the Recycle Bin. Refuses (returns 1) a relative
 // path or a drive root.
-int ShellDelete(const std::string& path);
+[[nodiscard]] int ShellDelete(const std::string& path);

@@ -5,7 +5,6 @@
 #include <cstring>
 
 #include "fs/handles.h"
-#include "fs/path.h"
 
 bool ForEachEntry(const std::string& folder, const std::function<bool(const FolderEntry&)>& visit) {
   const OptionalPath pattern = JoinPath(folder, "*.*");
@@ -24,41 +23,42 @@ bool ForEachEntry(const std::string& folder, const std::function<bool(const Fold
   return true;
 }
 
-bool IsFolder(const std::string& path) {
-  const DWORD attributes = GetFileAttributesA(path.c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-}
+namespace {
 
-void ClearReadOnlyAttribute(const std::string& path) {
-  const DWORD attributes = GetFileAttributesA(path.c_str());
-  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) {
-    SetFileAttributesA(path.c_str(), attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
+struct TreeWalk {
+  WalkOrder order;
+  const std::function<bool(const TreeEntry&)>& visit;
+  bool complete = true;
+  bool stopped = false;
+
+  void Below(const std::string& folder, const std::string& relative, const OptionalPath& target) {
+    const bool searched = ForEachEntry(folder, [&](const FolderEntry& found) {
+      TreeEntry entry;
+      static_cast<FolderEntry&>(entry) = found;
+      const OptionalPath path = JoinPath(folder, found.name);
+      const OptionalPath relativePath = JoinPath(relative, found.name);
+      const OptionalPath targetPath = target ? JoinPath(*target, found.name) : OptionalPath(std::string());
+      if (!path || !relativePath || !targetPath) {
+        complete = false;
+        return true;
+      }
+      entry.path = *path;
+      entry.relative = *relativePath;
+      entry.target = *targetPath;
+      if (order == WalkOrder::ParentsFirst && !visit(entry)) stopped = true;
+      if (!stopped && entry.IsRealFolder()) Below(entry.path, entry.relative, target ? targetPath : target);
+      if (!stopped && order == WalkOrder::ContentsFirst && !visit(entry)) stopped = true;
+      return !stopped;
+    });
+    if (!searched) complete = false;
   }
-}
+};
 
-bool IsLink(const std::string& path) {
-  const DWORD attributes = GetFileAttributesA(path.c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-}
+}  // namespace
 
-bool CanBeReplaced(const std::string& path) {
-  // Opening it for deletion while sharing everything fails exactly when
-  // another handle denies that.
-  const UniqueFileHandle handle(CreateFileA(path.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                            nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-  return handle.Valid();
-}
-
-std::optional<unsigned long long> FreeBytesAt(const std::string& path) {
-  std::string folder = path;
-  while (!folder.empty()) {
-    std::string query = folder;
-    if (query.back() != '\\') query += '\\';
-    ULARGE_INTEGER available;
-    if (GetDiskFreeSpaceExA(query.c_str(), &available, nullptr, nullptr)) return available.QuadPart;
-    const size_t slash = folder.find_last_of('\\', folder.size() - 2);
-    if (slash == std::string::npos) break;
-    folder.resize(slash);
-  }
-  return std::nullopt;
+bool WalkTree(const std::string& root, WalkOrder order, const std::function<bool(const TreeEntry&)>& visit,
+              const OptionalPath& mirror) {
+  TreeWalk walk{order, visit};
+  walk.Below(root, std::string(), mirror);
+  return walk.complete && !walk.stopped;
 }

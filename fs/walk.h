@@ -1,16 +1,21 @@
 #pragma once
-// The one folder walk every pass uses.
+// The one folder walk every pass uses, and the one tree walk every recursive
+// pass uses.
 
 #include <functional>
-#include <optional>
 #include <string>
+
+#include "fs/entry.h"
+#include "fs/path.h"
 
 struct FolderEntry {
   std::string name;
   bool isFolder = false;
-  // A junction or symbolic link (reparse point): recursive passes never
-  // follow one, so a planted link cannot lead them out of their tree or loop.
-  bool isLink = false;
+  bool isLink = false;  // a junction or symbolic link (reparse point)
+
+  // Entered by a recursive pass: a link is never followed, so a planted one
+  // cannot lead a pass out of its tree or round in a loop.
+  bool IsRealFolder() const { return isFolder && !isLink; }
 };
 
 // Calls `visit` for every entry of `folder` except "." and "..", in the order
@@ -18,18 +23,21 @@ struct FolderEntry {
 // the folder cannot be searched (missing, inaccessible, or a failed join).
 bool ForEachEntry(const std::string& folder, const std::function<bool(const FolderEntry&)>& visit);
 
-// Whether `path` exists and is a folder, and whether it is a link.
-bool IsFolder(const std::string& path);
-bool IsLink(const std::string& path);
+// An entry met by WalkTree.
+struct TreeEntry : FolderEntry {
+  std::string path;      // below the walked root
+  std::string relative;  // relative to the root
+  std::string target;    // the same relative path below the mirror root, if one was given
+};
 
-// Clears the read-only attribute of `path`, keeping every other bit, so the
-// entry can be replaced or deleted. Does nothing when it is not set.
-void ClearReadOnlyAttribute(const std::string& path);
+enum class WalkOrder {
+  ParentsFirst,   // a folder is visited before what it holds
+  ContentsFirst,  // a folder is visited after what it holds
+};
 
-// Whether nobody holds the file at `path` open in a way that forbids
-// replacing, renaming or deleting it (a file in use by another program).
-bool CanBeReplaced(const std::string& path);
-
-// Free bytes available to this user on the drive that holds `path`, asked of
-// `path` or, when it does not exist yet, of its nearest existing parent.
-std::optional<unsigned long long> FreeBytesAt(const std::string& path);
+// Visits every entry below `root`, entering each real folder when the walk
+// meets it, until `visit` returns false. An entry whose path (or target
+// below `mirror`) does not fit is never visited: nothing may act on it. True
+// when the walk was complete: every folder searched, every entry visited.
+bool WalkTree(const std::string& root, WalkOrder order, const std::function<bool(const TreeEntry&)>& visit,
+              const OptionalPath& mirror = std::nullopt);

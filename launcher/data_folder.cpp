@@ -4,7 +4,8 @@
 
 #include <cstring>
 
-#include "settings/xml_elements.h"
+#include "fs/ascii.h"
+#include "fs/entry.h"
 
 namespace {
 
@@ -47,37 +48,20 @@ std::optional<AppDataFolders> ComposeAppDataFolders(const OptionalPath& root, co
   return AppDataFolders{*companyFolder, *dataFolder};
 }
 
-bool LevelsAreRealFolders(const std::string& root, const std::string& company, const std::string& product,
-                          const std::string& lang) {
-  OptionalPath level = root;
-  for (const std::string* name : {&company, &product, &lang}) {
-    level = JoinPath(level, *name);
-    if (!level) return false;
-    const DWORD attributes = GetFileAttributesA(level->c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES) return true;  // missing here, so missing below too
-    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY) || (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return false;
-  }
-  return true;
-}
-
-bool MakeDataFolderLevels(const std::string& root, const std::string& company, const std::string& product,
-                          const std::string& lang) {
+bool CheckDataFolderLevels(const std::string& root, const std::string& company, const std::string& product,
+                           const std::string& lang, bool makeMissing) {
   OptionalPath level = root;
   for (const std::string* name : {&company, &product, &lang}) {
     if (name->empty()) continue;
     level = JoinPath(level, *name);
     if (!level) return false;
-    // A dangling link reads as missing, yet no folder can be made in its
-    // place: only the attempt tells it apart from a free name.
-    if (GetFileAttributesA(level->c_str()) == INVALID_FILE_ATTRIBUTES &&
-        (level->size() >= kMaxFolderPathLength || !CreateDirectoryA(level->c_str(), nullptr))) {
-      return false;
+    if (!EntryExists(*level)) {
+      if (!makeMissing) return true;  // missing here, so missing below too
+      // A dangling link reads as missing, yet no folder can be made in its
+      // place: only the attempt tells it apart from a free name.
+      if (level->size() >= kMaxFolderPathLength || !CreateDirectoryA(level->c_str(), nullptr)) return false;
     }
-    const DWORD attributes = GetFileAttributesA(level->c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY) ||
-        (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-      return false;
-    }
+    if (!QueryEntry(*level).IsRealFolder()) return false;
   }
   return true;
 }

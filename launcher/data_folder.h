@@ -22,14 +22,11 @@ bool IsPlainFolderName(const std::string& name);
 std::optional<AppDataFolders> ComposeAppDataFolders(const OptionalPath& root, const std::string& company,
                                                     const std::string& product, const std::string& lang);
 
-// True when every level below the root that already exists is a real folder:
-// not a file, not a junction or symbolic link. A planted link must not make
-// the copy, the access passes or the update act on a folder elsewhere.
-bool LevelsAreRealFolders(const std::string& root, const std::string& company, const std::string& product,
-                          const std::string& lang);
-
-// Makes the levels of the data folder below the root that do not exist yet,
-// one at a time. False when a level is not, or cannot be made, a real folder:
-// a file, a link, or a dangling link (which reads as missing).
-[[nodiscard]] bool MakeDataFolderLevels(const std::string& root, const std::string& company,
-                                        const std::string& product, const std::string& lang);
+// True when every level of the data folder below the root that already
+// exists is a real folder: not a file, not a junction or symbolic link, so a
+// planted link cannot make the copy, the access passes or the update act on
+// a folder elsewhere. With `makeMissing`, the missing levels are made one at
+// a time, and a level that cannot be made (a dangling link reads as missing)
+// is false too.
+[[nodiscard]] bool CheckDataFolderLevels(const std::string& root, const std::string& company,
+                                         const std::string& product, const std::string& lang, bool makeMissing);

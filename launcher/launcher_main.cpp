@@ -2,12 +2,16 @@
 
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "fs/handles.h"
 #include "fs/path.h"
 #include "launcher/data_folder.h"
 #include "launcher/os_version.h"
-#include "provisioning/provisioning.h"
+#include "provisioning/access.h"
+#include "provisioning/decision.h"
+#include "provisioning/first_start_window.h"
+#include "provisioning/install_copy.h"
 #include "rungame.h"
 #include "settings/settings.h"
 #include "update/update.h"
@@ -21,39 +25,46 @@ struct AppDataSettings {
   std::string company, product, lang;
 };
 
-// Application-data mode: the data folder under the machine-wide application
-// data folder, or nullopt when the settings do not name a safe one (then the
-// game runs from the install folder and nothing there is touched).
-std::optional<AppDataFolders> ChooseAppDataFolders(const AppDataSettings& settings) {
-  auto folders = ComposeAppDataFolders(settings.root, settings.company, settings.product, settings.lang);
-  if (!folders || !LevelsAreRealFolders(*settings.root, settings.company, settings.product, settings.lang)) {
-    return std::nullopt;
-  }
-  return folders;
-}
-
 // Fills the data folder from the installation when it needs it. False when
 // the game cannot run from the data folder: the installation does not fit
 // below it, its levels cannot be made, or the copy cannot start (no space,
 // a file in use) while it holds no game yet.
-bool ProvisionDataFolder(HINSTANCE instance, const AppDataSettings& settings, const AppDataFolders& folders) {
-  if (!IsSavesFolderEmpty(folders.dataFolder) && !IsInstallNewer(folders.dataFolder)) return true;
-  switch (CheckInstallCopy(folders.dataFolder)) {
+bool ProvisionDataFolder(HINSTANCE instance, const std::string& installFolder, const AppDataSettings& settings,
+                         const AppDataFolders& folders) {
+  if (!IsSavesFolderEmpty(folders.dataFolder) && !IsInstallNewer(installFolder, folders.dataFolder)) return true;
+  switch (CheckInstallCopy(installFolder, folders.dataFolder)) {
     case CopyCheck::PathTooLong:
       return false;
     case CopyCheck::Blocked:
-      return DataFolderHoldsGame(folders.dataFolder);
+      return DataFolderHoldsGame(installFolder, folders.dataFolder);
     case CopyCheck::Ready:
       break;
   }
-  if (!MakeDataFolderLevels(*settings.root, settings.company, settings.product, settings.lang)) return false;
-  HWND window = ShowFirstStartWindow(instance);
-  if (CopyInstallToDataFolder(folders.dataFolder) == 0) {
+  if (!CheckDataFolderLevels(*settings.root, settings.company, settings.product, settings.lang, true)) return false;
+  FirstStartWindow window = ShowFirstStartWindow(instance);
+  if (CopyInstallToDataFolder(installFolder, folders.dataFolder) == 0) {
     OpenUpAccess(folders.companyFolder);
     ClearReadOnly(folders.companyFolder);
   }
-  CloseFirstStartWindow(window, instance);
+  CloseFirstStartWindow(std::move(window));
   return true;
+}
+
+// The data folder of application-data mode, filled when it needs it; nullopt
+// when the settings do not name a safe one or it cannot be filled (then the
+// game runs from the install folder and nothing there is touched).
+std::optional<std::string> PrepareAppDataFolder(HINSTANCE instance, const std::string& installFolder) {
+  AppDataSettings settings;
+  settings.root = GetCommonAppDataFolder();
+  settings.company = ReadSetting("company");
+  settings.product = ReadSetting("product");
+  settings.lang = ReadSetting("lang");
+  const auto folders = ComposeAppDataFolders(settings.root, settings.company, settings.product, settings.lang);
+  if (!folders || !CheckDataFolderLevels(*settings.root, settings.company, settings.product, settings.lang, false) ||
+      !ProvisionDataFolder(instance, installFolder, settings, *folders)) {
+    return std::nullopt;
+  }
+  return folders->dataFolder;
 }
 
 GameEntryFn FindGameEntry(HMODULE module) {
@@ -70,24 +81,21 @@ int LauncherMain(HINSTANCE instance, HINSTANCE previousInstance, LPSTR commandLi
   UniqueKernelHandle mutex(mutexHandle);
   if (mutexError == ERROR_ALREADY_EXISTS) return 0;
 
-  OptionalPath dataFolder;
-  const bool useAppData = SettingIsTrue(ReadSetting("use_app_data_folder"));
-  if (useAppData && IsModernWindows()) {
-    AppDataSettings settings;
-    settings.root = GetCommonAppDataFolder();
-    settings.company = ReadSetting("company");
-    settings.product = ReadSetting("product");
-    settings.lang = ReadSetting("lang");
-    const auto folders = ChooseAppDataFolders(settings);
-    if (folders && ProvisionDataFolder(instance, settings, *folders)) dataFolder = folders->dataFolder;
+  // The install folder is the working folder at start, named once here: the
+  // game may change the working folder, so every later path is absolute.
+  const OptionalPath installFolder = GetWorkingFolder();
+  if (!installFolder) return 1;
+  std::string dataFolder = *installFolder;
+  if (SettingIsTrue(ReadSetting("use_app_data_folder")) && IsModernWindows()) {
+    if (auto appDataFolder = PrepareAppDataFolder(instance, *installFolder)) dataFolder = *appDataFolder;
   }
-  if (!dataFolder) dataFolder = GetWorkingFolder();
   const OptionalPath modulePath = JoinPath(dataFolder, "game.dll");
   if (!modulePath) return 1;
 
   for (;;) {
-    RunUpdatePass(*dataFolder, ReadSetting("update_semaphore"));
-    SetCurrentDirectoryA(dataFolder->c_str());
+    // The marker's name is read in the working folder of this moment.
+    RunUpdatePass(dataFolder, ReadSetting("update_semaphore"));
+    SetCurrentDirectoryA(dataFolder.c_str());
     // The game's own DLLs are found beside game.dll in the data folder, not
     // beside the launcher in the install folder, so an update can replace them.
     UniqueModule module(LoadLibraryExA(modulePath->c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));

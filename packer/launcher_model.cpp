@@ -73,9 +73,9 @@ void Unpack(Tree& staging, UnpackOrder order, LauncherOutcome& outcome) {
   }
 }
 
-// Moves one staged entry into the data folder as the launcher's move does:
-// files replace files, folders merge, never a file over a folder or back.
-bool MoveInto(const Tree& staging, const std::string& path, Tree& data, LauncherOutcome& outcome) {
+// Whether one staged entry can take its place in the data folder: files
+// replace files, folders merge, never a file over a folder or back.
+bool CanMoveInto(const Tree& staging, const std::string& path, const Tree& data, LauncherOutcome& outcome) {
   const Node& node = staging.at(path);
   const auto existing = data.find(path);
   if (existing != data.end() && existing->second.isFolder != node.isFolder) {
@@ -83,16 +83,23 @@ bool MoveInto(const Tree& staging, const std::string& path, Tree& data, Launcher
                             " of that name is in the data folder)");
     return false;
   }
+  bool canMove = true;
+  for (const std::string& child : Children(staging, path)) canMove = CanMoveInto(staging, child, data, outcome) && canMove;
+  return canMove;
+}
+
+// Moves one staged entry into the data folder as the launcher's move does.
+void MoveInto(const Tree& staging, const std::string& path, Tree& data, LauncherOutcome& outcome) {
+  const Node& node = staging.at(path);
+  const auto existing = data.find(path);
   if (!node.isFolder) {
     outcome.steps.push_back(std::string(existing == data.end() ? "add     " : "replace ") + path);
     if (existing != data.end()) data.erase(existing);
     data[path] = node;
-    return true;
+    return;
   }
   if (existing == data.end()) data[path] = node;
-  bool moved = true;
-  for (const std::string& child : Children(staging, path)) moved = MoveInto(staging, child, data, outcome) && moved;
-  return moved;
+  for (const std::string& child : Children(staging, path)) MoveInto(staging, child, data, outcome);
 }
 
 }  // namespace
@@ -124,18 +131,21 @@ LauncherOutcome ApplyLikeLauncher(const Tree& staging, const Tree& data, const s
     markerName = *markerIt;
     top.erase(markerIt);
   }
-  bool movedAll = true;
-  for (const std::string& name : top) {
-    if (!MoveInto(unpacked, name, outcome.data, outcome)) movedAll = false;
+  // Checked before anything moves: an update that cannot arrive whole is not
+  // installed at all.
+  bool canMoveAll = true;
+  for (const std::string& name : Children(unpacked, std::string())) {
+    canMoveAll = CanMoveInto(unpacked, name, outcome.data, outcome) && canMoveAll;
   }
-  if (!movedAll) outcome.complete = false;
+  if (!canMoveAll) {
+    outcome.complete = false;
+    outcome.steps.push_back("discard the staging folder: the update cannot arrive whole, nothing is installed");
+    return outcome;
+  }
+  for (const std::string& name : top) MoveInto(unpacked, name, outcome.data, outcome);
   if (!markerName.empty()) {
-    if (movedAll) {
-      MoveInto(unpacked, markerName, outcome.data, outcome);
-      outcome.steps.back() += " (the marker, last)";
-    } else {
-      outcome.steps.push_back("keep    " + markerName + " (the marker moves only after everything else)");
-    }
+    MoveInto(unpacked, markerName, outcome.data, outcome);
+    outcome.steps.back() += " (the marker, last)";
   }
   outcome.steps.push_back("discard the emptied staging folder (to the Recycle Bin)");
   return outcome;

@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "packer/files.h"
+#include "fs/ascii.h"
 #include "settings/xml_elements.h"
 
 namespace packer {

@@ -1,19 +1,17 @@
+#include "provisioning/access.h"
+
 #include <windows.h>
 #include <aclapi.h>
 
 #include "fs/handles.h"
-#include "fs/path.h"
 #include "fs/walk.h"
-#include "provisioning/provisioning.h"
 
 namespace {
 
 // The company folder is writable by everyone once opened up, so anyone may
 // plant a junction, a symbolic link or a hard link to a file elsewhere in it.
-// An entry is opened without following a reparse point and is left alone when
-// it is one, or when it is a file with more than one name; the access list is
-// then set through that same handle, so the entry cannot be swapped for a
-// link between the check and the change.
+// An entry is opened without following a reparse point, and is refused when
+// it is one, or a file with more than one name.
 UniqueFileHandle OpenOwnEntry(const std::string& path, DWORD access) {
   UniqueFileHandle handle(CreateFileA(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                       nullptr, OPEN_EXISTING,
@@ -21,8 +19,8 @@ UniqueFileHandle OpenOwnEntry(const std::string& path, DWORD access) {
   if (!handle) return handle;
   // Wine opens a link's target even so and reports the target's attributes
   // through the handle; only the path's own attributes show the link there.
-  const DWORD attributes = GetFileAttributesA(path.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return UniqueFileHandle();
+  const EntryAttributes attributes = QueryEntry(path);
+  if (!attributes.Exists() || attributes.IsLink()) return UniqueFileHandle();
   BY_HANDLE_FILE_INFORMATION info;
   if (!GetFileInformationByHandle(handle.Get(), &info)) return UniqueFileHandle();
   if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) return UniqueFileHandle();
@@ -30,6 +28,8 @@ UniqueFileHandle OpenOwnEntry(const std::string& path, DWORD access) {
   return handle;
 }
 
+// The access list is set through the checked handle, so the entry cannot be
+// swapped for a link between the check and the change.
 void OpenUpOne(const std::string& path) {
   const UniqueFileHandle handle = OpenOwnEntry(path, READ_CONTROL | WRITE_DAC | FILE_READ_ATTRIBUTES);
   if (!handle) return;
@@ -37,39 +37,31 @@ void OpenUpOne(const std::string& path) {
   SetSecurityInfo(handle.Get(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, nullptr, nullptr);
 }
 
+// The attribute is set by path, not through the handle: Windows XP has no
+// call for that. The path is looked at again right before, so only a swap in
+// that instant could redirect the change.
 void ClearReadOnlyOne(const std::string& path) {
   if (!OpenOwnEntry(path, FILE_READ_ATTRIBUTES)) return;
-  const DWORD attributes = GetFileAttributesA(path.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_READONLY)) return;
-  if (attributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) return;
-  SetFileAttributesA(path.c_str(), attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
-}
-
-// Walks the tree below `folder` without following links: `onFile` for each
-// file when the walk meets it, `afterFolder` (if any) for each folder once its
-// contents are done, so `folder` itself comes last.
-void WalkOwnTree(const std::string& folder, void (*onFile)(const std::string&),
-                 void (*afterFolder)(const std::string&)) {
-  ForEachEntry(folder, [&](const FolderEntry& entry) {
-    if (entry.isLink) return true;
-    const OptionalPath child = JoinPath(folder, entry.name);
-    if (!child) return true;
-    if (entry.isFolder) {
-      WalkOwnTree(*child, onFile, afterFolder);
-    } else {
-      onFile(*child);
-    }
-    return true;
-  });
-  if (afterFolder) afterFolder(folder);
+  const EntryAttributes attributes = QueryEntry(path);
+  if (!attributes.Has(FILE_ATTRIBUTE_READONLY) || attributes.IsLink() || attributes.IsFolder()) return;
+  SetFileAttributesA(path.c_str(), attributes.bits & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
 }
 
 }  // namespace
 
 void OpenUpAccess(const std::string& folder) {
-  if (!IsLink(folder)) WalkOwnTree(folder, OpenUpOne, OpenUpOne);
+  if (IsLink(folder)) return;
+  WalkTree(folder, WalkOrder::ContentsFirst, [](const TreeEntry& entry) {
+    if (!entry.isLink) OpenUpOne(entry.path);
+    return true;
+  });
+  OpenUpOne(folder);
 }
 
 void ClearReadOnly(const std::string& folder) {
-  if (!IsLink(folder)) WalkOwnTree(folder, ClearReadOnlyOne, nullptr);
+  if (IsLink(folder)) return;
+  WalkTree(folder, WalkOrder::ParentsFirst, [](const TreeEntry& entry) {
+    if (!entry.isFolder && !entry.isLink) ClearReadOnlyOne(entry.path);
+    return true;
+  });
 }

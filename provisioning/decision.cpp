@@ -1,8 +1,10 @@
+#include "provisioning/decision.h"
+
 #include <shlwapi.h>
 
 #include "fs/path.h"
 #include "fs/walk.h"
-#include "provisioning/provisioning.h"
+#include "provisioning/version_file.h"
 
 bool IsSavesFolderEmpty(const std::string& dataFolder) {
   // A saves path too long to name is no reason to copy anything.
@@ -16,12 +18,12 @@ bool IsSavesFolderEmpty(const std::string& dataFolder) {
   return !found;
 }
 
-bool IsInstallNewer(const std::string& dataFolder) {
-  // Relative on purpose: the working folder is still the install folder.
+bool IsInstallNewer(const std::string& installFolder, const std::string& dataFolder) {
+  const OptionalPath installFile = JoinPath(installFolder, kVersionFile);
   const OptionalPath dataFile = JoinPath(dataFolder, kVersionFile);
-  if (!dataFile) return false;
-  if (!PathFileExistsA(kVersionFile)) return false;
-  const std::optional<VersionPair> install = ReadVersionFile(kVersionFile);
+  if (!installFile || !dataFile) return false;
+  if (!PathFileExistsA(installFile->c_str())) return false;
+  const std::optional<VersionPair> install = ReadVersionFile(*installFile);
   if (!install) return false;
   if (!PathFileExistsA(dataFile->c_str())) return true;
   const std::optional<VersionPair> data = ReadVersionFile(*dataFile);
@@ -29,9 +31,10 @@ bool IsInstallNewer(const std::string& dataFolder) {
   return IsNewerVersion(*install, *data);
 }
 
-bool DataFolderHoldsGame(const std::string& dataFolder) {
+bool DataFolderHoldsGame(const std::string& installFolder, const std::string& dataFolder) {
   const OptionalPath module = JoinPath(dataFolder, "game.dll");
   const OptionalPath dataFile = JoinPath(dataFolder, kVersionFile);
-  if (!module || !dataFile || !PathFileExistsA(module->c_str())) return false;
-  return PathFileExistsA(dataFile->c_str()) || !PathFileExistsA(kVersionFile);
+  const OptionalPath installFile = JoinPath(installFolder, kVersionFile);
+  if (!module || !dataFile || !installFile || !PathFileExistsA(module->c_str())) return false;
+  return PathFileExistsA(dataFile->c_str()) || !PathFileExistsA(installFile->c_str());
 }

@@ -1,6 +1,12 @@
-#include "provisioning/provisioning.h"
+#include "provisioning/first_start_window.h"
 
 const char* const kFirstStartWindowClass = "RunGameWindow";
+
+void FirstStartWindowCloser::operator()(FirstStartWindowParts* parts) const {
+  DestroyWindow(parts->window);
+  UnregisterClassA(kFirstStartWindowClass, parts->instance);
+  delete parts;
+}
 
 POINT FirstStartWindowOrigin(const RECT& desktop) {
   POINT origin;
@@ -9,7 +15,7 @@ POINT FirstStartWindowOrigin(const RECT& desktop) {
   return origin;
 }
 
-HWND ShowFirstStartWindow(HINSTANCE instance) {
+FirstStartWindow ShowFirstStartWindow(HINSTANCE instance) {
   WNDCLASSA windowClass = {};
   windowClass.style = CS_HREDRAW | CS_VREDRAW;
   windowClass.lpfnWndProc = DefWindowProcA;
@@ -24,15 +30,13 @@ HWND ShowFirstStartWindow(HINSTANCE instance) {
   const POINT origin = FirstStartWindowOrigin(desktop);
   HWND window = CreateWindowExA(0, kFirstStartWindowClass, "First start...", WS_OVERLAPPED, origin.x, origin.y,
                                 kFirstStartWindowWidth, kFirstStartWindowHeight, nullptr, nullptr, instance, nullptr);
-  // The window only says that the launcher is busy: it runs no message loop
-  // while the copy runs on this thread, so the timer is never serviced.
-  if (!window) return nullptr;
-  SetTimer(window, 0, 100, nullptr);
-  ShowWindow(window, SW_SHOW);
-  return window;
+  // The timer is never serviced: no message loop runs while the copy runs
+  // on this thread.
+  if (window) {
+    SetTimer(window, 0, 100, nullptr);
+    ShowWindow(window, SW_SHOW);
+  }
+  return FirstStartWindow(new FirstStartWindowParts{window, instance});
 }
 
-void CloseFirstStartWindow(HWND window, HINSTANCE instance) {
-  DestroyWindow(window);
-  UnregisterClassA(kFirstStartWindowClass, instance);
-}
+void CloseFirstStartWindow(FirstStartWindow window) { window.reset(); }

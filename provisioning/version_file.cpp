@@ -1,7 +1,11 @@
+#include "provisioning/version_file.h"
+
 #include <climits>
 #include <cstdlib>
 
-#include "provisioning/provisioning.h"
+#include "fs/ascii.h"
+
+const char kVersionFile[] = "properties\\version.xml";
 
 long ParseVersionNumber(const std::string& text) {
   // strtoll then a clamp: the same 32-bit saturation as strtol where long is

@@ -1,5 +1,6 @@
 #include "settings/settings.h"
 
+#include "fs/ascii.h"
 #include "fs/path.h"
 
 std::string FindSetting(const std::vector<XmlElement>& elements, const std::string& key) {

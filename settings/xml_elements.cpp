@@ -1,12 +1,11 @@
 #include "settings/xml_elements.h"
 
-#include <windows.h>
-
 #include <cctype>
 #include <cstring>
 
 #include <tinyxml.h>
 
+#include "fs/ascii.h"
 #include "fs/read_file.h"
 
 std::optional<std::string> FindAttribute(const XmlElement& element, const std::string& key) {
@@ -16,25 +15,12 @@ std::optional<std::string> FindAttribute(const XmlElement& element, const std::s
   return std::nullopt;
 }
 
-bool EqualsIgnoringAsciiCase(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i];
-    char y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return true;
-}
-
 namespace {
 
 bool StartsWith(const std::string& text, size_t at, const char* prefix, bool ignoreCase = false) {
   for (size_t i = 0; prefix[i]; ++i) {
     if (at + i >= text.size()) return false;
-    char c = text[at + i];
-    if (ignoreCase && c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    const char c = ignoreCase ? FoldAsciiCase(text[at + i]) : text[at + i];
     if (c != prefix[i]) return false;
   }
   return true;
@@ -115,6 +101,8 @@ bool IsWithinXmlLimits(const std::string& text) {
   return true;
 }
 
+namespace {
+
 std::optional<std::vector<XmlElement>> ParseTopLevelElements(std::string text) {
   // As TinyXML's own file loading does: the text ends at its first NUL, and
   // every CR LF and lone CR becomes LF.
@@ -146,6 +134,8 @@ std::optional<std::vector<XmlElement>> ParseTopLevelElements(std::string text) {
   }
   return elements;
 }
+
+}  // namespace
 
 std::optional<std::vector<XmlElement>> ReadTopLevelElements(const std::string& path) {
   std::optional<std::string> text = ReadBoundedFile(path, kMaxXmlFileBytes);

@@ -23,19 +23,12 @@ constexpr std::size_t kMaxXmlAttributes = 256;  // per element
 // The value of the attribute named exactly `key`, if the element carries it.
 std::optional<std::string> FindAttribute(const XmlElement& element, const std::string& key);
 
-// ASCII-only case-insensitive comparison, independent of the user's locale.
-bool EqualsIgnoringAsciiCase(const std::string& a, const std::string& b);
-
 // Whether XML text stays within the limits above: its size, its element
 // nesting and the attributes of any one element, counted the way TinyXML
 // would see them (never fewer). A cheap scan, no parse.
 bool IsWithinXmlLimits(const std::string& text);
 
-// The top-level elements (children of the document node) of XML text, in
-// document order, read as TinyXML reads a file; nullopt when it does not
-// parse or exceeds the limits.
-std::optional<std::vector<XmlElement>> ParseTopLevelElements(std::string text);
-
-// The same for the file at `path`, read afresh; nullopt when it cannot be
-// read, is larger than kMaxXmlFileBytes, or does not parse.
-std::optional<std::vector<XmlElement>> ReadTopLevelElements(const std::string& path);
+// The top-level elements (children of the document node) of the file at
+// `path`, read afresh, in document order, as TinyXML reads a file; nullopt
+// when it cannot be read, exceeds the limits above, or does not parse.
+[[nodiscard]] std::optional<std::vector<XmlElement>> ReadTopLevelElements(const std::string& path);

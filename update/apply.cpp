@@ -1,25 +1,17 @@
+#include "update/update.h"
+
 #include <windows.h>
 #include <shlwapi.h>
 
-#include "fs/path.h"
+#include "fs/ascii.h"
 #include "fs/shell_ops.h"
 #include "fs/walk.h"
-#include "update/merge.h"
-#include "update/move_check.h"
-#include "update/unpack.h"
+#include "update/move.h"
+#include "update/staging.h"
 #include "update/undo.h"
-#include "update/update.h"
+#include "update/unpack.h"
 
 namespace {
-
-// The top-level entry of the staging folder that holds the marker ("" when
-// the marker is the staging folder itself).
-std::string MarkerEntryName(const std::string& markerName) {
-  const size_t start = markerName.find_first_not_of("\\/");
-  if (start == std::string::npos) return std::string();
-  const size_t end = markerName.find_first_of("\\/", start);
-  return markerName.substr(start, end == std::string::npos ? std::string::npos : end - start);
-}
 
 // Unpacks every packed file in place. A damaged one stays as it is, to be
 // installed under its packed name; false when one could not be unpacked or
@@ -41,15 +33,16 @@ bool UnpackAll(const std::string& staging) {
 }
 
 // Whether `path` is a link or holds one at any depth (links not followed).
+// A tree that cannot be walked whole counts as holding one.
 bool HoldsLink(const std::string& path) {
-  if (IsLink(path)) return true;
+  const EntryAttributes attributes = QueryEntry(path);
+  if (!attributes.IsRealFolder()) return attributes.IsLink();
   bool found = false;
-  ForEachEntry(path, [&](const FolderEntry& entry) {
-    const OptionalPath child = JoinPath(path, entry.name);
-    found = entry.isLink || !child || (entry.isFolder && HoldsLink(*child));
+  const bool complete = WalkTree(path, WalkOrder::ParentsFirst, [&](const TreeEntry& entry) {
+    found = entry.isLink;
     return !found;
   });
-  return found;
+  return found || !complete;
 }
 
 // The shell move, then the launcher's own for whatever it left behind: under
@@ -83,7 +76,7 @@ bool ListStagingEntries(const std::string& staging, const std::string& markerEnt
     const OptionalPath path = JoinPath(staging, entry.name);
     if (!path || IsUpdateJournalName(entry.name)) {
       listedAll = false;
-    } else if (!markerEntry.empty() && lstrcmpiA(entry.name.c_str(), markerEntry.c_str()) == 0) {
+    } else if (!markerEntry.empty() && EqualsIgnoringAsciiCase(entry.name, markerEntry)) {
       marker.push_back(*path);
     } else {
       entries.push_back(*path);
@@ -93,33 +86,27 @@ bool ListStagingEntries(const std::string& staging, const std::string& markerEnt
   return listedAll && !(entries.empty() && marker.empty());
 }
 
-// Checked before anything moves: whether everything staged can take its place.
-bool CanMoveStaging(const std::string& staging, const std::string& dataFolder, const std::string& markerEntry) {
-  PathList entries;
-  PathList marker;
-  return ListStagingEntries(staging, markerEntry, entries, marker) && CanMoveAll(entries, dataFolder) &&
-         CanMoveAll(marker, dataFolder);
-}
-
-// Moves the staging folder's contents into the data folder, the marker's
-// entry last and only after everything else arrived.
-bool MoveStaging(const std::string& staging, const std::string& dataFolder, const std::string& markerEntry) {
+// Whether everything staged can take its place, checked before anything
+// moves; with `move`, then moves it into the data folder, the marker's entry
+// last and only after everything else arrived.
+bool MoveStaging(const std::string& staging, const std::string& dataFolder, const std::string& markerEntry,
+                 bool move) {
   PathList entries;
   PathList marker;
   if (!ListStagingEntries(staging, markerEntry, entries, marker) || !CanMoveAll(entries, dataFolder) ||
       !CanMoveAll(marker, dataFolder)) {
     return false;
   }
-  return MoveIntoDataFolder(entries, dataFolder) == 0 && MoveIntoDataFolder(marker, dataFolder) == 0;
+  return !move || (MoveIntoDataFolder(entries, dataFolder) == 0 && MoveIntoDataFolder(marker, dataFolder) == 0);
 }
 
 // With the journal written: sets aside what the update replaces and moves it
 // in. Whatever fails on the way is undone, so the data folder ends whole,
 // old or new.
 bool CompleteJournaledUpdate(const std::string& dataFolder, const UpdateJournal& journal) {
-  const OptionalPath staging = JoinPath(dataFolder, "game");
-  if (staging && IsFolder(*staging) && !IsLink(*staging) && SetAsideReplacedFiles(dataFolder, journal) &&
-      MoveStaging(*staging, dataFolder, journal.markerEntry)) {
+  const OptionalPath staging = StagingFolderOf(dataFolder);
+  if (staging && QueryEntry(*staging).IsRealFolder() && SetAsideReplacedFiles(dataFolder, journal) &&
+      MoveStaging(*staging, dataFolder, journal.markerEntry, true)) {
     ForgetUpdateJournal(dataFolder);
     return true;
   }
@@ -132,11 +119,11 @@ bool CompleteJournaledUpdate(const std::string& dataFolder, const UpdateJournal&
 // moved, everything else had arrived before it.
 void ResumeInterruptedUpdate(const std::string& dataFolder) {
   const std::optional<UpdateJournal> journal = ReadUpdateJournal(dataFolder);
-  const OptionalPath staging = JoinPath(dataFolder, "game");
+  const OptionalPath staging = StagingFolderOf(dataFolder);
   if (!journal || !staging) return;
   bool markerStaged = false;
   ForEachEntry(*staging, [&](const FolderEntry& entry) {
-    markerStaged = journal->markerEntry.empty() || lstrcmpiA(entry.name.c_str(), journal->markerEntry.c_str()) == 0;
+    markerStaged = journal->markerEntry.empty() || EqualsIgnoringAsciiCase(entry.name, journal->markerEntry);
     return !markerStaged;
   });
   if (markerStaged) {
@@ -146,12 +133,14 @@ void ResumeInterruptedUpdate(const std::string& dataFolder) {
   }
 }
 
-}  // namespace
-
+// Unpacks the staged packed files and moves the staging folder's contents
+// into the data folder, or nothing when they cannot arrive whole (an
+// unpacking that failed for want of space, a file that cannot take its
+// place, a linked staging folder). 0 when everything arrived.
 int ApplyStagedUpdate(const std::string& dataFolder, const std::string& markerName) {
-  const OptionalPath staging = JoinPath(dataFolder, "game");
+  const OptionalPath staging = StagingFolderOf(dataFolder);
   // A linked staging folder holds files from elsewhere: never installed.
-  if (!staging || !IsFolder(*staging) || IsLink(*staging)) return 1;
+  if (!staging || !QueryEntry(*staging).IsRealFolder()) return 1;
   // A temporary file of an interrupted unpacking is never installed.
   if (!RemoveUnpackLeftovers(*staging)) return 1;
   if (!UnpackAll(*staging)) return 1;
@@ -159,14 +148,16 @@ int ApplyStagedUpdate(const std::string& dataFolder, const std::string& markerNa
   // An update that cannot arrive whole is not applied at all, and the data
   // folder keeps its version.
   const std::string markerEntry = MarkerEntryName(markerName);
-  if (!CanMoveStaging(*staging, dataFolder, markerEntry)) return 1;
+  if (!MoveStaging(*staging, dataFolder, markerEntry, false)) return 1;
   const std::optional<UpdateJournal> journal = DescribeUpdate(dataFolder, markerEntry);
   if (!journal || !WriteUpdateJournal(dataFolder, *journal)) return 1;
   return CompleteJournaledUpdate(dataFolder, *journal) ? 0 : 1;
 }
 
+}  // namespace
+
 void RunUpdatePass(const std::string& dataFolder, const std::string& markerName) {
-  const OptionalPath staging = JoinPath(dataFolder, "game");
+  const OptionalPath staging = StagingFolderOf(dataFolder);
   if (!staging) return;
   if (HasUpdateJournal(dataFolder)) {
     ResumeInterruptedUpdate(dataFolder);

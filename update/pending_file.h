@@ -1,13 +1,14 @@
 #pragma once
 // A file written under a temporary name and put in place only when complete.
 
-#include <windows.h>
-
 #include <cstddef>
 #include <string>
 
-// Owns the temporary file and its handle: unless Commit succeeded, the
+#include "fs/handles.h"
+
+// Owns the temporary file it created: unless Commit succeeded, the
 // destructor closes and deletes it, so a failed write leaves nothing behind.
+// A file it never created (a failed Open) is never deleted.
 class PendingFile {
  public:
   explicit PendingFile(std::string temporaryPath);
@@ -16,17 +17,15 @@ class PendingFile {
   PendingFile& operator=(const PendingFile&) = delete;
 
   // Creates the temporary file, replacing a leftover of the same name.
-  bool Open();
+  [[nodiscard]] bool Open();
   // False on a failed or short write.
-  bool Write(const unsigned char* data, std::size_t size);
+  [[nodiscard]] bool Write(const unsigned char* data, std::size_t size);
   // Flushes and closes the temporary file, then moves it over `target`
   // (also a read-only one). False when any step failed.
-  bool Commit(const std::string& target);
+  [[nodiscard]] bool Commit(const std::string& target);
 
  private:
-  bool Close();
-
   std::string path_;
-  HANDLE handle_ = INVALID_HANDLE_VALUE;
-  bool committed_ = false;
+  UniqueFileHandle handle_;
+  bool created_ = false;  // the temporary file is ours to delete
 };

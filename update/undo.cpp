@@ -3,21 +3,20 @@
 #include <windows.h>
 #include <shlobj.h>
 
+#include "fs/ascii.h"
 #include "fs/read_file.h"
-#include "fs/path.h"
 #include "fs/walk.h"
 #include "update/pending_file.h"
+#include "update/staging.h"
 
 namespace {
 
-// Beside the staging folder "game" and no longer than it, so a set-aside
+// Beside the staging folder and no longer than its name "game", so a set-aside
 // file's path fits wherever the staged one did.
 const char kSetAsideFolder[] = "~upd";
 const char kJournalFile[] = "~upd.journal";
 const char kJournalTemporaryFile[] = "~upd.journal.tmp";
 constexpr std::size_t kMaxJournalBytes = 64u << 20;
-
-bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 // Renames `from` to `to`, making the folders above `to` first.
 bool MoveTo(const std::string& from, const std::string& to) {
@@ -28,40 +27,40 @@ bool MoveTo(const std::string& from, const std::string& to) {
   return MoveFileExA(from.c_str(), to.c_str(), 0) != FALSE;
 }
 
-bool ListStagedTree(const std::string& staging, const std::string& dataFolder, const std::string& relative,
-                    UpdateJournal& journal) {
-  const OptionalPath folder = relative.empty() ? OptionalPath(staging) : JoinPath(staging, relative);
-  if (!folder) return false;
-  bool listedAll = true;
-  const bool searched = ForEachEntry(*folder, [&](const FolderEntry& entry) {
-    const OptionalPath path = relative.empty() ? OptionalPath(entry.name) : JoinPath(relative, entry.name);
-    const OptionalPath target = path ? JoinPath(dataFolder, *path) : std::nullopt;
-    if (!target) return listedAll = false;
-    const bool targetExists = Exists(*target);
-    if (entry.isFolder && !entry.isLink) {
-      if (!targetExists) journal.entries.push_back({JournalEntry::AddedFolder, *path});
-      return listedAll = ListStagedTree(staging, dataFolder, *path, journal);
-    }
-    journal.entries.push_back({targetExists ? JournalEntry::ReplacedFile : JournalEntry::AddedFile, *path});
-    return true;
-  });
-  return searched && listedAll;
+// Lists the staged tree, folders before what they hold. False when it
+// cannot be listed whole.
+bool ListStagedTree(const std::string& staging, const std::string& dataFolder, UpdateJournal& journal) {
+  return WalkTree(
+      staging, WalkOrder::ParentsFirst,
+      [&](const TreeEntry& entry) {
+        const bool targetExists = EntryExists(entry.target);
+        if (entry.IsRealFolder()) {
+          if (!targetExists) journal.entries.push_back({JournalEntry::AddedFolder, entry.relative});
+        } else {
+          journal.entries.push_back(
+              {targetExists ? JournalEntry::ReplacedFile : JournalEntry::AddedFile, entry.relative});
+        }
+        return true;
+      },
+      dataFolder);
+}
+
+bool RemoveEntry(const std::string& path, bool isFolder) {
+  ClearReadOnlyAttribute(path);
+  return (isFolder ? RemoveDirectoryA(path.c_str()) : DeleteFileA(path.c_str())) != FALSE;
 }
 
 // Removes a tree of set-aside files, never following a link.
 bool RemoveTree(const std::string& path) {
-  const DWORD attributes = GetFileAttributesA(path.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES) return true;
-  ClearReadOnlyAttribute(path);
-  if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return DeleteFileA(path.c_str()) != FALSE;
-  if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-    ForEachEntry(path, [&](const FolderEntry& entry) {
-      const OptionalPath child = JoinPath(path, entry.name);
-      if (child) RemoveTree(*child);
+  const EntryAttributes attributes = QueryEntry(path);
+  if (!attributes.Exists()) return true;
+  if (attributes.IsRealFolder()) {
+    WalkTree(path, WalkOrder::ContentsFirst, [](const TreeEntry& entry) {
+      RemoveEntry(entry.path, entry.isFolder);
       return true;
     });
   }
-  return RemoveDirectoryA(path.c_str()) != FALSE;
+  return RemoveEntry(path, attributes.IsFolder());
 }
 
 struct Places {
@@ -69,15 +68,15 @@ struct Places {
 };
 
 Places PlacesOf(const std::string& dataFolder, const std::string& path) {
-  return {JoinPath(JoinPath(dataFolder, "game"), path), JoinPath(dataFolder, path),
+  return {JoinPath(StagingFolderOf(dataFolder), path), JoinPath(dataFolder, path),
           JoinPath(JoinPath(dataFolder, kSetAsideFolder), path)};
 }
 
 // Takes what the update brought to `current` back to the staging folder, so
 // that a later attempt still finds the whole update there.
 bool ReturnToStaging(const Places& places) {
-  if (!Exists(*places.current)) return true;
-  if (!Exists(*places.staged) && MoveTo(*places.current, *places.staged)) return true;
+  if (!EntryExists(*places.current)) return true;
+  if (!EntryExists(*places.staged) && MoveTo(*places.current, *places.staged)) return true;
   ClearReadOnlyAttribute(*places.current);
   return RemoveTree(*places.current);
 }
@@ -85,9 +84,9 @@ bool ReturnToStaging(const Places& places) {
 }  // namespace
 
 std::optional<UpdateJournal> DescribeUpdate(const std::string& dataFolder, const std::string& markerEntry) {
-  const OptionalPath staging = JoinPath(dataFolder, "game");
+  const OptionalPath staging = StagingFolderOf(dataFolder);
   UpdateJournal journal{markerEntry, {}};
-  if (!staging || !ListStagedTree(*staging, dataFolder, std::string(), journal)) return std::nullopt;
+  if (!staging || !ListStagedTree(*staging, dataFolder, journal)) return std::nullopt;
   for (const JournalEntry& entry : journal.entries) {
     const Places places = PlacesOf(dataFolder, entry.path);
     if (!places.staged || !places.current || !places.setAside) return std::nullopt;
@@ -111,19 +110,19 @@ bool WriteUpdateJournal(const std::string& dataFolder, const UpdateJournal& jour
 
 bool HasUpdateJournal(const std::string& dataFolder) {
   const OptionalPath path = JoinPath(dataFolder, kJournalFile);
-  return path && Exists(*path);
+  return path && EntryExists(*path);
 }
 
 bool IsUpdateJournalName(const std::string& name) {
   for (const char* reserved : {kSetAsideFolder, kJournalFile, kJournalTemporaryFile}) {
-    if (lstrcmpiA(name.c_str(), reserved) == 0) return true;
+    if (EqualsIgnoringAsciiCase(name, reserved)) return true;
   }
   return false;
 }
 
 std::optional<UpdateJournal> ReadUpdateJournal(const std::string& dataFolder) {
   const OptionalPath path = JoinPath(dataFolder, kJournalFile);
-  if (!path || !Exists(*path)) return std::nullopt;
+  if (!path || !EntryExists(*path)) return std::nullopt;
   UpdateJournal journal;
   const std::optional<std::string> text = ReadBoundedFile(*path, kMaxJournalBytes);
   if (!text) return journal;
@@ -151,7 +150,7 @@ bool SetAsideReplacedFiles(const std::string& dataFolder, const UpdateJournal& j
     const Places places = PlacesOf(dataFolder, entry.path);
     if (!places.current || !places.setAside) return false;
     // Set aside already, or the staged file has already taken its place.
-    if (Exists(*places.setAside) || !Exists(*places.current)) continue;
+    if (EntryExists(*places.setAside) || !EntryExists(*places.current)) continue;
     if (!MoveTo(*places.current, *places.setAside)) return false;
   }
   return true;
@@ -161,13 +160,13 @@ bool ForgetUpdateJournal(const std::string& dataFolder) {
   const OptionalPath setAside = JoinPath(dataFolder, kSetAsideFolder);
   const OptionalPath journal = JoinPath(dataFolder, kJournalFile);
   if (!setAside || !journal || !RemoveTree(*setAside)) return false;
-  return DeleteFileA(journal->c_str()) != FALSE || !Exists(*journal);
+  return DeleteFileA(journal->c_str()) != FALSE || !EntryExists(*journal);
 }
 
 bool UndoUpdate(const std::string& dataFolder, const UpdateJournal& journal) {
   // What returns to the staging folder must never go through a link to
   // somewhere else.
-  const OptionalPath staging = JoinPath(dataFolder, "game");
+  const OptionalPath staging = StagingFolderOf(dataFolder);
   if (!staging) return false;
   if (IsLink(*staging)) RemoveDirectoryA(staging->c_str());
   bool undone = true;
@@ -180,12 +179,12 @@ bool UndoUpdate(const std::string& dataFolder, const UpdateJournal& journal) {
         undone = ReturnToStaging(places) && undone;
         break;
       case JournalEntry::AddedFolder:
-        if (IsFolder(*places.current) && !IsLink(*places.current)) RemoveDirectoryA(places.current->c_str());
+        if (QueryEntry(*places.current).IsRealFolder()) RemoveDirectoryA(places.current->c_str());
         break;
       case JournalEntry::ReplacedFile:
-        if (Exists(*places.setAside)) {
+        if (EntryExists(*places.setAside)) {
           if (!ReturnToStaging(places) || !MoveTo(*places.setAside, *places.current)) undone = false;
-        } else if (!Exists(*places.staged)) {
+        } else if (!EntryExists(*places.staged)) {
           // Never set aside, yet moved in: the old file had gone before the update.
           undone = ReturnToStaging(places) && undone;
         }  // else never set aside and still staged: the old file is in place

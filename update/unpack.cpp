@@ -1,32 +1,49 @@
 #include "update/unpack.h"
 
 #include <windows.h>
+#include <shlwapi.h>
 
+#include <cstring>
+
+#include "fs/ascii.h"
 #include "fs/handles.h"
-#include "fs/path.h"
 #include "fs/walk.h"
 #include "update/decode.h"
 #include "update/pending_file.h"
-#include "update/update.h"
 
 const char kUnpackTemporarySuffix[] = ".unpacking~launcher";
 
+namespace {
+
+// Exactly the lower-case ".zip" extension, after a name of at least one byte:
+// a file named just ".zip" would unpack onto its own folder's path.
+bool IsPackedName(const std::string& name) {
+  const char* extension = PathFindExtensionA(name.c_str());
+  return extension != name.c_str() && std::strcmp(extension, ".zip") == 0;
+}
+
+}  // namespace
+
+void CollectPackedFiles(const std::string& folder, PathList& packed) {
+  // A link is neither searched nor unpacked: its contents lie outside the
+  // staging tree.
+  WalkTree(folder, WalkOrder::ParentsFirst, [&](const TreeEntry& entry) {
+    if (!entry.isFolder && !entry.isLink && IsPackedName(entry.name)) packed.push_back(entry.path);
+    return true;
+  });
+}
+
 bool IsUnpackLeftover(const std::string& name) {
-  const std::string suffix = kUnpackTemporarySuffix;
-  return name.size() > suffix.size() &&
-         lstrcmpiA(name.c_str() + name.size() - suffix.size(), suffix.c_str()) == 0;
+  const size_t length = std::strlen(kUnpackTemporarySuffix);
+  return name.size() > length && EqualsIgnoringAsciiCase(name.substr(name.size() - length), kUnpackTemporarySuffix);
 }
 
 bool RemoveUnpackLeftovers(const std::string& folder) {
   bool removedAll = true;
-  ForEachEntry(folder, [&](const FolderEntry& entry) {
-    const OptionalPath path = JoinPath(folder, entry.name);
-    if (!path) return true;
-    if (entry.isFolder) {
-      if (!entry.isLink && !RemoveUnpackLeftovers(*path)) removedAll = false;
-    } else if (IsUnpackLeftover(entry.name)) {
-      SetFileAttributesA(path->c_str(), FILE_ATTRIBUTE_NORMAL);
-      if (!DeleteFileA(path->c_str())) removedAll = false;
+  WalkTree(folder, WalkOrder::ParentsFirst, [&](const TreeEntry& entry) {
+    if (!entry.isFolder && IsUnpackLeftover(entry.name)) {
+      SetFileAttributesA(entry.path.c_str(), FILE_ATTRIBUTE_NORMAL);
+      if (!DeleteFileA(entry.path.c_str())) removedAll = false;
     }
     return true;
   });

@@ -1,7 +1,7 @@
 // The launcher started as a real process with the scripted test game.
 #include <gtest/gtest.h>
 
-#include "tests/support/harness.h"
+#include "tests/support/launcher_test.h"
 
 using namespace testing_support;
 
@@ -9,64 +9,59 @@ namespace {
 
 const std::string kWorkingFolderMode = SettingsXml({{"use_app_data_folder", "false"}});
 
-struct Fixture {
-  std::string scratch = FreshScratchFolder();
-  std::string record = Join(scratch, "record.txt");
-  Install install = MakeInstall(Join(scratch, "install"), kWorkingFolderMode);
-
-  long Run(const GameScript& script, RunOptions options = {}) {
-    InstallGameScript(scratch, script);
-    if (options.workingFolder.empty()) options.workingFolder = install.folder;
-    return RunLauncher(install.exe, options);
+// An install run in working-folder mode.
+class RunLoop : public LauncherTest {
+ protected:
+  void SetUp() override {
+    LauncherTest::SetUp();
+    install = MakeInstall(Join(scratch, "install"), kWorkingFolderMode);
   }
+  long Run(GameScript script = {}, RunOptions options = {}) { return LauncherTest::Run(install, script, options); }
+
+  Install install;
 };
+using SingleInstance = RunLoop;
 
 }  // namespace
 
-TEST(RunLoop, GameReturningZeroEndsTheLauncherWithZero) {
-  Fixture f;
-  EXPECT_EQ(0, f.Run({f.record, {{"return", "0"}}}));
-  EXPECT_EQ(1u, ReadRecords(f.record).size());
+TEST_F(RunLoop, GameReturningZeroEndsTheLauncherWithZero) {
+  EXPECT_EQ(0, Run({{{"return", "0"}}}));
+  EXPECT_EQ(1u, Runs().size());
 }
 
-TEST(RunLoop, NonzeroResultStartsAnotherCycle) {
-  Fixture f;
-  EXPECT_EQ(0, f.Run({f.record, {}, {{{"return", "2"}}, {{"return", "1"}}, {{"return", "0"}}}}));
-  const auto records = ReadRecords(f.record);
+TEST_F(RunLoop, NonzeroResultStartsAnotherCycle) {
+  EXPECT_EQ(0, Run({{}, {{{"return", "2"}}, {{"return", "1"}}, {{"return", "0"}}}}));
+  const auto records = Runs();
   ASSERT_EQ(3u, records.size());
   for (const Record& record : records) {
     EXPECT_EQ("1", record.at("module_is_self")) << "each cycle gets the handle of the module it loaded";
   }
 }
 
-TEST(RunLoop, MissingGameModuleEndsWithOne) {
-  Fixture f;
-  ASSERT_TRUE(DeleteFileA(Join(f.install.folder, "game.dll").c_str()));
-  EXPECT_EQ(1, f.Run({f.record, {}}));
+TEST_F(RunLoop, MissingGameModuleEndsWithOne) {
+  ASSERT_TRUE(DeleteFileA(Join(install.folder, "game.dll").c_str()));
+  EXPECT_EQ(1, Run());
 }
 
-TEST(RunLoop, ModuleWithoutRunGameEndsWithOne) {
-  Fixture f;
-  ASSERT_TRUE(CopyFileA(NoGameDll().c_str(), Join(f.install.folder, "game.dll").c_str(), FALSE));
-  EXPECT_EQ(1, f.Run({f.record, {}}));
+TEST_F(RunLoop, ModuleWithoutRunGameEndsWithOne) {
+  ASSERT_TRUE(CopyFileA(NoGameDll().c_str(), Join(install.folder, "game.dll").c_str(), FALSE));
+  EXPECT_EQ(1, Run());
 }
 
 // A 32-bit launcher cannot load a 64-bit game.dll, nor the other way round:
 // that is a module that cannot be loaded.
-TEST(RunLoop, GameModuleOfTheOtherArchitectureEndsWithOne) {
-  Fixture f;
-  ASSERT_TRUE(CopyFileA(OtherArchitectureGameDll().c_str(), Join(f.install.folder, "game.dll").c_str(), FALSE));
-  EXPECT_EQ(1, f.Run({f.record, {}}));
-  EXPECT_TRUE(ReadRecords(f.record).empty());
+TEST_F(RunLoop, GameModuleOfTheOtherArchitectureEndsWithOne) {
+  ASSERT_TRUE(CopyFileA(OtherArchitectureGameDll().c_str(), Join(install.folder, "game.dll").c_str(), FALSE));
+  EXPECT_EQ(1, Run());
+  EXPECT_TRUE(Runs().empty());
 }
 
-TEST(RunLoop, ArgumentsReachTheGameUnchanged) {
-  Fixture f;
+TEST_F(RunLoop, ArgumentsReachTheGameUnchanged) {
   RunOptions options;
   options.arguments = "-windowed \"C:\\Some Path\\x\"  --level=3 \xe9t\xe9 tail  ";
   options.showCommand = SW_SHOWMINNOACTIVE;
-  EXPECT_EQ(0, f.Run({f.record, {}, {{{"return", "1"}}, {{"return", "0"}}}}, options));
-  const auto records = ReadRecords(f.record);
+  EXPECT_EQ(0, Run({{}, {{{"return", "1"}}, {{"return", "0"}}}}, options));
+  const auto records = Runs();
   ASSERT_EQ(2u, records.size());
   for (const Record& record : records) {
     EXPECT_EQ(HexOf(options.arguments), record.at("command_line_hex"));
@@ -78,77 +73,63 @@ TEST(RunLoop, ArgumentsReachTheGameUnchanged) {
   }
 }
 
-TEST(RunLoop, EmptyCommandLineAndDefaultShowCommand) {
-  Fixture f;
-  EXPECT_EQ(0, f.Run({f.record, {}}));
-  const auto records = ReadRecords(f.record);
+TEST_F(RunLoop, EmptyCommandLineAndDefaultShowCommand) {
+  EXPECT_EQ(0, Run());
+  const auto records = Runs();
   ASSERT_EQ(1u, records.size());
   EXPECT_EQ("", records[0].at("command_line_hex"));
   EXPECT_EQ(std::to_string(SW_SHOWDEFAULT), records[0].at("show"));
 }
 
-TEST(RunLoop, GameRunsInTheDataFolderEvenAfterChangingFolder) {
-  Fixture f;
-  const std::string elsewhere = Join(f.scratch, "elsewhere");
+TEST_F(RunLoop, GameRunsInTheDataFolderEvenAfterChangingFolder) {
+  const std::string elsewhere = Join(scratch, "elsewhere");
   MakeFolders(elsewhere);
-  EXPECT_EQ(0, f.Run({f.record, {}, {{{"return", "1"}, {"chdir", elsewhere}}, {{"return", "0"}}}}));
-  const auto records = ReadRecords(f.record);
+  EXPECT_EQ(0, Run({{}, {{{"return", "1"}, {"chdir", elsewhere}}, {{"return", "0"}}}}));
+  const auto records = Runs();
   ASSERT_EQ(2u, records.size());
-  EXPECT_EQ(f.install.folder, records[1].at("cwd"));
-  EXPECT_EQ(Join(f.install.folder, "game.dll"), records[1].at("module_path"));
+  EXPECT_EQ(install.folder, records[1].at("cwd"));
+  EXPECT_EQ(Join(install.folder, "game.dll"), records[1].at("module_path"));
 }
 
-TEST(SingleInstance, SecondLauncherExitsWithZeroAndTouchesNothing) {
-  Fixture f;
-  const std::string running = Join(f.scratch, "running.flag");
-  const std::string release = Join(f.scratch, "release.flag");
-  InstallGameScript(f.scratch, {f.record, {}, {{{"signal", running}, {"wait_for", release}, {"return", "0"}}}});
-  RunOptions options;
-  options.workingFolder = f.install.folder;
-  LauncherProcess first(f.install.exe, options);
+TEST_F(SingleInstance, SecondLauncherExitsWithZeroAndTouchesNothing) {
+  const std::string running = Join(scratch, "running.flag");
+  const std::string release = Join(scratch, "release.flag");
+  const GameScript script = {{}, {{{"signal", running}, {"wait_for", release}, {"return", "0"}}}};
+  const auto first = Start(install, script);
   ASSERT_TRUE(WaitForFile(running, 30000));
 
-  const std::string other = Join(f.scratch, "other");
-  MakeInstall(other, SettingsXml({{"company", UniqueCompany()}}));
-  const auto before = ListFolder(other);
-  RunOptions secondOptions;
-  secondOptions.workingFolder = other;
-  EXPECT_EQ(0, RunLauncher(Join(other, "launcher.exe"), secondOptions));
-  EXPECT_EQ(before, ListFolder(other));
-  EXPECT_FALSE(Exists(Join(CommonAppData(), UniqueCompany()))) << "the second launcher made a data folder";
-  EXPECT_EQ(1u, ReadRecords(f.record).size()) << "the second launcher ran the game";
+  const Install other = MakeInstall(Join(scratch, "other"), SettingsXml({{"company", company}}));
+  const auto before = ListFolder(other.folder);
+  EXPECT_EQ(0, LauncherTest::Run(other, script));
+  EXPECT_EQ(before, ListFolder(other.folder));
+  EXPECT_FALSE(Exists(companyFolder)) << "the second launcher made a data folder";
+  EXPECT_EQ(1u, Runs().size()) << "the second launcher ran the game";
 
   WriteFile(release, "");
-  EXPECT_EQ(0, first.Wait(30000));
+  EXPECT_EQ(0, first->Wait(30000));
 }
 
-TEST(SingleInstance, NextLauncherRunsAfterTheFirstEnded) {
-  Fixture f;
-  EXPECT_EQ(0, f.Run({f.record, {}}));
-  EXPECT_EQ(0, f.Run({f.record, {}}));
-  EXPECT_EQ(2u, ReadRecords(f.record).size());
+TEST_F(SingleInstance, NextLauncherRunsAfterTheFirstEnded) {
+  EXPECT_EQ(0, Run());
+  EXPECT_EQ(0, Run());
+  EXPECT_EQ(2u, Runs().size());
 }
 
 // The game's own DLLs come from beside game.dll (the data folder), not from
 // beside the launcher: after an update they are the updated ones.
-TEST(RunLoop, GameDependenciesLoadFromTheGamesFolder) {
-  const std::string scratch = FreshScratchFolder();
-  const std::string record = Join(scratch, "record.txt");
-  const std::string launcherFolder = Join(scratch, "launcher-only");
-  const Install install = MakeInstall(launcherFolder, kWorkingFolderMode);
+TEST_F(RunLoop, GameDependenciesLoadFromTheGamesFolder) {
   ASSERT_TRUE(CopyFileA(Join(TestBinaryFolder(), "gamedep1\\gamedep.dll").c_str(),
-                        Join(launcherFolder, "gamedep.dll").c_str(), FALSE));
+                        Join(install.folder, "gamedep.dll").c_str(), FALSE));
   const std::string gameFolder = Join(scratch, "game-folder");
   MakeFolders(gameFolder);
   WriteFile(Join(gameFolder, "game.xml"), kWorkingFolderMode);
   ASSERT_TRUE(CopyFileA(Join(TestBinaryFolder(), "testgame_dep.dll").c_str(), Join(gameFolder, "game.dll").c_str(), FALSE));
   ASSERT_TRUE(CopyFileA(Join(TestBinaryFolder(), "gamedep2\\gamedep.dll").c_str(),
                         Join(gameFolder, "gamedep.dll").c_str(), FALSE));
-  InstallGameScript(scratch, {record, {{"return", "0"}}});
   RunOptions options;
   options.workingFolder = gameFolder;
-  EXPECT_EQ(0, RunLauncher(install.exe, options));
-  const auto records = ReadRecords(record);
+  EXPECT_EQ(0, Run({}, options));
+  const auto records = Runs();
   ASSERT_EQ(1u, records.size());
   EXPECT_EQ("2", records[0].at("dependency"));
 }

@@ -7,10 +7,10 @@
 #include "packer/launcher_model.h"
 #include "packer/release.h"
 #include "packer/staged_file.h"
-#include "provisioning/provisioning.h"
+#include "provisioning/version_file.h"
 #include "settings/settings.h"
 #include "tests/packer/packer_support.h"
-#include "tests/support/harness.h"
+#include "tests/support/launcher_test.h"
 
 using namespace testing_support;
 using namespace packer_testing;
@@ -18,24 +18,26 @@ using packer::Tree;
 
 namespace {
 
-// An install in working-folder mode (so its folder is the data folder) with
-// `data` in it and `staging` as its "game" folder; the launcher run once.
-void ExpectLauncherMatchesModel(const Tree& data, const Tree& staging) {
-  const std::string install = Join(FreshScratchFolder(), "install");
-  MakeInstall(install, SettingsXml({{"use_app_data_folder", "false"}, {"update_semaphore", "update.ready"}}));
-  WriteTree(install, data);
-  const Tree before = ReadTree(install);
-  WriteTree(Join(install, "game"), staging);
-  const packer::LauncherOutcome predicted = packer::ApplyLikeLauncher(staging, before, "update.ready");
-  RunOptions options;
-  options.workingFolder = install;
-  ASSERT_EQ(0, RunLauncher(Join(install, "launcher.exe"), options));
-  EXPECT_EQ("", TreeDifference(ReadTree(install), predicted.data));
-}
+class ModelAgreement : public LauncherTest {
+ protected:
+  // An install in working-folder mode (so its folder is the data folder)
+  // with `data` in it and `staging` as its "game" folder; the launcher run
+  // once.
+  void ExpectLauncherMatchesModel(const Tree& data, const Tree& staging) {
+    const Install install = MakeInstall(
+        Join(scratch, "install"), SettingsXml({{"use_app_data_folder", "false"}, {"update_semaphore", "update.ready"}}));
+    WriteTree(install.folder, data);
+    const Tree before = ReadTree(install.folder);
+    WriteTree(Join(install.folder, "game"), staging);
+    const packer::LauncherOutcome predicted = packer::ApplyLikeLauncher(staging, before, "update.ready");
+    ASSERT_EQ(0, Run(install));
+    EXPECT_EQ("", TreeDifference(ReadTree(install.folder), predicted.data));
+  }
+};
 
 }  // namespace
 
-TEST(ModelAgreement, PackingRulesAndDamage) {
+TEST_F(ModelAgreement, PackingRulesAndDamage) {
   Tree data;
   AddFile(data, "levels\\level.dat", "installed level");
   AddFile(data, "keep.dat", "installed, damaged update");
@@ -53,7 +55,7 @@ TEST(ModelAgreement, PackingRulesAndDamage) {
   ExpectLauncherMatchesModel(data, staging);
 }
 
-TEST(ModelAgreement, NoMarkerInstallsNothing) {
+TEST_F(ModelAgreement, NoMarkerInstallsNothing) {
   Tree data;
   AddFile(data, "a.txt", "installed");
   Tree staging;
@@ -61,7 +63,7 @@ TEST(ModelAgreement, NoMarkerInstallsNothing) {
   ExpectLauncherMatchesModel(data, staging);
 }
 
-TEST(ModelAgreement, FileOverFolderKeepsTheMarkerBack) {
+TEST_F(ModelAgreement, FileOverFolderInstallsNothing) {
   Tree data;
   AddFile(data, "music\\theme.ogg", "installed");
   Tree staging;

@@ -55,15 +55,16 @@ TEST(LauncherModel, DamagedPackedFileArrivesUnderItsZipName) {
   EXPECT_EQ(1u, outcome.data.count("a.dat.zip"));
 }
 
-TEST(LauncherModel, AFileNeverReplacesAFolderAndTheMarkerThenStays) {
+TEST(LauncherModel, AFileNeverReplacesAFolderAndThenNothingIsInstalled) {
   Tree staging;
   AddFile(staging, "music", "a file");
+  AddFile(staging, "other.txt", "would move");
   AddFile(staging, "update.ready", "");
   Tree data;
   AddFile(data, "music\\theme.ogg", "x");
   const LauncherOutcome outcome = ApplyLikeLauncher(staging, data, "update.ready");
   EXPECT_FALSE(outcome.complete);
-  EXPECT_EQ(0u, outcome.data.count("update.ready"));
+  EXPECT_EQ("", TreeDifference(outcome.data, data)) << "all or nothing: the data folder is unchanged";
 }
 
 TEST(LauncherModel, ChainedZipNamesDependOnTheUnpackingOrder) {

@@ -8,14 +8,15 @@
 #include "tests/packer/packer_e2e_support.h"
 #include "tests/packer/packer_support.h"
 #include "tests/packer/random_release.h"
-#include "tests/support/harness.h"
+#include "tests/support/launcher_test.h"
 
 using namespace testing_support;
 using namespace packer_testing;
 using packer::Tree;
 
-TEST(PackedUpdateProperty, RealLauncherInstallsRandomPairsExactly) {
-  const std::string scratch = FreshScratchFolder();
+using PackedUpdateProperty = LauncherTest;
+
+TEST_F(PackedUpdateProperty, RealLauncherInstallsRandomPairsExactly) {
   RandomReleaseOptions options;
   options.previousGameDll = ReadFile(TestGameDll(1));
   options.nextGameDll = ReadFile(TestGameDll(2));
@@ -38,9 +39,7 @@ TEST(PackedUpdateProperty, RealLauncherInstallsRandomPairsExactly) {
     const std::string launcherExe = ReadFile(LauncherExe());
     WriteFile(Join(install, "launcher.exe"), launcherExe);
     ASSERT_EQ(RUNGAME_STAGED, RunGameStageUpdate(update.c_str(), install.c_str(), "update.ready"));
-    RunOptions run;
-    run.workingFolder = install;
-    ASSERT_EQ(0, RunLauncher(Join(install, "launcher.exe"), run));
+    ASSERT_EQ(0, Run(Install{install, Join(install, "launcher.exe")}));
 
     Tree expected = pair.next;
     AddFile(expected, "launcher.exe", launcherExe);

@@ -19,7 +19,7 @@ inline std::string Quoted(const std::string& path) { return "\"" + path + "\""; 
 inline long RunPackerExe(const std::string& arguments) {
   testing_support::RunOptions options;
   options.arguments = arguments;
-  return testing_support::RunLauncher(PackerExe(), options);
+  return testing_support::RunProgram(PackerExe(), options);
 }
 
 }  // namespace packer_testing

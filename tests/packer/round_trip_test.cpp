@@ -6,7 +6,7 @@
 
 #include "tests/packer/packer_e2e_support.h"
 #include "tests/packer/packer_support.h"
-#include "tests/support/harness.h"
+#include "tests/support/launcher_test.h"
 
 using namespace testing_support;
 using namespace packer_testing;
@@ -14,10 +14,8 @@ using packer::Tree;
 
 namespace {
 
-class PackedUpdate : public ::testing::Test {
+class PackedUpdate : public LauncherTest {
  protected:
-  void SetUp() override { RemoveTree(companyFolder); }
-  void TearDown() override { RemoveTree(companyFolder); }
 
   Tree Release(int minor, int gameVariant) {
     Tree release;
@@ -28,15 +26,16 @@ class PackedUpdate : public ::testing::Test {
     return release;
   }
 
-  std::string scratch = FreshScratchFolder();
-  std::string company = UniqueCompany();
-  std::string companyFolder = Join(CommonAppData(), company);
-  std::string data = Join(companyFolder, "Rocket Game\\en");
-  std::string previousFolder = Join(scratch, "release-1.0");
-  std::string nextFolder = Join(scratch, "release-1.1");
-  std::string download = Join(scratch, "download\\update-1.1");
-  std::string record = Join(scratch, "record.txt");
-  std::string stageResult = Join(scratch, "stage-result.txt");
+  void SetUp() override {
+    LauncherTest::SetUp();
+    data = Join(companyFolder, "Rocket Game\\en");
+    previousFolder = Join(scratch, "release-1.0");
+    nextFolder = Join(scratch, "release-1.1");
+    download = Join(scratch, "download\\update-1.1");
+    stageResult = Join(scratch, "stage-result.txt");
+  }
+
+  std::string data, previousFolder, nextFolder, download, stageResult;
 };
 
 }  // namespace
@@ -65,15 +64,11 @@ TEST_F(PackedUpdate, LauncherTurnsThePreviousReleaseIntoTheNewOne) {
   ASSERT_EQ(0, RunPackerExe("verify " + Quoted(download)));
 
   GameScript script;
-  script.recordPath = record;
   script.cycles = {{{"stage", download + "|update.ready|" + stageResult}, {"return", "1"}}, {{"return", "0"}}};
-  InstallGameScript(scratch, script);
-  RunOptions options;
-  options.workingFolder = previousFolder;
-  ASSERT_EQ(0, RunLauncher(Join(previousFolder, "launcher.exe"), options));
+  ASSERT_EQ(0, Run(Install{previousFolder, Join(previousFolder, "launcher.exe")}, script));
 
   EXPECT_EQ("0", ReadFile(stageResult));
-  const auto records = ReadRecords(record);
+  const auto records = Runs();
   ASSERT_EQ(2u, records.size());
   EXPECT_EQ("1", records[0].at("variant"));
   EXPECT_EQ("2", records[1].at("variant")) << "the second cycle ran the old game.dll";

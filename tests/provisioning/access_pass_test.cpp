@@ -1,7 +1,7 @@
 // The access passes called directly on a folder tree.
 #include <gtest/gtest.h>
 
-#include "provisioning/provisioning.h"
+#include "provisioning/access.h"
 #include "tests/provisioning/provisioning_support.h"
 
 using namespace testing_support;

@@ -6,8 +6,8 @@
 #include <functional>
 #include <memory>
 
-#include "fs/walk.h"
 #include "tests/provisioning/provisioning_support.h"
+#include "tests/support/wine_host.h"
 
 using namespace testing_support;
 using namespace provisioning_support;
@@ -74,13 +74,12 @@ TEST_F(LongDataFolder, InstallationThatDoesNotFitBelowTheDataFolderRunsFromTheIn
 TEST_F(LongDataFolder, RefreshThatDoesNotFitLeavesTheDataFolderAlone) {
   const Install install = MakeDeepInstall();
   const std::string data = LongDataFolderPath();
-  WriteFile(Join(data, "saves\\slot1.sav"), "saved");
-  ASSERT_TRUE(CopyFileA(TestGameDll().c_str(), Join(data, "game.dll").c_str(), FALSE));
+  ProvisionDataFolder(data, Settings());
   WriteFile(Join(data, "properties\\version.xml"), VersionXml("1", "0"));
   EXPECT_EQ(0, Run(install));
   EXPECT_EQ(install.folder, RanIn());
   EXPECT_EQ(VersionXml("1", "0"), ReadFile(Join(data, "properties\\version.xml")));
-  EXPECT_EQ((std::vector<std::string>{"game.dll", "properties", "saves"}), ListFolder(data));
+  EXPECT_EQ((std::vector<std::string>{"game.dll", "game.xml", "properties", "saves"}), ListFolder(data));
 }
 
 TEST_F(CopyCommit, VersionFileArrivesWithTheRestOfTheCopy) {
@@ -108,7 +107,6 @@ TEST_F(CopyCommit, FileInUseDefersTheRefresh) {
   }
   EXPECT_EQ(DataFolder(), RanIn());
   ExpectVersion1Kept();
-  DeleteFileA(record.c_str());
   EXPECT_EQ(0, Run(install));
   ExpectVersion2Copied();
 }
@@ -127,7 +125,6 @@ TEST_F(CopyCommit, IncompleteCopyIsMadeAgainAtTheNextStart) {
   }
   EXPECT_EQ(DataFolder(), RanIn());
   EXPECT_EQ(VersionXml("1", "0"), ReadFile(Join(DataFolder(), "properties\\version.xml")));
-  DeleteFileA(record.c_str());
   EXPECT_EQ(0, Run(install));
   ExpectVersion2Copied();
 }
@@ -149,7 +146,6 @@ TEST_F(CopyCommit, DanglingLinkAsALevelRunsFromTheInstallFolder) {
     EXPECT_EQ(install.folder, RanIn());
     EXPECT_FALSE(Exists(gone));
     RemoveLink(level);
-    DeleteFileA(record.c_str());
   }
 }
 
@@ -160,14 +156,14 @@ class SmallDrive : public CopyCommit {
  protected:
   void SetUp() override {
     CopyCommit::SetUp();
-    drive = std::make_unique<SmallAppDataDrive>(4);
+    drive = std::make_unique<wine_host::SmallDrive>(CommonAppData(), 4, scratch);
     if (!drive->Mounted()) GTEST_SKIP() << drive->Reason();
   }
   void TearDown() override {
     CopyCommit::TearDown();
     drive.reset();
   }
-  std::unique_ptr<SmallAppDataDrive> drive;
+  std::unique_ptr<wine_host::SmallDrive> drive;
 };
 
 }  // namespace
@@ -192,7 +188,6 @@ TEST_F(SmallDrive, RefreshThatDoesNotFitKeepsTheOldVersionUntilThereIsSpace) {
   EXPECT_EQ(static_cast<DWORD>(1 << 20), big.nFileSizeLow) << "not truncated";
 
   ASSERT_TRUE(drive->Resize(16));
-  DeleteFileA(record.c_str());
   EXPECT_EQ(0, Run(install));
   EXPECT_EQ(DataFolder(), RanIn());
   ExpectVersion2Copied();
@@ -257,14 +252,11 @@ TEST_F(KilledCopy, RefreshKilledAnywhereEndsWholeAfterTheNextStart) {
     WriteFile(Join(DataFolder(), "properties\\version.xml"), VersionXml("1", "0"));
     WriteAssets(DataFolder(), 1);
     DeleteFileA(record.c_str());
-    InstallGameScript(scratch, {record, {{"return", "0"}}});
-    RunOptions options;
-    options.workingFolder = install.folder;
     {
-      LauncherProcess launcher(install.exe, options);
-      ASSERT_TRUE(launcher.Started());
-      for (int polls = 0; polls < 60000 && !launcher.Finished() && !point.second(); ++polls) Sleep(1);
-      launcher.Kill();
+      const auto launcher = Start(install);
+      ASSERT_TRUE(launcher->Started());
+      for (int polls = 0; polls < 60000 && !launcher->Finished() && !point.second(); ++polls) Sleep(1);
+      launcher->Kill();
     }
     DeleteFileA(record.c_str());
     EXPECT_EQ(0, Run(install));

@@ -54,10 +54,10 @@ TEST_F(Decision, SavesFolderMissingOrEmptyCopiesAnyEntryDoesNot) {
   EXPECT_TRUE(Exists(Join(DataFolder(), kMarker))) << "no saves folder";
 }
 
+// The version rules row by row are the unit table InstalledVersionIsNewer;
+// here one case each that the launcher itself applies them.
 TEST_F(Decision, NewerInstallVersionCopiesNumerically) {
   EXPECT_TRUE(Copies(VersionXml("1", "10"), VersionXml("1", "9")));
-  EXPECT_TRUE(Copies(VersionXml("2", "0"), VersionXml("1", "99")));
-  EXPECT_FALSE(Copies(VersionXml("1", "5"), VersionXml("1", "5")));
   EXPECT_FALSE(Copies(VersionXml("1", "4"), VersionXml("2", "0"))) << "never back to an older install";
 }
 
@@ -89,24 +89,12 @@ TEST_F(Decision, DataVersionFileThatIsAFolderNeverCopies) {
 }
 
 TEST_F(Decision, VersionValuesReadAsBaseTenIntegers) {
-  EXPECT_TRUE(Copies(VersionXml("07", "0"), VersionXml("6", "0")));
   EXPECT_TRUE(Copies(VersionXml("010", "0"), VersionXml("9", "0"))) << "decimal, not octal";
-  EXPECT_TRUE(Copies(VersionXml("1.9", "5"), VersionXml("1", "4"))) << "1.9 reads as 1";
-  EXPECT_TRUE(Copies(VersionXml("beta", "0"), VersionXml("-1", "0"))) << "beta reads as 0";
-  EXPECT_FALSE(Copies(VersionXml("0x10", "0"), VersionXml("1", "0"))) << "no hex prefix";
-  EXPECT_TRUE(Copies(VersionXml("  3", "0"), VersionXml("2", "0")));
-  EXPECT_TRUE(Copies(VersionXml("+3", "0"), VersionXml("2", "0")));
-  EXPECT_TRUE(Copies(VersionXml("99999999999", "0"), VersionXml("2147483646", "0"))) << "saturates";
-  EXPECT_FALSE(Copies(VersionXml("99999999999", "0"), VersionXml("2147483647", "0")));
-  EXPECT_TRUE(Copies(VersionXml("-2147483647", "0"), VersionXml("-99999999999", "0")));
+  EXPECT_FALSE(Copies(VersionXml("99999999999", "0"), VersionXml("2147483647", "0"))) << "saturates";
 }
 
 TEST_F(Decision, VersionElementByNameInAnyCaseAttributesExact) {
   EXPECT_TRUE(Copies(Xml("<VERSION x=\"2\" y=\"0\"/>"), VersionXml("1", "0")));
-  EXPECT_FALSE(Copies(Xml("<version X=\"2\" Y=\"0\"/>"), VersionXml("1", "0")));
-  EXPECT_TRUE(Copies(Xml("<version x=\"1\"/>\n<version x=\"2\" y=\"0\"/>"), VersionXml("1", "5")))
-      << "the first element with both attributes counts";
-  EXPECT_FALSE(Copies(Xml("<version x=\"1\" y=\"0\"/>\n<version x=\"2\" y=\"0\"/>"), VersionXml("1", "5")));
   EXPECT_FALSE(Copies(Xml("<game><version x=\"9\" y=\"9\"/></game>"), VersionXml("1", "0")))
       << "only top-level elements";
 }

@@ -2,7 +2,6 @@
 // from the installation, and the game runs from there.
 #include <gtest/gtest.h>
 
-#include "fs/walk.h"
 #include "tests/provisioning/provisioning_support.h"
 
 using namespace testing_support;
@@ -25,13 +24,13 @@ TEST_F(FirstStart, FreshMachineMakesTheChainAndCopiesAllButTheLauncher) {
   EXPECT_EQ(0, Run(install));
 
   const std::string data = DataFolder();
-  EXPECT_TRUE(IsFolder(data));
+  EXPECT_TRUE(IsDirectory(data));
   EXPECT_EQ((std::vector<std::string>{"game.dll", "game.xml", "maps", "properties", "saves", "tool.exe"}),
             ListFolder(data));
   EXPECT_EQ("north map", ReadFile(Join(data, "maps\\north\\m1.map")));
   EXPECT_EQ(VersionXml("1", "0"), ReadFile(Join(data, "properties\\version.xml")));
   EXPECT_TRUE(ReadFile(LauncherExe()) == ReadFile(Join(data, "tool.exe")));
-  const auto records = ReadRecords(record);
+  const auto records = Runs();
   ASSERT_EQ(1u, records.size());
   EXPECT_EQ(data, records[0].at("cwd"));
   EXPECT_EQ(Join(data, "game.dll"), records[0].at("module_path"));

@@ -26,16 +26,13 @@ TEST_F(FirstStartWindow, ShownWhileTheCopyRunsAndGoneAfterwards) {
   const std::string big = Join(install.folder, "big.pak");
   MakeLargeFile(big, 160LL * 1024 * 1024);
   const std::string go = Join(scratch, "go");
-  InstallGameScript(scratch, {record, {{"wait_for", go}, {"return", "0"}}});
-  RunOptions options;
-  options.workingFolder = install.folder;
 
   Seen seen;
   bool goneWhileTheGameRuns = false;
   long exitCode = -1;
   {
-    LauncherProcess launcher(install.exe, options);
-    ASSERT_TRUE(launcher.Started());
+    const auto launcher = Start(install, {{{"wait_for", go}, {"return", "0"}}});
+    ASSERT_TRUE(launcher->Started());
     // Until it is seen shown: it may be caught between its creation and ShowWindow.
     for (int polls = 0; polls < 60000 && !seen.visible; ++polls) {
       HWND window = FindWindowA("RunGameWindow", "First start...");
@@ -55,7 +52,7 @@ TEST_F(FirstStartWindow, ShownWhileTheCopyRunsAndGoneAfterwards) {
     }
     if (WaitForFile(record, 120000)) goneWhileTheGameRuns = FindWindowA("RunGameWindow", nullptr) == nullptr;
     WriteFile(go, "");
-    exitCode = launcher.Wait(120000);
+    exitCode = launcher->Wait(120000);
   }
   DeleteFileA(big.c_str());
   DeleteFileA(Join(DataFolder(), "big.pak").c_str());
@@ -76,12 +73,9 @@ TEST_F(FirstStartWindow, ShownWhileTheCopyRunsAndGoneAfterwards) {
 TEST_F(FirstStartWindow, NotShownWhenNoCopyIsNeeded) {
   const Install install = MakeGameInstall();
   ProvisionDataFolder();
-  InstallGameScript(scratch, {record, {{"wait_for", Join(scratch, "go")}, {"return", "0"}}});
-  RunOptions options;
-  options.workingFolder = install.folder;
-  LauncherProcess launcher(install.exe, options);
+  const auto launcher = Start(install, {{{"wait_for", Join(scratch, "go")}, {"return", "0"}}});
   ASSERT_TRUE(WaitForFile(record, 60000)) << "the game did not start";
   EXPECT_EQ(nullptr, FindWindowA("RunGameWindow", nullptr));
   WriteFile(Join(scratch, "go"), "");
-  EXPECT_EQ(0, launcher.Wait(60000));
+  EXPECT_EQ(0, launcher->Wait(60000));
 }

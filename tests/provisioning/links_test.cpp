@@ -44,13 +44,6 @@ class Links : public CompanyTest {
 
 }  // namespace
 
-TEST_F(Links, PlantedLinksAreReparsePointsAndTheCheckSeesAClosedFolder) {
-  Plant(Join(scratch, "probe"), outside);
-  EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT),
-            Attributes(Join(scratch, "probe")) & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT));
-  ExpectOutsideUntouched();
-}
-
 TEST_F(Links, CompanyFolderThatIsALinkMakesTheGameRunFromTheInstallFolder) {
   const Install install = MakeGameInstall();
   Plant(companyFolder, outside);
@@ -65,7 +58,6 @@ TEST_F(Links, ProductOrLangFolderThatIsALinkMakesTheGameRunFromTheInstallFolder)
   EXPECT_EQ(0, Run(install));
   EXPECT_EQ(install.folder, RanIn());
   RemoveLink(Join(companyFolder, "Game"));
-  DeleteFileA(record.c_str());
 
   Plant(DataFolder(), outside);
   EXPECT_EQ(0, Run(install));

@@ -2,7 +2,6 @@
 
 #include <aclapi.h>
 
-
 using namespace testing_support;
 
 namespace provisioning_support {
@@ -56,46 +55,8 @@ std::string VersionXml(const std::string& x, const std::string& y) {
   return "<?xml version=\"1.0\"?>\n<version x=\"" + x + "\" y=\"" + y + "\" />\n";
 }
 
-void CompanyTest::SetUp() {
-  const std::string tests = TestBinaryFolder();
-  RemoveTree(Join(Join(tests.substr(0, tests.find_last_of('\\')), "scratch"), CurrentTestName()));
-  scratch = FreshScratchFolder();
-  record = Join(scratch, "record.txt");
-  company = UniqueCompany();
-  companyFolder = Join(CommonAppData(), company);
-  RemoveTree(companyFolder);
-}
-
-void CompanyTest::TearDown() { RemoveTree(companyFolder); }
-
-std::string CompanyTest::Settings() const {
-  return SettingsXml({{"company", company}, {"product", "Game"}, {"lang", "en"}});
-}
-
-std::string CompanyTest::DataFolder() const { return Join(companyFolder, "Game\\en"); }
-
-Install CompanyTest::MakeGameInstall(const std::string& name, const std::string& exeName) {
-  return MakeInstall(Join(scratch, name), Settings(), exeName);
-}
-
-void CompanyTest::ProvisionDataFolder() {
-  const std::string data = DataFolder();
-  WriteFile(Join(data, "saves\\slot1.sav"), "saved");
-  EXPECT_TRUE(CopyFileA(TestGameDll().c_str(), Join(data, "game.dll").c_str(), FALSE));
-  WriteFile(Join(data, "game.xml"), Settings());
-}
-
-long CompanyTest::Run(const Install& install, const std::string& exe) {
-  InstallGameScript(scratch, {record, {{"return", "0"}}});
-  RunOptions options;
-  options.workingFolder = install.folder;
-  return RunLauncher(exe.empty() ? install.exe : exe, options);
-}
-
-std::string CompanyTest::RanIn() {
-  const auto records = ReadRecords(record);
-  EXPECT_EQ(1u, records.size());
-  return records.empty() ? std::string() : records[0].at("cwd");
+Install CompanyTest::MakeGameInstall(const std::string& name, const std::string& exeName) const {
+  return MakeInstall(Join(scratch, name), AppDataSettings(), exeName);
 }
 
 }  // namespace provisioning_support

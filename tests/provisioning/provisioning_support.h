@@ -1,12 +1,12 @@
 #pragma once
-// Helpers for the first-start tests: a company folder of the test's own under
-// the application-data folder, links planted as Wine shows them, access lists.
+// Helpers for the first-start tests: installs of the test's own company,
+// access lists and writable files as the tests check them.
 
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "tests/support/harness.h"
+#include "tests/support/launcher_test.h"
 
 namespace provisioning_support {
 
@@ -25,25 +25,14 @@ void MakeLargeFile(const std::string& path, long long bytes);
 
 std::string VersionXml(const std::string& x, const std::string& y);
 
-// A test with its own scratch folder and company folder, removed before and after.
-class CompanyTest : public ::testing::Test {
+// The launcher fixture in application-data mode: an install of this
+// test's company, and its data folder as an earlier start left it.
+class CompanyTest : public testing_support::LauncherTest {
  protected:
-  void SetUp() override;
-  void TearDown() override;
-
-  std::string Settings() const;
-  std::string DataFolder() const;
-  // An install folder named `name` in the scratch folder, for this company.
   testing_support::Install MakeGameInstall(const std::string& name = "install",
-                                           const std::string& exeName = "launcher.exe");
-  // A data folder that already holds the game and a saved game.
-  void ProvisionDataFolder();
-  // Runs the launcher in the install folder; the game returns 0 at once.
-  long Run(const testing_support::Install& install, const std::string& exe = "");
-  // The folder the single game run happened in.
-  std::string RanIn();
-
-  std::string scratch, record, company, companyFolder;
+                                           const std::string& exeName = "launcher.exe") const;
+  using LauncherTest::ProvisionDataFolder;
+  void ProvisionDataFolder() const { ProvisionDataFolder(DataFolder(), AppDataSettings()); }
 };
 
 }  // namespace provisioning_support

@@ -1,7 +1,9 @@
 // The first-start window and its class, made in this process.
 #include <gtest/gtest.h>
 
-#include "provisioning/provisioning.h"
+#include <utility>
+
+#include "provisioning/first_start_window.h"
 
 namespace {
 
@@ -37,7 +39,8 @@ TEST(FirstStartWindow, ClassAndWindowAsShownThenGone) {
   ASSERT_EQ(1024, desktop.right) << "the tests run on a 1024 x 768 display";
   ASSERT_EQ(768, desktop.bottom);
 
-  HWND window = ShowFirstStartWindow(instance);
+  FirstStartWindow shown = ShowFirstStartWindow(instance);
+  HWND window = shown->window;
   ASSERT_NE(nullptr, window);
   WNDCLASSA windowClass = {};
   ASSERT_TRUE(GetClassInfoA(instance, "RunGameWindow", &windowClass));
@@ -48,7 +51,6 @@ TEST(FirstStartWindow, ClassAndWindowAsShownThenGone) {
   EXPECT_EQ(LoadCursorA(nullptr, IDC_WAIT), windowClass.hCursor);
   EXPECT_EQ(reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(6)), windowClass.hbrBackground);
   EXPECT_EQ(nullptr, windowClass.lpszMenuName);
-  EXPECT_STREQ("RunGameWindow", kFirstStartWindowClass);
 
   char text[64] = {};
   GetWindowTextA(window, text, sizeof text);
@@ -65,13 +67,13 @@ TEST(FirstStartWindow, ClassAndWindowAsShownThenGone) {
   EXPECT_EQ(0, GetWindowLongA(window, GWL_EXSTYLE) & ~WS_EX_WINDOWEDGE);
   EXPECT_EQ(instance, reinterpret_cast<HINSTANCE>(GetWindowLongPtrA(window, GWLP_HINSTANCE)));
 
-  CloseFirstStartWindow(window, instance);
+  CloseFirstStartWindow(std::move(shown));
   EXPECT_FALSE(IsWindow(window));
   EXPECT_FALSE(GetClassInfoA(instance, "RunGameWindow", &windowClass)) << "the class is unregistered";
 
   // A second first start in the same process works the same way.
-  window = ShowFirstStartWindow(instance);
-  EXPECT_TRUE(IsWindow(window));
-  CloseFirstStartWindow(window, instance);
+  shown = ShowFirstStartWindow(instance);
+  EXPECT_TRUE(IsWindow(shown->window));
+  CloseFirstStartWindow(std::move(shown));
   EXPECT_FALSE(GetClassInfoA(instance, "RunGameWindow", &windowClass));
 }

@@ -4,10 +4,9 @@
 
 #include <gtest/gtest.h>
 
-#include "fs/walk.h"
+#include "tests/support/wine_host.h"
 
 #include <algorithm>
-#include <cstdlib>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -44,24 +43,50 @@ DWORD Attributes(const std::string& path) { return GetFileAttributesA(path.c_str
 bool Exists(const std::string& path) { return Attributes(path) != INVALID_FILE_ATTRIBUTES; }
 
 
+bool IsDirectory(const std::string& path) {
+  const DWORD attributes = Attributes(path);
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool IsLinkEntry(const std::string& path) {
+  // The entry as its folder lists it, so a dangling link counts too.
+  WIN32_FIND_DATAA data;
+  HANDLE search = FindFirstFileA(path.c_str(), &data);
+  if (search == INVALID_HANDLE_VALUE) return false;
+  FindClose(search);
+  return (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
 namespace {
-std::string UnixPath(const std::string& path);
-DWORD Scaled(DWORD timeoutMs);
-bool StartUnixCommand(const std::string& command);
-bool WaitUntil(const std::function<bool()>& done, DWORD timeoutMs);
+
+// Time limits stretched for slow machines, such as an emulated one: times the
+// whole number in LAUNCHER_TEST_TIME_SCALE, if set. Assertions never change.
+DWORD Scaled(DWORD timeoutMs) {
+  char value[16] = {};
+  const DWORD length = GetEnvironmentVariableA("LAUNCHER_TEST_TIME_SCALE", value, sizeof value);
+  const unsigned long scale = length > 0 && length < sizeof value ? std::strtoul(value, nullptr, 10) : 1;
+  if (scale <= 1) return timeoutMs;
+  return timeoutMs > (INFINITE - 1) / scale ? INFINITE - 1 : static_cast<DWORD>(timeoutMs * scale);
+}
+
+bool WaitUntil(const std::function<bool()>& done, DWORD timeoutMs) {
+  const DWORD limit = Scaled(timeoutMs);
+  for (DWORD waited = 0; waited < limit; waited += 5) {
+    if (done()) return true;
+    Sleep(5);
+  }
+  return done();
+}
+
 }  // namespace
 
 void RemoveTree(const std::string& path) {
   // Under Wine the unix tools remove what Windows calls cannot, such as a
-  // dangling link; rm never follows links.
-  // rm runs detached: started for a path already gone, it could remove what
-  // the test makes there next.
-  if (path.size() > 3 && (Exists(path) || IsLink(path))) {
-    const std::string unixPath = UnixPath(path);
-    if (!unixPath.empty() && unixPath != "/" && StartUnixCommand("/bin/rm -rf -- \"" + unixPath + "\"") &&
-        WaitUntil([&] { return !Exists(path); }, 30000)) {
-      return;
-    }
+  // dangling link. They run detached: started for a path already gone, they
+  // could remove what the test makes there next.
+  if (path.size() > 3 && (Exists(path) || IsLinkEntry(path)) && wine_host::StartUnixRemove(path) &&
+      WaitUntil([&] { return !Exists(path) && !IsLinkEntry(path); }, 30000)) {
+    return;
   }
   const DWORD attributes = Attributes(path);
   if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
@@ -141,16 +166,6 @@ std::string UniqueCompany() {
   return name;
 }
 
-std::string HomeFolder() {
-  char buffer[MAX_PATH] = {};
-  GetEnvironmentVariableA("WINEHOMEDIR", buffer, sizeof buffer);
-  std::string home = buffer;
-  if (home.rfind("\\??\\", 0) == 0) home = home.substr(4);
-  return home;
-}
-
-std::string TrashFilesFolder() { return Join(HomeFolder(), ".local\\share\\Trash\\files"); }
-
 std::string InstallGameScript(const std::string& folder, const GameScript& script) {
   std::ostringstream ini;
   ini << "[game]\r\nrecord=" << script.recordPath << "\r\n";
@@ -219,7 +234,7 @@ std::string SettingsXml(const std::vector<std::pair<std::string, std::string>>& 
   return xml + " />\n";
 }
 
-LauncherProcess::LauncherProcess(const std::string& exe, const RunOptions& options) {
+Process::Process(const std::string& exe, const RunOptions& options) {
   std::string commandLine = "\"" + exe + "\"";
   if (!options.arguments.empty()) commandLine += " " + options.arguments;
   std::vector<char> mutableLine(commandLine.begin(), commandLine.end());
@@ -238,7 +253,7 @@ LauncherProcess::LauncherProcess(const std::string& exe, const RunOptions& optio
   }
 }
 
-LauncherProcess::~LauncherProcess() {
+Process::~Process() {
   if (!process_) return;
   if (WaitForSingleObject(process_, 0) == WAIT_TIMEOUT) {
     TerminateProcess(process_, 99);
@@ -247,7 +262,7 @@ LauncherProcess::~LauncherProcess() {
   CloseHandle(process_);
 }
 
-long LauncherProcess::Wait(DWORD timeoutMs) {
+long Process::Wait(DWORD timeoutMs) {
   if (!process_) return -1;
   if (WaitForSingleObject(process_, Scaled(timeoutMs)) != WAIT_OBJECT_0) {
     TerminateProcess(process_, 99);
@@ -259,16 +274,16 @@ long LauncherProcess::Wait(DWORD timeoutMs) {
   return static_cast<long>(code);
 }
 
-bool LauncherProcess::Finished() const { return !process_ || WaitForSingleObject(process_, 0) == WAIT_OBJECT_0; }
+bool Process::Finished() const { return !process_ || WaitForSingleObject(process_, 0) == WAIT_OBJECT_0; }
 
-void LauncherProcess::Kill() {
+void Process::Kill() {
   if (!process_ || Finished()) return;
   TerminateProcess(process_, 99);
   WaitForSingleObject(process_, 5000);
 }
 
-long RunLauncher(const std::string& exe, const RunOptions& options) {
-  LauncherProcess process(exe, options);
+long RunProgram(const std::string& exe, const RunOptions& options) {
+  Process process(exe, options);
   EXPECT_TRUE(process.Started()) << "cannot start " << exe;
   return process.Wait(options.timeoutMs);
 }
@@ -282,151 +297,16 @@ bool WaitForFile(const std::string& path, DWORD timeoutMs) {
   return Exists(path);
 }
 
-void SetWineAppVersion(const std::string& exeName, const std::string& version) {
-  const std::string key = "Software\\Wine\\AppDefaults\\" + exeName;
-  HKEY handle = nullptr;
-  ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, key.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr,
-                                           &handle, nullptr));
-  RegSetValueExA(handle, "Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(version.c_str()),
-                 static_cast<DWORD>(version.size() + 1));
-  RegCloseKey(handle);
-}
-
-}  // namespace testing_support
-
-namespace testing_support {
-
-namespace {
-
-// The unix path of a Windows path under Wine; empty elsewhere.
-std::string UnixPath(const std::string& path) {
-  using ToUnixFn = char*(CDECL*)(LPCWSTR);
-  const auto toUnix = reinterpret_cast<ToUnixFn>(
-      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
-  if (!toUnix) return std::string();
-  wchar_t widePath[MAX_PATH];
-  if (!MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, widePath, MAX_PATH)) return std::string();
-  char* unixPath = toUnix(widePath);
-  if (!unixPath) return std::string();
-  std::string result = unixPath;
-  HeapFree(GetProcessHeap(), 0, unixPath);
-  return result;
-}
-
-// Wine starts unix programs through CreateProcess too, but detached: the
-// handle it returns cannot be waited on, so callers wait for the effect.
-bool StartUnixCommand(const std::string& command) {
-  std::vector<char> line(command.begin(), command.end());
-  line.push_back('\0');
-  STARTUPINFOA startup = {};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION info = {};
-  if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info)) {
-    return false;
-  }
-  CloseHandle(info.hThread);
-  CloseHandle(info.hProcess);
-  return true;
-}
-
-// Time limits stretched for slow machines, such as an emulated one: times the
-// whole number in LAUNCHER_TEST_TIME_SCALE, if set. Assertions never change.
-DWORD Scaled(DWORD timeoutMs) {
-  char value[16] = {};
-  const DWORD length = GetEnvironmentVariableA("LAUNCHER_TEST_TIME_SCALE", value, sizeof value);
-  const unsigned long scale = length > 0 && length < sizeof value ? std::strtoul(value, nullptr, 10) : 1;
-  if (scale <= 1) return timeoutMs;
-  return timeoutMs > (INFINITE - 1) / scale ? INFINITE - 1 : static_cast<DWORD>(timeoutMs * scale);
-}
-
-bool WaitUntil(const std::function<bool()>& done, DWORD timeoutMs) {
-  const DWORD limit = Scaled(timeoutMs);
-  for (DWORD waited = 0; waited < limit; waited += 5) {
-    if (done()) return true;
-    Sleep(5);
-  }
-  return done();
-}
-
-}  // namespace
-
 bool PlantLink(const std::string& link, const std::string& target) {
   using CreateLinkFn = BOOLEAN(WINAPI*)(LPCSTR, LPCSTR, DWORD);
   const auto create = reinterpret_cast<CreateLinkFn>(
       reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "CreateSymbolicLinkA")));
-  const DWORD flags = IsFolder(target) ? 1 /* SYMBOLIC_LINK_FLAG_DIRECTORY */ : 0;
-  if (create && create(link.c_str(), target.c_str(), flags) && IsLink(link)) return true;
+  const DWORD flags = IsDirectory(target) ? 1 /* SYMBOLIC_LINK_FLAG_DIRECTORY */ : 0;
+  if (create && create(link.c_str(), target.c_str(), flags) && IsLinkEntry(link)) return true;
+  // Wine makes no folder links that way.
   RemoveDirectoryA(link.c_str());
   DeleteFileA(link.c_str());
-
-  // The parent's unix path: Wine maps a missing last component only sometimes.
-  const size_t slash = link.find_last_of('\\');
-  if (slash == std::string::npos) return false;
-  const std::string unixParent = UnixPath(link.substr(0, slash));
-  const std::string unixLink = unixParent.empty() ? std::string() : unixParent + "/" + link.substr(slash + 1);
-  const std::string unixTarget = UnixPath(target);
-  if (unixLink.empty() || unixTarget.empty()) return false;
-  return StartUnixCommand("/bin/ln -s \"" + unixTarget + "\" \"" + unixLink + "\"") &&
-         WaitUntil([&] { return IsLink(link); }, 10000);
-}
-
-}  // namespace testing_support
-
-namespace testing_support {
-
-std::string UnixPathOf(const std::string& path) { return UnixPath(path); }
-
-int RunUnixShell(const std::string& command, DWORD timeoutMs, std::string* output) {
-  static int serial = 0;
-  const std::string tests = TestBinaryFolder();
-  const std::string base = Join(Join(tests.substr(0, tests.find_last_of('\\')), "scratch"),
-                                CurrentTestName() + ".shell" + std::to_string(++serial));
-  const std::string status = base + ".status";
-  const std::string log = base + ".log";
-  DeleteFileA(status.c_str());
-  DeleteFileA(log.c_str());
-  const std::string unixStatus = UnixPath(status);
-  const std::string unixLog = UnixPath(log);
-  if (unixStatus.empty() || unixLog.empty()) return -1;
-  // The status file appears whole, by a rename, once the command ended.
-  const std::string line = "/bin/sh -c \"(" + command + ") >'" + unixLog + "' 2>&1; echo $? >'" + unixStatus +
-                           ".part'; mv '" + unixStatus + ".part' '" + unixStatus + "'\"";
-  if (!StartUnixCommand(line) || !WaitUntil([&] { return Exists(status); }, timeoutMs)) return -1;
-  if (output) *output = ReadFile(log);
-  const int result = std::atoi(ReadFile(status).c_str());
-  DeleteFileA(status.c_str());
-  DeleteFileA(log.c_str());
-  return result;
-}
-
-}  // namespace testing_support
-
-namespace testing_support {
-
-SmallAppDataDrive::SmallAppDataDrive(unsigned megabytes) : mountPoint_(UnixPath(CommonAppData())) {
-  if (mountPoint_.empty()) {
-    reason_ = "not running under Wine";
-    return;
-  }
-  // A mount left by a test that was killed would hide the real folder.
-  RunUnixShell("mountpoint -q '" + mountPoint_ + "' && umount -l '" + mountPoint_ + "'", 30000);
-  std::string output;
-  const int status = RunUnixShell(
-      "mount -t tmpfs -o size=" + std::to_string(megabytes) + "m launcher-test '" + mountPoint_ + "'", 30000, &output);
-  mounted_ = status == 0;
-  if (!mounted_) reason_ = "cannot mount a tmpfs here (status " + std::to_string(status) + "): " + output;
-}
-
-SmallAppDataDrive::~SmallAppDataDrive() {
-  if (!mounted_) return;
-  if (RunUnixShell("umount '" + mountPoint_ + "'", 30000) != 0) {
-    RunUnixShell("umount -l '" + mountPoint_ + "'", 30000);
-  }
-}
-
-bool SmallAppDataDrive::Resize(unsigned megabytes) {
-  return mounted_ && RunUnixShell("mount -o remount,size=" + std::to_string(megabytes) + "m '" + mountPoint_ + "'",
-                                  30000) == 0;
+  return wine_host::StartUnixLink(link, target) && WaitUntil([&] { return IsLinkEntry(link); }, 10000);
 }
 
 }  // namespace testing_support

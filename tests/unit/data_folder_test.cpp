@@ -43,3 +43,29 @@ TEST(ComposeAppDataFolders, RefusesWhatWouldActOnOtherProgramsData) {
   EXPECT_FALSE(ComposeAppDataFolders(root, "Acme", std::string(200, 'p'), std::string(60, 'l')))
       << "a data folder beyond MAX_PATH";
 }
+
+// Each row a game.xml whose settings the launcher must not act on: it runs
+// the game from the install folder instead.
+TEST(ComposeAppDataFolders, RefusesEveryUnusableSetting) {
+  const OptionalPath root = std::string("C:\\ProgramData");
+  const struct {
+    const char* company;
+    const char* product;
+    const char* lang;
+  } rows[] = {
+      {"", "", ""},
+      {"", "Game", "en"},
+      {"..", "Acme", ""},
+      {"Acme\\..\\Acmex", "", ""},
+      {"C:\\windows", "", ""},
+      {"Acme", "..", ""},
+      {"Acme", "", "a/b"},
+      {"Acme", "NUL", ""},
+      {"Acme", "trailing.", ""},
+  };
+  for (const auto& row : rows) {
+    EXPECT_FALSE(ComposeAppDataFolders(root, row.company, row.product, row.lang))
+        << row.company << " | " << row.product << " | " << row.lang;
+  }
+  EXPECT_FALSE(ComposeAppDataFolders(root, "Acme", std::string(150, 'p'), std::string(100, 'l')));
+}

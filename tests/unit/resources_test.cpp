@@ -27,8 +27,12 @@ struct GroupIconEntry {
 };
 #pragma pack(pop)
 
+// launcher.exe loaded as data, freed at the end of the scope.
 struct DataModule {
   HMODULE module = LoadLibraryExA(LauncherExe().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+  DataModule() = default;
+  DataModule(const DataModule&) = delete;
+  DataModule& operator=(const DataModule&) = delete;
   ~DataModule() {
     if (module) FreeLibrary(module);
   }

@@ -6,7 +6,7 @@
 #include <functional>
 #include <memory>
 
-#include "fs/walk.h"
+#include "tests/support/wine_host.h"
 #include "update/unpack.h"
 
 using namespace testing_support;
@@ -88,8 +88,9 @@ TEST_F(WholeUpdate, LockedStagedFileKeepsTheOldVersion) {
 // the platform limit, though the file itself would fit in the data folder.
 TEST_F(WholeUpdate, PathOverTheLimitKeepsTheOldVersion) {
   StageUpdateOverOldVersion();
+  // Short levels, so that room for a name is left wherever the scratch tree is.
   std::string deep = "deep";
-  while (InStaging(deep).size() < 230) deep += "\\" + std::string(20, 'd');
+  while (InStaging(deep).size() < 220) deep += "\\" + std::string(10, 'd');
   std::string name = std::string(250 - InStaging(deep).size() - 5, 'f') + ".zip";
   Stage(deep + "\\" + name, Gzip("deep"));
   ASSERT_TRUE(Exists(InStaging(deep + "\\" + name)));
@@ -116,10 +117,10 @@ TEST_F(WholeUpdate, ReservedTemporaryNameIsNeverInstalled) {
   ExpectStagingDiscarded();
 }
 
-// A device name exists in every folder, a wildcard matches any entry: only
-// an entry the staging folder really holds counts as the marker.
+// A device name or a wildcard as the marker installs nothing (every such
+// name is a row of the unit table StagedMarkerExists).
 TEST_F(WholeUpdate, DeviceNameOrWildcardAsMarkerIsNeverPresent) {
-  for (const char* marker : {"CON", "nul", "NUL.txt", "aux", "COM1", "LPT1", "CONOUT$", "*", "a?.txt", "sub\\NUL"}) {
+  for (const char* marker : {"NUL.txt", "a?.txt"}) {
     SCOPED_TRACE(marker);
     WriteFile(InData("game.xml"), SettingsXml({{"use_app_data_folder", "false"}, {"update_semaphore", marker}}));
     Stage("staged.txt", "staged");
@@ -134,25 +135,25 @@ TEST_F(WholeUpdate, DeviceNameOrWildcardAsMarkerIsNeverPresent) {
 namespace {
 
 // Application-data mode with the data folder on a small drive of its own.
-class UpdateOnSmallDrive : public ::testing::Test {
+class UpdateOnSmallDrive : public LauncherTest {
  protected:
   void SetUp() override {
-    drive = std::make_unique<SmallAppDataDrive>(4);
+    LauncherTest::SetUp();
+    data = DataFolder();
+    staging = Join(data, "game");
+    drive = std::make_unique<wine_host::SmallDrive>(CommonAppData(), 4, scratch);
     if (!drive->Mounted()) GTEST_SKIP() << drive->Reason();
-    const std::string settings = SettingsXml(
-        {{"company", company}, {"product", "Game"}, {"lang", "en"}, {"update_semaphore", "update.flag"}});
+    const std::string settings = AppDataSettings({{"update_semaphore", "update.flag"}});
     install = MakeInstall(Join(scratch, "install"), settings);
-    WriteFile(Join(data, "saves\\slot1.sav"), "saved");
-    EXPECT_TRUE(CopyFileA(TestGameDll().c_str(), Join(data, "game.dll").c_str(), FALSE));
-    WriteFile(Join(data, "game.xml"), settings);
+    ProvisionDataFolder(data, settings);
   }
-  void TearDown() override { drive.reset(); }
+  void TearDown() override {
+    LauncherTest::TearDown();
+    drive.reset();
+  }
 
-  std::unique_ptr<SmallAppDataDrive> drive;
-  std::string scratch = FreshScratchFolder();
-  std::string company = UniqueCompany();
-  std::string data = Join(Join(CommonAppData(), company), "Game\\en");
-  std::string staging = Join(data, "game");
+  std::unique_ptr<wine_host::SmallDrive> drive;
+  std::string data, staging;
   Install install;
 };
 
@@ -165,10 +166,7 @@ TEST_F(UpdateOnSmallDrive, FullDiskKeepsTheOldVersion) {
   WriteFile(Join(staging, "a.txt"), "new a");
   WriteFile(Join(staging, "big.bin.zip"), Gzip(std::string(8 << 20, '\0'), 9));
   WriteFile(Join(staging, "update.flag"), "ready");
-  InstallGameScript(scratch, {Join(scratch, "record.txt"), {{"return", "0"}}});
-  RunOptions options;
-  options.workingFolder = install.folder;
-  EXPECT_EQ(0, RunLauncher(install.exe, options));
+  EXPECT_EQ(0, Run(install));
   EXPECT_EQ("old a", ReadFile(Join(data, "a.txt")));
   EXPECT_FALSE(Exists(Join(data, "big.bin")));
   EXPECT_FALSE(Exists(Join(data, "big.bin.zip")));
@@ -229,14 +227,11 @@ TEST_F(KilledUpdate, KilledAnywhereEndsWholeAfterTheNextStart) {
     SCOPED_TRACE(point.first);
     RemoveTree(staging);
     StageAll();
-    InstallGameScript(scratch, {record, {{"return", "0"}}});
-    RunOptions options;
-    options.workingFolder = install.folder;
     {
-      LauncherProcess launcher(install.exe, options);
-      ASSERT_TRUE(launcher.Started());
-      for (int polls = 0; polls < 60000 && !launcher.Finished() && !point.second(); ++polls) Sleep(1);
-      launcher.Kill();
+      const auto launcher = Start(install);
+      ASSERT_TRUE(launcher->Started());
+      for (int polls = 0; polls < 60000 && !launcher->Finished() && !point.second(); ++polls) Sleep(1);
+      launcher->Kill();
     }
     EXPECT_EQ(0, Run());
     EXPECT_EQ(kFiles, Installed());

@@ -19,7 +19,7 @@ TEST_F(UpdateCycle, GameStagingANewModuleIsRestartedOnIt) {
                     {"return", "1"}},
                    {{"return", "0"}}};
   EXPECT_EQ(0, Run(script));
-  const auto records = ReadRecords(record);
+  const auto records = Runs();
   ASSERT_EQ(2u, records.size());
   EXPECT_EQ("1", records[0].at("variant"));
   EXPECT_EQ("2", records[1].at("variant"));
@@ -32,33 +32,27 @@ namespace {
 
 // Application-data mode, where the install folder, the data folder and a
 // folder the game changes to each hold a game.xml naming another marker.
-class SemaphoreSource : public ::testing::Test {
+class SemaphoreSource : public LauncherTest {
  protected:
   void SetUp() override {
-    RemoveTree(companyFolder);
-    MakeFolders(Join(data, "saves\\slot1"));
-    EXPECT_TRUE(CopyFileA(TestGameDll().c_str(), Join(data, "game.dll").c_str(), FALSE));
-    WriteFile(Join(data, "game.xml"), Settings("from_data"));
+    LauncherTest::SetUp();
+    data = DataFolder();
+    staging = Join(data, "game");
+    elsewhere = Join(scratch, "elsewhere");
+    payload = Join(scratch, "payload.txt");
+    install = MakeInstall(Join(scratch, "install"), Settings("from_install"));
+    ProvisionDataFolder(data, Settings("from_data"));
     WriteFile(Join(elsewhere, "game.xml"), Settings("from_elsewhere"));
     WriteFile(payload, "payload");
   }
-  void TearDown() override { RemoveTree(companyFolder); }
 
-  std::string Settings(const std::string& marker) const {
-    return SettingsXml({{"company", company}, {"product", "Game"}, {"lang", "en"}, {"update_semaphore", marker}});
-  }
+  std::string Settings(const std::string& marker) const { return AppDataSettings({{"update_semaphore", marker}}); }
   // Game script keys that stage `file` and the marker `marker`.
   std::map<std::string, std::string> StageKeys(const std::string& file, const std::string& marker) const {
     return {{"mkdir1", staging}, {"copy1", payload + "|" + Join(staging, file)},
             {"copy2", payload + "|" + Join(staging, marker)}};
   }
-  long Run(GameScript script) {
-    script.recordPath = record;
-    InstallGameScript(scratch, script);
-    RunOptions options;
-    options.workingFolder = install.folder;
-    return RunLauncher(install.exe, options);
-  }
+  long Run(const GameScript& script = {}) { return LauncherTest::Run(install, script); }
   bool Installed(const std::string& file) const { return Exists(Join(data, file)); }
   // Cycle 1 stages wrong.txt under `firstMarker`, cycle 2 right.txt under
   // `secondMarker`; only the marker named by the game.xml of the working folder
@@ -74,20 +68,13 @@ class SemaphoreSource : public ::testing::Test {
     }
     script.cycles = {first, second, {{"return", "0"}}};
     EXPECT_EQ(0, Run(script));
-    EXPECT_EQ(3u, ReadRecords(record).size());
+    EXPECT_EQ(3u, Runs().size());
     EXPECT_FALSE(Installed("wrong.txt"));
     EXPECT_TRUE(Installed("right.txt"));
   }
 
-  std::string scratch = FreshScratchFolder();
-  std::string record = Join(scratch, "record.txt");
-  std::string company = UniqueCompany();
-  std::string companyFolder = Join(CommonAppData(), company);
-  std::string data = Join(companyFolder, "Game\\en");
-  std::string staging = Join(data, "game");
-  std::string elsewhere = Join(scratch, "elsewhere");
-  std::string payload = Join(scratch, "payload.txt");
-  Install install = MakeInstall(Join(scratch, "install"), Settings("from_install"));
+  std::string data, staging, elsewhere, payload;
+  Install install;
 };
 
 }  // namespace
@@ -95,12 +82,12 @@ class SemaphoreSource : public ::testing::Test {
 TEST_F(SemaphoreSource, FirstCycleReadsTheInstallFolder) {
   WriteFile(Join(staging, "a.txt"), "a");
   WriteFile(Join(staging, "from_data"), "");
-  EXPECT_EQ(0, Run({}));
+  EXPECT_EQ(0, Run());
   EXPECT_FALSE(Installed("a.txt")) << "the data folder's marker name was used in the first cycle";
 
   WriteFile(Join(staging, "b.txt"), "b");
   WriteFile(Join(staging, "from_install"), "");
-  EXPECT_EQ(0, Run({}));
+  EXPECT_EQ(0, Run());
   EXPECT_TRUE(Installed("b.txt"));
   EXPECT_TRUE(Installed("from_install"));
 }

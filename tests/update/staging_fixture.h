@@ -4,39 +4,37 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/support/harness.h"
+#include "tests/support/launcher_test.h"
 #include "tests/update/update_support.h"
 
 namespace update_testing {
 
-class StagingTest : public ::testing::Test {
+class StagingTest : public testing_support::LauncherTest {
  protected:
-  std::string scratch = testing_support::FreshScratchFolder();
-  std::string record = testing_support::Join(scratch, "record.txt");
-  testing_support::Install install = testing_support::MakeInstall(
-      testing_support::Join(scratch, "install"),
-      testing_support::SettingsXml({{"use_app_data_folder", "false"}, {"update_semaphore", "update.flag"}}));
-  std::string data = install.folder;
-  std::string staging = testing_support::Join(install.folder, "game");
+  void SetUp() override {
+    LauncherTest::SetUp();
+    install = testing_support::MakeInstall(
+        testing_support::Join(scratch, "install"),
+        testing_support::SettingsXml({{"use_app_data_folder", "false"}, {"update_semaphore", "update.flag"}}));
+    data = install.folder;
+    staging = testing_support::Join(install.folder, "game");
+  }
 
   std::string InData(const std::string& name) const { return testing_support::Join(data, name); }
   std::string InStaging(const std::string& name) const { return testing_support::Join(staging, name); }
   void Stage(const std::string& name, const std::string& content) { testing_support::WriteFile(InStaging(name), content); }
   void StageMarker() { Stage("update.flag", "ready"); }
 
-  long Run(testing_support::GameScript script = {}) {
-    script.recordPath = record;
-    testing_support::InstallGameScript(scratch, script);
-    testing_support::RunOptions options;
-    options.workingFolder = install.folder;
-    return testing_support::RunLauncher(install.exe, options);
-  }
+  long Run(testing_support::GameScript script = {}) { return LauncherTest::Run(install, script); }
 
   // Afterwards: the staging folder gone to the Recycle Bin.
   void ExpectStagingDiscarded() {
     EXPECT_FALSE(testing_support::Exists(staging));
     EXPECT_TRUE(InRecycleBin("game"));
   }
+
+  testing_support::Install install;
+  std::string data, staging;
 };
 
 }  // namespace update_testing

@@ -3,7 +3,6 @@
 
 #include <algorithm>
 
-#include "fs/walk.h"
 #include "update/unpack.h"
 
 using namespace testing_support;
@@ -37,7 +36,7 @@ TEST_F(StagedUpdate, PackingRules) {
   EXPECT_EQ("no magic here", ReadFile(InData("plain.txt")));
   EXPECT_TRUE(Exists(InData("empty.bin")));
   EXPECT_EQ("", ReadFile(InData("empty.bin")));
-  EXPECT_TRUE(IsFolder(InData("bundle.zip")));
+  EXPECT_TRUE(IsDirectory(InData("bundle.zip")));
   EXPECT_EQ("inner", ReadFile(InData("bundle.zip\\inner.txt")));
   EXPECT_EQ("from packed", ReadFile(InData("both.txt")));
   EXPECT_EQ((std::vector<std::string>{InData("upper.ZIP")}), FilesEndingWith(data, ".ZIP"));
@@ -135,7 +134,7 @@ TEST_F(StagedUpdate, UpdateThatCannotTakeItsPlaceIsNotInstalledAtAll) {
   StageMarker();
   EXPECT_EQ(0, Run());
   EXPECT_EQ("old", ReadFile(InData("fine.txt")));
-  EXPECT_TRUE(IsFolder(InData("clash")));
+  EXPECT_TRUE(IsDirectory(InData("clash")));
   EXPECT_FALSE(Exists(InData("update.flag")));
   ExpectStagingDiscarded();
 }

@@ -6,7 +6,7 @@
 #include <map>
 
 #include "tests/support/harness.h"
-#include "update/merge.h"
+#include "update/move.h"
 #include "update/undo.h"
 #include "update/update.h"
 

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/support/harness.h"
+#include "tests/support/wine_host.h"
 
 namespace update_testing {
 
@@ -63,7 +64,7 @@ std::vector<std::string> FilesEndingWith(const std::string& folder, const std::s
 }
 
 bool InRecycleBin(const std::string& name) {
-  for (const std::string& entry : testing_support::ListFolder(testing_support::TrashFilesFolder())) {
+  for (const std::string& entry : testing_support::ListFolder(wine_host::RecycleBinFilesFolder())) {
     if (entry.rfind(name, 0) == 0) return true;
   }
   return false;

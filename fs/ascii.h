@@ -1,0 +1,17 @@
+#pragma once
+// ASCII letter case folding, the same under every user locale (lstrcmpiA
+// folds by the user's locale). Portable: the packer's native build uses it.
+
+#include <cstddef>
+#include <string>
+
+inline char FoldAsciiCase(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// Whether `a` and `b` are equal but for the case of ASCII letters.
+inline bool EqualsIgnoringAsciiCase(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (FoldAsciiCase(a[i]) != FoldAsciiCase(b[i])) return false;
+  }
+  return true;
+}

@@ -1,0 +1,41 @@
+#pragma once
+// What one file-system entry is, asked of its path (a link is never
+// followed): the one place the launcher reads attributes.
+
+#include <windows.h>
+
+#include <optional>
+#include <string>
+
+struct EntryAttributes {
+  DWORD bits = INVALID_FILE_ATTRIBUTES;
+
+  bool Exists() const { return bits != INVALID_FILE_ATTRIBUTES; }
+  bool Has(DWORD bit) const { return Exists() && (bits & bit) != 0; }
+  bool IsFolder() const { return Has(FILE_ATTRIBUTE_DIRECTORY); }
+  // A junction or symbolic link (reparse point).
+  bool IsLink() const { return Has(FILE_ATTRIBUTE_REPARSE_POINT); }
+  // A folder that is no link: the only kind a pass enters or writes into.
+  bool IsRealFolder() const { return IsFolder() && !IsLink(); }
+};
+
+[[nodiscard]] EntryAttributes QueryEntry(const std::string& path);
+
+inline bool EntryExists(const std::string& path) { return QueryEntry(path).Exists(); }
+inline bool IsFolder(const std::string& path) { return QueryEntry(path).IsFolder(); }
+inline bool IsLink(const std::string& path) { return QueryEntry(path).IsLink(); }
+
+// The size of the file at `path`; nullopt for a folder or a missing entry.
+[[nodiscard]] std::optional<unsigned long long> FileSize(const std::string& path);
+
+// Clears the read-only attribute of `path`, keeping every other bit, so the
+// entry can be replaced or deleted. Does nothing when it is not set.
+void ClearReadOnlyAttribute(const std::string& path);
+
+// Whether nobody holds the file at `path` open in a way that forbids
+// replacing, renaming or deleting it (a file in use by another program).
+[[nodiscard]] bool CanBeReplaced(const std::string& path);
+
+// Free bytes available to this user on the drive that holds `path`, asked of
+// `path` or, when it does not exist yet, of its nearest existing parent.
+[[nodiscard]] std::optional<unsigned long long> FreeBytesAt(const std::string& path);

@@ -1,0 +1,18 @@
+#pragma once
+// Whether the first-start pass must (re)fill the data folder.
+
+#include <string>
+
+// True when the data folder's saves folder is missing or has no entry.
+[[nodiscard]] bool IsSavesFolderEmpty(const std::string& dataFolder);
+
+// True when the install folder's version file is newer than the data
+// folder's, or when the data folder has none while the installation's is
+// readable: the version file arrives last in a copy, so its absence marks a
+// copy that never finished. False when the installation's is missing or
+// unreadable, or the data folder's unreadable.
+[[nodiscard]] bool IsInstallNewer(const std::string& installFolder, const std::string& dataFolder);
+
+// Whether the data folder holds a game that ran from it as it is: its
+// game.dll, and its version file unless the installation has none either.
+[[nodiscard]] bool DataFolderHoldsGame(const std::string& installFolder, const std::string& dataFolder);
