@@ -59,6 +59,8 @@ packages=(
   googletest
   wine wine64 wine32:i386
   xvfb xauth
+  # the VM that runs the 32-bit tests where this kernel cannot (tools/vm32)
+  qemu-system-x86 debootstrap e2fsprogs
 )
 packages+=(${LAUNCHER_EXTRA_PACKAGES:-})
 

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <functional>
 #include <sstream>
@@ -58,8 +59,19 @@ bool IsLinkEntry(const std::string& path) {
 
 namespace {
 
+// Time limits stretched for slow machines, such as an emulated one: times the
+// whole number in LAUNCHER_TEST_TIME_SCALE, if set. Assertions never change.
+DWORD Scaled(DWORD timeoutMs) {
+  char value[16] = {};
+  const DWORD length = GetEnvironmentVariableA("LAUNCHER_TEST_TIME_SCALE", value, sizeof value);
+  const unsigned long scale = length > 0 && length < sizeof value ? std::strtoul(value, nullptr, 10) : 1;
+  if (scale <= 1) return timeoutMs;
+  return timeoutMs > (INFINITE - 1) / scale ? INFINITE - 1 : static_cast<DWORD>(timeoutMs * scale);
+}
+
 bool WaitUntil(const std::function<bool()>& done, DWORD timeoutMs) {
-  for (DWORD waited = 0; waited < timeoutMs; waited += 5) {
+  const DWORD limit = Scaled(timeoutMs);
+  for (DWORD waited = 0; waited < limit; waited += 5) {
     if (done()) return true;
     Sleep(5);
   }
@@ -252,7 +264,7 @@ Process::~Process() {
 
 long Process::Wait(DWORD timeoutMs) {
   if (!process_) return -1;
-  if (WaitForSingleObject(process_, timeoutMs) != WAIT_OBJECT_0) {
+  if (WaitForSingleObject(process_, Scaled(timeoutMs)) != WAIT_OBJECT_0) {
     TerminateProcess(process_, 99);
     WaitForSingleObject(process_, 5000);
     return -1;
@@ -277,7 +289,8 @@ long RunProgram(const std::string& exe, const RunOptions& options) {
 }
 
 bool WaitForFile(const std::string& path, DWORD timeoutMs) {
-  for (DWORD waited = 0; waited < timeoutMs; waited += 10) {
+  const DWORD limit = Scaled(timeoutMs);
+  for (DWORD waited = 0; waited < limit; waited += 10) {
     if (Exists(path)) return true;
     Sleep(10);
   }

@@ -79,6 +79,9 @@ Install MakeInstall(const std::string& folder, const std::string& gameXml,
 // A game.xml whose settings element carries the given attributes (escaped).
 std::string SettingsXml(const std::vector<std::pair<std::string, std::string>>& attributes);
 
+// Every time limit below is multiplied by LAUNCHER_TEST_TIME_SCALE (a whole
+// number; unset: 1), for machines slower than a developer's, such as the
+// emulated one of the 32-bit lane.
 struct RunOptions {
   std::string workingFolder;
   std::string arguments;  // appended after the quoted program path

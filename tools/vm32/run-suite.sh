@@ -1,0 +1,98 @@
+#!/usr/bin/env bash
+# Runs the CTest suite of a 32-bit build tree inside the test VM, for hosts
+# whose kernel cannot run 32-bit programs:
+#
+#   tools/vm32/run-suite.sh BUILD_DIR [CTEST_ARGS...]
+#
+# Builds the VM image first if it is not cached (build-image.sh). The VM gets
+# the source and build trees through a shared folder, runs CTest with two Wine
+# prefixes side by side, and powers off; this script prints CTest's output as
+# it comes and the time of each stage, and exits with CTest's status. A VM
+# that does not boot, overruns a stage or stops early is a failure (exit
+# status 3), reported with its console log.
+#
+# Environment: LAUNCHER_VM32_PREFIXES (tests side by side, default 2),
+# LAUNCHER_VM32_TIME_SCALE (the tests' time limits are multiplied by it,
+# default 8), LAUNCHER_VM32_SUITE_LIMIT (seconds for the tests stage, default
+# 2400), LAUNCHER_VM32_CACHE (image cache, default /var/cache/launcher-vm32).
+set -euo pipefail
+source "$(dirname "$0")/lib.sh"
+
+build=${1:?usage: run-suite.sh BUILD_DIR [CTEST_ARGS...]}
+shift
+build=$(cd "$build" && pwd)
+[ -f "$build/CTestTestfile.cmake" ] && [ -f "$build/CMakeCache.txt" ] || {
+  vm32_log "$build is not a configured build tree with tests"; exit 2; }
+src=$(sed -n 's/^CMAKE_HOME_DIRECTORY:INTERNAL=//p' "$build/CMakeCache.txt")
+[ -d "$src" ] || { vm32_log "the source tree of $build is missing"; exit 2; }
+
+lane_start=$(date +%s)
+image_start=$lane_start
+image=$("$vm32_dir/build-image.sh") || { vm32_log "no VM image: the 32-bit suite did not run"; exit 2; }
+vm32_log "stage image: $(( $(date +%s) - image_start )) s ($image)"
+
+prefixes=${LAUNCHER_VM32_PREFIXES:-2}
+scale=${LAUNCHER_VM32_TIME_SCALE:-8}
+
+job=$(mktemp -d "${TMPDIR:-/var/tmp}/launcher-vm32-job.XXXXXX")
+keep_job=0
+cleanup() {
+  [ -n "${vm32_pid:-}" ] && vm32_stop
+  if [ "$keep_job" = 1 ]; then vm32_log "the VM's files are kept in $job"; else rm -rf "$job"; fi
+}
+trap cleanup EXIT
+mkdir -p "$job/out" "$job/state"
+
+# The trees the VM needs, without what it makes itself (test results, the
+# scratch folder, discovered test lists) or never reads (objects, Git).
+excludes=(--exclude=.git)
+case $build/ in "$src"/*) top=${build#"$src"/}; excludes+=(--exclude="./${top%%/*}") ;; esac
+tar -C "$src" "${excludes[@]}" -cf "$job/src.tar" .
+tar -C "$build" --exclude=./Testing --exclude=./scratch --exclude='*_tests.cmake' \
+  --exclude='*.obj' --exclude='*.o' --exclude='*.a' -cf "$job/build.tar" .
+# The tests' past times let CTest start the longest first. A tree that never
+# ran here borrows those of the 64-bit tree beside it: same tests, same names.
+for costs in "$build/Testing/Temporary/CTestCostData.txt" "$build/../win64/Testing/Temporary/CTestCostData.txt"; do
+  if [ -f "$costs" ]; then
+    mkdir -p "$job/costs/Testing/Temporary"
+    cp "$costs" "$job/costs/Testing/Temporary/"
+    tar -C "$job/costs" -rf "$job/build.tar" ./Testing
+    break
+  fi
+done
+cp "$vm32_dir/suite-in-vm.sh" "$job/job.sh"
+ctest_args=("$@")
+{ printf 'src_dir=%q\nbuild_dir=%q\nprefixes=%q\ntime_scale=%q\ndefault_timeout=%q\n' \
+    "$src" "$build" "$prefixes" "$scale" $((300 * scale))
+  printf 'ctest_args=('; [ "${#ctest_args[@]}" -eq 0 ] || printf '%q ' "${ctest_args[@]}"; printf ')\n'
+} > "$job/job.env"
+
+declare -A vm32_limits=([boot]=300 [unpack]=300 [prepare]=900 [tests]=${LAUNCHER_VM32_SUITE_LIMIT:-2400} [done]=120)
+vm32_log "32-bit suite of $build in the VM: $prefixes Wine prefixes side by side, time limits x$scale"
+vm32_start "$image" "$job" snapshot
+
+# CTest's output as it comes.
+tail -n +1 -F --pid="$vm32_pid" "$job/out/ctest.log" 2>/dev/null &
+stream=$!
+
+status=0
+vm32_wait "$job" || status=$?
+wait "$stream" 2>/dev/null || true
+vm32_pid=
+[ -f "$job/state/times" ] && sed 's/^/vm32: /' "$job/state/times" >&2
+
+if [ "$status" -ne 0 ]; then
+  keep_job=1
+  vm32_log "the 32-bit suite did not run to its end in the VM: FAILED"
+  exit 3
+fi
+if [ "$(cat "$job/state/exit")" != 0 ] || [ ! -f "$job/out/status" ]; then
+  keep_job=1
+  vm32_log "the VM's job failed:"
+  tail -n 40 "$job/state/job.log" >&2
+  exit 3
+fi
+result=$(cat "$job/out/status")
+vm32_log "32-bit lane: $(( $(date +%s) - lane_start )) s in all; CTest in the VM ended with status $result"
+[ "$result" = 0 ] || keep_job=1
+exit "$result"
