@@ -104,12 +104,16 @@ def check_machine(image, arch, problems):
         problems.append("machine 0x%x, header magic 0x%x: not a %s module" % (image.machine, image.magic, arch))
 
 
-def check_launcher(image, problems):
-    if image.subsystem != 2:
-        problems.append("subsystem %d, not the Windows GUI (2)" % image.subsystem)
+def check_system_imports(image, problems):
     for dll in image.imports():
         if dll.lower() not in SYSTEM_DLLS:
             problems.append("imports %s, which is not a system DLL" % dll)
+
+
+def check_launcher(image, problems):
+    if image.subsystem != 2:
+        problems.append("subsystem %d, not the Windows GUI (2)" % image.subsystem)
+    check_system_imports(image, problems)
     resources = image.resources()
     group = resources.get((RT_GROUP_ICON, "IDI_MAIN_ICON"))
     if group is None:
@@ -141,9 +145,7 @@ def check_game(image, problems):
 def check_tool(image, problems):
     if image.subsystem != 3:
         problems.append("subsystem %d, not the Windows console (3)" % image.subsystem)
-    for dll in image.imports():
-        if dll.lower() not in SYSTEM_DLLS:
-            problems.append("imports %s, which is not a system DLL" % dll)
+    check_system_imports(image, problems)
 
 
 CHECKS = {"launcher": check_launcher, "game": check_game, "tool": check_tool}
