@@ -1,29 +1,43 @@
 #include "fs/entry.h"
 
-#include "fs/handles.h"
+#include "fs/change.h"
 
 EntryAttributes QueryEntry(const std::string& path) { return EntryAttributes{GetFileAttributesA(path.c_str())}; }
+
+UniqueFileHandle OpenPlainEntry(const std::string& path, DWORD access) {
+  UniqueFileHandle handle(CreateFileA(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING,
+                                      FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (!handle) return handle;
+  // Wine opens a link's target even so and reports the target through the
+  // handle; only the path's own attributes show the link there.
+  const EntryAttributes attributes = QueryEntry(path);
+  if (!attributes.Exists() || attributes.IsLink()) return UniqueFileHandle();
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!GetFileInformationByHandle(handle.Get(), &info)) return UniqueFileHandle();
+  if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) return UniqueFileHandle();
+  if (!(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && info.nNumberOfLinks > 1) return UniqueFileHandle();
+  return handle;
+}
+
+bool IsPlainReplaceableFile(const std::string& path) {
+  // Opening it for deletion while sharing everything fails exactly when
+  // another handle denies that.
+  return !IsFolder(path) && OpenPlainEntry(path, DELETE | FILE_READ_ATTRIBUTES).Valid();
+}
+
+bool MakeWritable(const std::string& path) {
+  if (!OpenPlainEntry(path, FILE_READ_ATTRIBUTES)) return false;
+  const EntryAttributes attributes = QueryEntry(path);
+  if (!attributes.Has(FILE_ATTRIBUTE_READONLY)) return attributes.Exists();
+  return SetEntryAttributes(path, attributes.bits & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
+}
 
 std::optional<unsigned long long> FileSize(const std::string& path) {
   WIN32_FILE_ATTRIBUTE_DATA data;
   if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return std::nullopt;
   if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return std::nullopt;
   return (static_cast<unsigned long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-}
-
-void ClearReadOnlyAttribute(const std::string& path) {
-  const EntryAttributes attributes = QueryEntry(path);
-  if (attributes.Has(FILE_ATTRIBUTE_READONLY)) {
-    SetFileAttributesA(path.c_str(), attributes.bits & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
-  }
-}
-
-bool CanBeReplaced(const std::string& path) {
-  // Opening it for deletion while sharing everything fails exactly when
-  // another handle denies that.
-  const UniqueFileHandle handle(CreateFileA(path.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                            nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-  return handle.Valid();
 }
 
 std::optional<unsigned long long> FreeBytesAt(const std::string& path) {

@@ -7,6 +7,8 @@
 #include <optional>
 #include <string>
 
+#include "fs/handles.h"
+
 struct EntryAttributes {
   DWORD bits = INVALID_FILE_ATTRIBUTES;
 
@@ -25,16 +27,23 @@ inline bool EntryExists(const std::string& path) { return QueryEntry(path).Exist
 inline bool IsFolder(const std::string& path) { return QueryEntry(path).IsFolder(); }
 inline bool IsLink(const std::string& path) { return QueryEntry(path).IsLink(); }
 
+// Opens the entry at `path` itself, never what a link leads to, when it is a
+// plain one: no junction or symbolic link, and, for a file, its only name (a
+// hard link shares its contents, attributes and access list with a file
+// that may lie anywhere). An invalid handle otherwise, or when it cannot be
+// opened with `access` (in use, missing).
+[[nodiscard]] UniqueFileHandle OpenPlainEntry(const std::string& path, DWORD access);
+
+// Whether `path` is a plain file as OpenPlainEntry has it, and nobody holds
+// it open in a way that forbids renaming or deleting it.
+[[nodiscard]] bool IsPlainReplaceableFile(const std::string& path);
+
+// Clears the read-only attribute of the plain file at `path` so that it can
+// be renamed or removed. False when it is no plain file or the change failed.
+[[nodiscard]] bool MakeWritable(const std::string& path);
+
 // The size of the file at `path`; nullopt for a folder or a missing entry.
 [[nodiscard]] std::optional<unsigned long long> FileSize(const std::string& path);
-
-// Clears the read-only attribute of `path`, keeping every other bit, so the
-// entry can be replaced or deleted. Does nothing when it is not set.
-void ClearReadOnlyAttribute(const std::string& path);
-
-// Whether nobody holds the file at `path` open in a way that forbids
-// replacing, renaming or deleting it (a file in use by another program).
-[[nodiscard]] bool CanBeReplaced(const std::string& path);
 
 // Free bytes available to this user on the drive that holds `path`, asked of
 // `path` or, when it does not exist yet, of its nearest existing parent.

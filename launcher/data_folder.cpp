@@ -5,7 +5,9 @@
 #include <cstring>
 
 #include "fs/ascii.h"
+#include "fs/change.h"
 #include "fs/entry.h"
+#include "update/journal.h"
 
 namespace {
 
@@ -44,7 +46,11 @@ std::optional<AppDataFolders> ComposeAppDataFolders(const OptionalPath& root, co
   }
   const OptionalPath companyFolder = JoinPath(*root, company);
   const OptionalPath dataFolder = JoinPath(JoinPath(companyFolder, product), lang);
-  if (!companyFolder || !dataFolder) return std::nullopt;
+  // Every name the launcher keeps in the data folder must fit below it.
+  if (!companyFolder || !dataFolder || dataFolder->size() >= kMaxFolderPathLength ||
+      !JoinPath(*dataFolder, kJournalTemporaryName)) {
+    return std::nullopt;
+  }
   return AppDataFolders{*companyFolder, *dataFolder};
 }
 
@@ -59,7 +65,7 @@ bool CheckDataFolderLevels(const std::string& root, const std::string& company, 
       if (!makeMissing) return true;  // missing here, so missing below too
       // A dangling link reads as missing, yet no folder can be made in its
       // place: only the attempt tells it apart from a free name.
-      if (level->size() >= kMaxFolderPathLength || !CreateDirectoryA(level->c_str(), nullptr)) return false;
+      if (level->size() >= kMaxFolderPathLength || !MakeFolder(*level)) return false;
     }
     if (!QueryEntry(*level).IsRealFolder()) return false;
   }

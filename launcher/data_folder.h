@@ -18,7 +18,8 @@ bool IsPlainFolderName(const std::string& name);
 
 // The application-data folders for the given settings, or nullopt when they
 // must not be used: no application-data root, an empty or unusable company,
-// an unusable product or lang, or a path beyond MAX_PATH. Pure: touches no file.
+// an unusable product or lang, or a path too long to hold the launcher's own
+// names below it. Pure: touches no file.
 std::optional<AppDataFolders> ComposeAppDataFolders(const OptionalPath& root, const std::string& company,
                                                     const std::string& product, const std::string& lang);
 

@@ -14,6 +14,7 @@
 #include "provisioning/install_copy.h"
 #include "rungame.h"
 #include "settings/settings.h"
+#include "update/journal.h"
 #include "update/update.h"
 
 namespace {
@@ -25,33 +26,55 @@ struct AppDataSettings {
   std::string company, product, lang;
 };
 
-// Fills the data folder from the installation when it needs it. False when
-// the game cannot run from the data folder: the installation does not fit
-// below it, its levels cannot be made, or the copy cannot start (no space,
-// a file in use) while it holds no game yet.
-bool ProvisionDataFolder(HINSTANCE instance, const std::string& installFolder, const AppDataSettings& settings,
-                         const AppDataFolders& folders) {
-  if (!IsSavesFolderEmpty(folders.dataFolder) && !IsInstallNewer(installFolder, folders.dataFolder)) return true;
-  switch (CheckInstallCopy(installFolder, folders.dataFolder)) {
-    case CopyCheck::PathTooLong:
-      return false;
+// Where the game runs: the data folder when it holds a game it can run as
+// it is, else the install folder.
+std::optional<std::string> AsItIs(const std::string& installFolder, const std::string& dataFolder) {
+  if (DataFolderHoldsGame(installFolder, dataFolder)) return dataFolder;
+  return std::nullopt;
+}
+
+// Fills the data folder from the installation when it needs it. The data
+// folder when the game can run from it; nothing when it cannot be used or
+// filled (the installation does not fit below it, a link is in the way, the
+// copy failed), so the game runs from the install folder and a later start
+// tries again.
+std::optional<std::string> ProvisionDataFolder(HINSTANCE instance, const std::string& installFolder,
+                                               const AppDataSettings& settings, const AppDataFolders& folders) {
+  const std::string& dataFolder = folders.dataFolder;
+  // Work a stopped launcher left comes first; while it cannot be settled no
+  // copy may run over it.
+  const PendingOutcome pending = SettlePendingPlan(dataFolder);
+  if (pending.state == PendingState::Blocked) return AsItIs(installFolder, dataFolder);
+  if (pending.state == PendingState::Finished && pending.stagingName == kCopyStagingName) {
+    OpenUpAccess(folders.companyFolder);
+  }
+  if (!IsSavesFolderEmpty(dataFolder) && !IsInstallNewer(installFolder, dataFolder) &&
+      !IsGameModuleMissing(dataFolder)) {
+    return dataFolder;
+  }
+  const std::optional<CopyPlan> plan = PlanInstallCopy(installFolder);
+  if (!plan) return std::nullopt;
+  switch (CheckInstallCopy(*plan, dataFolder)) {
+    case CopyCheck::Unusable:
+      return std::nullopt;
     case CopyCheck::Blocked:
-      return DataFolderHoldsGame(installFolder, folders.dataFolder);
+      return AsItIs(installFolder, dataFolder);
     case CopyCheck::Ready:
       break;
   }
-  if (!CheckDataFolderLevels(*settings.root, settings.company, settings.product, settings.lang, true)) return false;
-  FirstStartWindow window = ShowFirstStartWindow(instance);
-  if (CopyInstallToDataFolder(installFolder, folders.dataFolder) == 0) {
-    OpenUpAccess(folders.companyFolder);
-    ClearReadOnly(folders.companyFolder);
+  if (!CheckDataFolderLevels(*settings.root, settings.company, settings.product, settings.lang, true)) {
+    return std::nullopt;
   }
+  FirstStartWindow window = ShowFirstStartWindow(instance);
+  const int copied = CopyInstallToDataFolder(*plan, installFolder, dataFolder);
+  if (copied == 0) OpenUpAccess(folders.companyFolder);
   CloseFirstStartWindow(std::move(window));
-  return true;
+  if (copied != 0) return std::nullopt;
+  return dataFolder;
 }
 
 // The data folder of application-data mode, filled when it needs it; nullopt
-// when the settings do not name a safe one or it cannot be filled (then the
+// when the settings do not name a safe one or it cannot be used (then the
 // game runs from the install folder and nothing there is touched).
 std::optional<std::string> PrepareAppDataFolder(HINSTANCE instance, const std::string& installFolder) {
   AppDataSettings settings;
@@ -60,11 +83,10 @@ std::optional<std::string> PrepareAppDataFolder(HINSTANCE instance, const std::s
   settings.product = ReadSetting("product");
   settings.lang = ReadSetting("lang");
   const auto folders = ComposeAppDataFolders(settings.root, settings.company, settings.product, settings.lang);
-  if (!folders || !CheckDataFolderLevels(*settings.root, settings.company, settings.product, settings.lang, false) ||
-      !ProvisionDataFolder(instance, installFolder, settings, *folders)) {
+  if (!folders || !CheckDataFolderLevels(*settings.root, settings.company, settings.product, settings.lang, false)) {
     return std::nullopt;
   }
-  return folders->dataFolder;
+  return ProvisionDataFolder(instance, installFolder, settings, *folders);
 }
 
 GameEntryFn FindGameEntry(HMODULE module) {
@@ -86,15 +108,22 @@ int LauncherMain(HINSTANCE instance, HINSTANCE previousInstance, LPSTR commandLi
   const OptionalPath installFolder = GetWorkingFolder();
   if (!installFolder) return 1;
   std::string dataFolder = *installFolder;
+  // Updates are installed where the game runs, except when application-data
+  // mode fell back to the install folder: that one is only ever read then.
+  bool installsUpdates = true;
   if (SettingIsTrue(ReadSetting("use_app_data_folder")) && IsModernWindows()) {
-    if (auto appDataFolder = PrepareAppDataFolder(instance, *installFolder)) dataFolder = *appDataFolder;
+    if (auto appDataFolder = PrepareAppDataFolder(instance, *installFolder)) {
+      dataFolder = *appDataFolder;
+    } else {
+      installsUpdates = false;
+    }
   }
   const OptionalPath modulePath = JoinPath(dataFolder, "game.dll");
   if (!modulePath) return 1;
 
   for (;;) {
     // The marker's name is read in the working folder of this moment.
-    RunUpdatePass(dataFolder, ReadSetting("update_semaphore"));
+    if (installsUpdates) RunUpdatePass(dataFolder, ReadSetting("update_semaphore"));
     SetCurrentDirectoryA(dataFolder.c_str());
     // The game's own DLLs are found beside game.dll in the data folder, not
     // beside the launcher in the install folder, so an update can replace them.

@@ -4,11 +4,9 @@
 
 #include <string>
 
-// Gives every file and folder under `folder`, and `folder` itself last, an
-// access list open to everyone. Links are neither followed nor changed, nor
-// are files with more than one name (a hard link to a file elsewhere).
+// In one walk, contents before their folder and `folder` itself last: gives
+// every file and folder an access list open to everyone, and clears the
+// read-only attribute of every file, keeping its other bits. Links are
+// neither followed nor changed, nor are files with a second name (a hard
+// link shares its attributes and access list with a file elsewhere).
 void OpenUpAccess(const std::string& folder);
-
-// Clears the read-only attribute of every file under `folder`, keeping every
-// other attribute bit. Links are neither followed nor changed.
-void ClearReadOnly(const std::string& folder);

@@ -2,6 +2,7 @@
 
 #include <shlwapi.h>
 
+#include "fs/entry.h"
 #include "fs/path.h"
 #include "fs/walk.h"
 #include "provisioning/version_file.h"
@@ -37,4 +38,9 @@ bool DataFolderHoldsGame(const std::string& installFolder, const std::string& da
   const OptionalPath installFile = JoinPath(installFolder, kVersionFile);
   if (!module || !dataFile || !installFile || !PathFileExistsA(module->c_str())) return false;
   return PathFileExistsA(dataFile->c_str()) || !PathFileExistsA(installFile->c_str());
+}
+
+bool IsGameModuleMissing(const std::string& dataFolder) {
+  const OptionalPath module = JoinPath(dataFolder, "game.dll");
+  return module && !EntryExists(*module);
 }

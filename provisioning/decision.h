@@ -16,3 +16,8 @@
 // Whether the data folder holds a game that ran from it as it is: its
 // game.dll, and its version file unless the installation has none either.
 [[nodiscard]] bool DataFolderHoldsGame(const std::string& installFolder, const std::string& dataFolder);
+
+// True when the data folder has no game.dll of its own: a copy lost it, or
+// it was removed. The installation's is copied back, as an interrupted copy
+// is, and the player's other files stay.
+[[nodiscard]] bool IsGameModuleMissing(const std::string& dataFolder);

@@ -3,170 +3,111 @@
 #include <windows.h>
 
 #include "fs/ascii.h"
-#include "fs/path_list.h"
-#include "fs/shell_ops.h"
+#include "fs/change.h"
+#include "fs/entry.h"
+#include "fs/remove.h"
 #include "fs/walk.h"
 #include "provisioning/version_file.h"
+#include "update/journal.h"
+#include "update/staging.h"
 
 namespace {
 
-const char kPropertiesFolder[] = "properties";
-const char kCommitSuffix[] = ".copying~launcher";
 constexpr unsigned long long kAllocationUnit = 4096;
 
 unsigned long long RoundedUp(unsigned long long bytes) {
   return (bytes + kAllocationUnit - 1) / kAllocationUnit * kAllocationUnit;
 }
 
-// Whether `relative` is the launcher's executable at the top of the
-// installation, or lies below an entry of that name. Exact bytes: the
-// launcher started under another spelling of its name is copied like any
-// other file.
-bool IsLauncherEntry(const OptionalPath& launcherName, const std::string& relative) {
-  return launcherName && relative.compare(0, launcherName->size(), *launcherName) == 0 &&
-         (relative.size() == launcherName->size() || relative[launcherName->size()] == '\\');
-}
-
-// Visits every entry of the installation that the copy takes, parents
-// before their contents, with `target` where the copy puts it. False when
-// `visit` returned false or a path on either side does not fit.
-bool ForEachInstallEntry(const std::string& installFolder, const std::string& dataFolder,
-                         const std::function<bool(const TreeEntry&)>& visit) {
-  const OptionalPath launcherName = GetLauncherFileName();
-  return WalkTree(
-      installFolder, WalkOrder::ParentsFirst,
-      [&](const TreeEntry& entry) { return IsLauncherEntry(launcherName, entry.relative) || visit(entry); },
-      dataFolder);
-}
-
-// Whether every entry of the installation but the version file arrived in
-// `dataFolder`, each file with its full size.
-bool IsCopyComplete(const std::string& installFolder, const std::string& dataFolder) {
-  const OptionalPath commitFile = JoinPath(dataFolder, kVersionFile);
-  return ForEachInstallEntry(installFolder, dataFolder, [&](const TreeEntry& entry) {
-    if (entry.IsRealFolder()) return IsFolder(entry.target);
-    if (commitFile && EqualsIgnoringAsciiCase(entry.target, *commitFile)) return true;
-    if (entry.isLink) return EntryExists(entry.target);
-    const std::optional<unsigned long long> copied = FileSize(entry.target);
-    return copied && copied == FileSize(entry.path);
-  });
-}
-
-// True when some entry of `dataFolder` that the copy would write to or
-// through is a link.
-bool CopyWouldFollowLink(const std::string& installFolder, const std::string& dataFolder) {
-  bool followsLink = false;
-  WalkTree(
-      installFolder, WalkOrder::ParentsFirst,
-      [&](const TreeEntry& entry) {
-        followsLink = IsLink(entry.target);
-        return !followsLink;
-      },
-      dataFolder);
-  return followsLink;
-}
-
-// The install folder's top-level entries but the launcher, with the version
-// file held back: a properties folder that holds it is listed entry by entry
-// in `properties` instead, all but the version file (`heldBack` says so).
-bool ListCopySources(const std::string& source, PathList& topLevel, PathList& properties, bool& heldBack) {
-  const OptionalPath launcherName = GetLauncherFileName();
-  const OptionalPath versionFile = JoinPath(source, kVersionFile);
-  const bool holdsVersion = versionFile && EntryExists(*versionFile) && !IsFolder(*versionFile);
-  bool joined = true;
-  const bool walked = ForEachEntry(source, [&](const FolderEntry& entry) {
-    if (IsLauncherEntry(launcherName, entry.name)) return true;
-    const OptionalPath path = JoinPath(source, entry.name);
-    if (!path) return joined = false;
-    if (holdsVersion && entry.IsRealFolder() && EqualsIgnoringAsciiCase(entry.name, kPropertiesFolder)) {
-      heldBack = true;
-      return joined = ForEachEntry(*path, [&](const FolderEntry& inner) {
-        const OptionalPath innerPath = JoinPath(*path, inner.name);
-        if (!innerPath) return joined = false;
-        if (!EqualsIgnoringAsciiCase(inner.name, "version.xml")) properties.push_back(*innerPath);
-        return true;
-      }) && joined;
-    }
-    topLevel.push_back(*path);
-    return true;
-  });
-  return walked && joined;
-}
-
-// The version file is the copy's commit point: it arrives last, whole (through
-// a temporary file renamed over the old one), and only after everything else
-// arrived complete, so an interrupted or failed copy still reads as older and
-// is made again at the next start.
-bool CommitVersionFile(const std::string& source, const std::string& dataFolder) {
-  const OptionalPath from = JoinPath(source, kVersionFile);
-  const OptionalPath to = JoinPath(dataFolder, kVersionFile);
-  if (!from || !to) return false;
-  if (!EntryExists(*from) || IsFolder(*from)) return true;
-  const std::string temporary = *to + kCommitSuffix;
-  if (temporary.size() >= MAX_PATH) return false;
-  ClearReadOnlyAttribute(temporary);
-  if (!CopyFileA(from->c_str(), temporary.c_str(), FALSE)) return false;
-  ClearReadOnlyAttribute(temporary);
-  ClearReadOnlyAttribute(*to);
-  if (MoveFileExA(temporary.c_str(), to->c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return true;
-  DeleteFileA(temporary.c_str());
-  return false;
+// Whether `relative` is, or lies below, a top-level entry named `name`. Exact
+// bytes for the launcher: started under another spelling of its name, it is
+// copied like any other file.
+bool IsBelowTopLevel(const std::string& relative, const std::string& name, bool anyCase) {
+  const std::string top = relative.substr(0, relative.find('\\'));
+  return anyCase ? EqualsIgnoringAsciiCase(top, name) : top == name;
 }
 
 }  // namespace
 
-CopyCheck CheckInstallCopy(const std::string& installFolder, const std::string& dataFolder) {
-  if (!IsFolder(dataFolder) && dataFolder.size() >= kMaxFolderPathLength) return CopyCheck::PathTooLong;
-  bool fits = true;
-  bool replaceable = true;
-  unsigned long long needed = 0;
-  const bool walked = ForEachInstallEntry(installFolder, dataFolder, [&](const TreeEntry& entry) {
-    const EntryAttributes target = QueryEntry(entry.target);
-    if (entry.IsRealFolder()) {
-      if (!target.Exists()) {
-        fits = entry.target.size() < kMaxFolderPathLength;
-        needed += kAllocationUnit;
-      }
-      return fits;
+std::optional<CopyPlan> PlanInstallCopy(const std::string& installFolder) {
+  const OptionalPath launcherName = GetLauncherFileName();
+  CopyPlan plan;
+  std::optional<CopyItem> versionFile;
+  bool linked = false;
+  const bool complete = WalkTree(installFolder, WalkOrder::ParentsFirst, [&](const TreeEntry& entry) {
+    if ((launcherName && IsBelowTopLevel(entry.relative, *launcherName, false)) ||
+        IsBelowTopLevel(entry.relative, kStagingFolderName, true)) {
+      return true;
     }
-    const unsigned long long size = RoundedUp(FileSize(entry.path).value_or(0));
-    if (!target.Exists()) {
-      needed += size;
-    } else if (!target.IsFolder()) {
-      // Replaced in place: only growth takes space.
-      const unsigned long long old = RoundedUp(FileSize(entry.target).value_or(0));
-      if (size > old) needed += size - old;
-      replaceable = replaceable && CanBeReplaced(entry.target);
+    if (entry.isLink) return !(linked = true);
+    CopyItem item{entry.relative, entry.isFolder, 0};
+    if (!entry.isFolder) item.size = FileSize(entry.path).value_or(0);
+    if (!entry.isFolder && EqualsIgnoringAsciiCase(entry.relative, kVersionFile)) {
+      versionFile = item;
+    } else {
+      plan.items.push_back(item);
     }
     return true;
   });
-  // A name that does not fit on either side ends the walk early.
-  if (!walked || !fits) return CopyCheck::PathTooLong;
+  if (!complete || linked) return std::nullopt;
+  if (versionFile) plan.items.push_back(*versionFile);
+  return plan;
+}
+
+CopyCheck CheckInstallCopy(const CopyPlan& plan, const std::string& dataFolder) {
+  if (!IsFolder(dataFolder) && dataFolder.size() >= kMaxFolderPathLength) return CopyCheck::Unusable;
+  bool replaceable = true;
+  unsigned long long needed = kAllocationUnit;
+  for (const CopyItem& item : plan.items) {
+    if (!IsPlannablePath(dataFolder, kCopyStagingName, item.relative)) return CopyCheck::Unusable;
+    const std::string target = *JoinPath(dataFolder, item.relative);
+    const EntryAttributes attributes = QueryEntry(target);
+    if (item.isFolder) {
+      // Both the staged and the final folder must be makeable.
+      const std::string staged = *JoinPath(JoinPath(dataFolder, kCopyStagingName), item.relative);
+      if (staged.size() >= kMaxFolderPathLength || target.size() >= kMaxFolderPathLength) return CopyCheck::Unusable;
+      if (attributes.Exists() && !attributes.IsRealFolder()) return CopyCheck::Unusable;
+      needed += kAllocationUnit;
+      continue;
+    }
+    // The whole installation is copied before anything moves into place.
+    needed += RoundedUp(item.size);
+    if (!attributes.Exists()) continue;
+    if (attributes.IsFolder() || !OpenPlainEntry(target, FILE_READ_ATTRIBUTES)) return CopyCheck::Unusable;
+    replaceable = replaceable && IsPlainReplaceableFile(target);
+  }
   const std::optional<unsigned long long> available = FreeBytesAt(dataFolder);
   if (!replaceable || !available || *available < needed) return CopyCheck::Blocked;
   return CopyCheck::Ready;
 }
 
-int CopyInstallToDataFolder(const std::string& installFolder, const std::string& dataFolder) {
-  PathList sources;
-  PathList properties;
-  bool heldBack = false;
-  // A partial list must not pass for a complete copy.
-  if (!ListCopySources(installFolder, sources, properties, heldBack)) return 1;
-  if (CopyWouldFollowLink(installFolder, dataFolder)) return 1;
-  int result = ShellTransfer(ShellOperation::Copy, sources, dataFolder);
-  const OptionalPath dataProperties = JoinPath(dataFolder, kPropertiesFolder);
-  if (!dataProperties) return 1;
-  if (result == 0 && heldBack) {
-    if (properties.empty()) {
-      if (!IsFolder(*dataProperties)) CreateDirectoryA(dataProperties->c_str(), nullptr);
-    } else {
-      result = ShellTransfer(ShellOperation::Copy, properties, *dataProperties);
+int CopyInstallToDataFolder(const CopyPlan& plan, const std::string& installFolder, const std::string& dataFolder) {
+  const OptionalPath staging = JoinPath(dataFolder, kCopyStagingName);
+  // What an earlier, stopped copy left before it moved anything.
+  if (!staging || !RemoveTreeSafely(*staging) || !MakeFolder(*staging)) return 1;
+  Plan moves{kCopyStagingName, {}};
+  bool copied = true;
+  for (const CopyItem& item : plan.items) {
+    const OptionalPath from = JoinPath(installFolder, item.relative);
+    const OptionalPath staged = JoinPath(*staging, item.relative);
+    const OptionalPath target = JoinPath(dataFolder, item.relative);
+    if (!from || !staged || !target) {
+      copied = false;
+      break;
     }
+    const EntryAttributes attributes = QueryEntry(*target);
+    if (item.isFolder) {
+      copied = MakeFolder(*staged);
+      if (!attributes.Exists()) moves.entries.push_back({PlanEntry::AddFolder, item.relative});
+    } else {
+      copied = CopyToNewFile(*from, *staged);
+      moves.entries.push_back({attributes.Exists() ? PlanEntry::ReplaceExisting : PlanEntry::AddFile, item.relative});
+    }
+    if (!copied) break;
   }
-  // The shell copy's result says nothing of completeness (a full disk still
-  // returns 0): what arrived decides.
-  if (result == 0 && !IsCopyComplete(installFolder, dataFolder)) result = 1;
-  if (result == 0 && !CommitVersionFile(installFolder, dataFolder)) result = 1;
-  return result;
+  const PendingState state = copied ? CarryOutPlan(dataFolder, moves) : PendingState::Undone;
+  // A journal that stays needs the staged files for the next start; what
+  // cannot be removed now goes at the next one.
+  if (state != PendingState::Blocked) (void)RemoveTreeSafely(*staging);
+  return state == PendingState::Finished ? 0 : 1;
 }

@@ -1,21 +1,45 @@
 #pragma once
-// The first-start copy of the installation into the data folder.
+// The copy of the installation into the data folder: one walk of the
+// installation makes the plan that every check, the copy itself and its
+// journal follow.
 
+#include <optional>
 #include <string>
+#include <vector>
+
+struct CopyItem {
+  std::string relative;
+  bool isFolder = false;
+  unsigned long long size = 0;
+};
+
+// What the copy takes from the installation, folders before what they hold,
+// the version file last: everything but the launcher's own executable and
+// the top-level staging folder "game".
+struct CopyPlan {
+  std::vector<CopyItem> items;
+};
+
+// Walks the installation once. Nothing when it cannot be walked whole or
+// holds a link (the copy would carry in whatever the link points to).
+[[nodiscard]] std::optional<CopyPlan> PlanInstallCopy(const std::string& installFolder);
 
 enum class CopyCheck {
   Ready,
-  PathTooLong,  // some file of the installation would not fit below the data folder
-  Blocked,      // not enough free space, or a file to be replaced is in use
+  Unusable,  // a path that does not fit, a link or a file with a second name
+             // in the way, a file where a folder is, a launcher's own name
+  Blocked,   // not enough free space, or a file to be replaced is in use
 };
 
-// Whether `installFolder` can be copied into `dataFolder` whole, checked
-// before anything is written.
-[[nodiscard]] CopyCheck CheckInstallCopy(const std::string& installFolder, const std::string& dataFolder);
+// Whether the planned copy can arrive whole in `dataFolder`, checked before
+// anything is written.
+[[nodiscard]] CopyCheck CheckInstallCopy(const CopyPlan& plan, const std::string& dataFolder);
 
-// Copies every top-level entry of `installFolder` except the launcher's own
-// executable into `dataFolder`, the version file last: only once every other
-// file arrived with its full size. 0 on success. Refuses (1, nothing copied)
-// when a path the copy would write through is a link, so a link planted in
-// the shared data folder cannot redirect it.
-[[nodiscard]] int CopyInstallToDataFolder(const std::string& installFolder, const std::string& dataFolder);
+// Copies the planned installation into new files of a private staging
+// folder of `dataFolder`, then moves them into place entry by entry through
+// the update journal, the version file last, so the data folder is at every
+// moment the old version or, after a stop, becomes one again or the new one.
+// 0 when the whole installation arrived; nonzero when the data folder is
+// as it was (or keeps a journal for the next start).
+[[nodiscard]] int CopyInstallToDataFolder(const CopyPlan& plan, const std::string& installFolder,
+                                          const std::string& dataFolder);

@@ -1,157 +1,151 @@
 #include "update/update.h"
 
 #include <windows.h>
-#include <shlwapi.h>
+
+#include <algorithm>
+#include <optional>
+#include <vector>
 
 #include "fs/ascii.h"
-#include "fs/shell_ops.h"
+#include "fs/change.h"
+#include "fs/entry.h"
+#include "fs/remove.h"
 #include "fs/walk.h"
-#include "update/move.h"
+#include "update/journal.h"
 #include "update/staging.h"
-#include "update/undo.h"
 #include "update/unpack.h"
 
 namespace {
 
-// Unpacks every packed file in place. A damaged one stays as it is, to be
-// installed under its packed name; false when one could not be unpacked or
-// removed for a reason of the machine's (no space, locked, unreadable).
-bool UnpackAll(const std::string& staging) {
-  PathList packed;
-  CollectPackedFiles(staging, packed);
-  for (const std::string& path : packed) {
-    const std::string output = path.substr(0, path.size() - 4);
+// One entry of the staging folder, as its one walk found it.
+struct StagedItem {
+  std::string relative;
+  bool isFolder = false;
+};
+
+// The staged tree as it can be installed, folders before what they hold.
+// False when it cannot be installed as it stands: not walked whole, or
+// holding a link or one of the launcher's own names at its top.
+bool ListStaging(const std::string& staging, std::vector<StagedItem>& items, std::vector<std::string>& leftovers) {
+  bool installable = true;
+  const bool complete = WalkTree(staging, WalkOrder::ParentsFirst, [&](const TreeEntry& entry) {
+    const bool topLevel = entry.relative.find('\\') == std::string::npos;
+    if (entry.isLink || (topLevel && (IsLauncherStateName(entry.name) ||
+                                      EqualsIgnoringAsciiCase(entry.name, kStagingFolderName)))) {
+      installable = false;
+    } else if (!entry.isFolder && IsUnpackLeftover(entry.name)) {
+      leftovers.push_back(entry.path);
+    } else {
+      items.push_back({entry.relative, entry.isFolder});
+    }
+    return installable;
+  });
+  return complete && installable;
+}
+
+bool IsStagedMarker(const StagedItem& item, const std::string& markerName) {
+  return !markerName.empty() && IsMarkerEntry(item.relative, item.isFolder, markerName);
+}
+
+// Whether the marker is there: with no marker name, the staging folder itself.
+bool MarkerListed(const std::vector<StagedItem>& items, const std::string& markerName) {
+  return markerName.empty() ||
+         std::any_of(items.begin(), items.end(), [&](const StagedItem& item) { return IsStagedMarker(item, markerName); });
+}
+
+// Unpacks every packed file in place, the item then naming what it unpacked
+// to. A damaged one stays, to be installed under its packed name. False when
+// one could not be unpacked or removed for a reason of the machine's (no
+// space, locked, unreadable).
+bool UnpackStaged(const std::string& staging, const std::string& markerName, std::vector<StagedItem>& items) {
+  std::vector<std::string> unpacked;
+  for (StagedItem& item : items) {
+    const std::string name = item.relative.substr(item.relative.find_last_of('\\') + 1);
+    if (item.isFolder || IsStagedMarker(item, markerName) || !IsPackedName(name)) continue;
+    const std::string output = item.relative.substr(0, item.relative.size() - 4);
     // Its output would carry the name reserved for temporary files.
-    if (IsUnpackLeftover(PathFindFileNameA(output.c_str()))) continue;
-    const UnpackOutcome outcome = UnpackFile(path, output);
-    if (outcome == UnpackOutcome::Failed) return false;
-    if (outcome == UnpackOutcome::Damaged) continue;
-    ClearReadOnlyAttribute(path);
-    if (!DeleteFileA(path.c_str())) return false;
+    if (IsUnpackLeftover(output)) continue;
+    const OptionalPath packedPath = JoinPath(staging, item.relative);
+    const OptionalPath outputPath = JoinPath(staging, output);
+    if (!packedPath || !outputPath) return false;
+    // A staged file of the same name is replaced; only a plain one can be.
+    if (EntryExists(*outputPath) && !MakeWritable(*outputPath)) return false;
+    switch (UnpackFile(*packedPath, *outputPath)) {
+      case UnpackOutcome::Failed:
+        return false;
+      case UnpackOutcome::Damaged:
+        continue;
+      case UnpackOutcome::Unpacked:
+        if (!RemoveFileSafely(*packedPath)) return false;
+        item.relative = output;
+        unpacked.push_back(output);
+        break;
+    }
   }
+  // A file staged beside its packed form is the unpacked file now: listed once.
+  std::vector<bool> seen(unpacked.size(), false);
+  items.erase(std::remove_if(items.begin(), items.end(),
+                             [&](const StagedItem& item) {
+                               for (std::size_t i = 0; i < unpacked.size(); ++i) {
+                                 if (!item.isFolder && EqualsIgnoringAsciiCase(item.relative, unpacked[i])) {
+                                   if (seen[i]) return true;
+                                   seen[i] = true;
+                                 }
+                               }
+                               return false;
+                             }),
+              items.end());
   return true;
 }
 
-// Whether `path` is a link or holds one at any depth (links not followed).
-// A tree that cannot be walked whole counts as holding one.
-bool HoldsLink(const std::string& path) {
-  const EntryAttributes attributes = QueryEntry(path);
-  if (!attributes.IsRealFolder()) return attributes.IsLink();
-  bool found = false;
-  const bool complete = WalkTree(path, WalkOrder::ParentsFirst, [&](const TreeEntry& entry) {
-    found = entry.isLink;
-    return !found;
-  });
-  return found || !complete;
-}
-
-// The shell move, then the launcher's own for whatever it left behind: under
-// Wine it skips folders that exist in the destination yet reports success,
-// and refuses lists of several files. What is left decides the result.
-// Trees holding a link never go to the shell: Wine moves a folder entry by
-// entry and would follow the link, carrying in (and removing) whatever it
-// points to; the launcher's own move renames a link as it is.
-int MoveIntoDataFolder(const PathList& sources, const std::string& dataFolder) {
-  if (sources.empty()) return 0;
-  PathList withoutLinks;
-  for (const std::string& source : sources) {
-    if (!HoldsLink(source)) withoutLinks.push_back(source);
-  }
-  const int shellResult = withoutLinks.empty() ? 0 : ShellTransfer(ShellOperation::Move, withoutLinks, dataFolder);
-  bool movedAll = true;
-  for (const std::string& source : sources) {
-    const OptionalPath target = JoinPath(dataFolder, PathFindFileNameA(source.c_str()));
-    if (!target || !MoveEntry(source, *target)) movedAll = false;
-  }
-  if (movedAll) return 0;
-  return shellResult != 0 ? shellResult : 1;
-}
-
-// The staging folder's top-level entries, the one holding the marker apart.
-// False when one could not be listed.
-bool ListStagingEntries(const std::string& staging, const std::string& markerEntry, PathList& entries,
-                        PathList& marker) {
-  bool listedAll = true;
-  ForEachEntry(staging, [&](const FolderEntry& entry) {
-    const OptionalPath path = JoinPath(staging, entry.name);
-    if (!path || IsUpdateJournalName(entry.name)) {
-      listedAll = false;
-    } else if (!markerEntry.empty() && EqualsIgnoringAsciiCase(entry.name, markerEntry)) {
-      marker.push_back(*path);
+// The plan that installs the staged items, the marker last; nothing when an
+// item cannot take its place: a file where a folder is or the reverse, a
+// link or a file with a second name in the way, a file in use, a path over
+// the limit.
+std::optional<Plan> PlanUpdate(const std::string& dataFolder, const std::string& staging,
+                               const std::vector<StagedItem>& items, const std::string& markerName) {
+  Plan plan{kStagingFolderName, {}};
+  std::optional<PlanEntry> marker;
+  for (const StagedItem& item : items) {
+    if (!IsPlannablePath(dataFolder, kStagingFolderName, item.relative)) return std::nullopt;
+    const std::string current = *JoinPath(dataFolder, item.relative);
+    const EntryAttributes target = QueryEntry(current);
+    PlanEntry entry{PlanEntry::AddFile, item.relative};
+    if (item.isFolder) {
+      if (target.IsRealFolder()) continue;  // merged into
+      if (target.Exists() || current.size() >= kMaxFolderPathLength) return std::nullopt;
+      entry.kind = PlanEntry::AddFolder;
     } else {
-      entries.push_back(*path);
+      if (!IsPlainReplaceableFile(*JoinPath(staging, item.relative))) return std::nullopt;
+      if (target.Exists()) {
+        if (!IsPlainReplaceableFile(current)) return std::nullopt;
+        entry.kind = PlanEntry::ReplaceExisting;
+      }
     }
-    return true;
-  });
-  return listedAll && !(entries.empty() && marker.empty());
-}
-
-// Whether everything staged can take its place, checked before anything
-// moves; with `move`, then moves it into the data folder, the marker's entry
-// last and only after everything else arrived.
-bool MoveStaging(const std::string& staging, const std::string& dataFolder, const std::string& markerEntry,
-                 bool move) {
-  PathList entries;
-  PathList marker;
-  if (!ListStagingEntries(staging, markerEntry, entries, marker) || !CanMoveAll(entries, dataFolder) ||
-      !CanMoveAll(marker, dataFolder)) {
-    return false;
+    if (IsStagedMarker(item, markerName)) {
+      marker = entry;
+    } else {
+      plan.entries.push_back(entry);
+    }
   }
-  return !move || (MoveIntoDataFolder(entries, dataFolder) == 0 && MoveIntoDataFolder(marker, dataFolder) == 0);
+  if (marker) plan.entries.push_back(*marker);
+  if (plan.entries.empty()) return std::nullopt;
+  return plan;
 }
 
-// With the journal written: sets aside what the update replaces and moves it
-// in. Whatever fails on the way is undone, so the data folder ends whole,
-// old or new.
-bool CompleteJournaledUpdate(const std::string& dataFolder, const UpdateJournal& journal) {
-  const OptionalPath staging = StagingFolderOf(dataFolder);
-  if (staging && QueryEntry(*staging).IsRealFolder() && SetAsideReplacedFiles(dataFolder, journal) &&
-      MoveStaging(*staging, dataFolder, journal.markerEntry, true)) {
-    ForgetUpdateJournal(dataFolder);
-    return true;
-  }
-  UndoUpdate(dataFolder, journal);
-  return false;
-}
-
-// A launcher stopped during an update: while the marker's entry is still
-// staged the update did not arrive, and is finished now or undone; once it
-// moved, everything else had arrived before it.
-void ResumeInterruptedUpdate(const std::string& dataFolder) {
-  const std::optional<UpdateJournal> journal = ReadUpdateJournal(dataFolder);
-  const OptionalPath staging = StagingFolderOf(dataFolder);
-  if (!journal || !staging) return;
-  bool markerStaged = false;
-  ForEachEntry(*staging, [&](const FolderEntry& entry) {
-    markerStaged = journal->markerEntry.empty() || EqualsIgnoringAsciiCase(entry.name, journal->markerEntry);
-    return !markerStaged;
-  });
-  if (markerStaged) {
-    CompleteJournaledUpdate(dataFolder, *journal);
-  } else {
-    ForgetUpdateJournal(dataFolder);
-  }
-}
-
-// Unpacks the staged packed files and moves the staging folder's contents
-// into the data folder, or nothing when they cannot arrive whole (an
-// unpacking that failed for want of space, a file that cannot take its
-// place, a linked staging folder). 0 when everything arrived.
-int ApplyStagedUpdate(const std::string& dataFolder, const std::string& markerName) {
-  const OptionalPath staging = StagingFolderOf(dataFolder);
-  // A linked staging folder holds files from elsewhere: never installed.
-  if (!staging || !QueryEntry(*staging).IsRealFolder()) return 1;
+// Installs the listed staged update: unpacked, planned, then carried out
+// entry by entry. Undone when it cannot arrive whole.
+PendingState ApplyStagedUpdate(const std::string& dataFolder, const std::string& staging,
+                               std::vector<StagedItem> items, const std::vector<std::string>& leftovers,
+                               const std::string& markerName) {
   // A temporary file of an interrupted unpacking is never installed.
-  if (!RemoveUnpackLeftovers(*staging)) return 1;
-  if (!UnpackAll(*staging)) return 1;
-
-  // An update that cannot arrive whole is not applied at all, and the data
-  // folder keeps its version.
-  const std::string markerEntry = MarkerEntryName(markerName);
-  if (!MoveStaging(*staging, dataFolder, markerEntry, false)) return 1;
-  const std::optional<UpdateJournal> journal = DescribeUpdate(dataFolder, markerEntry);
-  if (!journal || !WriteUpdateJournal(dataFolder, *journal)) return 1;
-  return CompleteJournaledUpdate(dataFolder, *journal) ? 0 : 1;
+  for (const std::string& leftover : leftovers) {
+    if (!RemoveFileSafely(leftover)) return PendingState::Undone;
+  }
+  if (!UnpackStaged(staging, markerName, items)) return PendingState::Undone;
+  const std::optional<Plan> plan = PlanUpdate(dataFolder, staging, items, markerName);
+  if (!plan) return PendingState::Undone;
+  return CarryOutPlan(dataFolder, *plan);
 }
 
 }  // namespace
@@ -159,12 +153,21 @@ int ApplyStagedUpdate(const std::string& dataFolder, const std::string& markerNa
 void RunUpdatePass(const std::string& dataFolder, const std::string& markerName) {
   const OptionalPath staging = StagingFolderOf(dataFolder);
   if (!staging) return;
-  if (HasUpdateJournal(dataFolder)) {
-    ResumeInterruptedUpdate(dataFolder);
-  } else if (StagedMarkerExists(*staging, markerName)) {
-    ApplyStagedUpdate(dataFolder, markerName);
+  // Whatever a stopped launcher left is settled first; state that is not
+  // the launcher's own keeps everything as it is.
+  const PendingOutcome pending = SettlePendingPlan(dataFolder);
+  if (pending.state == PendingState::Blocked) return;
+  const EntryAttributes attributes = QueryEntry(*staging);
+  if (!attributes.Exists()) return;
+  // A staging folder that a settled update came from has had its turn.
+  const bool settledHere = pending.state != PendingState::None && pending.stagingName == kStagingFolderName;
+  if (attributes.IsRealFolder() && !settledHere) {
+    std::vector<StagedItem> items;
+    std::vector<std::string> leftovers;
+    if (ListStaging(*staging, items, leftovers) && MarkerListed(items, markerName) &&
+        ApplyStagedUpdate(dataFolder, *staging, std::move(items), leftovers, markerName) == PendingState::Blocked) {
+      return;  // the journal stays, and the staging folder holds what it needs
+    }
   }
-  // While a journal remains (an undo that could not finish), the staging
-  // folder holds what the next start needs to finish or undo the update.
-  if (!HasUpdateJournal(dataFolder)) DiscardStagingFolder(*staging);
+  DiscardStagingFolder(*staging);
 }

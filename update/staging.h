@@ -5,17 +5,16 @@
 
 #include "fs/path.h"
 
+extern const char kStagingFolderName[];
+
 // The staging folder of `dataFolder`.
 [[nodiscard]] OptionalPath StagingFolderOf(const std::string& dataFolder);
 
-// Whether the update marker `markerName` is an entry of the staging folder
-// (with an empty name: whether the staging folder exists). Only what the
-// folder lists counts, never a device name or a wildcard.
-[[nodiscard]] bool StagedMarkerExists(const std::string& stagingFolder, const std::string& markerName);
-
-// The top-level entry of the staging folder that holds the marker ("" when
-// the marker is the staging folder itself).
-[[nodiscard]] std::string MarkerEntryName(const std::string& markerName);
+// Whether the staged entry `relative` (a file when not `isFolder`) is the
+// update marker `markerName`: a plain file at the staging folder's top level,
+// named so in any ASCII letter case. A name with a separator, a folder or a
+// link is never the marker.
+[[nodiscard]] bool IsMarkerEntry(const std::string& relative, bool isFolder, const std::string& markerName);
 
 // Sends the staging folder to the Recycle Bin. Acts only on a folder named
 // "game" (never on an empty path); of a linked one it removes the link alone.

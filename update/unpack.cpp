@@ -6,48 +6,21 @@
 #include <cstring>
 
 #include "fs/ascii.h"
+#include "fs/change.h"
 #include "fs/handles.h"
-#include "fs/walk.h"
 #include "update/decode.h"
-#include "update/pending_file.h"
 
 const char kUnpackTemporarySuffix[] = ".unpacking~launcher";
 
-namespace {
-
-// Exactly the lower-case ".zip" extension, after a name of at least one byte:
-// a file named just ".zip" would unpack onto its own folder's path.
 bool IsPackedName(const std::string& name) {
+  // A file named just ".zip" would unpack onto its own folder's path.
   const char* extension = PathFindExtensionA(name.c_str());
   return extension != name.c_str() && std::strcmp(extension, ".zip") == 0;
-}
-
-}  // namespace
-
-void CollectPackedFiles(const std::string& folder, PathList& packed) {
-  // A link is neither searched nor unpacked: its contents lie outside the
-  // staging tree.
-  WalkTree(folder, WalkOrder::ParentsFirst, [&](const TreeEntry& entry) {
-    if (!entry.isFolder && !entry.isLink && IsPackedName(entry.name)) packed.push_back(entry.path);
-    return true;
-  });
 }
 
 bool IsUnpackLeftover(const std::string& name) {
   const size_t length = std::strlen(kUnpackTemporarySuffix);
   return name.size() > length && EqualsIgnoringAsciiCase(name.substr(name.size() - length), kUnpackTemporarySuffix);
-}
-
-bool RemoveUnpackLeftovers(const std::string& folder) {
-  bool removedAll = true;
-  WalkTree(folder, WalkOrder::ParentsFirst, [&](const TreeEntry& entry) {
-    if (!entry.isFolder && IsUnpackLeftover(entry.name)) {
-      SetFileAttributesA(entry.path.c_str(), FILE_ATTRIBUTE_NORMAL);
-      if (!DeleteFileA(entry.path.c_str())) removedAll = false;
-    }
-    return true;
-  });
-  return removedAll;
 }
 
 UnpackOutcome UnpackFile(const std::string& packedPath, const std::string& outputPath) {
@@ -58,8 +31,8 @@ UnpackOutcome UnpackFile(const std::string& packedPath, const std::string& outpu
   const std::string temporary = outputPath + kUnpackTemporarySuffix;
   if (temporary.size() >= MAX_PATH) return UnpackOutcome::Failed;
 
-  PendingFile output(temporary);
-  if (!output.Open()) return UnpackOutcome::Failed;
+  NewFile output;
+  if (!output.Create(temporary)) return UnpackOutcome::Failed;
   // A failed read or write says nothing about the packed data: it tells a
   // full disk or an unreadable file apart from damage.
   bool ioFailed = false;
@@ -79,5 +52,5 @@ UnpackOutcome UnpackFile(const std::string& packedPath, const std::string& outpu
   // Only a stream decoded to its very end replaces the output: anything less
   // is dropped with the temporary file.
   if (!DecodePackedStream(read, write)) return ioFailed ? UnpackOutcome::Failed : UnpackOutcome::Damaged;
-  return output.Commit(outputPath) ? UnpackOutcome::Unpacked : UnpackOutcome::Failed;
+  return output.CommitAs(outputPath) ? UnpackOutcome::Unpacked : UnpackOutcome::Failed;
 }

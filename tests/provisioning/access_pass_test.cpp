@@ -1,4 +1,4 @@
-// The access passes called directly on a folder tree.
+// The access pass called directly on a folder tree.
 #include <gtest/gtest.h>
 
 #include "provisioning/access.h"
@@ -9,7 +9,7 @@ using namespace provisioning_support;
 
 // Root, as the tests run, may write to a read-only file anyway: the attribute
 // is what is checked.
-TEST(ClearReadOnly, ClearsOnlyTheReadOnlyBitOfFilesAtAnyDepth) {
+TEST(OpenUpAccess, ClearsOnlyTheReadOnlyBitOfFilesAtAnyDepth) {
   const std::string root = FreshScratchFolder();
   const std::string deep = Join(root, "a\\b\\c\\deep.dat");
   const std::string top = Join(root, "top.dat");
@@ -23,7 +23,7 @@ TEST(ClearReadOnly, ClearsOnlyTheReadOnlyBitOfFilesAtAnyDepth) {
   const DWORD plainBefore = Attributes(plain);
   ASSERT_TRUE(deepBefore & FILE_ATTRIBUTE_READONLY);
 
-  ClearReadOnly(root);
+  OpenUpAccess(root);
 
   EXPECT_EQ(deepBefore & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY), Attributes(deep));
   EXPECT_TRUE(Attributes(deep) & FILE_ATTRIBUTE_HIDDEN);
@@ -53,7 +53,6 @@ TEST(OpenUpAccess, LeavesAFolderThatIsALinkAlone) {
   ASSERT_TRUE(PlantLink(link, outside));
   ASSERT_TRUE(SetFileAttributesA(Join(outside, "f.dat").c_str(), FILE_ATTRIBUTE_READONLY));
   OpenUpAccess(link);
-  ClearReadOnly(link);
   EXPECT_FALSE(EveryoneHasFullAccess(outside));
   EXPECT_FALSE(EveryoneHasFullAccess(Join(outside, "f.dat")));
   EXPECT_TRUE(Attributes(Join(outside, "f.dat")) & FILE_ATTRIBUTE_READONLY);

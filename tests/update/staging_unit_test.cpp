@@ -11,27 +11,9 @@
 using namespace testing_support;
 using namespace update_testing;
 
-TEST(CollectPackedFiles, ExactLowerCaseZipFilesAtAnyDepthOnly) {
-  const std::string folder = FreshScratchFolder();
-  WriteFile(Join(folder, "a.zip"), "");
-  WriteFile(Join(folder, "b.ZIP"), "");
-  WriteFile(Join(folder, "c.zipx"), "");
-  WriteFile(Join(folder, ".zip"), "");
-  WriteFile(Join(folder, "d.tar.zip"), "");
-  WriteFile(Join(folder, "sub\\deeper\\e.zip"), "");
-  WriteFile(Join(folder, "pack.zip\\f.zip"), "");
-  PathList packed;
-  CollectPackedFiles(folder, packed);
-  std::sort(packed.begin(), packed.end());
-  EXPECT_EQ((PathList{Join(folder, "a.zip"), Join(folder, "d.tar.zip"), Join(folder, "pack.zip\\f.zip"),
-                      Join(folder, "sub\\deeper\\e.zip")}),
-            packed);
-}
-
-TEST(CollectPackedFiles, MissingFolderAddsNothing) {
-  PathList packed{"kept"};
-  CollectPackedFiles(Join(FreshScratchFolder(), "missing"), packed);
-  EXPECT_EQ(PathList{"kept"}, packed);
+TEST(IsPackedName, ExactLowerCaseZipAfterANameOnly) {
+  for (const char* name : {"a.zip", "d.tar.zip", "x.zip.zip", "..zip"}) EXPECT_TRUE(IsPackedName(name)) << name;
+  for (const char* name : {"b.ZIP", "c.zipx", ".zip", "zip", "a.zip.", "a.Zip"}) EXPECT_FALSE(IsPackedName(name)) << name;
 }
 
 // The disposal acts on a staging folder and nothing else: never on the
@@ -69,16 +51,23 @@ TEST(DiscardStagingFolder, RelativeStagingFolderGoesToTheRecycleBin) {
   EXPECT_TRUE(InRecycleBin("game"));
 }
 
-// A device name exists in every folder, a wildcard matches any entry: only
-// an entry the staging folder really holds counts as the marker.
-TEST(StagedMarkerExists, DeviceNameOrWildcardIsNeverPresent) {
-  const std::string staging = Join(FreshScratchFolder(), "game");
-  WriteFile(Join(staging, "staged.txt"), "staged");
-  WriteFile(Join(staging, "ab.txt"), "ab");
-  MakeFolders(Join(staging, "sub"));
-  for (const char* marker : {"CON", "nul", "NUL.txt", "aux", "COM1", "LPT1", "CONOUT$", "*", "a?.txt", "sub\\NUL"}) {
-    EXPECT_FALSE(StagedMarkerExists(staging, marker)) << marker;
+// Only a plain file at the staging folder's top level is the marker: never
+// a folder, a path into the tree, or a separator.
+TEST(IsMarkerEntry, APlainTopLevelFileInAnyAsciiCase) {
+  struct Row {
+    const char* relative;
+    bool isFolder;
+    const char* marker;
+    bool expected;
+  };
+  const Row rows[] = {
+      {"ready", false, "ready", true},       {"READY", false, "ready", true},
+      {"ready", true, "ready", false},       {"sub\\ready", false, "ready", false},
+      {"sub\\ready", false, "sub\\ready", false}, {"sub", true, "sub\\", false},
+      {"ready", false, "\\ready", false},    {"ready", false, "/ready", false},
+      {"ready", false, "", false},           {"ready.txt", false, "ready", false},
+  };
+  for (const Row& row : rows) {
+    EXPECT_EQ(row.expected, IsMarkerEntry(row.relative, row.isFolder, row.marker)) << row.relative << " / " << row.marker;
   }
-  EXPECT_TRUE(StagedMarkerExists(staging, "ab.txt"));
-  EXPECT_TRUE(StagedMarkerExists(staging, "sub"));
 }

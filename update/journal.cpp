@@ -1,0 +1,410 @@
+#include "update/journal.h"
+
+#include <windows.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <optional>
+#include <set>
+
+#include "fs/ascii.h"
+#include "fs/change.h"
+#include "fs/entry.h"
+#include "fs/path.h"
+#include "fs/remove.h"
+
+const char kSetAsideFolderName[] = "~upd";
+const char kJournalName[] = "~upd.journal";
+const char kJournalTemporaryName[] = "~upd.journal.tmp";
+const char kCopyStagingName[] = "~new";
+
+namespace {
+
+const char kJournalHeader[] = "rungame journal 1\n";
+// Far beyond any real plan; reading a larger file would only delay the start.
+constexpr std::size_t kMaxJournalBytes = 16u << 20;
+constexpr DWORD kKeptFolderAttributes = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+
+bool IsPlainComponent(const std::string& name) {
+  if (name.empty() || name == "." || name == "..") return false;
+  for (unsigned char c : name) {
+    if (c < 0x20 || std::strchr("<>:\"/\\|?*", c)) return false;
+  }
+  return name.back() != '.' && name.back() != ' ';
+}
+
+// The three places of one entry: staged, in the data folder, set aside.
+struct Places {
+  std::string staged, current, setAside;
+};
+
+std::optional<Places> PlacesOf(const std::string& dataFolder, const std::string& stagingName,
+                               const std::string& relative) {
+  const OptionalPath staged = JoinPath(JoinPath(dataFolder, stagingName), relative);
+  const OptionalPath current = JoinPath(dataFolder, relative);
+  const OptionalPath setAside = JoinPath(JoinPath(dataFolder, kSetAsideFolderName), relative);
+  if (!staged || !current || !setAside) return std::nullopt;
+  return Places{*staged, *current, *setAside};
+}
+
+std::string JournalText(const Plan& plan) {
+  std::string text = kJournalHeader;
+  text += "staging " + plan.stagingName + "\n";
+  for (const PlanEntry& entry : plan.entries) {
+    text += static_cast<char>(entry.kind);
+    text += ' ' + entry.relative + '\n';
+  }
+  char end[64];
+  std::snprintf(end, sizeof end, "end %lu %08lx\n", static_cast<unsigned long>(plan.entries.size()),
+                crc32(0L, reinterpret_cast<const Bytef*>(text.data()), static_cast<uInt>(text.size())));
+  return text + end;
+}
+
+enum class JournalRead { Absent, Read, Unusable };
+
+// The journal as this launcher writes it, or Unusable: held by another
+// program, not a plain file, damaged, or naming anything a plan cannot.
+JournalRead ReadJournal(const std::string& dataFolder, Plan& plan) {
+  const OptionalPath path = JoinPath(dataFolder, kJournalName);
+  if (!path) return JournalRead::Unusable;
+  if (!QueryEntry(*path).Exists()) return JournalRead::Absent;
+  const UniqueFileHandle file = OpenPlainEntry(*path, GENERIC_READ);
+  if (!file || IsFolder(*path)) return JournalRead::Unusable;
+  LARGE_INTEGER size;
+  if (!GetFileSizeEx(file.Get(), &size) || size.QuadPart > static_cast<LONGLONG>(kMaxJournalBytes)) {
+    return JournalRead::Unusable;
+  }
+  std::string text(static_cast<std::size_t>(size.QuadPart), '\0');
+  DWORD got = 0;
+  if (!text.empty() && (!ReadFile(file.Get(), &text[0], static_cast<DWORD>(text.size()), &got, nullptr) ||
+                        got != text.size())) {
+    return JournalRead::Unusable;
+  }
+  // The closing line carries the count and a check value of all before it.
+  if (text.size() < 2 || text.back() != '\n' || text.compare(0, std::strlen(kJournalHeader), kJournalHeader) != 0) {
+    return JournalRead::Unusable;
+  }
+  const std::size_t endLine = text.rfind('\n', text.size() - 2) + 1;
+  const std::size_t lines = static_cast<std::size_t>(std::count(text.begin(), text.begin() + endLine, '\n'));
+  if (lines < 2) return JournalRead::Unusable;
+  char expected[64];
+  std::snprintf(expected, sizeof expected, "end %lu %08lx\n", static_cast<unsigned long>(lines - 2),
+                crc32(0L, reinterpret_cast<const Bytef*>(text.data()), static_cast<uInt>(endLine)));
+  if (text.compare(endLine, std::string::npos, expected) != 0) return JournalRead::Unusable;
+
+  std::size_t start = std::strlen(kJournalHeader);
+  bool first = true;
+  while (start < endLine) {
+    const std::size_t end = text.find('\n', start);
+    const std::string line = text.substr(start, end - start);
+    start = end + 1;
+    if (first) {
+      first = false;
+      if (line.compare(0, 8, "staging ") != 0) return JournalRead::Unusable;
+      plan.stagingName = line.substr(8);
+      if (plan.stagingName != "game" && plan.stagingName != kCopyStagingName) return JournalRead::Unusable;
+      continue;
+    }
+    if (line.size() < 3 || line[1] != ' ' || (line[0] != 'd' && line[0] != 'a' && line[0] != 'r')) {
+      return JournalRead::Unusable;
+    }
+    PlanEntry entry{static_cast<PlanEntry::Kind>(line[0]), line.substr(2)};
+    if (!IsPlannablePath(dataFolder, plan.stagingName, entry.relative)) return JournalRead::Unusable;
+    plan.entries.push_back(std::move(entry));
+  }
+  return plan.entries.empty() ? JournalRead::Unusable : JournalRead::Read;
+}
+
+bool WriteJournal(const std::string& dataFolder, const Plan& plan) {
+  const OptionalPath path = JoinPath(dataFolder, kJournalName);
+  const OptionalPath temporary = JoinPath(dataFolder, kJournalTemporaryName);
+  if (!path || !temporary) return false;
+  const std::string text = JournalText(plan);
+  NewFile file;
+  return file.Create(*temporary) && file.Write(text.data(), text.size()) && file.CommitAs(*path);
+}
+
+// Where one entry stands on the way from staged to moved in.
+enum class EntryState { NotStarted, SetAside, Done, Foreign };
+
+bool IsFileEntry(const EntryAttributes& attributes) {
+  return attributes.Exists() && !attributes.IsFolder() && !attributes.IsLink();
+}
+
+EntryState StateOf(const PlanEntry& entry, const Places& places) {
+  const EntryAttributes current = QueryEntry(places.current);
+  if (entry.kind == PlanEntry::AddFolder) {
+    if (current.IsRealFolder()) return EntryState::Done;
+    return current.Exists() ? EntryState::Foreign : EntryState::NotStarted;
+  }
+  const EntryAttributes staged = QueryEntry(places.staged);
+  const EntryAttributes setAside = QueryEntry(places.setAside);
+  const bool isStaged = IsFileEntry(staged), isCurrent = IsFileEntry(current), isSetAside = IsFileEntry(setAside);
+  if (staged.Exists() != isStaged || current.Exists() != isCurrent || setAside.Exists() != isSetAside) {
+    return EntryState::Foreign;
+  }
+  if (!isStaged && isCurrent) return EntryState::Done;
+  if (entry.kind == PlanEntry::AddFile) return isStaged && !isCurrent ? EntryState::NotStarted : EntryState::Foreign;
+  if (isStaged && isCurrent && !isSetAside) return EntryState::NotStarted;
+  if (isStaged && !isCurrent && isSetAside) return EntryState::SetAside;
+  return EntryState::Foreign;
+}
+
+// Every folder above `relative` below `root` that exists is a real folder:
+// nothing a plan moves passes through a link.
+class FolderChain {
+ public:
+  bool Holds(const std::string& root, const std::string& relative) {
+    std::size_t slash = relative.find('\\');
+    while (slash != std::string::npos) {
+      const std::string folder = root + '\\' + relative.substr(0, slash);
+      if (known_.count(folder) == 0) {
+        const EntryAttributes attributes = QueryEntry(folder);
+        if (!attributes.Exists()) return true;
+        if (!attributes.IsRealFolder()) return false;
+        known_.insert(folder);
+      }
+      slash = relative.find('\\', slash + 1);
+    }
+    return true;
+  }
+
+ private:
+  std::set<std::string> known_;
+};
+
+struct PlanPlaces {
+  std::string staging, setAsideRoot;
+  std::vector<Places> places;
+};
+
+std::optional<PlanPlaces> PlacesOfPlan(const std::string& dataFolder, const Plan& plan) {
+  PlanPlaces result;
+  const OptionalPath staging = JoinPath(dataFolder, plan.stagingName);
+  const OptionalPath setAsideRoot = JoinPath(dataFolder, kSetAsideFolderName);
+  if (!staging || !setAsideRoot) return std::nullopt;
+  result.staging = *staging;
+  result.setAsideRoot = *setAsideRoot;
+  for (const PlanEntry& entry : plan.entries) {
+    std::optional<Places> places = PlacesOf(dataFolder, plan.stagingName, entry.relative);
+    if (!places) return std::nullopt;
+    result.places.push_back(std::move(*places));
+  }
+  return result;
+}
+
+// The states of all entries, when together they are a state the plan passes
+// through: every entry before one is done, every entry after it not
+// started. Empty otherwise.
+std::vector<EntryState> StatesAlongPlan(const std::string& dataFolder, const Plan& plan, const PlanPlaces& at) {
+  for (const std::string* root : {&at.staging, &at.setAsideRoot}) {
+    const EntryAttributes attributes = QueryEntry(*root);
+    if (attributes.Exists() && !attributes.IsRealFolder()) return {};
+  }
+  FolderChain chain;
+  std::vector<EntryState> states;
+  bool passedCurrent = false;
+  for (std::size_t i = 0; i < plan.entries.size(); ++i) {
+    const PlanEntry& entry = plan.entries[i];
+    if (!chain.Holds(dataFolder, entry.relative) || !chain.Holds(at.staging, entry.relative) ||
+        !chain.Holds(at.setAsideRoot, entry.relative)) {
+      return {};
+    }
+    const EntryState state = StateOf(entry, at.places[i]);
+    if (state == EntryState::Foreign) return {};
+    if (passedCurrent && state != EntryState::NotStarted) return {};
+    if (state != EntryState::Done) passedCurrent = true;
+    states.push_back(state);
+  }
+  return states;
+}
+
+// Makes `root` and the missing folders above `relative` below it: the
+// launcher's own set-aside folders, made new.
+bool MakeParents(const std::string& root, const std::string& relative) {
+  const EntryAttributes rootAttributes = QueryEntry(root);
+  if (!rootAttributes.Exists() && !MakeFolder(root)) return false;
+  if (rootAttributes.Exists() && !rootAttributes.IsRealFolder()) return false;
+  std::size_t slash = relative.find('\\');
+  while (slash != std::string::npos) {
+    const std::string folder = root + '\\' + relative.substr(0, slash);
+    const EntryAttributes attributes = QueryEntry(folder);
+    if (!attributes.Exists() && !MakeFolder(folder)) return false;
+    if (attributes.Exists() && !attributes.IsRealFolder()) return false;
+    slash = relative.find('\\', slash + 1);
+  }
+  return true;
+}
+
+bool StepForward(const PlanEntry& entry, const Places& places, EntryState state, const std::string& setAsideRoot) {
+  switch (entry.kind) {
+    case PlanEntry::AddFolder: {
+      if (state == EntryState::Done) return true;
+      if (!MakeFolder(places.current)) return false;
+      const EntryAttributes staged = QueryEntry(places.staged);
+      const DWORD kept = staged.IsRealFolder() ? staged.bits & kKeptFolderAttributes : 0;
+      // The folder is there: its hidden or system look is no reason to undo.
+      if (kept != 0) (void)SetEntryAttributes(places.current, kept);
+      return true;
+    }
+    case PlanEntry::AddFile:
+      return state == EntryState::Done || RenameEntry(places.staged, places.current);
+    case PlanEntry::ReplaceExisting:
+      if (state == EntryState::Done) return true;
+      if (state == EntryState::NotStarted &&
+          (!MakeParents(setAsideRoot, entry.relative) || !RenameEntry(places.current, places.setAside))) {
+        return false;
+      }
+      return RenameEntry(places.staged, places.current);
+  }
+  return false;
+}
+
+bool StepBack(const PlanEntry& entry, const Places& places, EntryState state) {
+  if (state == EntryState::NotStarted) return true;
+  switch (entry.kind) {
+    case PlanEntry::AddFolder:
+      return RemoveEmptyFolder(places.current);
+    case PlanEntry::AddFile:
+      return RenameEntry(places.current, places.staged);
+    case PlanEntry::ReplaceExisting:
+      if (state == EntryState::Done && !RenameEntry(places.current, places.staged)) return false;
+      return RenameEntry(places.setAside, places.current);
+  }
+  return false;
+}
+
+// The plan is settled, done or undone: the set-aside files and folders go,
+// then the journal. False when something stayed (the journal then stays).
+bool ForgetPlan(const std::string& dataFolder, const Plan& plan, const PlanPlaces& at) {
+  std::vector<std::string> folders;
+  bool removedAll = true;
+  for (std::size_t i = 0; i < plan.entries.size(); ++i) {
+    if (plan.entries[i].kind != PlanEntry::ReplaceExisting) continue;
+    const std::string& setAside = at.places[i].setAside;
+    if (IsFileEntry(QueryEntry(setAside)) && !RemoveFileSafely(setAside)) {
+      removedAll = false;
+    }
+    for (std::size_t slash = plan.entries[i].relative.find('\\'); slash != std::string::npos;
+         slash = plan.entries[i].relative.find('\\', slash + 1)) {
+      folders.push_back(at.setAsideRoot + '\\' + plan.entries[i].relative.substr(0, slash));
+    }
+  }
+  // The deepest first: a folder empties before the one that holds it.
+  std::sort(folders.begin(), folders.end());
+  folders.erase(std::unique(folders.begin(), folders.end()), folders.end());
+  std::sort(folders.begin(), folders.end(),
+            [](const std::string& a, const std::string& b) { return a.size() > b.size(); });
+  folders.push_back(at.setAsideRoot);
+  for (const std::string& folder : folders) {
+    const EntryAttributes attributes = QueryEntry(folder);
+    if (attributes.IsRealFolder() && !RemoveEmptyFolder(folder)) removedAll = false;
+    if (attributes.Exists() && !attributes.IsRealFolder()) removedAll = false;
+  }
+  const OptionalPath journal = JoinPath(dataFolder, kJournalName);
+  return removedAll && journal && RemoveFileEntry(*journal);
+}
+
+// Runs the plan forward from the states found, and back when a step fails.
+// Finished, Undone, or Blocked when even the undo stopped short.
+PendingState RunPlan(const std::string& dataFolder, const Plan& plan, const PlanPlaces& at,
+                     std::vector<EntryState> states) {
+  std::size_t next = 0;
+  bool failed = false;
+  for (; next < plan.entries.size(); ++next) {
+    if (!StepForward(plan.entries[next], at.places[next], states[next], at.setAsideRoot)) {
+      failed = true;
+      break;
+    }
+    states[next] = EntryState::Done;
+  }
+  if (!failed) return ForgetPlan(dataFolder, plan, at) ? PendingState::Finished : PendingState::Blocked;
+  // The failed step may have set its file aside before it stopped.
+  states[next] = StateOf(plan.entries[next], at.places[next]);
+  for (std::size_t i = next + 1; i-- > 0;) {
+    if (states[i] == EntryState::Foreign || !StepBack(plan.entries[i], at.places[i], states[i])) {
+      return PendingState::Blocked;
+    }
+  }
+  return ForgetPlan(dataFolder, plan, at) ? PendingState::Undone : PendingState::Blocked;
+}
+
+}  // namespace
+
+bool IsLauncherStateName(const std::string& name) {
+  for (const char* reserved : {kSetAsideFolderName, kJournalName, kJournalTemporaryName, kCopyStagingName}) {
+    if (EqualsIgnoringAsciiCase(name, reserved)) return true;
+  }
+  return false;
+}
+
+bool IsPlannablePath(const std::string& dataFolder, const std::string& stagingName, const std::string& relative) {
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t end = relative.find('\\', start);
+    const std::string name = relative.substr(start, end == std::string::npos ? std::string::npos : end - start);
+    if (!IsPlainComponent(name)) return false;
+    if (start == 0 && (IsLauncherStateName(name) || EqualsIgnoringAsciiCase(name, "game"))) return false;
+    if (end == std::string::npos) break;
+    start = end + 1;
+  }
+  return PlacesOf(dataFolder, stagingName, relative).has_value();
+}
+
+namespace {
+
+// The copy's staging folder is needed only while its plan is pending: what
+// a copy stopped before its journal, or a settled one, left there goes.
+void RemoveCopyLeftovers(const std::string& dataFolder) {
+  const OptionalPath staging = JoinPath(dataFolder, kCopyStagingName);
+  if (staging) (void)RemoveTreeSafely(*staging);
+}
+
+PendingOutcome SettleJournal(const std::string& dataFolder) {
+  Plan plan;
+  switch (ReadJournal(dataFolder, plan)) {
+    case JournalRead::Unusable:
+      return {PendingState::Blocked, std::string()};
+    case JournalRead::Absent: {
+      // Without a journal nothing has moved: a journal that was being
+      // written is only the launcher's, and a set-aside folder is nobody's.
+      const OptionalPath temporary = JoinPath(dataFolder, kJournalTemporaryName);
+      const OptionalPath setAside = JoinPath(dataFolder, kSetAsideFolderName);
+      if (!temporary || !setAside || EntryExists(*setAside)) return {PendingState::Blocked, std::string()};
+      const EntryAttributes leftover = QueryEntry(*temporary);
+      if (leftover.Exists() && (leftover.IsFolder() || leftover.IsLink() || !RemoveFileEntry(*temporary))) {
+        return {PendingState::Blocked, std::string()};
+      }
+      return {PendingState::None, std::string()};
+    }
+    case JournalRead::Read:
+      break;
+  }
+  const std::optional<PlanPlaces> at = PlacesOfPlan(dataFolder, plan);
+  if (!at) return {PendingState::Blocked, plan.stagingName};
+  std::vector<EntryState> states = StatesAlongPlan(dataFolder, plan, *at);
+  if (states.empty()) return {PendingState::Blocked, plan.stagingName};
+  return {RunPlan(dataFolder, plan, *at, std::move(states)), plan.stagingName};
+}
+
+}  // namespace
+
+PendingOutcome SettlePendingPlan(const std::string& dataFolder) {
+  const PendingOutcome outcome = SettleJournal(dataFolder);
+  if (outcome.state != PendingState::Blocked) RemoveCopyLeftovers(dataFolder);
+  return outcome;
+}
+
+PendingState CarryOutPlan(const std::string& dataFolder, const Plan& plan) {
+  const std::optional<PlanPlaces> at = PlacesOfPlan(dataFolder, plan);
+  if (!at || plan.entries.empty()) return PendingState::Undone;
+  std::vector<EntryState> states = StatesAlongPlan(dataFolder, plan, *at);
+  if (states.empty() ||
+      std::any_of(states.begin(), states.end(), [](EntryState s) { return s != EntryState::NotStarted; }) ||
+      !WriteJournal(dataFolder, plan)) {
+    return PendingState::Undone;
+  }
+  return RunPlan(dataFolder, plan, *at, std::move(states));
+}

@@ -1,0 +1,64 @@
+#pragma once
+// The plan of an update, or of a copy of the installation, and its journal.
+//
+// A plan names every entry a staged tree brings into the data folder, in the
+// order they move: folders before what they hold, the commit entry (the
+// update's marker, the copy's version file) last. It is written to the
+// journal, flushed, before anything moves; the setting aside of replaced
+// files and the moves then follow it entry by entry, and an undo runs it
+// backwards. A stopped launcher's next start finds the journal and finishes
+// or undoes the plan, but only when what the data folder holds is a state
+// the plan passes through: anything else, it leaves as it is.
+
+#include <string>
+#include <vector>
+
+struct PlanEntry {
+  enum Kind : char { AddFolder = 'd', AddFile = 'a', ReplaceExisting = 'r' };
+  Kind kind;
+  std::string relative;  // below the staging folder and the data folder alike
+};
+
+struct Plan {
+  std::string stagingName;         // the staged tree's folder in the data folder
+  std::vector<PlanEntry> entries;  // in the order they move
+};
+
+// The data folder's top-level names that hold the launcher's own state, and
+// the copy's staging folder.
+extern const char kSetAsideFolderName[];
+extern const char kJournalName[];
+extern const char kJournalTemporaryName[];
+extern const char kCopyStagingName[];
+
+// Whether `name`, at the top of the data folder, is one of the names above.
+[[nodiscard]] bool IsLauncherStateName(const std::string& name);
+
+// Whether `relative` may stand in a plan: plain names joined by single
+// backslashes, none of them reserved at the top, within the path limit
+// under each of the places it names in `dataFolder`.
+[[nodiscard]] bool IsPlannablePath(const std::string& dataFolder, const std::string& stagingName,
+                                   const std::string& relative);
+
+enum class PendingState {
+  None,      // no plan was pending
+  Finished,  // a pending plan was carried out to its end
+  Undone,    // a pending plan was undone: its staged tree is whole again
+  Blocked,   // state that is not the launcher's own, unreadable, or an undo
+             // that could not end: nothing was touched, or the journal stays
+};
+
+struct PendingOutcome {
+  PendingState state = PendingState::None;
+  std::string stagingName;  // of the plan, when there was one
+};
+
+// Settles what a stopped launcher left in `dataFolder`.
+[[nodiscard]] PendingOutcome SettlePendingPlan(const std::string& dataFolder);
+
+// Carries out `plan` in `dataFolder`: writes the journal, sets aside and
+// moves entry by entry, and on a failure undoes what moved. Finished when
+// the whole plan arrived; Undone when the data folder is as it was (also
+// when nothing could start); Blocked when even the undo stopped short and
+// the journal stays for the next start.
+[[nodiscard]] PendingState CarryOutPlan(const std::string& dataFolder, const Plan& plan);
