@@ -1,5 +1,10 @@
 #include "fs/entry.h"
 
+#include <aclapi.h>
+
+#include <memory>
+#include <vector>
+
 #include "fs/change.h"
 
 EntryAttributes QueryEntry(const std::string& path) { return EntryAttributes{GetFileAttributesA(path.c_str())}; }
@@ -52,4 +57,47 @@ std::optional<unsigned long long> FreeBytesAt(const std::string& path) {
     folder.resize(slash);
   }
   return std::nullopt;
+}
+
+namespace {
+
+struct LocalMemory {
+  void operator()(void* memory) const { LocalFree(memory); }
+};
+
+// The SID of a token information class that starts with one (user, owner).
+std::vector<unsigned char> TokenSid(HANDLE token, TOKEN_INFORMATION_CLASS type) {
+  DWORD size = 0;
+  GetTokenInformation(token, type, nullptr, 0, &size);
+  std::vector<unsigned char> buffer(size);
+  if (size == 0 || !GetTokenInformation(token, type, buffer.data(), size, &size)) return {};
+  return buffer;
+}
+
+}  // namespace
+
+bool IsOwnedByThisAccount(HANDLE handle) {
+  PSID owner = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (GetSecurityInfo(handle, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr, nullptr,
+                      &descriptor) != ERROR_SUCCESS) {
+    return false;
+  }
+  const std::unique_ptr<void, LocalMemory> heldDescriptor(descriptor);
+  if (!owner || !IsValidSid(owner)) return false;
+  HANDLE rawToken = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &rawToken)) return false;
+  const UniqueKernelHandle token(rawToken);
+  const std::vector<unsigned char> user = TokenSid(token.Get(), TokenUser);
+  const std::vector<unsigned char> defaultOwner = TokenSid(token.Get(), TokenOwner);
+  if (!user.empty() && EqualSid(owner, reinterpret_cast<const TOKEN_USER*>(user.data())->User.Sid)) return true;
+  if (!defaultOwner.empty() && EqualSid(owner, reinterpret_cast<const TOKEN_OWNER*>(defaultOwner.data())->Owner)) {
+    return true;
+  }
+  for (WELL_KNOWN_SID_TYPE trusted : {WinBuiltinAdministratorsSid, WinLocalSystemSid}) {
+    unsigned char sid[SECURITY_MAX_SID_SIZE];
+    DWORD size = sizeof sid;
+    if (CreateWellKnownSid(trusted, nullptr, sid, &size) && EqualSid(owner, sid)) return true;
+  }
+  return false;
 }

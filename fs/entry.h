@@ -48,3 +48,9 @@ inline bool IsLink(const std::string& path) { return QueryEntry(path).IsLink(); 
 // Free bytes available to this user on the drive that holds `path`, asked of
 // `path` or, when it does not exist yet, of its nearest existing parent.
 [[nodiscard]] std::optional<unsigned long long> FreeBytesAt(const std::string& path);
+
+// Whether the object behind `handle` (opened with READ_CONTROL) is owned by
+// this process's account: its user, the default owner of what it creates (an
+// elevated administrator's objects belong to the Administrators group), the
+// Administrators group or the system. What another account wrote is not.
+[[nodiscard]] bool IsOwnedByThisAccount(HANDLE handle);

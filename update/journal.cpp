@@ -70,8 +70,10 @@ JournalRead ReadJournal(const std::string& dataFolder, Plan& plan) {
   const OptionalPath path = JoinPath(dataFolder, kJournalName);
   if (!path) return JournalRead::Unusable;
   if (!QueryEntry(*path).Exists()) return JournalRead::Absent;
+  // Only a journal this account's launcher wrote is acted on: one another
+  // account wrote, even a well-formed one, is nobody's plan here.
   const UniqueFileHandle file = OpenPlainEntry(*path, GENERIC_READ);
-  if (!file || IsFolder(*path)) return JournalRead::Unusable;
+  if (!file || IsFolder(*path) || !IsOwnedByThisAccount(file.Get())) return JournalRead::Unusable;
   LARGE_INTEGER size;
   if (!GetFileSizeEx(file.Get(), &size) || size.QuadPart > static_cast<LONGLONG>(kMaxJournalBytes)) {
     return JournalRead::Unusable;

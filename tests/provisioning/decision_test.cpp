@@ -98,3 +98,17 @@ TEST_F(Decision, VersionElementByNameInAnyCaseAttributesExact) {
   EXPECT_FALSE(Copies(Xml("<game><version x=\"9\" y=\"9\"/></game>"), VersionXml("1", "0")))
       << "only top-level elements";
 }
+
+// A data folder that lost its game.dll gets it back from the installation,
+// as an interrupted copy would; the player's saves and own files stay.
+TEST_F(Decision, MissingGameModuleIsCopiedBackKeepingThePlayersFiles) {
+  const Install install = MakeGameInstall();
+  ProvisionDataFolder();
+  WriteFile(Join(DataFolder(), "player.cfg"), "mine");
+  ASSERT_TRUE(DeleteFileA(Join(DataFolder(), "game.dll").c_str()));
+  EXPECT_EQ(0, Run(install));
+  EXPECT_EQ(DataFolder(), RanIn());
+  EXPECT_TRUE(Exists(Join(DataFolder(), "game.dll")));
+  EXPECT_EQ("saved", ReadFile(Join(DataFolder(), "saves\\slot1.sav")));
+  EXPECT_EQ("mine", ReadFile(Join(DataFolder(), "player.cfg")));
+}

@@ -8,88 +8,18 @@
 #include <cstdio>
 #include <tuple>
 
-#include "tests/support/launcher_test.h"
-#include "tests/support/tree.h"
-#include "tests/update/update_support.h"
+#include "tests/update/scenario_test.h"
 
 using namespace testing_support;
 using namespace update_testing;
 
 namespace {
 
-enum class Scenario { StagedUpdate, FirstStart, RefreshCopy };
 enum class Fault { Fail, Exit };
 
-std::string Version(int x, int y) {
-  return "<version x=\"" + std::to_string(x) + "\" y=\"" + std::to_string(y) + "\"/>";
-}
-
-// A read-only file arrives writable: the copy is opened up, and a staged
-// file replaces the old one as it was staged.
-Tree Writable(Tree tree) {
-  for (auto& [path, content] : tree) {
-    if (content.compare(0, std::string(kReadOnlyMark).size(), kReadOnlyMark) == 0) {
-      content.erase(0, std::string(kReadOnlyMark).size());
-    }
-  }
-  return tree;
-}
-
-Tree Merged(Tree base, const Tree& over) {
-  for (const auto& [path, content] : over) base[path] = content;
-  return base;
-}
-
-const Tree kRelease10 = {{"properties", kFolderEntry},
-                         {"properties\\version.xml", Version(1, 0)},
-                         {"levels", kFolderEntry},
-                         {"levels\\a.dat", std::string(kReadOnlyMark) + "level a 1.0"},
-                         {"sub", kFolderEntry},
-                         {"sub\\deep", kFolderEntry},
-                         {"sub\\deep\\b.dat", "b 1.0"}};
-const Tree kRelease11Changes = {{"properties\\version.xml", Version(1, 1)},
-                                {"levels\\a.dat", "level a 1.1"},
-                                {"levels\\n.dat", "level n 1.1"},
-                                {"newdir", kFolderEntry},
-                                {"newdir\\deep", kFolderEntry},
-                                {"newdir\\deep\\c.txt", "c 1.1"}};
-
-class FaultPoints : public LauncherTest, public ::testing::WithParamInterface<std::tuple<Scenario, Fault>> {
+class FaultPoints : public ScenarioTest, public ::testing::WithParamInterface<std::tuple<Scenario, Fault>> {
  protected:
-  Install install;
-  Tree before, after, installBefore, outsideBefore;
-
-  std::string Data() const { return DataFolder(); }
-
-  // Lays the scenario out afresh: the install folder, the data folder's old
-  // version, and what the new one must be.
-  void Prepare() {
-    RemoveTree(companyFolder);
-    RemoveTree(Join(scratch, "install"));
-    const std::string xml = AppDataSettings({{"update_semaphore", "ready"}});
-    install = MakeInstall(Join(scratch, "install"), xml);
-    ASSERT_TRUE(CopyFileA(Join(TestBinaryFolder(), "launcher_faults.exe").c_str(), install.exe.c_str(), FALSE));
-    const Scenario scenario = std::get<0>(GetParam());
-    WriteTree(install.folder, scenario == Scenario::RefreshCopy ? Merged(kRelease10, kRelease11Changes) : kRelease10);
-    if (scenario != Scenario::FirstStart) {
-      ProvisionDataFolder(Data(), xml);
-      WriteTree(Data(), kRelease10);
-    }
-    before = ReadTree(Data());
-    if (scenario == Scenario::StagedUpdate) {
-      WriteTree(Join(Data(), "game"), {{"levels\\a.dat.zip", Gzip("level a 1.1")},
-                                       {"levels\\n.dat.zip", Gzip("level n 1.1")},
-                                       {"properties\\version.xml", Version(1, 1)},
-                                       {"newdir\\deep\\c.txt", "c 1.1"},
-                                       {"ready", ""}});
-      after = Merged(before, Merged(kRelease11Changes, {{"ready", ""}}));
-    } else {
-      after = Writable(Merged(before, WithoutTopLevel(ReadTree(install.folder), {"launcher.exe"})));
-    }
-    installBefore = ReadTree(install.folder);
-    WriteTree(Join(scratch, "outside"), {{"keep.txt", "outside"}, {"sub\\keep.txt", "outside"}});
-    outsideBefore = ReadTree(Join(scratch, "outside"));
-  }
+  void Prepare() { ScenarioTest::Prepare(std::get<0>(GetParam()), true); }
 
   long RunWithFault(long at, Fault fault, const std::string& countFile = std::string()) {
     SetEnvironmentVariableA("LAUNCHER_FAULT_AT", std::to_string(at).c_str());
@@ -101,23 +31,6 @@ class FaultPoints : public LauncherTest, public ::testing::WithParamInterface<st
     }
     return code;
   }
-
-  // The data folder is the old or the new version. With `pending`, right
-  // after a fault, the launcher's own state left for the next start is set
-  // aside, and so is a read-only bit that a failed opening-up left behind.
-  std::string OldOrNew(bool pending) const {
-    Tree now = ReadTree(Data());
-    if (pending) now = Writable(WithoutTopLevel(now, {"game", "~upd", "~upd.journal", "~upd.journal.tmp", "~new"}));
-    const std::string fromOld = TreeDifference(now, pending ? Writable(before) : before);
-    const std::string fromNew = TreeDifference(now, pending ? Writable(after) : after);
-    if (fromOld.empty() || fromNew.empty()) return std::string();
-    return "not the old version:\n" + fromOld + "not the new version:\n" + fromNew;
-  }
-
-  void ExpectNothingOutsideChanged() const {
-    EXPECT_EQ("", TreeDifference(ReadTree(install.folder), installBefore)) << "the install folder";
-    EXPECT_EQ("", TreeDifference(ReadTree(Join(scratch, "outside")), outsideBefore)) << "outside";
-  }
 };
 
 TEST_P(FaultPoints, EveryStepEndsOldOrNew) {
@@ -125,8 +38,8 @@ TEST_P(FaultPoints, EveryStepEndsOldOrNew) {
   Prepare();
   const std::string countFile = Join(scratch, "count.txt");
   ASSERT_EQ(0, RunWithFault(0, fault, countFile));
-  ASSERT_EQ(Data(), RanIn());
-  EXPECT_EQ("", TreeDifference(WithoutTopLevel(ReadTree(Data()), {"game"}), after)) << "without a fault";
+  ASSERT_EQ(DataFolder(), RanIn());
+  EXPECT_EQ("", TreeDifference(WithoutTopLevel(ReadTree(DataFolder()), {"game"}), after)) << "without a fault";
   const long steps = std::stol(ReadFile(countFile));
   ASSERT_GE(steps, 8) << "changes counted";
   std::printf("faults at each of %ld changes\n", steps);
@@ -154,8 +67,7 @@ TEST_P(FaultPoints, EveryStepEndsOldOrNew) {
 }
 
 std::string CaseName(const ::testing::TestParamInfo<FaultPoints::ParamType>& info) {
-  const char* const scenarios[] = {"StagedUpdate", "FirstStart", "RefreshCopy"};
-  return std::string(scenarios[static_cast<int>(std::get<0>(info.param))]) +
+  return std::string(ScenarioName(std::get<0>(info.param))) +
          (std::get<1>(info.param) == Fault::Exit ? "_Exit" : "_Fail");
 }
 
