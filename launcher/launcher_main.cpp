@@ -54,7 +54,7 @@ std::optional<std::string> ProvisionDataFolder(HINSTANCE instance, const std::st
   }
   const std::optional<CopyPlan> plan = PlanInstallCopy(installFolder);
   if (!plan) return std::nullopt;
-  switch (CheckInstallCopy(*plan, dataFolder)) {
+  switch (CheckInstallCopy(*plan, installFolder, dataFolder)) {
     case CopyCheck::Unusable:
       return std::nullopt;
     case CopyCheck::Blocked:

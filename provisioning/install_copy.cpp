@@ -27,6 +27,14 @@ bool IsBelowTopLevel(const std::string& relative, const std::string& name, bool 
   return anyCase ? EqualsIgnoringAsciiCase(top, name) : top == name;
 }
 
+// Whether the file at `path` can be read now: another program may hold it
+// open without sharing it.
+bool IsReadableFile(const std::string& path) {
+  return UniqueFileHandle(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                      OPEN_EXISTING, 0, nullptr))
+      .Valid();
+}
+
 }  // namespace
 
 std::optional<CopyPlan> PlanInstallCopy(const std::string& installFolder) {
@@ -54,9 +62,10 @@ std::optional<CopyPlan> PlanInstallCopy(const std::string& installFolder) {
   return plan;
 }
 
-CopyCheck CheckInstallCopy(const CopyPlan& plan, const std::string& dataFolder) {
+CopyCheck CheckInstallCopy(const CopyPlan& plan, const std::string& installFolder, const std::string& dataFolder) {
   if (!IsFolder(dataFolder) && dataFolder.size() >= kMaxFolderPathLength) return CopyCheck::Unusable;
   bool replaceable = true;
+  bool readable = true;
   unsigned long long needed = kAllocationUnit;
   for (const CopyItem& item : plan.items) {
     if (!IsPlannablePath(dataFolder, kCopyStagingName, item.relative)) return CopyCheck::Unusable;
@@ -72,12 +81,14 @@ CopyCheck CheckInstallCopy(const CopyPlan& plan, const std::string& dataFolder) 
     }
     // The whole installation is copied before anything moves into place.
     needed += RoundedUp(item.size);
+    const OptionalPath source = JoinPath(installFolder, item.relative);
+    readable = readable && source && IsReadableFile(*source);
     if (!attributes.Exists()) continue;
     if (attributes.IsFolder() || !OpenPlainEntry(target, FILE_READ_ATTRIBUTES)) return CopyCheck::Unusable;
     replaceable = replaceable && IsPlainReplaceableFile(target);
   }
   const std::optional<unsigned long long> available = FreeBytesAt(dataFolder);
-  if (!replaceable || !available || *available < needed) return CopyCheck::Blocked;
+  if (!replaceable || !readable || !available || *available < needed) return CopyCheck::Blocked;
   return CopyCheck::Ready;
 }
 

@@ -28,12 +28,14 @@ enum class CopyCheck {
   Ready,
   Unusable,  // a path that does not fit, a link or a file with a second name
              // in the way, a file where a folder is, a launcher's own name
-  Blocked,   // not enough free space, or a file to be replaced is in use
+  Blocked,   // not enough free space, a file to be replaced in use, or a
+             // file of the installation that cannot be read now
 };
 
 // Whether the planned copy can arrive whole in `dataFolder`, checked before
 // anything is written.
-[[nodiscard]] CopyCheck CheckInstallCopy(const CopyPlan& plan, const std::string& dataFolder);
+[[nodiscard]] CopyCheck CheckInstallCopy(const CopyPlan& plan, const std::string& installFolder,
+                                         const std::string& dataFolder);
 
 // Copies the planned installation into new files of a private staging
 // folder of `dataFolder`, then moves them into place entry by entry through

@@ -114,6 +114,7 @@ def check_launcher(image, problems):
     if image.subsystem != 2:
         problems.append("subsystem %d, not the Windows GUI (2)" % image.subsystem)
     check_system_imports(image, problems)
+    check_no_fault_hook(image, problems)
     resources = image.resources()
     group = resources.get((RT_GROUP_ICON, "IDI_MAIN_ICON"))
     if group is None:
@@ -137,6 +138,21 @@ def check_launcher(image, problems):
         problems.append("the manifest is not the minimal assembly: %r" % manifest[:200])
 
 
+# The test build's fault points read this variable; the release launcher has
+# no fault point at all.
+FAULT_HOOK = b"LAUNCHER_FAULT_AT"
+
+
+def check_no_fault_hook(image, problems):
+    if FAULT_HOOK in image.data:
+        problems.append("holds the test build's fault points (%s)" % FAULT_HOOK.decode())
+
+
+def check_fault_build(image, problems):
+    if FAULT_HOOK not in image.data:
+        problems.append("has no fault points: the check of the release launcher would see nothing")
+
+
 def check_game(image, problems):
     if "RunGame" not in image.exports():
         problems.append("no undecorated RunGame export (exports: %s)" % ", ".join(image.exports()))
@@ -148,7 +164,7 @@ def check_tool(image, problems):
     check_system_imports(image, problems)
 
 
-CHECKS = {"launcher": check_launcher, "game": check_game, "tool": check_tool}
+CHECKS = {"launcher": check_launcher, "game": check_game, "tool": check_tool, "faults": check_fault_build}
 
 
 def main(argv):

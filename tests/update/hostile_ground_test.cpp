@@ -110,7 +110,9 @@ class HostileGround : public ScenarioTest {
     DeleteFileA(record.c_str());
     // A copy left undone is made now, whole.
     const std::string oldOrNew = OldOrNew(false);
-    if (!oldOrNew.empty()) EXPECT_EQ("", TreeDifference(ReadTree(DataFolder()), fullAfter)) << oldOrNew;
+    if (!oldOrNew.empty()) {
+      EXPECT_EQ("", TreeDifference(ReadTree(DataFolder()), fullAfter)) << oldOrNew;
+    }
     ExpectNothingOutsideChanged();
   }
 };
