@@ -40,7 +40,7 @@ std::vector<std::string> Children(const Tree& tree, const std::string& folder) {
 void Unpack(Tree& staging, UnpackOrder order, LauncherOutcome& outcome) {
   // The launcher drops leftovers of an interrupted unpacking first.
   for (auto it = staging.begin(); it != staging.end();) {
-    if (!it->second.isFolder && IsLauncherTemporaryName(BaseName(it->first))) {
+    if (!it->second.isFolder && rules::IsLauncherTemporaryName(BaseName(it->first))) {
       outcome.steps.push_back("remove  " + it->first + " (a leftover name, never installed)");
       it = staging.erase(it);
     } else {
@@ -49,7 +49,7 @@ void Unpack(Tree& staging, UnpackOrder order, LauncherOutcome& outcome) {
   }
   std::vector<std::string> packed;
   for (const auto& entry : staging) {
-    if (!entry.second.isFolder && IsPackedName(BaseName(entry.first))) packed.push_back(entry.first);
+    if (!entry.second.isFolder && rules::IsPackedName(BaseName(entry.first))) packed.push_back(entry.first);
   }
   if (order == UnpackOrder::Backward) std::reverse(packed.begin(), packed.end());
   for (const std::string& path : packed) {
