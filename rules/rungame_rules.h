@@ -12,10 +12,12 @@
 #include <stddef.h>
 #include <string.h>
 
-#if defined(_MSC_VER) && !defined(__cplusplus)
+#if defined(__cplusplus) || (defined(__STDC_VERSION__) && __STDC_VERSION__ >= 199901L)
+#define RUNGAME_RULES_INLINE static inline
+#elif defined(_MSC_VER) || defined(__GNUC__)
 #define RUNGAME_RULES_INLINE static __inline
 #else
-#define RUNGAME_RULES_INLINE static inline
+#define RUNGAME_RULES_INLINE static
 #endif
 
 /* Windows' limit for a path, terminator included, and for one name. */
@@ -36,15 +38,12 @@
 /* The extension of a packed file, exactly, in lower case. */
 #define RUNGAME_PACKED_EXTENSION ".zip"
 
-/* Names the launcher owns at the top of the data folder: never installed by
- * an update, never shipped in a release. */
-static const char* const rungame_reserved_top_level_names[] = {
-    RUNGAME_STAGING_FOLDER, RUNGAME_SET_ASIDE_FOLDER, RUNGAME_JOURNAL_FILE, RUNGAME_JOURNAL_TEMPORARY_FILE,
-    RUNGAME_COPY_STAGING_FOLDER};
-#define RUNGAME_RESERVED_TOP_LEVEL_COUNT 5
-
-static const char* const rungame_temporary_suffixes[] = {RUNGAME_UNPACKING_SUFFIX, RUNGAME_COPYING_SUFFIX};
-#define RUNGAME_TEMPORARY_SUFFIX_COUNT 2
+/* Names the launcher owns at the top of the data folder (never installed by
+ * an update, never shipped in a release), and its temporary files' suffixes. */
+#define RUNGAME_RESERVED_TOP_LEVEL_NAMES                                                                     \
+  { RUNGAME_STAGING_FOLDER, RUNGAME_SET_ASIDE_FOLDER, RUNGAME_JOURNAL_FILE, RUNGAME_JOURNAL_TEMPORARY_FILE, \
+    RUNGAME_COPY_STAGING_FOLDER }
+#define RUNGAME_TEMPORARY_SUFFIXES { RUNGAME_UNPACKING_SUFFIX, RUNGAME_COPYING_SUFFIX }
 
 RUNGAME_RULES_INLINE char rungame_ascii_lower(char c) { return c >= 'A' && c <= 'Z' ? (char)(c - 'A' + 'a') : c; }
 
@@ -128,18 +127,20 @@ RUNGAME_RULES_INLINE int rungame_is_other_case_zip_name(const char* name) {
 /* A name of the launcher's temporary files (the suffix alone included), in
  * any letter case: removed from a staging folder, never installed. */
 RUNGAME_RULES_INLINE int rungame_is_launcher_temporary_name(const char* name) {
+  static const char* const suffixes[] = RUNGAME_TEMPORARY_SUFFIXES;
   size_t i;
-  for (i = 0; i < RUNGAME_TEMPORARY_SUFFIX_COUNT; ++i) {
-    if (rungame_ends_with_ascii_case(name, rungame_temporary_suffixes[i])) return 1;
+  for (i = 0; i < sizeof suffixes / sizeof suffixes[0]; ++i) {
+    if (rungame_ends_with_ascii_case(name, suffixes[i])) return 1;
   }
   return 0;
 }
 
 /* One of the launcher's own names at the top of the data folder, any case. */
 RUNGAME_RULES_INLINE int rungame_is_reserved_top_level_name(const char* name) {
+  static const char* const names[] = RUNGAME_RESERVED_TOP_LEVEL_NAMES;
   size_t i;
-  for (i = 0; i < RUNGAME_RESERVED_TOP_LEVEL_COUNT; ++i) {
-    if (rungame_equals_ascii_case(name, rungame_reserved_top_level_names[i])) return 1;
+  for (i = 0; i < sizeof names / sizeof names[0]; ++i) {
+    if (rungame_equals_ascii_case(name, names[i])) return 1;
   }
   return 0;
 }
@@ -151,6 +152,30 @@ RUNGAME_RULES_INLINE int rungame_is_reserved_top_level_name(const char* name) {
 RUNGAME_RULES_INLINE int rungame_is_plain_marker_name(const char* name) {
   return rungame_is_plain_name(name) && rungame_is_ascii_name(name) && !rungame_is_packed_name(name) &&
          !rungame_is_launcher_temporary_name(name) && !rungame_is_reserved_top_level_name(name);
+}
+
+/* A release-relative path ('\\'-separated) the launcher installs as it is:
+ * every level a plain ASCII name, none of the launcher's temporary names,
+ * none of its own names at the top. The packer ships only such paths;
+ * rules::ReleaseNameProblem says why one is not. */
+RUNGAME_RULES_INLINE int rungame_is_installable_path(const char* path) {
+  char name[RUNGAME_NAME_LIMIT + 2];
+  const char* start = path;
+  int top = 1;
+  for (;;) {
+    const char* end = strchr(start, '\\');
+    size_t length = end ? (size_t)(end - start) : strlen(start);
+    if (length > RUNGAME_NAME_LIMIT) return 0;
+    memcpy(name, start, length);
+    name[length] = '\0';
+    if (!rungame_is_plain_name(name) || !rungame_is_ascii_name(name) || rungame_is_launcher_temporary_name(name) ||
+        (top && rungame_is_reserved_top_level_name(name))) {
+      return 0;
+    }
+    if (!end) return 1;
+    start = end + 1;
+    top = 0;
+  }
 }
 
 #endif /* RUNGAME_RULES_H */

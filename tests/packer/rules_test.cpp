@@ -91,6 +91,7 @@ TEST(Rules, NameTable) {
     if (std::string(row.name).find('\\') != std::string::npos) continue;  // a path to the release
     const bool shippable = row.plain && !row.temporary && !row.topReserved && IsAsciiName(row.name);
     EXPECT_EQ(shippable, ReleaseNameProblem(row.name).empty()) << ReleaseNameProblem(row.name);
+    EXPECT_EQ(shippable, rungame_is_installable_path(row.name) != 0);
   }
   EXPECT_TRUE(IsOtherCaseZipName("x.ZIP") && IsOtherCaseZipName("x.zIp"));
   EXPECT_FALSE(IsOtherCaseZipName("x.zip") || IsOtherCaseZipName(".ZIP"));
@@ -101,12 +102,15 @@ TEST(Rules, NameTable) {
 }
 
 TEST(Rules, ReservedNamesCountOnlyAtTheTop) {
-  EXPECT_NE("", ReleaseNameProblem("~upd.journal"));
-  EXPECT_NE("", ReleaseNameProblem("~upd\\x.txt"));
-  EXPECT_EQ("", ReleaseNameProblem("levels\\game"));
-  EXPECT_EQ("", ReleaseNameProblem("levels\\~new"));
-  EXPECT_NE("", ReleaseNameProblem("levels\\x.copying~launcher"));
-  EXPECT_NE("", ReleaseNameProblem("levels\\nul .txt"));
+  for (const char* path : {"~upd.journal", "~upd\\x.txt", "levels\\x.copying~launcher", "levels\\nul .txt",
+                           "levels\\", "\\levels", "a\\\\b", "a\\..\\b"}) {
+    EXPECT_NE("", ReleaseNameProblem(path)) << path;
+    EXPECT_FALSE(rungame_is_installable_path(path)) << path;
+  }
+  for (const char* path : {"levels\\game", "levels\\~new", "a\\b\\c.zip"}) {
+    EXPECT_EQ("", ReleaseNameProblem(path)) << path;
+    EXPECT_TRUE(rungame_is_installable_path(path)) << path;
+  }
   EXPECT_NE(std::string::npos, ReleaseNameProblem("\xE6\x97\xA5\xE6\x9C\xAC.txt").find("code page"));
 }
 
