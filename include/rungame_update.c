@@ -154,11 +154,11 @@ static int LoadManifest(const char* path, Manifest* manifest) {
     } else if (StartsWithWord(line, "folder", &rest)) {
       manifest->entries[manifest->count].isFolder = 1;
       manifest->entries[manifest->count].path = rest;
-      if (!rungame_is_installable_path(rest)) return 0;
+      if (!rungame_is_installable_path(rest, 1)) return 0;
       ++manifest->count;
     } else if (StartsWithWord(line, "file", &rest)) {
       if (!ParseFileLine((char*)rest, &manifest->entries[manifest->count])) return 0;
-      if (!rungame_is_installable_path(manifest->entries[manifest->count].path)) return 0;
+      if (!rungame_is_installable_path(manifest->entries[manifest->count].path, 0)) return 0;
       ++manifest->count;
     } else {
       return 0;

@@ -30,7 +30,7 @@ void CheckReleaseNames(const std::vector<ReleaseEntry>& entries, std::vector<Fin
   std::map<std::string, std::vector<std::string>> byFoldedPath;
   for (const ReleaseEntry& entry : entries) {
     byFoldedPath[FoldCase(entry.path)].push_back(entry.path);
-    const std::string problem = rules::ReleaseNameProblem(entry.path);
+    const std::string problem = rules::ReleaseNameProblem(entry.path, entry.isFolder);
     if (!problem.empty()) Add(findings, true, entry.path + ": " + problem);
     if (!entry.isFolder && rules::IsOtherCaseZipName(BaseName(entry.path))) {
       Add(findings, false, entry.path + ": the launcher unpacks only lower-case \".zip\" files; this one is an "

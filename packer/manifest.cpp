@@ -70,7 +70,7 @@ std::optional<Manifest> ParseManifest(const std::string& text, std::string& erro
   std::set<std::string> folders;
   // A path the launcher installs as it is, listed once, below a listed folder.
   const auto checkPath = [&](const std::string& path, bool isFolder) -> std::string {
-    const std::string problem = rules::ReleaseNameProblem(path);
+    const std::string problem = rules::ReleaseNameProblem(path, isFolder);
     if (!problem.empty()) return path + ": " + problem;
     if (!listed.insert(FoldCase(path)).second) return path + ": listed twice";
     const std::string parent = ParentPath(path);

@@ -59,7 +59,7 @@ bool MarkerCountsAsPresent(const std::string& updateSemaphore, bool stagingFolde
   return false;
 }
 
-std::string ReleaseNameProblem(const std::string& path) {
+std::string ReleaseNameProblem(const std::string& path, bool isFolder) {
   std::size_t start = 0;
   for (;;) {
     const std::size_t slash = path.find('\\', start);
@@ -70,7 +70,7 @@ std::string ReleaseNameProblem(const std::string& path) {
       return "the name \"" + name + "\" is not ASCII: the launcher's file names follow the player's code page, "
              "so it would name another file, or none, on players' machines";
     }
-    if (IsLauncherTemporaryName(name)) {
+    if (slash == std::string::npos && !isFolder && IsLauncherTemporaryName(name)) {
       return "the name \"" + name + "\" ends like the launcher's temporary files (" + kUnpackingSuffix + ", " +
              kCopyingSuffix + "), which it removes instead of installing";
     }

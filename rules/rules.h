@@ -52,11 +52,12 @@ MarkerKind ClassifyMarker(const std::string& updateSemaphore);
 bool MarkerCountsAsPresent(const std::string& updateSemaphore, bool stagingFolderIsRealFolder, bool entryListed,
                            bool entryIsPlainFile);
 
-// Why an entry of a release cannot be delivered by the launcher as it is;
-// "" when it can. `path` is release-relative with '\' separators; the
-// launcher's rules are the Windows name rules for every level, ASCII names
-// (the launcher's file names follow the player's code page), no temporary
-// names, none of the launcher's own names at the top.
-std::string ReleaseNameProblem(const std::string& path);
+// Why an entry of a release (a file, or with `isFolder` a folder) cannot be
+// delivered by the launcher as it is; "" when it can. `path` is
+// release-relative with '\' separators; the launcher's rules are the Windows
+// name rules for every level, ASCII names (the launcher's file names follow
+// the player's code page), no file named like its temporary files, none of
+// its own names at the top.
+std::string ReleaseNameProblem(const std::string& path, bool isFolder = false);
 
 }  // namespace rules

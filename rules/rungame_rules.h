@@ -154,11 +154,12 @@ RUNGAME_RULES_INLINE int rungame_is_plain_marker_name(const char* name) {
          !rungame_is_launcher_temporary_name(name) && !rungame_is_reserved_top_level_name(name);
 }
 
-/* A release-relative path ('\\'-separated) the launcher installs as it is:
- * every level a plain ASCII name, none of the launcher's temporary names,
- * none of its own names at the top. The packer ships only such paths;
+/* A release-relative path ('\\'-separated) of a file, or with `isFolder` of
+ * a folder, that the launcher installs as it is: every level a plain ASCII
+ * name, none of its own names at the top, a file not named like its
+ * temporary files (it removes only files). The packer ships only such paths;
  * rules::ReleaseNameProblem says why one is not. */
-RUNGAME_RULES_INLINE int rungame_is_installable_path(const char* path) {
+RUNGAME_RULES_INLINE int rungame_is_installable_path(const char* path, int isFolder) {
   char name[RUNGAME_NAME_LIMIT + 2];
   const char* start = path;
   int top = 1;
@@ -168,7 +169,8 @@ RUNGAME_RULES_INLINE int rungame_is_installable_path(const char* path) {
     if (length > RUNGAME_NAME_LIMIT) return 0;
     memcpy(name, start, length);
     name[length] = '\0';
-    if (!rungame_is_plain_name(name) || !rungame_is_ascii_name(name) || rungame_is_launcher_temporary_name(name) ||
+    if (!rungame_is_plain_name(name) || !rungame_is_ascii_name(name) ||
+        (!end && !isFolder && rungame_is_launcher_temporary_name(name)) ||
         (top && rungame_is_reserved_top_level_name(name))) {
       return 0;
     }

@@ -91,7 +91,11 @@ TEST(Rules, NameTable) {
     if (std::string(row.name).find('\\') != std::string::npos) continue;  // a path to the release
     const bool shippable = row.plain && !row.temporary && !row.topReserved && IsAsciiName(row.name);
     EXPECT_EQ(shippable, ReleaseNameProblem(row.name).empty()) << ReleaseNameProblem(row.name);
-    EXPECT_EQ(shippable, rungame_is_installable_path(row.name) != 0);
+    EXPECT_EQ(shippable, rungame_is_installable_path(row.name, 0) != 0);
+    // The launcher removes only files of its temporary names.
+    const bool shippableFolder = row.plain && !row.topReserved && IsAsciiName(row.name);
+    EXPECT_EQ(shippableFolder, ReleaseNameProblem(row.name, true).empty());
+    EXPECT_EQ(shippableFolder, rungame_is_installable_path(row.name, 1) != 0);
   }
   EXPECT_TRUE(IsOtherCaseZipName("x.ZIP") && IsOtherCaseZipName("x.zIp"));
   EXPECT_FALSE(IsOtherCaseZipName("x.zip") || IsOtherCaseZipName(".ZIP"));
@@ -105,11 +109,11 @@ TEST(Rules, ReservedNamesCountOnlyAtTheTop) {
   for (const char* path : {"~upd.journal", "~upd\\x.txt", "levels\\x.copying~launcher", "levels\\nul .txt",
                            "levels\\", "\\levels", "a\\\\b", "a\\..\\b"}) {
     EXPECT_NE("", ReleaseNameProblem(path)) << path;
-    EXPECT_FALSE(rungame_is_installable_path(path)) << path;
+    EXPECT_FALSE(rungame_is_installable_path(path, 0)) << path;
   }
-  for (const char* path : {"levels\\game", "levels\\~new", "a\\b\\c.zip"}) {
+  for (const char* path : {"levels\\game", "levels\\~new", "a\\b\\c.zip", "x.unpacking~launcher\\y"}) {
     EXPECT_EQ("", ReleaseNameProblem(path)) << path;
-    EXPECT_TRUE(rungame_is_installable_path(path)) << path;
+    EXPECT_TRUE(rungame_is_installable_path(path, 0)) << path;
   }
   EXPECT_NE(std::string::npos, ReleaseNameProblem("\xE6\x97\xA5\xE6\x9C\xAC.txt").find("code page"));
 }
