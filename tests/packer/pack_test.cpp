@@ -461,3 +461,21 @@ TEST_F(Verify, DryRunShowsWhatTheLauncherDoes) {
   EXPECT_EQ(1, result.exitCode);
   EXPECT_NE(std::string::npos, result.out.find("does not unpack completely")) << result.out;
 }
+
+// The manifest is the same bytes from every build of the packer (native,
+// packer.exe of either architecture): UTF-8 names with '\' separators, LF
+// line ends. This test runs in all three.
+TEST_F(Pack, ManifestIsTheSameBytesInEveryBuild) {
+  AddFile(next, "levels\\a b.txt", "x");
+  AddFolder(next, "new\\empty");
+  ASSERT_EQ(0, Run().exitCode);
+  const std::string version = "bf8e677f09676613d4b07b9a1722d9e0295a32bb84bb492f2c6b9fae36d93448";
+  const std::string x = "2d711642b726b04401627ca9fbac32f5c8530fb1903cc4db02258717921a4881";
+  const std::string empty = "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855";
+  EXPECT_EQ("rungame-update-manifest 1\nfrom 1.0\nto 1.1\nmarker update.ready\n"
+            "folder levels\nfolder new\nfolder new\\empty\nfolder properties\n"
+            "file 1 " + x + " levels\\a b.txt\n"
+            "file 23 " + version + " properties\\version.xml\n"
+            "file 0 " + empty + " update.ready\n",
+            ReadTree(root).at("update.manifest").content);
+}
