@@ -128,8 +128,12 @@ int Pack(const Arguments& arguments, const CliOptions& cli, std::ostream& out, s
   // next release (and change the release while it is being read).
   for (const std::string* output : {&update, &manifestPath}) {
     const std::string where = CanonicalHostPath(*output);
+    if (where.empty()) {
+      err << "packer: cannot tell where " << *output << " lies; name it without \"..\" beyond existing folders\n";
+      return kExitRefused;
+    }
     for (const std::string* folder : {&previous, &next}) {
-      if (where.empty() || IsSameOrBelow(where, CanonicalHostPath(*folder))) {
+      if (IsSameOrBelow(where, CanonicalHostPath(*folder))) {
         err << "packer: " << *output << " lies inside the release " << *folder
             << "; write the update outside both releases\n";
         return kExitRefused;

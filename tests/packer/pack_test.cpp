@@ -325,6 +325,7 @@ TEST_F(Pack, TrailingSeparatorsOnEveryPath) {
   const CliResult packed = RunCli({"pack", previousFolder + separator, nextFolder + separator + separator,
                                    update + separator});
   ASSERT_EQ(0, packed.exitCode) << packed.err;
+  EXPECT_EQ("", packed.err) << "no progress line where the output is no terminal";
   EXPECT_EQ(EntryKind::File, KindOf(update + ".manifest"));
   EXPECT_EQ(0, RunCli({"verify", update + separator}).exitCode);
   EXPECT_EQ(0, RunCli({"dry-run", update + separator, "--onto", previousFolder + separator}).exitCode);
