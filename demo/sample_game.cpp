@@ -1,21 +1,23 @@
 // A sample game module for the demo: it shows what a game sees when the
-// launcher runs it, and stages an update the way a real game would.
+// launcher runs it, and stages an update the way a real game does.
 //
-// Cycle 1 (version 1.0): reports where it runs, stages version 1.1 in the
-// data folder's "game" folder (a packed level file, a new version file, the
-// marker last) and returns 1 to be restarted on it.
+// Cycle 1 (version 1.0): reports where it runs, takes the update folder the
+// studio's packer wrote (named on the command line after --update, as if it
+// had just been downloaded), has the game-side helper check it against its
+// manifest and stage it, and returns 1 to be restarted on it.
 // Cycle 2 (version 1.1): reports the updated files and returns 0.
 #define RUNGAME_BUILDING_GAME
 #include "rungame.h"
-
-#include <shlobj.h>
-#include <zlib.h>
+#include "rungame_update.h"
 
 #include <cstdio>
 #include <cstring>
 #include <string>
 
 namespace {
+
+// The update_semaphore of this game's game.xml.
+const char kMarker[] = "update.ready";
 
 void Log(const char* format, const std::string& value = std::string()) {
   if (FILE* log = std::fopen("demo-log.txt", "ab")) {
@@ -29,7 +31,7 @@ std::string ReadText(const char* path) {
   std::string text;
   if (FILE* file = std::fopen(path, "rb")) {
     char buffer[256];
-    size_t count = std::fread(buffer, 1, sizeof buffer, file);
+    const size_t count = std::fread(buffer, 1, sizeof buffer, file);
     text.assign(buffer, count);
     std::fclose(file);
   }
@@ -37,28 +39,27 @@ std::string ReadText(const char* path) {
   return text;
 }
 
-bool WriteText(const char* path, const std::string& text) {
-  FILE* file = std::fopen(path, "wb");
-  if (!file) return false;
-  const bool ok = std::fwrite(text.data(), 1, text.size(), file) == text.size();
-  return std::fclose(file) == 0 && ok;
+// The folder after "--update" on the command line, quoted or not.
+std::string UpdateFolderArgument(const char* commandLine) {
+  const char* option = commandLine ? std::strstr(commandLine, "--update ") : nullptr;
+  if (!option) return std::string();
+  std::string rest = option + std::strlen("--update ");
+  if (!rest.empty() && rest[0] == '"') return rest.substr(1, rest.find('"', 1) - 1);
+  return rest.substr(0, rest.find(' '));
 }
 
-// Stages version 1.1 in the "game" folder of the data folder (the working
-// folder). The marker, named by update_semaphore in game.xml, is written last
-// so the launcher never sees a half-staged update.
-bool StageUpdate(const std::string& dataFolder) {
-  const std::string staging = dataFolder + "\\game";
-  // SHCreateDirectoryExA takes absolute paths only.
-  if (SHCreateDirectoryExA(nullptr, (staging + "\\levels").c_str(), nullptr) != ERROR_SUCCESS) return false;
-  if (SHCreateDirectoryExA(nullptr, (staging + "\\properties").c_str(), nullptr) != ERROR_SUCCESS) return false;
-  gzFile packed = gzopen((staging + "\\levels\\level1.dat.zip").c_str(), "wb6");
-  if (!packed) return false;
-  const char level[] = "level 1, remastered in version 1.1\n";
-  const bool written = gzwrite(packed, level, sizeof level - 1) == static_cast<int>(sizeof level - 1);
-  if (gzclose(packed) != Z_OK || !written) return false;
-  return WriteText((staging + "\\properties\\version.xml").c_str(), "<version x=\"1\" y=\"1\"/>\n") &&
-         WriteText((staging + "\\update.ready").c_str(), "");
+const char* Describe(int result) {
+  switch (result) {
+    case RUNGAME_STAGED: return "staged";
+    case RUNGAME_STAGE_BAD_ARGUMENT: return "bad argument";
+    case RUNGAME_STAGE_NO_UPDATE: return "no update folder";
+    case RUNGAME_STAGE_UNSAFE_UPDATE: return "unsafe update (a link or a path over the limit)";
+    case RUNGAME_STAGE_MOVE_FAILED: return "a file could not be moved";
+    case RUNGAME_STAGE_MARKER_FAILED: return "the marker could not be written";
+    case RUNGAME_STAGE_BAD_MANIFEST: return "the manifest is missing or damaged";
+    case RUNGAME_STAGE_NOT_AS_LISTED: return "the download differs from its manifest";
+    default: return "unknown result";
+  }
 }
 
 }  // namespace
@@ -72,14 +73,23 @@ extern "C" __declspec(dllexport) int __cdecl RunGame(HINSTANCE, HINSTANCE, LPSTR
   Log("game: command line [%s]", commandLine ? commandLine : "");
   Log("game: version file %s", version);
   if (!updated) {
-    if (!StageUpdate(cwd)) {
-      Log("game: could not stage the update (RunGame returns 0)");
+    const std::string download = UpdateFolderArgument(commandLine);
+    if (download.empty()) {
+      Log("game: no --update folder on the command line (RunGame returns 0)");
       return 0;
     }
-    Log("game: staged the update to version 1.1 (packed level, version file, marker last); RunGame returns 1");
+    Log("game: checking %s against its manifest and staging it", download);
+    char failed[MAX_PATH] = {};
+    const int result = RunGameStageUpdate(download.c_str(), nullptr, nullptr, kMarker, failed, sizeof failed);
+    if (result != RUNGAME_STAGED) {
+      Log("game: could not stage the update: %s", std::string(Describe(result)) + (failed[0] ? std::string(" (") + failed + ")" : ""));
+      return 0;
+    }
+    Log("game: every file matched its size and SHA-256; staged in game\\, the marker last; RunGame returns 1");
     return 1;
   }
   Log("game: levels\\level1.dat now reads \"%s\"", ReadText("levels\\level1.dat"));
+  Log("game: levels\\level2.dat now reads \"%s\"", ReadText("levels\\level2.dat"));
   Log("game: done (RunGame returns 0)");
   return 0;
 }

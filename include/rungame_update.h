@@ -1,15 +1,20 @@
 /* Staging a downloaded update for the launcher, from inside a game.
  *
- * A game downloads an update folder (as the packer wrote it), checks it
- * against its manifest, then calls RunGameStageUpdate from RunGame and
- * returns nonzero: the launcher installs the update before it loads the game
- * again. The helper keeps the one order the launcher relies on: every file
- * is on disk and in the staging folder before the marker appears there.
+ * A game downloads an update folder and its manifest (as the packer wrote
+ * them), then calls RunGameStageUpdate from RunGame and returns nonzero: the
+ * launcher installs the update before it loads the game again. The helper
+ * first checks the download against the manifest, then keeps the one order
+ * the launcher relies on: every file is on disk and in the staging folder
+ * before the marker appears there.
  *
- * Compile rungame_update.c into the game (plain C, kernel32 only).
+ * Compile rungame_update.c and rungame_sha256.c into the game (plain C,
+ * kernel32 and advapi32 only, 32- and 64-bit); rungame_update.c includes
+ * ../rules/rungame_rules.h, the launcher's own name rules.
  */
 #ifndef RUNGAME_UPDATE_H
 #define RUNGAME_UPDATE_H
+
+#include <stddef.h>
 
 #ifdef __cplusplus
 extern "C" {
@@ -29,13 +34,25 @@ enum RunGameStageResult {
      marker, so the launcher discards it unused */
   RUNGAME_STAGE_MOVE_FAILED = 4,
   /* everything else moved, but the marker could not be written and flushed */
-  RUNGAME_STAGE_MARKER_FAILED = 5
+  RUNGAME_STAGE_MARKER_FAILED = 5,
+  /* the manifest cannot be read, is not one the packer writes, or names
+     another marker; nothing was moved */
+  RUNGAME_STAGE_BAD_MANIFEST = 6,
+  /* the update folder is not as its manifest lists it: a file missing, of
+     another size or SHA-256, or an entry the manifest does not list (named
+     in `failedEntry`); nothing was moved */
+  RUNGAME_STAGE_NOT_AS_LISTED = 7
 };
 
-/* Moves the contents of `updateFolder` into the staging folder "game" of
- * `dataFolder` (NULL: the working folder, which is the data folder while
- * RunGame runs), creating it when missing and merging into what is there.
+/* Checks `updateFolder` against its manifest, then moves its contents into
+ * the staging folder "game" of `dataFolder` (NULL: the working folder, which
+ * is the data folder while RunGame runs), creating it when missing and
+ * merging into what is there.
  *
+ * - `manifestPath` NULL: "<updateFolder>.manifest", beside the folder. Every
+ *   file must be there with the listed size and SHA-256, every listed folder
+ *   too, and nothing else; its marker line must be `markerName` (ASCII
+ *   letter case aside). Nothing moves before the whole folder passed.
  * - A marker already in the staging folder is removed first, so a staging
  *   folder never counts as complete while it is being filled.
  * - Each file is flushed to disk, then moved (replacing a file of that name,
@@ -44,9 +61,12 @@ enum RunGameStageResult {
  *   the update folder's own marker file when it has one, else an empty file;
  *   it is flushed before the call returns.
  *
- * Emptied folders of the update folder are removed. Returns a
- * RunGameStageResult. */
-int RunGameStageUpdate(const char* updateFolder, const char* dataFolder, const char* markerName);
+ * Emptied folders of the update folder are removed. `failedEntry` (may be
+ * NULL) receives the path, relative to the update folder, of the entry that
+ * failed the check, cut to `failedEntrySize` bytes with its terminator.
+ * Returns a RunGameStageResult. */
+int RunGameStageUpdate(const char* updateFolder, const char* manifestPath, const char* dataFolder,
+                       const char* markerName, char* failedEntry, size_t failedEntrySize);
 
 #ifdef __cplusplus
 }

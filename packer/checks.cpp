@@ -15,24 +15,24 @@ void Add(std::vector<Finding>& findings, bool refusal, const std::string& text) 
   findings.push_back({refusal, text});
 }
 
+std::string MarkerProblem(const std::string& marker) {
+  const std::string problem = rules::WindowsNameProblem(marker);
+  if (!problem.empty()) return problem;
+  if (!rules::IsAsciiName(marker)) return "not ASCII";
+  if (rules::IsPackedName(marker)) return "a name the launcher unpacks";
+  if (rules::IsLauncherTemporaryName(marker)) return "the launcher's temporary files' suffix";
+  return "one of the launcher's own names";
+}
+
 }  // namespace
 
 void CheckReleaseNames(const std::vector<ReleaseEntry>& entries, std::vector<Finding>& findings) {
   std::map<std::string, std::vector<std::string>> byFoldedPath;
   for (const ReleaseEntry& entry : entries) {
     byFoldedPath[FoldCase(entry.path)].push_back(entry.path);
-    const std::string name = BaseName(entry.path);
-    const std::string problem = WindowsNameProblem(name);
-    if (!problem.empty()) Add(findings, true, entry.path + ": Windows cannot hold it (" + problem + ")");
-    if (IsLauncherTemporaryName(name)) {
-      Add(findings, true, entry.path + ": ends in \"" + kLauncherTemporarySuffix +
-                              "\", the launcher's temporary files, which it removes instead of installing");
-    }
-    if (entry.path == name && FoldCase(name) == "game") {
-      Add(findings, true, entry.path + ": a top-level \"game\" is the launcher's staging folder; it would be sent to "
-                              "the Recycle Bin at every start");
-    }
-    if (!entry.isFolder && HasOtherCaseZipExtension(name)) {
+    const std::string problem = rules::ReleaseNameProblem(entry.path, entry.isFolder);
+    if (!problem.empty()) Add(findings, true, entry.path + ": " + problem);
+    if (!entry.isFolder && rules::IsOtherCaseZipName(BaseName(entry.path))) {
       Add(findings, false, entry.path + ": the launcher unpacks only lower-case \".zip\" files; this one is an "
                                "ordinary file to it and arrives as it is");
     }
@@ -51,7 +51,7 @@ void CheckReleaseSettings(const std::string& previousRoot, const std::string& ne
     std::vector<HostEntry> entries;
     bool found = false;
     if (ListHostFolder(newRoot, entries)) {
-      for (const HostEntry& entry : entries) found = found || (!entry.isFolder && FoldCase(entry.name) == "game.dll");
+      for (const HostEntry& entry : entries) found = found || (entry.kind == EntryKind::File && FoldCase(entry.name) == "game.dll");
     }
     if (!found) Add(plan.findings, true, "the new release has no game.dll: the launcher would end at once with exit code 1");
   }
@@ -83,13 +83,9 @@ void CheckReleaseSettings(const std::string& previousRoot, const std::string& ne
   } else if (plan.marker != previousMarker) {
     Add(plan.findings, true, "update_semaphore changes from \"" + previousMarker + "\" to \"" + plan.marker +
                                  "\": the launcher looks for the marker named in the installed game.xml");
-  } else {
-    const std::string problem = WindowsNameProblem(plan.marker);
-    if (!problem.empty()) {
-      Add(plan.findings, true, "update_semaphore \"" + plan.marker + "\" is no plain file name (" + problem + ")");
-    } else if (IsPackedName(plan.marker) || IsLauncherTemporaryName(plan.marker)) {
-      Add(plan.findings, true, "update_semaphore \"" + plan.marker + "\" is a name the launcher unpacks or removes");
-    }
+  } else if (!rules::IsPlainMarkerName(plan.marker)) {
+    Add(plan.findings, true, "update_semaphore \"" + plan.marker + "\" is no plain file name for the launcher (" +
+                                 MarkerProblem(plan.marker) + "): it would never count as present");
   }
   for (const char* key : {"use_app_data_folder", "company", "product", "lang"}) {
     const std::string before = ReadReleaseSetting(previousRoot, key);
@@ -117,7 +113,7 @@ void ChoosePacking(Plan& plan) {
   // order the launcher does not fix, so the file is shipped plain instead.
   for (PlannedFile& file : plan.files) {
     const bool clashes = staged.count(FoldCase(file.path + ".zip")) != 0;
-    if (IsPackedName(BaseName(file.path))) {
+    if (rules::IsPackedName(BaseName(file.path))) {
       file.packing = Packing::Always;
       if (clashes) {
         Add(plan.findings, true, file.path + " and " + file.path + ".zip: both must be shipped packed, and the "
@@ -143,10 +139,10 @@ void CheckPathLengths(const std::string& newRoot, Plan& plan) {
   const std::string company = appData ? ReadReleaseSetting(newRoot, "company") : std::string();
   const std::vector<std::string> bases =
       TypicalDataFolders(company, ReadReleaseSetting(newRoot, "product"), ReadReleaseSetting(newRoot, "lang"));
-  const std::size_t suffix = std::strlen(kLauncherTemporarySuffix);
+  const std::size_t suffix = std::strlen(rules::kUnpackingSuffix);
   // The longest path the launcher makes of a file below <data>\game\.
   const auto fits = [&](const std::string& base, std::size_t relativeLength) {
-    return base.size() + std::strlen("\\game\\") + relativeLength < kPathLimit;
+    return base.size() + 2 + std::strlen(rules::kStagingFolderName) + relativeLength < rules::kPathLimit;
   };
   for (std::size_t i = 0; i < bases.size(); ++i) {
     const bool current = i == 0;
@@ -163,7 +159,7 @@ void CheckPathLengths(const std::string& newRoot, Plan& plan) {
       if (++tooLong <= 5) examples += "\n    " + file.path;
     }
     if (tooLong == 0) continue;
-    Add(plan.findings, current, std::to_string(tooLong) + " files get paths over " + std::to_string(kPathLimit - 1) +
+    Add(plan.findings, current, std::to_string(tooLong) + " files get paths over " + std::to_string(rules::kPathLimit - 1) +
                                     " characters under " + bases[i] + "\\game" + examples +
                                     (tooLong > 5 ? "\n    ..." : ""));
   }

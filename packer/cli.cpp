@@ -1,6 +1,7 @@
 #include "packer/cli.h"
 
 #include <algorithm>
+#include <chrono>
 #include <map>
 #include <optional>
 
@@ -21,7 +22,8 @@ const char kUsage[] =
     "       packer verify <update folder> [--manifest <file>]\n"
     "       packer dry-run <update folder> [--manifest <file>] [--onto <data folder>] [--marker <name>]\n"
     "pack writes the update folder (laid out as the staging folder \"game\" must be) and its manifest,\n"
-    "by default <update folder>.manifest beside it. Exit codes: 0 done, 1 refused, 2 usage.\n";
+    "by default <update folder>.manifest beside it. Exit codes: 0 done or intact, 1 refused or not\n"
+    "intact, 2 usage.\n";
 
 struct Arguments {
   std::vector<std::string> positional;
@@ -35,9 +37,11 @@ std::optional<Arguments> ParseArguments(const std::vector<std::string>& words, c
   for (std::size_t i = 0; i < words.size(); ++i) {
     const std::string& word = words[i];
     if (word.size() < 2 || word.compare(0, 2, "--") != 0) {
-      parsed.positional.push_back(word);
+      parsed.positional.push_back(WithoutTrailingSeparators(word));
     } else if (std::find(valued.begin(), valued.end(), word) != valued.end() && i + 1 < words.size()) {
-      parsed.options[word] = words[++i];
+      // Every valued option is a path, but --marker, a name.
+      parsed.options[word] = word == "--marker" ? words[i + 1] : WithoutTrailingSeparators(words[i + 1]);
+      ++i;
     } else if (std::find(flags.begin(), flags.end(), word) != flags.end()) {
       parsed.options[word] = std::string();
     } else {
@@ -52,30 +56,52 @@ std::string Option(const Arguments& arguments, const std::string& name, const st
   return found == arguments.options.end() ? fallback : found->second;
 }
 
-std::string ReadText(const std::string& path, bool& ok) {
-  std::string text;
-  HostFile file = OpenHostFile(path, "rb");
-  ok = static_cast<bool>(file);
-  if (!file) return text;
-  char buffer[65536];
-  std::size_t got;
-  while ((got = std::fread(buffer, 1, sizeof buffer, file.Get())) > 0) text.append(buffer, got);
-  ok = !std::ferror(file.Get());
-  return text;
-}
-
+// The manifest named, read and parsed; nullopt, said on `err`, when it
+// cannot be read (missing, no plain file: never a FIFO) or is no manifest.
 std::optional<Manifest> LoadManifest(const std::string& path, std::ostream& err) {
-  bool ok = false;
-  const std::string text = ReadText(path, ok);
-  if (!ok) {
-    err << "packer: cannot read the manifest " << path << "\n";
+  const std::optional<std::string> text = ReadHostFile(path, kMaxManifestBytes);
+  if (!text) {
+    err << "packer: cannot read the manifest " << path << " (missing, not a plain file, or over "
+        << kMaxManifestBytes / (1024 * 1024) << " MiB)\n";
     return std::nullopt;
   }
   std::string error;
-  auto manifest = ParseManifest(text, error);
+  auto manifest = ParseManifest(*text, error);
   if (!manifest) err << "packer: " << path << ": " << error << "\n";
   return manifest;
 }
+
+// Shows "written n of m files" on a terminal once a pack takes more than a
+// moment, rewriting one line; clears it at the end.
+class ProgressLine {
+ public:
+  ProgressLine(bool enabled, std::ostream& err) : enabled_(enabled), err_(err) {}
+  ~ProgressLine() {
+    if (shown_) err_ << "\r" << std::string(width_, ' ') << "\r" << std::flush;
+  }
+  ProgressLine(const ProgressLine&) = delete;
+  ProgressLine& operator=(const ProgressLine&) = delete;
+  void Update(std::size_t done, std::size_t total) {
+    if (!enabled_) return;
+    const auto now = std::chrono::steady_clock::now();
+    if (now - start_ < std::chrono::milliseconds(500) || (shown_ && now - last_ < std::chrono::milliseconds(100))) {
+      return;
+    }
+    const std::string line = "packer: written " + std::to_string(done) + " of " + std::to_string(total) + " files";
+    width_ = std::max(width_, line.size());
+    err_ << "\r" << line << std::flush;
+    shown_ = true;
+    last_ = now;
+  }
+
+ private:
+  bool enabled_;
+  std::ostream& err_;
+  bool shown_ = false;
+  std::size_t width_ = 0;
+  std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
+  std::chrono::steady_clock::time_point last_;
+};
 
 std::string Bytes(std::uint64_t bytes) {
   if (bytes < 10 * 1024) return std::to_string(bytes) + " bytes";
@@ -83,7 +109,7 @@ std::string Bytes(std::uint64_t bytes) {
   return std::to_string(bytes / (1024 * 1024)) + " MiB";
 }
 
-int Pack(const Arguments& arguments, std::ostream& out, std::ostream& err) {
+int Pack(const Arguments& arguments, const CliOptions& cli, std::ostream& out, std::ostream& err) {
   if (arguments.positional.size() != 3) {
     err << kUsage;
     return kExitUsage;
@@ -95,17 +121,33 @@ int Pack(const Arguments& arguments, std::ostream& out, std::ostream& err) {
   for (const std::string* folder : {&previous, &next}) {
     if (KindOf(*folder) != EntryKind::Folder) {
       err << "packer: " << *folder << " is not a folder\n";
-      return kExitUsage;
+      return kExitRefused;
+    }
+  }
+  // Written into a release, the update would ship as game data with the
+  // next release (and change the release while it is being read).
+  for (const std::string* output : {&update, &manifestPath}) {
+    const std::string where = CanonicalHostPath(*output);
+    if (where.empty()) {
+      err << "packer: cannot tell where " << *output << " lies; name it without \"..\" beyond existing folders\n";
+      return kExitRefused;
+    }
+    for (const std::string* folder : {&previous, &next}) {
+      if (IsSameOrBelow(where, CanonicalHostPath(*folder))) {
+        err << "packer: " << *output << " lies inside the release " << *folder
+            << "; write the update outside both releases\n";
+        return kExitRefused;
+      }
     }
   }
   std::vector<HostEntry> existing;
   if (KindOf(update) != EntryKind::Missing && !(ListHostFolder(update, existing) && existing.empty())) {
     err << "packer: " << update << " already exists and is not an empty folder\n";
-    return kExitUsage;
+    return kExitRefused;
   }
   if (KindOf(manifestPath) != EntryKind::Missing) {
     err << "packer: " << manifestPath << " already exists\n";
-    return kExitUsage;
+    return kExitRefused;
   }
 
   PlanOptions options;
@@ -125,7 +167,13 @@ int Pack(const Arguments& arguments, std::ostream& out, std::ostream& err) {
   }
   WriteSummary summary;
   std::string error;
-  if (!WriteUpdate(plan, next, update, manifestPath, summary, error)) {
+  bool written;
+  {
+    ProgressLine progress(cli.progress, err);
+    written = WriteUpdate(plan, next, update, manifestPath, summary, error,
+                          [&](std::size_t done, std::size_t total) { progress.Update(done, total); });
+  }
+  if (!written) {
     err << "packer: " << error << "; nothing written\n";
     return kExitRefused;
   }
@@ -142,7 +190,7 @@ int Verify(const Arguments& arguments, std::ostream& out, std::ostream& err) {
   }
   const std::string& update = arguments.positional[0];
   const auto manifest = LoadManifest(Option(arguments, "--manifest", DefaultManifestPath(update)), err);
-  if (!manifest) return kExitUsage;
+  if (!manifest) return kExitRefused;
   const VerifyReport report = VerifyUpdate(update, *manifest);
   for (const std::string& problem : report.problems) out << "  " << problem << "\n";
   if (!report.problems.empty()) {
@@ -164,25 +212,37 @@ int DryRun(const Arguments& arguments, std::ostream& out, std::ostream& err) {
   std::string error;
   if (KindOf(update) != EntryKind::Folder || !ReadHostTree(update, true, staging, error)) {
     err << "packer: cannot read the update folder " << update << (error.empty() ? "" : ": " + error) << "\n";
-    return kExitUsage;
+    return kExitRefused;
   }
   const std::string onto = Option(arguments, "--onto", std::string());
   if (!onto.empty() && !ReadHostTree(onto, false, data, error)) {
     err << "packer: cannot read the data folder " << onto << ": " << error << "\n";
-    return kExitUsage;
+    return kExitRefused;
+  }
+  // The manifest given, or the one beside the update folder: the folder is
+  // judged against it first, as a game does before staging.
+  const bool manifestGiven = arguments.options.count("--manifest") != 0;
+  const std::string manifestPath = Option(arguments, "--manifest", DefaultManifestPath(update));
+  std::optional<Manifest> manifest;
+  if (manifestGiven || KindOf(manifestPath) != EntryKind::Missing) {
+    manifest = LoadManifest(manifestPath, err);
+    if (!manifest) return kExitRefused;
+    const VerifyReport report = VerifyUpdate(update, *manifest, &staging);
+    for (const std::string& problem : report.problems) out << "  " << problem << "\n";
+    if (!report.problems.empty()) {
+      out << update << ": NOT as " << manifestPath << " lists it; a game would not stage it\n";
+      return kExitRefused;
+    }
   }
   // The marker name as the launcher would know it: given, else the data
   // folder's game.xml (read in every cycle after the first), else the manifest's.
   std::string marker = Option(arguments, "--marker", std::string());
   std::string source = "--marker";
   if (!arguments.options.count("--marker")) {
-    const std::string manifestPath = Option(arguments, "--manifest", DefaultManifestPath(update));
     if (!onto.empty()) {
       marker = ReadReleaseSetting(onto, "update_semaphore");
       source = onto + "'s game.xml";
-    } else if (KindOf(manifestPath) == EntryKind::File) {
-      const auto manifest = LoadManifest(manifestPath, err);
-      if (!manifest) return kExitUsage;
+    } else if (manifest) {
       marker = manifest->marker;
       source = manifestPath;
     } else {
@@ -203,7 +263,8 @@ int DryRun(const Arguments& arguments, std::ostream& out, std::ostream& err) {
 
 }  // namespace
 
-int RunPacker(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err) {
+int RunPacker(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err,
+              const CliOptions& options) {
   if (arguments.empty()) {
     err << kUsage;
     return kExitUsage;
@@ -213,7 +274,7 @@ int RunPacker(const std::vector<std::string>& arguments, std::ostream& out, std:
   std::optional<Arguments> parsed;
   if (command == "pack") {
     parsed = ParseArguments(rest, {"--manifest"}, {"--allow-deleted"});
-    if (parsed) return Pack(*parsed, out, err);
+    if (parsed) return Pack(*parsed, options, out, err);
   } else if (command == "verify") {
     parsed = ParseArguments(rest, {"--manifest"}, {});
     if (parsed) return Verify(*parsed, out, err);

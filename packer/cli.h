@@ -7,8 +7,10 @@
 //   packer dry-run <update folder> [--manifest <file>] [--onto <data folder>]
 //               [--marker <name>]
 //
-// Exit codes: 0 done (written, intact, installable), 1 refused (or not intact,
-// or not installable), 2 usage.
+// Exit codes, the same for every command: 0 done (written, intact,
+// installable), 1 refused (or not intact, not installable, a path that is
+// not what it must be), 2 usage (the command line's own shape: a missing or
+// unknown argument). A trailing separator is accepted on any path.
 
 #include <ostream>
 #include <string>
@@ -20,6 +22,13 @@ constexpr int kExitDone = 0;
 constexpr int kExitRefused = 1;
 constexpr int kExitUsage = 2;
 
-int RunPacker(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err);
+struct CliOptions {
+  // A progress line on `err` while a pack takes more than a moment: only
+  // when `err` is a terminal.
+  bool progress = false;
+};
+
+int RunPacker(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err,
+              const CliOptions& options = CliOptions());
 
 }  // namespace packer

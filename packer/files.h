@@ -1,24 +1,32 @@
 #pragma once
 // The few file-system operations the packer needs, on the build machine's own
-// system: POSIX, or Windows through the ANSI functions the launcher uses, so
-// names mean the same bytes to both. Paths handed in are in the host's form;
-// paths inside a release are relative and use '\', as on the player's machine.
+// system: POSIX, or Windows through its wide-character functions. Every path
+// and name is UTF-8 in both builds, so both write the same manifest. Paths
+// handed in are in the host's form; paths inside a release are relative and
+// use '\', as on the player's machine.
 
 #include <cstdint>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
 namespace packer {
 
-struct HostEntry {
-  std::string name;
-  bool isFolder = false;
-  bool isLink = false;
+enum class EntryKind {
+  Missing,
+  File,    // a plain file
+  Folder,  // a real folder
+  Link,    // a symbolic link, junction or other reparse point, never followed
+  Other,   // a FIFO, socket or device: never opened, so never waited on
 };
 
-enum class EntryKind { Missing, File, Folder, Link };
+struct HostEntry {
+  std::string name;
+  EntryKind kind = EntryKind::File;
+  bool IsFolder() const { return kind == EntryKind::Folder; }
+};
 
 // `base` and a release-relative path joined, in the host's form.
 std::string HostJoin(const std::string& base, const std::string& relative);
@@ -71,6 +79,23 @@ class HostFile {
   std::FILE* file_ = nullptr;
 };
 
+// Opens a file with a stdio mode. For reading ("rb") only a plain file opens:
+// a FIFO, a device or a folder fails at once, without blocking.
 HostFile OpenHostFile(const std::string& path, const char* mode);
+
+// The whole content of a plain file of at most `limit` bytes; nullopt when
+// it cannot be read, is no plain file, or is larger.
+std::optional<std::string> ReadHostFile(const std::string& path, std::size_t limit);
+
+// `path` made absolute, its trailing separators dropped (a root keeps its
+// own), so that two spellings of one folder compare equal; links on the way
+// are resolved as far as the path exists. "" when it cannot be worked out.
+std::string CanonicalHostPath(const std::string& path);
+
+// Whether `inner` is `outer` or lies below it (both canonical).
+bool IsSameOrBelow(const std::string& inner, const std::string& outer);
+
+// `path` without trailing separators, except a root's ("/", "C:\").
+std::string WithoutTrailingSeparators(const std::string& path);
 
 }  // namespace packer

@@ -1,12 +1,44 @@
 #include <dirent.h>
+#include <fcntl.h>
+#include <limits.h>
+#include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <memory>
 
 #include "packer/files.h"
 
 namespace packer {
+
+namespace {
+
+struct DirCloser {
+  void operator()(DIR* dir) const { closedir(dir); }
+};
+
+// Owns a file descriptor until it is handed to stdio.
+class Descriptor {
+ public:
+  explicit Descriptor(int fd) : fd_(fd) {}
+  ~Descriptor() {
+    if (fd_ >= 0) close(fd_);
+  }
+  Descriptor(const Descriptor&) = delete;
+  Descriptor& operator=(const Descriptor&) = delete;
+  int Get() const { return fd_; }
+  int Release() {
+    const int fd = fd_;
+    fd_ = -1;
+    return fd;
+  }
+
+ private:
+  int fd_;
+};
+
+}  // namespace
 
 std::string HostJoin(const std::string& base, const std::string& relative) {
   std::string path = base;
@@ -17,15 +49,13 @@ std::string HostJoin(const std::string& base, const std::string& relative) {
 }
 
 bool ListHostFolder(const std::string& folder, std::vector<HostEntry>& entries) {
-  DIR* dir = opendir(folder.c_str());
+  const std::unique_ptr<DIR, DirCloser> dir(opendir(folder.c_str()));
   if (!dir) return false;
-  while (const dirent* entry = readdir(dir)) {
+  while (const dirent* entry = readdir(dir.get())) {
     const std::string name = entry->d_name;
     if (name == "." || name == "..") continue;
-    const EntryKind kind = KindOf(folder + "/" + name);
-    entries.push_back({name, kind == EntryKind::Folder, kind == EntryKind::Link});
+    entries.push_back({name, KindOf(HostJoin(folder, name))});
   }
-  closedir(dir);
   return true;
 }
 
@@ -34,7 +64,8 @@ EntryKind KindOf(const std::string& path) {
   if (lstat(path.c_str(), &info) != 0) return EntryKind::Missing;
   if (S_ISLNK(info.st_mode)) return EntryKind::Link;
   if (S_ISDIR(info.st_mode)) return EntryKind::Folder;
-  return EntryKind::File;
+  if (S_ISREG(info.st_mode)) return EntryKind::File;
+  return EntryKind::Other;
 }
 
 bool MakeHostFolder(const std::string& path) {
@@ -66,6 +97,51 @@ bool RenameHostPath(const std::string& from, const std::string& to) {
   return std::rename(from.c_str(), to.c_str()) == 0;
 }
 
-HostFile OpenHostFile(const std::string& path, const char* mode) { return HostFile(std::fopen(path.c_str(), mode)); }
+HostFile OpenHostFile(const std::string& path, const char* mode) {
+  if (mode[0] != 'r') return HostFile(std::fopen(path.c_str(), mode));
+  // Non-blocking, so a FIFO opens at once, and then is told apart by fstat.
+  Descriptor fd(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC));
+  struct stat info;
+  if (fd.Get() < 0 || fstat(fd.Get(), &info) != 0 || !S_ISREG(info.st_mode)) return HostFile();
+  const int flags = fcntl(fd.Get(), F_GETFL);
+  if (flags < 0 || fcntl(fd.Get(), F_SETFL, flags & ~O_NONBLOCK) != 0) return HostFile();
+  std::FILE* file = fdopen(fd.Get(), mode);
+  if (file) fd.Release();
+  return HostFile(file);
+}
+
+std::string WithoutTrailingSeparators(const std::string& path) {
+  std::string trimmed = path;
+  while (trimmed.size() > 1 && trimmed.back() == '/') trimmed.pop_back();
+  return trimmed;
+}
+
+std::string CanonicalHostPath(const std::string& path) {
+  // The longest existing head resolved, the rest appended as it is.
+  std::string head = WithoutTrailingSeparators(path.empty() ? std::string(".") : path);
+  std::string tail;
+  for (;;) {
+    char resolved[PATH_MAX];
+    if (realpath(head.c_str(), resolved)) return WithoutTrailingSeparators(std::string(resolved) + "/" + tail);
+    const std::size_t slash = head.find_last_of('/');
+    const std::string name = slash == std::string::npos ? head : head.substr(slash + 1);
+    if (name == "." || name == "..") return std::string();  // cannot say where a missing ".." leads
+    tail = tail.empty() ? name : name + "/" + tail;
+    if (slash == std::string::npos) {
+      head = ".";
+    } else if (slash == 0) {
+      head = "/";
+    } else {
+      head = head.substr(0, slash);
+    }
+  }
+}
+
+bool IsSameOrBelow(const std::string& inner, const std::string& outer) {
+  if (inner.empty() || outer.empty()) return false;
+  if (inner == outer) return true;
+  const std::string prefix = outer.back() == '/' ? outer : outer + "/";
+  return inner.compare(0, prefix.size(), prefix) == 0;
+}
 
 }  // namespace packer

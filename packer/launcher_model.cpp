@@ -9,7 +9,15 @@
 
 namespace packer {
 
-bool FoldedLess::operator()(const std::string& a, const std::string& b) const { return FoldCase(a) < FoldCase(b); }
+bool FoldedLess::operator()(const std::string& a, const std::string& b) const {
+  const std::size_t common = std::min(a.size(), b.size());
+  for (std::size_t i = 0; i < common; ++i) {
+    const auto x = static_cast<unsigned char>(rungame_ascii_lower(a[i]));
+    const auto y = static_cast<unsigned char>(rungame_ascii_lower(b[i]));
+    if (x != y) return x < y;
+  }
+  return a.size() < b.size();
+}
 
 namespace {
 
@@ -29,18 +37,25 @@ bool Decode(const std::string& packed, std::string& unpacked) {
   return DecodePackedStream(read, write);
 }
 
-std::vector<std::string> Children(const Tree& tree, const std::string& folder) {
-  std::vector<std::string> children;
-  for (const auto& entry : tree) {
-    if (FoldCase(ParentPath(entry.first)) == FoldCase(folder)) children.push_back(entry.first);
-  }
-  return children;
+// Every folder's entries, found once: folded parent path to child paths.
+using ChildIndex = std::map<std::string, std::vector<std::string>, FoldedLess>;
+
+ChildIndex IndexChildren(const Tree& tree) {
+  ChildIndex index;
+  for (const auto& entry : tree) index[ParentPath(entry.first)].push_back(entry.first);
+  return index;
+}
+
+const std::vector<std::string>& Children(const ChildIndex& index, const std::string& folder) {
+  static const std::vector<std::string> kNone;
+  const auto found = index.find(folder);
+  return found == index.end() ? kNone : found->second;
 }
 
 void Unpack(Tree& staging, UnpackOrder order, LauncherOutcome& outcome) {
   // The launcher drops leftovers of an interrupted unpacking first.
   for (auto it = staging.begin(); it != staging.end();) {
-    if (!it->second.isFolder && IsLauncherTemporaryName(BaseName(it->first))) {
+    if (!it->second.isFolder && rules::IsLauncherTemporaryName(BaseName(it->first))) {
       outcome.steps.push_back("remove  " + it->first + " (a leftover name, never installed)");
       it = staging.erase(it);
     } else {
@@ -49,7 +64,7 @@ void Unpack(Tree& staging, UnpackOrder order, LauncherOutcome& outcome) {
   }
   std::vector<std::string> packed;
   for (const auto& entry : staging) {
-    if (!entry.second.isFolder && IsPackedName(BaseName(entry.first))) packed.push_back(entry.first);
+    if (!entry.second.isFolder && rules::IsPackedName(BaseName(entry.first))) packed.push_back(entry.first);
   }
   if (order == UnpackOrder::Backward) std::reverse(packed.begin(), packed.end());
   for (const std::string& path : packed) {
@@ -75,7 +90,8 @@ void Unpack(Tree& staging, UnpackOrder order, LauncherOutcome& outcome) {
 
 // Whether one staged entry can take its place in the data folder: files
 // replace files, folders merge, never a file over a folder or back.
-bool CanMoveInto(const Tree& staging, const std::string& path, const Tree& data, LauncherOutcome& outcome) {
+bool CanMoveInto(const Tree& staging, const ChildIndex& children, const std::string& path, const Tree& data,
+                 LauncherOutcome& outcome) {
   const Node& node = staging.at(path);
   const auto existing = data.find(path);
   if (existing != data.end() && existing->second.isFolder != node.isFolder) {
@@ -84,12 +100,15 @@ bool CanMoveInto(const Tree& staging, const std::string& path, const Tree& data,
     return false;
   }
   bool canMove = true;
-  for (const std::string& child : Children(staging, path)) canMove = CanMoveInto(staging, child, data, outcome) && canMove;
+  for (const std::string& child : Children(children, path)) {
+    canMove = CanMoveInto(staging, children, child, data, outcome) && canMove;
+  }
   return canMove;
 }
 
 // Moves one staged entry into the data folder as the launcher's move does.
-void MoveInto(const Tree& staging, const std::string& path, Tree& data, LauncherOutcome& outcome) {
+void MoveInto(const Tree& staging, const ChildIndex& children, const std::string& path, Tree& data,
+              LauncherOutcome& outcome) {
   const Node& node = staging.at(path);
   const auto existing = data.find(path);
   if (!node.isFolder) {
@@ -98,8 +117,11 @@ void MoveInto(const Tree& staging, const std::string& path, Tree& data, Launcher
     data[path] = node;
     return;
   }
-  if (existing == data.end()) data[path] = node;
-  for (const std::string& child : Children(staging, path)) MoveInto(staging, child, data, outcome);
+  if (existing == data.end()) {
+    outcome.steps.push_back("add     " + path + "\\ (a new folder)");
+    data[path] = node;
+  }
+  for (const std::string& child : Children(children, path)) MoveInto(staging, children, child, data, outcome);
 }
 
 }  // namespace
@@ -108,9 +130,17 @@ LauncherOutcome ApplyLikeLauncher(const Tree& staging, const Tree& data, const s
                                   UnpackOrder order) {
   LauncherOutcome outcome;
   outcome.data = data;
-  const std::string markerEntry = marker.substr(0, marker.find_first_of("\\/"));
-  if (!marker.empty() && staging.find(markerEntry) == staging.end()) {
-    outcome.steps.push_back("discard the staging folder: no marker \"" + marker + "\" in it, nothing is installed");
+  // The marker counts only as a plain file at the staging folder's top.
+  const rules::MarkerKind markerKind = rules::ClassifyMarker(marker);
+  const std::string markerEntry = markerKind == rules::MarkerKind::PlainFile ? marker : std::string();
+  if (markerKind == rules::MarkerKind::NeverPresent) {
+    outcome.steps.push_back("discard the staging folder: the marker \"" + marker +
+                            "\" is no plain file name and never counts as present; nothing is installed");
+    return outcome;
+  }
+  const auto markerFile = staging.find(markerEntry);
+  if (!markerEntry.empty() && (markerFile == staging.end() || markerFile->second.isFolder)) {
+    outcome.steps.push_back("discard the staging folder: no marker file \"" + marker + "\" in it, nothing is installed");
     return outcome;
   }
   if (staging.empty()) {
@@ -122,7 +152,8 @@ LauncherOutcome ApplyLikeLauncher(const Tree& staging, const Tree& data, const s
   Tree unpacked = staging;
   Unpack(unpacked, order, outcome);
 
-  std::vector<std::string> top = Children(unpacked, std::string());
+  const ChildIndex children = IndexChildren(unpacked);
+  std::vector<std::string> top = Children(children, std::string());
   // The marker's entry moves last, only once everything else arrived.
   const auto markerIt = std::find_if(top.begin(), top.end(),
                                      [&](const std::string& name) { return FoldCase(name) == FoldCase(markerEntry); });
@@ -132,19 +163,24 @@ LauncherOutcome ApplyLikeLauncher(const Tree& staging, const Tree& data, const s
     top.erase(markerIt);
   }
   // Checked before anything moves: an update that cannot arrive whole is not
-  // installed at all.
+  // installed at all, nor one that stages a name the launcher owns.
   bool canMoveAll = true;
-  for (const std::string& name : Children(unpacked, std::string())) {
-    canMoveAll = CanMoveInto(unpacked, name, outcome.data, outcome) && canMoveAll;
+  for (const std::string& name : Children(children, std::string())) {
+    if (!rules::IsReservedTopLevelName(name)) continue;
+    outcome.steps.push_back("fail    " + name + " (a name of the launcher's own at the top of the data folder)");
+    canMoveAll = false;
+  }
+  for (const std::string& name : Children(children, std::string())) {
+    canMoveAll = CanMoveInto(unpacked, children, name, outcome.data, outcome) && canMoveAll;
   }
   if (!canMoveAll) {
     outcome.complete = false;
     outcome.steps.push_back("discard the staging folder: the update cannot arrive whole, nothing is installed");
     return outcome;
   }
-  for (const std::string& name : top) MoveInto(unpacked, name, outcome.data, outcome);
+  for (const std::string& name : top) MoveInto(unpacked, children, name, outcome.data, outcome);
   if (!markerName.empty()) {
-    MoveInto(unpacked, markerName, outcome.data, outcome);
+    MoveInto(unpacked, children, markerName, outcome.data, outcome);
     outcome.steps.back() += " (the marker, last)";
   }
   outcome.steps.push_back("discard the emptied staging folder (to the Recycle Bin)");

@@ -1,6 +1,10 @@
 #include "packer/manifest.h"
 
+#include <set>
 #include <sstream>
+
+#include "packer/names.h"
+#include "rules/rules.h"
 
 namespace packer {
 
@@ -50,20 +54,6 @@ bool ParseSize(const std::string& text, std::uint64_t& size) {
   return true;
 }
 
-// A path that stays inside the update folder: relative, '\'-separated, no
-// empty, "." or ".." segment, no drive.
-bool IsInsidePath(const std::string& path) {
-  if (path.empty() || path.find_first_of(":/") != std::string::npos) return false;
-  std::size_t start = 0;
-  for (;;) {
-    const std::size_t slash = path.find('\\', start);
-    const std::string segment = path.substr(start, slash == std::string::npos ? std::string::npos : slash - start);
-    if (segment.empty() || segment == "." || segment == "..") return false;
-    if (slash == std::string::npos) return true;
-    start = slash + 1;
-  }
-}
-
 }  // namespace
 
 std::optional<Manifest> ParseManifest(const std::string& text, std::string& error) {
@@ -74,6 +64,19 @@ std::optional<Manifest> ParseManifest(const std::string& text, std::string& erro
   const auto fail = [&](const std::string& why) {
     error = "line " + std::to_string(number) + ": " + why;
     return std::nullopt;
+  };
+  bool hasMarker = false;
+  std::set<std::string> listed;  // folded paths
+  std::set<std::string> folders;
+  // A path the launcher installs as it is, listed once, below a listed folder.
+  const auto checkPath = [&](const std::string& path, bool isFolder) -> std::string {
+    const std::string problem = rules::ReleaseNameProblem(path, isFolder);
+    if (!problem.empty()) return path + ": " + problem;
+    if (!listed.insert(FoldCase(path)).second) return path + ": listed twice";
+    const std::string parent = ParentPath(path);
+    if (!parent.empty() && !folders.count(FoldCase(parent))) return path + ": its folder is not listed before it";
+    if (isFolder) folders.insert(FoldCase(path));
+    return std::string();
   };
   while (std::getline(lines, line)) {
     ++number;
@@ -90,16 +93,21 @@ std::optional<Manifest> ParseManifest(const std::string& text, std::string& erro
     } else if (keyword == "to") {
       manifest.to = rest;
     } else if (keyword == "marker") {
+      if (hasMarker) return fail("a second marker line");
+      if (!rules::IsPlainMarkerName(rest)) return fail("the marker \"" + rest + "\" is no plain file name");
+      hasMarker = true;
       manifest.marker = rest;
     } else if (keyword == "folder") {
-      if (!IsInsidePath(rest)) return fail("a folder path that leaves the update folder: " + rest);
+      const std::string problem = checkPath(rest, true);
+      if (!problem.empty()) return fail(problem);
       manifest.entries.push_back({true, 0, std::string(), rest});
     } else if (keyword == "file") {
       ManifestEntry entry;
       if (!ParseSize(NextWord(rest), entry.size)) return fail("a file without a valid size");
       entry.sha256 = NextWord(rest);
       if (!IsHexDigest(entry.sha256)) return fail("a file without a valid SHA-256");
-      if (!IsInsidePath(rest)) return fail("a file path that leaves the update folder: " + rest);
+      const std::string problem = checkPath(rest, false);
+      if (!problem.empty()) return fail(problem);
       entry.path = rest;
       manifest.entries.push_back(entry);
     } else {
@@ -108,6 +116,10 @@ std::optional<Manifest> ParseManifest(const std::string& text, std::string& erro
   }
   if (number == 0) {
     error = "empty";
+    return std::nullopt;
+  }
+  if (!hasMarker) {
+    error = "no marker line";
     return std::nullopt;
   }
   return manifest;

@@ -16,6 +16,7 @@
 //
 // Folders come before what they hold; the marker's file comes last.
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -24,6 +25,9 @@
 namespace packer {
 
 extern const char kManifestHeader[];
+
+// A manifest larger than this is not read: 64 MiB lists millions of files.
+constexpr std::size_t kMaxManifestBytes = 64u * 1024 * 1024;
 
 struct ManifestEntry {
   bool isFolder = false;
@@ -41,7 +45,11 @@ struct Manifest {
 
 std::string FormatManifest(const Manifest& manifest);
 
-// nullopt, with the reason in `error`, for text that is not a manifest.
+// nullopt, with the reason in `error`, for text that is not a manifest, or
+// not one the packer writes: a marker line that is not a plain marker name,
+// a path the launcher would not install as it is (rules::ReleaseNameProblem),
+// an entry listed twice (in any letter case), a folder listed after what it
+// holds or missing before it.
 std::optional<Manifest> ParseManifest(const std::string& text, std::string& error);
 
 // The manifest's default place: beside the update folder.

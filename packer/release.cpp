@@ -1,16 +1,20 @@
 #include "packer/release.h"
 
 #include <algorithm>
-#include <climits>
-#include <cstdlib>
 
 #include "packer/files.h"
-#include "fs/ascii.h"
-#include "settings/xml_elements.h"
+#include "rules/config_files.h"
 
 namespace packer {
 
 namespace {
+
+std::optional<std::vector<XmlElement>> ReadReleaseXml(const std::string& path) {
+  // Read as the launcher reads it: the size limit on the file's bytes.
+  std::optional<std::string> content = ReadHostFile(path, kMaxXmlFileBytes);
+  if (!content) return std::nullopt;
+  return ParseTopLevelElements(std::move(*content));
+}
 
 void ListInto(const std::string& root, const std::string& relative, ReleaseTree& tree) {
   std::vector<HostEntry> entries;
@@ -22,21 +26,15 @@ void ListInto(const std::string& root, const std::string& relative, ReleaseTree&
     const std::string path = relative.empty() ? entry.name : relative + "\\" + entry.name;
     if (entry.name.find('\\') != std::string::npos) {
       tree.problems.push_back(path + ": a name holding '\\', which Windows takes for a folder separator");
-    } else if (entry.isLink) {
+    } else if (entry.kind == EntryKind::Link) {
       tree.problems.push_back(path + ": a link (the launcher moves links as they are; ship the real file)");
+    } else if (entry.kind == EntryKind::Other || entry.kind == EntryKind::Missing) {
+      tree.problems.push_back(path + ": neither a plain file nor a folder (a FIFO, socket or device)");
     } else {
-      tree.entries.push_back({path, entry.isFolder});
-      if (entry.isFolder) ListInto(root, path, tree);
+      tree.entries.push_back({path, entry.IsFolder()});
+      if (entry.IsFolder()) ListInto(root, path, tree);
     }
   }
-}
-
-// strtol in base 10 with 32-bit saturation, as the launcher converts x and y.
-long ParseVersionNumber(const std::string& text) {
-  const long long value = std::strtoll(text.c_str(), nullptr, 10);
-  if (value > INT_MAX) return INT_MAX;
-  if (value < INT_MIN) return INT_MIN;
-  return static_cast<long>(value);
 }
 
 }  // namespace
@@ -52,31 +50,17 @@ ReleaseTree ListRelease(const std::string& root) {
 
 std::string ToString(const Version& version) { return std::to_string(version.x) + "." + std::to_string(version.y); }
 
-bool IsLater(const Version& candidate, const Version& than) {
-  if (candidate.x != than.x) return candidate.x > than.x;
-  return candidate.y > than.y;
-}
+bool IsLater(const Version& candidate, const Version& than) { return rules::IsLaterVersion(candidate, than); }
 
 std::optional<Version> ReadReleaseVersion(const std::string& root) {
-  const auto elements = ReadTopLevelElements(HostJoin(root, "properties\\version.xml"));
+  const auto elements = ReadReleaseXml(HostJoin(root, "properties\\version.xml"));
   if (!elements) return std::nullopt;
-  for (const XmlElement& element : *elements) {
-    if (!EqualsIgnoringAsciiCase(element.name, "version")) continue;
-    const auto x = FindAttribute(element, "x");
-    const auto y = FindAttribute(element, "y");
-    if (x && y) return Version{ParseVersionNumber(*x), ParseVersionNumber(*y)};
-  }
-  return std::nullopt;
+  return rules::FindVersion(*elements);
 }
 
 std::string ReadReleaseSetting(const std::string& root, const std::string& key) {
-  const auto elements = ReadTopLevelElements(HostJoin(root, "game.xml"));
-  if (!elements) return std::string();
-  for (const XmlElement& element : *elements) {
-    if (!EqualsIgnoringAsciiCase(element.name, "settings")) continue;
-    if (auto value = FindAttribute(element, key)) return *value;
-  }
-  return std::string();
+  const auto elements = ReadReleaseXml(HostJoin(root, rules::kSettingsFile));
+  return elements ? FindSetting(*elements, key) : std::string();
 }
 
 }  // namespace packer

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "rules/config_files.h"
+
 namespace packer {
 
 struct ReleaseEntry {
@@ -24,10 +26,7 @@ struct ReleaseTree {
 // Every file and folder under `root`, links not followed.
 ReleaseTree ListRelease(const std::string& root);
 
-struct Version {
-  long x = 0;  // major
-  long y = 0;  // minor
-};
+using Version = rules::Version;
 std::string ToString(const Version& version);
 bool IsLater(const Version& candidate, const Version& than);
 

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "packer/launcher_model.h"
 #include "packer/manifest.h"
 
 namespace packer {
@@ -15,6 +16,8 @@ struct VerifyReport {
 
 // Every entry of the manifest present with its size and SHA-256, and nothing
 // else in the folder: the launcher would install an unlisted file too.
-VerifyReport VerifyUpdate(const std::string& updateFolder, const Manifest& manifest);
+// `read`, when given, is the folder as ReadHostTree read it with contents,
+// so it is not read twice.
+VerifyReport VerifyUpdate(const std::string& updateFolder, const Manifest& manifest, const Tree* read = nullptr);
 
 }  // namespace packer

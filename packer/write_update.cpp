@@ -10,7 +10,7 @@ namespace {
 const char kPartialSuffix[] = ".partial~packer";
 
 bool WriteFiles(const Plan& plan, const std::string& newRoot, const std::string& folder, WriteSummary& summary,
-                std::string& error) {
+                std::string& error, const WriteProgress& progress) {
   Manifest& manifest = summary.manifest;
   for (const std::string& path : plan.folders) {
     if (!MakeHostFolder(HostJoin(folder, path))) {
@@ -47,6 +47,7 @@ bool WriteFiles(const Plan& plan, const std::string& newRoot, const std::string&
     summary.releaseBytes += released->size;
     summary.stagedBytes += written->size;
     manifest.entries.push_back({false, written->size, written->sha256, staged});
+    if (progress) progress(summary.packed + summary.plain, plan.files.size());
   }
   // The marker last, once everything else is on disk.
   HostFile marker = OpenHostFile(HostJoin(folder, plan.marker), "wb");
@@ -76,7 +77,8 @@ bool WriteText(const std::string& path, const std::string& text) {
 }  // namespace
 
 bool WriteUpdate(const Plan& plan, const std::string& newRoot, const std::string& updateFolder,
-                 const std::string& manifestPath, WriteSummary& summary, std::string& error) {
+                 const std::string& manifestPath, WriteSummary& summary, std::string& error,
+                 const WriteProgress& progress) {
   const std::string partialFolder = updateFolder + kPartialSuffix;
   const std::string partialManifest = manifestPath + kPartialSuffix;
   summary = WriteSummary();
@@ -92,7 +94,7 @@ bool WriteUpdate(const Plan& plan, const std::string& newRoot, const std::string
     error = "cannot create " + partialFolder;
     return false;
   }
-  bool written = WriteFiles(plan, newRoot, partialFolder, summary, error);
+  bool written = WriteFiles(plan, newRoot, partialFolder, summary, error, progress);
   if (written && !WriteText(partialManifest, FormatManifest(summary.manifest))) {
     error = "cannot write " + partialManifest;
     written = false;

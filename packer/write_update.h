@@ -2,6 +2,8 @@
 // Writing a planned update: the update folder, laid out as the staging folder
 // must be, and its manifest beside it.
 
+#include <cstddef>
+#include <functional>
 #include <string>
 
 #include "packer/manifest.h"
@@ -22,7 +24,10 @@ struct WriteSummary {
 // half-written update folder never carries the final name (the manifest,
 // written last, catches what a power cut may still spoil). False, with the
 // reason in `error`, when anything failed; nothing is left behind then.
+// `progress`, when given, hears of every file written: (done, total).
+using WriteProgress = std::function<void(std::size_t done, std::size_t total)>;
 [[nodiscard]] bool WriteUpdate(const Plan& plan, const std::string& newRoot, const std::string& updateFolder,
-                               const std::string& manifestPath, WriteSummary& summary, std::string& error);
+                               const std::string& manifestPath, WriteSummary& summary, std::string& error,
+                               const WriteProgress& progress = WriteProgress());
 
 }  // namespace packer

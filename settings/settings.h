@@ -11,9 +11,7 @@
 // is missing or malformed or no top-level settings element carries the key.
 std::string ReadSetting(const std::string& key);
 
-// The same lookup over already parsed top-level elements: the first element
-// named "settings" (any ASCII case) that carries `key` exactly supplies it.
-std::string FindSetting(const std::vector<XmlElement>& elements, const std::string& key);
+// FindSetting, the same lookup over parsed elements, is in rules/config_files.h.
 
 // Only the exact value "false" is false; anything else, "" included, is true.
 bool SettingIsTrue(const std::string& value);

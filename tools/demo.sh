@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
-# The launcher's main job, shown end to end: a sample game installed beside
-# launcher.exe, started under Wine on a fresh machine. It prints what happened:
-# the mode and data folder, the first-start copy, each game cycle, the update
-# installed between them, and the exit code. It runs the 32-bit launcher
-# where this host can execute 32-bit programs, else the 64-bit one
-# (LAUNCHER_ARCH=win32|win64 chooses).
+# The launcher's main job and the studio's whole update path, shown end to
+# end: the packer turns the 1.0 and 1.1 release folders into an update; a
+# sample game installed beside launcher.exe is started under Wine on a fresh
+# machine, checks the "downloaded" update against its manifest and stages it
+# with the game-side helper; the launcher installs it. It prints what
+# happened: the packing, the mode and data folder, the first-start copy, each
+# game cycle, the update installed between them, and the exit code. It runs
+# the 32-bit launcher where this host can execute 32-bit programs, else the
+# 64-bit one (LAUNCHER_ARCH=win32|win64 chooses).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${LAUNCHER_BUILD_DIR:-$root/build}
@@ -25,9 +28,11 @@ else
   why="chosen by LAUNCHER_ARCH"
   can_run_arch "$arch" || fail "LAUNCHER_ARCH=$arch, but $WINE_PROBE_REASON"
 fi
-echo "== building the $arch launcher and the sample game"
-"$root/tools/build.sh" --arch "$arch" >"$build.demo-build.log" 2>&1 ||
-  fail "the build failed; its output is in $build.demo-build.log (run tools/build.sh --arch $arch to see it)"
+echo "== building the $arch launcher and the sample game, and the packer for this machine"
+for target in "$arch" native; do
+  "$root/tools/build.sh" --arch "$target" >"$build.demo-build.log" 2>&1 ||
+    fail "the build failed; its output is in $build.demo-build.log (run tools/build.sh --arch $target to see it)"
+done
 rm -f "$build.demo-build.log"
 echo "== running the $arch launcher ($why)"
 start_wine "$arch" "$build/wineprefix-$arch" ||
@@ -39,21 +44,41 @@ install=$demo/install
 home=$demo/home
 data_unix=$WINEPREFIX/drive_c/ProgramData/Demo\ Studio/Sample\ Game/en
 rm -rf "$demo" "$WINEPREFIX/drive_c/ProgramData/Demo Studio"
-mkdir -p "$install/properties" "$install/levels" "$install/saves" "$home/.local/share"
-cp "$build/$arch/launcher.exe" "$install/"
-cp "$build/$arch/demo/game.dll" "$install/"
-cat > "$install/game.xml" <<'XML'
+mkdir -p "$home/.local/share" "$demo/download"
+
+# The studio's two release folders, as its build makes them.
+release() {  # release FOLDER MINOR LEVEL1 [LEVEL2]
+  mkdir -p "$1/properties" "$1/levels" "$1/saves"
+  cp "$build/$arch/demo/game.dll" "$1/"
+  cat > "$1/game.xml" <<'XML'
 <?xml version="1.0"?>
 <settings company="Demo Studio" product="Sample Game" lang="en" update_semaphore="update.ready" />
 XML
-echo '<version x="1" y="0"/>' > "$install/properties/version.xml"
-echo "level 1, as shipped in version 1.0" > "$install/levels/level1.dat"
+  echo "<version x=\"1\" y=\"$2\"/>" > "$1/properties/version.xml"
+  echo "$3" > "$1/levels/level1.dat"
+  if [ -n "${4:-}" ]; then echo "$4" > "$1/levels/level2.dat"; fi
+}
+release "$demo/release-1.0" 0 "level 1, as shipped in version 1.0"
+release "$demo/release-1.1" 1 "level 1, remastered in version 1.1 $(printf '%0.s(remastered) ' $(seq 1 40))" \
+  "level 2, new in version 1.1"
 
+echo "== packing 1.0 -> 1.1 with the packer (build/native/bin/packer)"
+"$build/native/bin/packer" pack "$demo/release-1.0" "$demo/release-1.1" "$demo/download/update-1.1" |
+  sed 's/^/   /'
+echo "   manifest:"
+sed 's/^/     /' "$demo/download/update-1.1.manifest"
+"$build/native/bin/packer" verify "$demo/download/update-1.1" | sed 's/^/   /'
+
+# Players installed 1.0: the release folder and the launcher beside it.
+cp -r "$demo/release-1.0" "$install"
+cp "$build/$arch/launcher.exe" "$install/"
+download_windows="Z:${demo//\//\\}\\download\\update-1.1"
 echo "== install folder: $install"
 (cd "$install" && find . -type f | sort | sed 's/^/   /')
-echo "== starting launcher.exe -demo \"two words\" (application-data mode: game.xml names company, product, lang)"
+echo "== starting launcher.exe --update \"$download_windows\" (application-data mode: game.xml names company, product, lang)"
+echo "   (the game takes the update folder named on its command line as if it had just downloaded it)"
 set +e
-(cd "$install" && HOME=$home in_display "$WINELOADER" launcher.exe -demo "two words" 2>/dev/null)
+(cd "$install" && HOME=$home in_display "$WINELOADER" launcher.exe --update "$download_windows" 2>/dev/null)
 status=$?
 set -e
 echo "== mode: application-data; data folder C:\\ProgramData\\Demo Studio\\Sample Game\\en (empty saves folder: first start, copy, then the game)"
@@ -67,3 +92,7 @@ echo "   in the Recycle Bin: $(ls "$home/.local/share/Trash/files" 2>/dev/null |
 echo "== launcher exit code: $status"
 [ -s "$data_unix/demo-log.txt" ] || fail "the game never ran (no log in the data folder)"
 [ "$status" -eq 0 ] || fail "the launcher ended with exit code $status instead of 0"
+grep -q 'remastered in version 1.1' "$data_unix/levels/level1.dat" 2>/dev/null ||
+  fail "the data folder does not hold version 1.1's level 1: the update was not installed"
+[ -f "$data_unix/levels/level2.dat" ] || fail "the data folder lacks version 1.1's new level 2"
+echo "== the data folder holds version 1.1, as packed by the packer and staged by the helper"

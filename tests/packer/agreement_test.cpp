@@ -1,15 +1,20 @@
-// The packer judges updates by the launcher's rules, taken from a model and
-// from readers of its own: here they meet the launcher itself. Staging
-// folders the packer would never write, installed by the real launcher, end
-// as the model predicts; version and settings files read the same.
+// The packer judges updates by the launcher's rules: here they meet the
+// launcher itself. Random releases with hostile names: every one the packer
+// accepts, the real launcher installs exactly; every one it refuses, the
+// launcher would not. Staging folders the packer would never write end as
+// the model predicts; version and settings files read the same.
 #include <gtest/gtest.h>
 
+#include "packer/files.h"
 #include "packer/launcher_model.h"
+#include "packer/names.h"
 #include "packer/release.h"
 #include "packer/staged_file.h"
 #include "provisioning/version_file.h"
+#include "rungame_update.h"
 #include "settings/settings.h"
 #include "tests/packer/packer_support.h"
+#include "tests/packer/random_release.h"
 #include "tests/support/launcher_test.h"
 
 using namespace testing_support;
@@ -35,7 +40,98 @@ class ModelAgreement : public LauncherTest {
   }
 };
 
+// Writes as much of `tree` as Windows takes; what it makes of the rest
+// (a device name opened, a trailing dot dropped) shows in what is read back.
+void WriteWhatWindowsTakes(const std::string& root, const Tree& tree) {
+  (void)packer::MakeHostParents(packer::HostJoin(root, "x"));
+  (void)packer::MakeHostFolder(root);
+  for (const auto& entry : tree) {
+    const std::string path = packer::HostJoin(root, entry.first);
+    if (entry.second.isFolder) {
+      (void)packer::MakeHostFolder(path);
+      continue;
+    }
+    packer::HostFile file = packer::OpenHostFile(path, "wb");
+    if (file) std::fwrite(entry.second.content.data(), 1, entry.second.content.size(), file.Get());
+  }
+}
+
+// A refused release staged as the packer would have staged it, had it not
+// refused: files plain, those named like packed files packed once more so
+// that they arrive under their own names.
+Tree StageAsIs(const Tree& release) {
+  Tree staging;
+  for (const auto& entry : release) {
+    if (entry.second.isFolder) {
+      AddFolder(staging, entry.first);
+    } else if (rules::IsPackedName(packer::BaseName(entry.first))) {
+      AddFile(staging, entry.first + ".zip", packer::GzipBytes(entry.second.content));
+    } else {
+      AddFile(staging, entry.first, entry.second.content);
+    }
+  }
+  AddFile(staging, "update.ready", "");
+  return staging;
+}
+
 }  // namespace
+
+using PackerAgreement = LauncherTest;
+
+TEST_F(PackerAgreement, HostileNamesPackOnlyWhereTheLauncherInstallsThemExactly) {
+  RandomReleaseOptions options;
+  options.previousGameDll = ReadFile(TestGameDll(1));
+  options.nextGameDll = ReadFile(TestGameDll(2));
+  // Working-folder mode: the install folder is the data folder.
+  options.gameXml = SettingsXml({{"use_app_data_folder", "false"}, {"update_semaphore", "update.ready"}});
+  const std::string launcherExe = ReadFile(LauncherExe());
+  unsigned accepted = 0;
+  unsigned refused = 0;
+  const std::vector<unsigned> seeds = PropertySeeds(16);
+  for (unsigned seed : seeds) {
+    SCOPED_TRACE("seed " + std::to_string(seed) + " (rerun with PACKER_PROPERTY_SEED=" + std::to_string(seed) +
+                 " PACKER_PROPERTY_CASES=1)");
+    const std::string root = Join(scratch, "s" + std::to_string(seed));
+    const std::string install = Join(root, "i");
+    const std::string next = Join(root, "n");
+    const std::string update = Join(root, "u");
+    const ReleasePair pair = HostileReleasePair(seed, options);
+    MakeFolders(root);
+    WriteTree(install, pair.previous);
+    WriteWhatWindowsTakes(next, pair.next);
+    const Tree release = ReadTree(next);  // what the packer sees
+    Tree expected = release;
+    AddFile(expected, "launcher.exe", launcherExe);
+    AddFile(expected, "update.ready", "");
+
+    const CliResult packed = RunCli({"pack", Join(root, "i"), next, update});
+    ASSERT_NE(2, packed.exitCode) << packed.err;
+    WriteFile(Join(install, "launcher.exe"), launcherExe);
+    if (packed.exitCode == 0) {
+      ++accepted;
+      ASSERT_EQ(RUNGAME_STAGED, RunGameStageUpdate(update.c_str(), nullptr, install.c_str(), "update.ready", nullptr, 0));
+      ASSERT_EQ(0, Run(Install{install, Join(install, "launcher.exe")}));
+      EXPECT_EQ("", TreeDifference(ReadTree(install), expected)) << "accepted, yet not installed exactly";
+    } else {
+      ++refused;
+      ASSERT_NE(std::string::npos, packed.err.find("  refused: ")) << packed.err;
+      // Names outside ASCII follow the player's code page: the launcher
+      // installs them under some code pages (this Wine's, say) and not under
+      // others, and the packer refuses them for that.
+      if (packed.err.find("player's code page") != std::string::npos) continue;
+      WriteTree(Join(install, "game"), StageAsIs(release));
+      ASSERT_EQ(0, Run(Install{install, Join(install, "launcher.exe")}));
+      EXPECT_NE("", TreeDifference(ReadTree(install), expected)) << "refused, yet the launcher installs it exactly:\n"
+                                                                 << packed.err;
+    }
+    if (HasFailure()) return;
+  }
+  RecordProperty("accepted", static_cast<int>(accepted));
+  RecordProperty("refused", static_cast<int>(refused));
+  if (seeds.size() >= 8) {
+    EXPECT_TRUE(accepted >= 2 && refused >= 2) << accepted << " accepted, " << refused << " refused";
+  }
+}
 
 TEST_F(ModelAgreement, PackingRulesAndDamage) {
   Tree data;

@@ -38,7 +38,7 @@ TEST_F(PackedUpdateProperty, RealLauncherInstallsRandomPairsExactly) {
 
     const std::string launcherExe = ReadFile(LauncherExe());
     WriteFile(Join(install, "launcher.exe"), launcherExe);
-    ASSERT_EQ(RUNGAME_STAGED, RunGameStageUpdate(update.c_str(), install.c_str(), "update.ready"));
+    ASSERT_EQ(RUNGAME_STAGED, RunGameStageUpdate(update.c_str(), nullptr, install.c_str(), "update.ready", nullptr, 0));
     ASSERT_EQ(0, Run(Install{install, Join(install, "launcher.exe")}));
 
     Tree expected = pair.next;

@@ -2,6 +2,10 @@
 // its manifest, and each refusal and warning with its exit code.
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
 #include "packer/files.h"
 #include "packer/manifest.h"
 #include "packer/sha256.h"
@@ -149,27 +153,52 @@ TEST_F(Pack, DeletedFilesAreListedAndRefusedUnlessAllowed) {
   EXPECT_NE(std::string::npos, allowed.out.find("warning: 3 entries")) << allowed.out;
 }
 
-TEST_F(Pack, NamesTheLauncherTreatsSpecially) {
-  AddFile(next, "data\\cache.unpacking~launcher", "x");
-  ExpectRefused("launcher's temporary files");
-  next = MinimalRelease(1);
-  AddFile(next, "game\\level.dat", "x");
-  ExpectRefused("staging folder");
+// Every name a release may not ship, with the words of the reason. Those a
+// Windows build machine cannot hold are written only where the host can.
+TEST_F(Pack, RefusesWhatTheLauncherWouldNotInstallNamingFileAndRule) {
+  struct Row {
+    const char* path;
+    const char* reason;
+    bool windowsCanHold;
+  };
+  const Row rows[] = {
+      {"data\\cache.unpacking~launcher", "launcher's temporary files", true},
+      {".unpacking~launcher", "launcher's temporary files", true},
+      {"x.COPYING~launcher", "launcher's temporary files", true},
+      {"game\\level.dat", "launcher's own", true},
+      {"~upd.journal", "launcher's own", true},
+      {"~UPD\\x.dat", "launcher's own", true},
+      {"~upd.journal.tmp", "launcher's own", true},
+      {"~new\\x.dat", "launcher's own", true},
+      {"\xE6\x97\xA5\xE6\x9C\xAC.txt", "player's code page", true},
+      {"caf\xC3\xA9.txt", "player's code page", true},
+      {"M\xC3\x9ASICA\\new.ogg", "player's code page", true},
+      {"a\xEF\xBC\xBC" "b.txt", "player's code page", true},
+      {"\xEF\xBD\x83\xEF\xBD\x8F\xEF\xBD\x8E.txt", "player's code page", true},
+      {"..two", "beginning with \"..\"", true},
+      {"aux.txt", "device name", false},
+      {"COM0", "device name", false},
+      {"nul .txt", "device name", false},
+      {"levels\\what?.dat", "forbids", false},
+      {"dot.", "ending in a dot", false},
+  };
+  for (const Row& row : rows) {
+#ifdef _WIN32
+    if (!row.windowsCanHold) continue;
+#endif
+    SCOPED_TRACE(row.path);
+    next = MinimalRelease(1);
+    AddFile(next, row.path, "x");
+    ExpectRefused(std::string(row.path) + ": ");
+    ExpectRefused(row.reason);
+  }
 }
 
 #ifndef _WIN32
-// What a Linux build machine holds and Windows cannot.
-TEST_F(Pack, NamesWindowsCannotHold) {
+TEST_F(Pack, NamesEqualButForCase) {
   AddFile(next, "Readme.txt", "a");
   alsoInNext = {{"README.txt", "b"}};
   ExpectRefused("equal but for letter case");
-  alsoInNext.clear();
-  next = MinimalRelease(1);
-  AddFile(next, "aux.txt", "a");
-  ExpectRefused("device name");
-  next = MinimalRelease(1);
-  AddFile(next, "levels\\what?.dat", "a");
-  ExpectRefused("the character '?'");
 }
 #endif
 
@@ -228,7 +257,7 @@ TEST_F(Pack, ReleaseSettingsThatCannotShip) {
   ExpectRefused("no update_semaphore");
   AddFile(previous, "game.xml", GameXml("ready.zip"));
   AddFile(next, "game.xml", GameXml("ready.zip"));
-  ExpectRefused("unpacks or removes");
+  ExpectRefused("a name the launcher unpacks");
   AddFile(previous, "game.xml", GameXml());
   AddFile(next, "game.xml", GameXml());
   AddFile(next, "update.ready", "shipped");
@@ -248,19 +277,77 @@ TEST_F(Pack, CompanyChangeIsOnlyAWarning) {
   EXPECT_NE(std::string::npos, result.out.find("warning: game.xml changes company")) << result.out;
 }
 
-TEST_F(Pack, UsageErrors) {
-  EXPECT_EQ(2, RunCli({}).exitCode);
-  EXPECT_EQ(2, RunCli({"pack", "a", "b"}).exitCode);
-  EXPECT_EQ(2, RunCli({"pack", "a", "b", "c", "--frobnicate"}).exitCode);
-  EXPECT_EQ(2, RunCli({"pack", HostJoin(root, "missing"), HostJoin(root, "missing2"), update}).exitCode);
-  EXPECT_EQ(2, RunCli({"verify"}).exitCode);
-  EXPECT_EQ(2, RunCli({"unpack", update}).exitCode);
-  // An update folder that already holds something is never overwritten.
+// One set of exit codes for every command: 2 only for the command line's
+// shape, 1 for whatever the paths hold.
+TEST_F(Pack, ExitCodes) {
   Prepare();
+  const std::string missing = HostJoin(root, "missing");
+  const std::string inside = HostJoin(nextFolder, "update");
+  struct Row {
+    std::vector<std::string> arguments;
+    int exitCode;
+    const char* says;
+  };
+  const std::vector<Row> rows = {
+      {{}, 2, "usage"},
+      {{"pack", "a", "b"}, 2, "usage"},
+      {{"pack", "a", "b", "c", "--frobnicate"}, 2, "usage"},
+      {{"verify"}, 2, "usage"},
+      {{"unpack", update}, 2, "usage"},
+      {{"pack", missing, HostJoin(root, "missing2"), update}, 1, "is not a folder"},
+      {{"pack", previousFolder, nextFolder, inside}, 1, "inside the release"},
+      {{"pack", previousFolder, nextFolder, HostJoin(previousFolder, "x\\y")}, 1, "inside the release"},
+      {{"pack", previousFolder, nextFolder, update, "--manifest", HostJoin(nextFolder, "m")}, 1, "inside the release"},
+      {{"verify", missing}, 1, "cannot read the manifest"},
+      {{"dry-run", missing}, 1, "cannot read the update folder"},
+  };
+  for (const Row& row : rows) {
+    const CliResult result = RunCli(row.arguments);
+    std::string line;
+    for (const std::string& word : row.arguments) line += word + " ";
+    EXPECT_EQ(row.exitCode, result.exitCode) << line << "\n" << result.out << result.err;
+    EXPECT_NE(std::string::npos, result.err.find(row.says)) << line << "\n" << result.err;
+  }
+  EXPECT_EQ(EntryKind::Missing, KindOf(inside)) << "refused before anything was written";
+  // An update folder that already holds something is never overwritten.
   WriteTree(update, MinimalRelease(3));
-  EXPECT_EQ(2, RunCli({"pack", previousFolder, nextFolder, update}).exitCode);
+  EXPECT_EQ(1, RunCli({"pack", previousFolder, nextFolder, update}).exitCode);
   EXPECT_EQ(3u, ReadTree(update).size() - 1);
 }
+
+TEST_F(Pack, TrailingSeparatorsOnEveryPath) {
+  Prepare();
+#ifdef _WIN32
+  const std::string separator = "\\";
+#else
+  const std::string separator = "/";
+#endif
+  const CliResult packed = RunCli({"pack", previousFolder + separator, nextFolder + separator + separator,
+                                   update + separator});
+  ASSERT_EQ(0, packed.exitCode) << packed.err;
+  EXPECT_EQ("", packed.err) << "no progress line where the output is no terminal";
+  EXPECT_EQ(EntryKind::File, KindOf(update + ".manifest"));
+  EXPECT_EQ(0, RunCli({"verify", update + separator}).exitCode);
+  EXPECT_EQ(0, RunCli({"dry-run", update + separator, "--onto", previousFolder + separator}).exitCode);
+}
+
+#ifndef _WIN32
+// A FIFO never blocks the packer: in a release, as a release's game.xml, as
+// a manifest.
+TEST_F(Pack, FifosAreRefusedWithoutWaiting) {
+  Prepare();
+  ASSERT_EQ(0, mkfifo(HostJoin(nextFolder, "pipe").c_str(), 0600));
+  CliResult result = RunCli({"pack", previousFolder, nextFolder, update});
+  EXPECT_EQ(1, result.exitCode);
+  EXPECT_NE(std::string::npos, result.err.find("pipe: neither a plain file nor a folder")) << result.err;
+  ASSERT_TRUE(RemoveHostTree(HostJoin(nextFolder, "pipe")) && RemoveHostTree(HostJoin(nextFolder, "game.xml")));
+  ASSERT_EQ(0, mkfifo(HostJoin(nextFolder, "game.xml").c_str(), 0600));
+  EXPECT_EQ(1, RunCli({"pack", previousFolder, nextFolder, update}).exitCode);
+  ASSERT_EQ(0, mkfifo(HostJoin(root, "fifo.manifest").c_str(), 0600));
+  EXPECT_EQ(1, RunCli({"verify", previousFolder, "--manifest", HostJoin(root, "fifo.manifest")}).exitCode);
+  EXPECT_EQ(1, RunCli({"dry-run", previousFolder, "--manifest", HostJoin(root, "fifo.manifest")}).exitCode);
+}
+#endif
 
 namespace {
 
@@ -301,11 +388,51 @@ TEST_F(Verify, DamagedMissingAndUnexpectedEntriesAreFound) {
 
 TEST_F(Verify, ManifestElsewhereOrMissing) {
   ASSERT_TRUE(RenameHostPath(update + ".manifest", HostJoin(root, "m.txt")));
-  EXPECT_EQ(2, Check().exitCode);
+  EXPECT_EQ(1, Check().exitCode);
   EXPECT_EQ(0, RunCli({"verify", update, "--manifest", HostJoin(root, "m.txt")}).exitCode);
 }
 
+// Manifests the packer never writes are refused by verify and dry-run alike.
+TEST_F(Verify, StrictManifests) {
+  const std::string manifestPath = update + ".manifest";
+  const std::string good = ReadTree(root).at("update.manifest").content;
+  const auto replaced = [&](const std::string& from, const std::string& to) {
+    std::string text = good;
+    text.replace(text.find(from), from.size(), to);
+    return text;
+  };
+  const std::string fileLines = good.substr(good.find("\nfile ") + 1);
+  const std::vector<std::pair<std::string, std::string>> rows = {
+      {"garbage", "not an update manifest"},
+      {replaced("marker update.ready", "marker ..\\update.ready"), "no plain file name"},
+      {replaced("marker update.ready", "marker C:\\update.ready"), "no plain file name"},
+      {replaced("marker update.ready", "marker levels\\level1.dat.zip"), "no plain file name"},
+      {replaced("marker update.ready\n", ""), "no marker line"},
+      {good + fileLines, "listed twice"},
+      {replaced("folder levels\n", ""), "folder is not listed"},
+      {good + "file 0 " + std::string(64, '0') + " ..\\x\n", "Windows cannot hold"},
+      {good + "folder ~upd\n", "launcher's own"},
+  };
+  for (const auto& row : rows) {
+    Overwrite("..\\update.manifest", row.first);
+    for (const char* command : {"verify", "dry-run"}) {
+      const CliResult result = RunCli({command, update});
+      EXPECT_EQ(1, result.exitCode) << command << "\n" << row.first;
+      EXPECT_NE(std::string::npos, result.err.find(row.second)) << command << "\n" << result.err;
+    }
+  }
+  // dry-run reads the manifest it is given, also with --onto.
+  Overwrite("..\\update.manifest", good);
+  WriteTree(HostJoin(root, "garbage"), Tree());
+  HostFile garbage = OpenHostFile(HostJoin(root, "garbage.manifest"), "wb");
+  ASSERT_TRUE(garbage && std::fputs("garbage", garbage.Get()) >= 0 && garbage.Close());
+  EXPECT_EQ(1, RunCli({"dry-run", update, "--onto", previousFolder, "--manifest", HostJoin(root, "garbage.manifest")}).exitCode);
+  EXPECT_EQ(0, RunCli({"dry-run", update, "--onto", previousFolder}).exitCode);
+}
+
 TEST_F(Verify, DryRunShowsWhatTheLauncherDoes) {
+  AddFolder(next, "new\\empty");
+  ASSERT_EQ(0, Run().exitCode);
   CliResult result = RunCli({"dry-run", update});
   EXPECT_EQ(0, result.exitCode) << result.out << result.err;
   EXPECT_NE(std::string::npos, result.out.find("marker \"update.ready\" (from " + update + ".manifest)")) << result.out;
@@ -316,13 +443,40 @@ TEST_F(Verify, DryRunShowsWhatTheLauncherDoes) {
   EXPECT_EQ(0, result.exitCode) << result.err;
   EXPECT_NE(std::string::npos, result.out.find("replace properties\\version.xml")) << result.out;
   EXPECT_NE(std::string::npos, result.out.find("add     levels\\level1.dat")) << result.out;
+  EXPECT_NE(std::string::npos, result.out.find("add     new\\ (a new folder)")) << result.out;
+  EXPECT_NE(std::string::npos, result.out.find("add     new\\empty\\ (a new folder)")) << result.out;
 
   result = RunCli({"dry-run", update, "--marker", "other.flag"});
   EXPECT_EQ(1, result.exitCode);
-  EXPECT_NE(std::string::npos, result.out.find("no marker \"other.flag\"")) << result.out;
+  EXPECT_NE(std::string::npos, result.out.find("no marker file \"other.flag\"")) << result.out;
+  for (const char* marker : {"levels", "levels\\level1.dat.zip", "\\", "/"}) {
+    result = RunCli({"dry-run", update, "--marker", marker});
+    EXPECT_EQ(1, result.exitCode) << marker;
+    EXPECT_NE(std::string::npos, result.out.find("nothing is installed")) << result.out;
+  }
 
+  // Damage the manifest would catch, seen by the launcher's own unpacking.
+  ASSERT_TRUE(RemoveHostTree(update + ".manifest"));
   Overwrite("levels\\level1.dat.zip", GzipBytes(Compressible(40000, 3)).substr(0, 500));
-  result = RunCli({"dry-run", update});
+  result = RunCli({"dry-run", update, "--marker", "update.ready"});
   EXPECT_EQ(1, result.exitCode);
   EXPECT_NE(std::string::npos, result.out.find("does not unpack completely")) << result.out;
+}
+
+// The manifest is the same bytes from every build of the packer (native,
+// packer.exe of either architecture): UTF-8 names with '\' separators, LF
+// line ends. This test runs in all three.
+TEST_F(Pack, ManifestIsTheSameBytesInEveryBuild) {
+  AddFile(next, "levels\\a b.txt", "x");
+  AddFolder(next, "new\\empty");
+  ASSERT_EQ(0, Run().exitCode);
+  const std::string version = "bf8e677f09676613d4b07b9a1722d9e0295a32bb84bb492f2c6b9fae36d93448";
+  const std::string x = "2d711642b726b04401627ca9fbac32f5c8530fb1903cc4db02258717921a4881";
+  const std::string empty = "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855";
+  EXPECT_EQ("rungame-update-manifest 1\nfrom 1.0\nto 1.1\nmarker update.ready\n"
+            "folder levels\nfolder new\nfolder new\\empty\nfolder properties\n"
+            "file 1 " + x + " levels\\a b.txt\n"
+            "file 23 " + version + " properties\\version.xml\n"
+            "file 0 " + empty + " update.ready\n",
+            ReadTree(root).at("update.manifest").content);
 }

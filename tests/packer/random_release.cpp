@@ -127,6 +127,51 @@ ReleasePair RandomReleasePair(unsigned seed, const RandomReleaseOptions& options
   return pair;
 }
 
+namespace {
+
+// Each group a hostile kind; a pair picks from a few of them. Names the
+// Windows build machine cannot create at all (":", "*", ...) have their own
+// table in the packer's tests.
+const std::vector<std::vector<std::string>> kHostileNames = {
+    {"a b.txt", " lead.txt", "trail .dat", "two  spaces"},
+    {".hidden", "a..b", "..two", "dot.", "...", "x.zip "},
+    {"CON", "nul.txt", "nul .txt", "Aux.dat", "COM1", "lpt9.log"},
+    {"Readme.txt", "README.TXT", "readme.txt"},
+    {"caf\xC3\xA9.txt", "CAF\xC3\x89.txt", "\xE6\x97\xA5\xE6\x9C\xAC.txt", "M\xC3\x9ASICA",
+     "m\xC3\xBAsica", "a\xEF\xBC\xBC" "b.txt", "\xEF\xBD\x83\xEF\xBD\x8F\xEF\xBD\x8E.txt",
+     "\xCE\xB1\xCE\xB2.dat", "\xD0\xB4\xD0\xB0.dat", "\xF0\x9F\x8E\xAE.dat"},
+    {std::string(100, 'l') + ".dat", std::string(256, 'n')},
+    {"x.zip", "x.zip.zip", "y.ZIP", ".zip", "z.Zip", "w.unpacking~launcher"},
+    {"~upd", "~upd.journal", "~UPD.journal.tmp"},
+};
+
+}  // namespace
+
+ReleasePair HostileReleasePair(unsigned seed, const RandomReleaseOptions& options) {
+  std::mt19937 random(seed);
+  const auto below = [&](std::size_t bound) { return static_cast<std::size_t>(random() % bound); };
+  ReleasePair pair;
+  pair.previous = MinimalRelease(0, options.previousGameDll);
+  AddFile(pair.previous, "game.xml", options.gameXml);
+  AddFile(pair.previous, "levels\\level1.dat", Compressible(2000, seed));
+  pair.next = pair.previous;
+  AddFile(pair.next, "game.dll", options.nextGameDll);
+  AddFile(pair.next, "properties\\version.xml", VersionXml(1, 1));
+  AddFile(pair.next, "levels\\level1.dat", Compressible(2000, seed + 1));
+  for (std::size_t count = 1 + below(3); count > 0; --count) {
+    const auto& group = kHostileNames[below(kHostileNames.size())];
+    const std::string name = group[below(group.size())];
+    const std::string folder = below(3) == 0 ? "levels\\" : "";
+    const std::string path = folder + name;
+    if (below(4) == 0 && name.size() < 100) {
+      AddFile(pair.next, path + "\\inner.txt", "inside " + name);
+    } else {
+      AddFile(pair.next, path, below(2) ? Compressible(3000, seed + static_cast<unsigned>(count)) : "small");
+    }
+  }
+  return pair;
+}
+
 std::vector<unsigned> PropertySeeds(unsigned cases) {
   const char* seedText = std::getenv("PACKER_PROPERTY_SEED");
   const char* casesText = std::getenv("PACKER_PROPERTY_CASES");

@@ -30,6 +30,12 @@ struct RandomReleaseOptions {
 // release needs it. The same seed gives the same pair on every system.
 ReleasePair RandomReleasePair(unsigned seed, const RandomReleaseOptions& options = RandomReleaseOptions());
 
+// A valid previous release and a new one that adds entries named from a
+// hostile alphabet: spaces, dots, device names, names equal but for case,
+// non-ASCII (UTF-8), long names, ".zip" variants and the launcher's own names.
+// Some pairs pack, most do not.
+ReleasePair HostileReleasePair(unsigned seed, const RandomReleaseOptions& options = RandomReleaseOptions());
+
 // Seeds for a property test: PACKER_PROPERTY_SEED (default 1) onwards,
 // PACKER_PROPERTY_CASES of them (default `cases`).
 std::vector<unsigned> PropertySeeds(unsigned cases);

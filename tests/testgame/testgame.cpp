@@ -148,8 +148,8 @@ extern "C" __declspec(dllexport) int __cdecl RunGame(HINSTANCE module, HINSTANCE
   const size_t firstBar = stage.find('|');
   const size_t secondBar = stage.find('|', firstBar == std::string::npos ? 0 : firstBar + 1);
   if (secondBar != std::string::npos) {
-    const int staged = RunGameStageUpdate(stage.substr(0, firstBar).c_str(), nullptr,
-                                          stage.substr(firstBar + 1, secondBar - firstBar - 1).c_str());
+    const int staged = RunGameStageUpdate(stage.substr(0, firstBar).c_str(), nullptr, nullptr,
+                                          stage.substr(firstBar + 1, secondBar - firstBar - 1).c_str(), nullptr, 0);
     if (FILE* result = std::fopen(stage.substr(secondBar + 1).c_str(), "wb")) {
       std::fprintf(result, "%d", staged);
       std::fclose(result);

@@ -1,12 +1,17 @@
-#include "settings/xml_elements.h"
+#include "rules/config_files.h"
 
+#include <climits>
 #include <cctype>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <memory>
 
 #include <tinyxml.h>
 
-#include "fs/ascii.h"
-#include "fs/read_file.h"
+#include "rules/rules.h"
+
+using rules::EqualsIgnoringAsciiCase;
 
 std::optional<std::string> FindAttribute(const XmlElement& element, const std::string& key) {
   for (const auto& attribute : element.attributes) {
@@ -20,7 +25,7 @@ namespace {
 bool StartsWith(const std::string& text, size_t at, const char* prefix, bool ignoreCase = false) {
   for (size_t i = 0; prefix[i]; ++i) {
     if (at + i >= text.size()) return false;
-    const char c = ignoreCase ? FoldAsciiCase(text[at + i]) : text[at + i];
+    const char c = ignoreCase ? rungame_ascii_lower(text[at + i]) : text[at + i];
     if (c != prefix[i]) return false;
   }
   return true;
@@ -43,7 +48,6 @@ size_t SkipQuotedTo(const std::string& text, size_t from, char terminator) {
 }  // namespace
 
 bool IsWithinXmlLimits(const std::string& text) {
-  if (text.size() > kMaxXmlFileBytes) return false;
   // Mirrors how TinyXML tells markup apart, so that its recursion (one level
   // per nested element) never goes deeper than counted here: a '<' it would
   // skip inside a comment, CDATA section, quoted value or declaration is
@@ -101,9 +105,8 @@ bool IsWithinXmlLimits(const std::string& text) {
   return true;
 }
 
-namespace {
-
 std::optional<std::vector<XmlElement>> ParseTopLevelElements(std::string text) {
+  if (text.size() > kMaxXmlFileBytes) return std::nullopt;
   // As TinyXML's own file loading does: the text ends at its first NUL, and
   // every CR LF and lone CR becomes LF.
   text.resize(std::strlen(text.c_str()));
@@ -135,10 +138,63 @@ std::optional<std::vector<XmlElement>> ParseTopLevelElements(std::string text) {
   return elements;
 }
 
+namespace {
+
+struct FileCloser {
+  void operator()(std::FILE* file) const { std::fclose(file); }
+};
+
 }  // namespace
 
 std::optional<std::vector<XmlElement>> ReadTopLevelElements(const std::string& path) {
-  std::optional<std::string> text = ReadBoundedFile(path, kMaxXmlFileBytes);
-  if (!text) return std::nullopt;
-  return ParseTopLevelElements(std::move(*text));
+  const std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
+  if (!file) return std::nullopt;
+  // One byte beyond the limit tells an oversized file apart, whatever size
+  // the file claims while it is being rewritten.
+  std::string content(kMaxXmlFileBytes + 1, '\0');
+  std::size_t got = 0;
+  while (got < content.size()) {
+    const std::size_t count = std::fread(&content[got], 1, content.size() - got, file.get());
+    if (count == 0) break;
+    got += count;
+  }
+  if (std::ferror(file.get()) || got > kMaxXmlFileBytes) return std::nullopt;
+  content.resize(got);
+  return ParseTopLevelElements(std::move(content));
 }
+
+std::string FindSetting(const std::vector<XmlElement>& elements, const std::string& key) {
+  for (const XmlElement& element : elements) {
+    if (!EqualsIgnoringAsciiCase(element.name, "settings")) continue;
+    if (auto value = FindAttribute(element, key)) return *value;
+  }
+  return std::string();
+}
+
+namespace rules {
+
+long ParseVersionNumber(const std::string& text) {
+  // strtoll then a clamp: the same 32-bit saturation as strtol where long is
+  // 32 bits, and on any other data model too.
+  const long long value = std::strtoll(text.c_str(), nullptr, 10);
+  if (value > INT_MAX) return INT_MAX;
+  if (value < INT_MIN) return INT_MIN;
+  return static_cast<long>(value);
+}
+
+std::optional<Version> FindVersion(const std::vector<XmlElement>& elements) {
+  for (const XmlElement& element : elements) {
+    if (!EqualsIgnoringAsciiCase(element.name, "version")) continue;
+    const std::optional<std::string> x = FindAttribute(element, "x");
+    const std::optional<std::string> y = FindAttribute(element, "y");
+    if (x && y) return Version{ParseVersionNumber(*x), ParseVersionNumber(*y)};
+  }
+  return std::nullopt;
+}
+
+bool IsLaterVersion(const Version& candidate, const Version& than) {
+  if (candidate.x != than.x) return candidate.x > than.x;
+  return candidate.y > than.y;
+}
+
+}  // namespace rules

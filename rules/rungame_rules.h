@@ -1,0 +1,183 @@
+/* The names and limits the launcher, the packer and the game-side helper
+ * share: one copy, compiled into all three. Plain C without windows.h, every
+ * function static inline, so a C game includes it with the helper and C++
+ * code with rules/rules.h.
+ *
+ * Names are byte strings as Windows' ANSI functions take them. Letter case
+ * is compared for ASCII letters only, the same under every user locale (the
+ * launcher never uses the locale's folding). */
+#ifndef RUNGAME_RULES_H
+#define RUNGAME_RULES_H
+
+#include <stddef.h>
+#include <string.h>
+
+#if defined(__cplusplus) || (defined(__STDC_VERSION__) && __STDC_VERSION__ >= 199901L)
+#define RUNGAME_RULES_INLINE static inline
+#elif defined(_MSC_VER) || defined(__GNUC__)
+#define RUNGAME_RULES_INLINE static __inline
+#else
+#define RUNGAME_RULES_INLINE static
+#endif
+
+/* Windows' limit for a path, terminator included, and for one name. */
+#define RUNGAME_PATH_LIMIT 260
+#define RUNGAME_NAME_LIMIT 255
+
+/* The staging folder of an update, at the top of the data folder. */
+#define RUNGAME_STAGING_FOLDER "game"
+/* The update journal's entries, at the top of the data folder. */
+#define RUNGAME_SET_ASIDE_FOLDER "~upd"
+#define RUNGAME_JOURNAL_FILE "~upd.journal"
+#define RUNGAME_JOURNAL_TEMPORARY_FILE "~upd.journal.tmp"
+/* The first-start copy's private staging folder, at the top of the data folder. */
+#define RUNGAME_COPY_STAGING_FOLDER "~new"
+/* Suffixes of the launcher's temporary files: unpacking a packed file, copying one. */
+#define RUNGAME_UNPACKING_SUFFIX ".unpacking~launcher"
+#define RUNGAME_COPYING_SUFFIX ".copying~launcher"
+/* The extension of a packed file, exactly, in lower case. */
+#define RUNGAME_PACKED_EXTENSION ".zip"
+
+/* Names the launcher owns at the top of the data folder (never installed by
+ * an update, never shipped in a release), and its temporary files' suffixes. */
+#define RUNGAME_RESERVED_TOP_LEVEL_NAMES                                                                     \
+  { RUNGAME_STAGING_FOLDER, RUNGAME_SET_ASIDE_FOLDER, RUNGAME_JOURNAL_FILE, RUNGAME_JOURNAL_TEMPORARY_FILE, \
+    RUNGAME_COPY_STAGING_FOLDER }
+#define RUNGAME_TEMPORARY_SUFFIXES { RUNGAME_UNPACKING_SUFFIX, RUNGAME_COPYING_SUFFIX }
+
+RUNGAME_RULES_INLINE char rungame_ascii_lower(char c) { return c >= 'A' && c <= 'Z' ? (char)(c - 'A' + 'a') : c; }
+
+/* Whether `a` (of `length` bytes) and the string `b` are equal but for the
+ * case of ASCII letters. */
+RUNGAME_RULES_INLINE int rungame_equals_ascii_case_n(const char* a, size_t length, const char* b) {
+  size_t i;
+  for (i = 0; i < length; ++i) {
+    if (b[i] == '\0' || rungame_ascii_lower(a[i]) != rungame_ascii_lower(b[i])) return 0;
+  }
+  return b[length] == '\0';
+}
+
+RUNGAME_RULES_INLINE int rungame_equals_ascii_case(const char* a, const char* b) {
+  return rungame_equals_ascii_case_n(a, strlen(a), b);
+}
+
+RUNGAME_RULES_INLINE int rungame_ends_with_ascii_case(const char* name, const char* suffix) {
+  size_t length = strlen(name);
+  size_t suffixLength = strlen(suffix);
+  return length >= suffixLength && rungame_equals_ascii_case(name + length - suffixLength, suffix);
+}
+
+/* A device name: CON, PRN, AUX, NUL, CONIN$, CONOUT$, COM0-COM9, LPT0-LPT9,
+ * in any letter case, alone or before an extension and after trailing
+ * spaces ("nul.txt", "NUL .txt" and "com0" all name a device). */
+RUNGAME_RULES_INLINE int rungame_is_reserved_device_name(const char* name) {
+  static const char* const devices[] = {"con", "prn", "aux", "nul", "conin$", "conout$"};
+  size_t stem = 0;
+  size_t i;
+  while (name[stem] != '\0' && name[stem] != '.') ++stem;
+  while (stem > 0 && name[stem - 1] == ' ') --stem;
+  for (i = 0; i < sizeof devices / sizeof devices[0]; ++i) {
+    if (rungame_equals_ascii_case_n(name, stem, devices[i])) return 1;
+  }
+  return stem == 4 && (rungame_equals_ascii_case_n(name, 3, "com") || rungame_equals_ascii_case_n(name, 3, "lpt")) &&
+         name[3] >= '0' && name[3] <= '9';
+}
+
+/* Why Windows cannot hold a file or folder of this name as it is, or NULL
+ * when it can: empty, "." or "..", a leading "..", a control or forbidden
+ * character, a trailing dot or space, a device name, over 255 bytes. */
+RUNGAME_RULES_INLINE const char* rungame_windows_name_problem(const char* name) {
+  size_t length = strlen(name);
+  const unsigned char* c;
+  if (length == 0) return "an empty name";
+  if (strcmp(name, ".") == 0 || strcmp(name, "..") == 0) return "the name of a folder itself or its parent";
+  if (length > RUNGAME_NAME_LIMIT) return "a name over 255 characters";
+  for (c = (const unsigned char*)name; *c; ++c) {
+    if (*c < 32 || *c == 127) return "a control character in the name";
+    if (strchr("<>:\"/\\|?*", *c)) return "a character Windows forbids in names (<>:\"/\\|?*)";
+  }
+  if (name[length - 1] == '.' || name[length - 1] == ' ') return "a name ending in a dot or a space (Windows drops it)";
+  if (name[0] == '.' && name[1] == '.') return "a name beginning with \"..\" (path functions take it for the parent folder)";
+  if (rungame_is_reserved_device_name(name)) return "a device name (CON, NUL, COM1, LPT1, ..., with any extension)";
+  return NULL;
+}
+
+RUNGAME_RULES_INLINE int rungame_is_plain_name(const char* name) { return rungame_windows_name_problem(name) == NULL; }
+
+RUNGAME_RULES_INLINE int rungame_is_ascii_name(const char* name) {
+  const unsigned char* c;
+  for (c = (const unsigned char*)name; *c; ++c) {
+    if (*c >= 128) return 0;
+  }
+  return 1;
+}
+
+/* A file the launcher unpacks: the extension, from the last dot, is exactly
+ * ".zip" in lower case, after at least one other byte. */
+RUNGAME_RULES_INLINE int rungame_is_packed_name(const char* name) {
+  size_t length = strlen(name);
+  return length > 4 && strcmp(name + length - 4, RUNGAME_PACKED_EXTENSION) == 0;
+}
+
+/* ".ZIP", ".Zip", ...: looks packed to a person, never unpacked by the launcher. */
+RUNGAME_RULES_INLINE int rungame_is_other_case_zip_name(const char* name) {
+  return strlen(name) > 4 && rungame_ends_with_ascii_case(name, RUNGAME_PACKED_EXTENSION) && !rungame_is_packed_name(name);
+}
+
+/* A name of the launcher's temporary files (the suffix alone included), in
+ * any letter case: removed from a staging folder, never installed. */
+RUNGAME_RULES_INLINE int rungame_is_launcher_temporary_name(const char* name) {
+  static const char* const suffixes[] = RUNGAME_TEMPORARY_SUFFIXES;
+  size_t i;
+  for (i = 0; i < sizeof suffixes / sizeof suffixes[0]; ++i) {
+    if (rungame_ends_with_ascii_case(name, suffixes[i])) return 1;
+  }
+  return 0;
+}
+
+/* One of the launcher's own names at the top of the data folder, any case. */
+RUNGAME_RULES_INLINE int rungame_is_reserved_top_level_name(const char* name) {
+  static const char* const names[] = RUNGAME_RESERVED_TOP_LEVEL_NAMES;
+  size_t i;
+  for (i = 0; i < sizeof names / sizeof names[0]; ++i) {
+    if (rungame_equals_ascii_case(name, names[i])) return 1;
+  }
+  return 0;
+}
+
+/* The update marker (update_semaphore) is a plain file name at the staging
+ * folder's top level: a name Windows holds as it is, in ASCII, that the
+ * launcher neither unpacks nor removes nor owns. Any other value never
+ * counts as present (an empty value is the staging folder itself). */
+RUNGAME_RULES_INLINE int rungame_is_plain_marker_name(const char* name) {
+  return rungame_is_plain_name(name) && rungame_is_ascii_name(name) && !rungame_is_packed_name(name) &&
+         !rungame_is_launcher_temporary_name(name) && !rungame_is_reserved_top_level_name(name);
+}
+
+/* A release-relative path ('\\'-separated) of a file, or with `isFolder` of
+ * a folder, that the launcher installs as it is: every level a plain ASCII
+ * name, none of its own names at the top, a file not named like its
+ * temporary files (it removes only files). The packer ships only such paths;
+ * rules::ReleaseNameProblem says why one is not. */
+RUNGAME_RULES_INLINE int rungame_is_installable_path(const char* path, int isFolder) {
+  char name[RUNGAME_NAME_LIMIT + 2];
+  const char* start = path;
+  int top = 1;
+  for (;;) {
+    const char* end = strchr(start, '\\');
+    size_t length = end ? (size_t)(end - start) : strlen(start);
+    if (length > RUNGAME_NAME_LIMIT) return 0;
+    memcpy(name, start, length);
+    name[length] = '\0';
+    if (!rungame_is_plain_name(name) || !rungame_is_ascii_name(name) ||
+        (!end && !isFolder && rungame_is_launcher_temporary_name(name)) ||
+        (top && rungame_is_reserved_top_level_name(name))) {
+      return 0;
+    }
+    if (!end) return 1;
+    start = end + 1;
+    top = 0;
+  }
+}
+
+#endif /* RUNGAME_RULES_H */
