@@ -7,35 +7,10 @@
 #include "fs/ascii.h"
 #include "fs/change.h"
 #include "fs/entry.h"
+#include "rules/rules.h"
 #include "update/journal.h"
 
-namespace {
-
-bool IsReservedDeviceName(const std::string& name) {
-  // Reserved with any extension: "nul.txt" names the device too.
-  const std::string stem = name.substr(0, name.find('.'));
-  static const char* const kDevices[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
-  for (const char* device : kDevices) {
-    if (EqualsIgnoringAsciiCase(stem, device)) return true;
-  }
-  if (stem.size() == 4 && (EqualsIgnoringAsciiCase(stem.substr(0, 3), "COM") ||
-                           EqualsIgnoringAsciiCase(stem.substr(0, 3), "LPT"))) {
-    return stem[3] >= '0' && stem[3] <= '9';
-  }
-  return false;
-}
-
-}  // namespace
-
-bool IsPlainFolderName(const std::string& name) {
-  if (name.empty() || name == "." || name == "..") return false;
-  for (unsigned char c : name) {
-    if (c < 0x20 || std::strchr("<>:\"/\\|?*", c)) return false;
-  }
-  const char last = name.back();
-  if (last == '.' || last == ' ') return false;
-  return !IsReservedDeviceName(name);
-}
+bool IsPlainFolderName(const std::string& name) { return !name.empty() && rules::IsPlainName(name); }
 
 std::optional<AppDataFolders> ComposeAppDataFolders(const OptionalPath& root, const std::string& company,
                                                     const std::string& product, const std::string& lang) {

@@ -11,6 +11,7 @@
 #include "fs/entry.h"
 #include "fs/remove.h"
 #include "fs/walk.h"
+#include "rules/rules.h"
 #include "update/journal.h"
 #include "update/staging.h"
 #include "update/unpack.h"
@@ -30,8 +31,7 @@ bool ListStaging(const std::string& staging, std::vector<StagedItem>& items, std
   bool installable = true;
   const bool complete = WalkTree(staging, WalkOrder::ParentsFirst, [&](const TreeEntry& entry) {
     const bool topLevel = entry.relative.find('\\') == std::string::npos;
-    if (entry.isLink || (topLevel && (IsLauncherStateName(entry.name) ||
-                                      EqualsIgnoringAsciiCase(entry.name, kStagingFolderName)))) {
+    if (entry.isLink || (topLevel && rules::IsReservedTopLevelName(entry.name))) {
       installable = false;
     } else if (!entry.isFolder && IsUnpackLeftover(entry.name)) {
       leftovers.push_back(entry.path);

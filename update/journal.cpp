@@ -14,11 +14,12 @@
 #include "fs/entry.h"
 #include "fs/path.h"
 #include "fs/remove.h"
+#include "rules/rules.h"
 
-const char kSetAsideFolderName[] = "~upd";
-const char kJournalName[] = "~upd.journal";
-const char kJournalTemporaryName[] = "~upd.journal.tmp";
-const char kCopyStagingName[] = "~new";
+const char kSetAsideFolderName[] = RUNGAME_SET_ASIDE_FOLDER;
+const char kJournalName[] = RUNGAME_JOURNAL_FILE;
+const char kJournalTemporaryName[] = RUNGAME_JOURNAL_TEMPORARY_FILE;
+const char kCopyStagingName[] = RUNGAME_COPY_STAGING_FOLDER;
 
 namespace {
 
@@ -26,14 +27,6 @@ const char kJournalHeader[] = "rungame journal 1\n";
 // Far beyond any real plan; reading a larger file would only delay the start.
 constexpr std::size_t kMaxJournalBytes = 16u << 20;
 constexpr DWORD kKeptFolderAttributes = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
-
-bool IsPlainComponent(const std::string& name) {
-  if (name.empty() || name == "." || name == "..") return false;
-  for (unsigned char c : name) {
-    if (c < 0x20 || std::strchr("<>:\"/\\|?*", c)) return false;
-  }
-  return name.back() != '.' && name.back() != ' ';
-}
 
 // The three places of one entry: staged, in the data folder, set aside.
 struct Places {
@@ -106,7 +99,9 @@ JournalRead ReadJournal(const std::string& dataFolder, Plan& plan) {
       first = false;
       if (line.compare(0, 8, "staging ") != 0) return JournalRead::Unusable;
       plan.stagingName = line.substr(8);
-      if (plan.stagingName != "game" && plan.stagingName != kCopyStagingName) return JournalRead::Unusable;
+      if (plan.stagingName != RUNGAME_STAGING_FOLDER && plan.stagingName != kCopyStagingName) {
+        return JournalRead::Unusable;
+      }
       continue;
     }
     if (line.size() < 3 || line[1] != ' ' || (line[0] != 'd' && line[0] != 'a' && line[0] != 'r')) {
@@ -335,20 +330,13 @@ PendingState RunPlan(const std::string& dataFolder, const Plan& plan, const Plan
 
 }  // namespace
 
-bool IsLauncherStateName(const std::string& name) {
-  for (const char* reserved : {kSetAsideFolderName, kJournalName, kJournalTemporaryName, kCopyStagingName}) {
-    if (EqualsIgnoringAsciiCase(name, reserved)) return true;
-  }
-  return false;
-}
-
 bool IsPlannablePath(const std::string& dataFolder, const std::string& stagingName, const std::string& relative) {
   std::size_t start = 0;
   for (;;) {
     const std::size_t end = relative.find('\\', start);
     const std::string name = relative.substr(start, end == std::string::npos ? std::string::npos : end - start);
-    if (!IsPlainComponent(name)) return false;
-    if (start == 0 && (IsLauncherStateName(name) || EqualsIgnoringAsciiCase(name, "game"))) return false;
+    if (!rules::IsPlainName(name)) return false;
+    if (start == 0 && rules::IsReservedTopLevelName(name)) return false;
     if (end == std::string::npos) break;
     start = end + 1;
   }

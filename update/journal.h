@@ -25,18 +25,15 @@ struct Plan {
 };
 
 // The data folder's top-level names that hold the launcher's own state, and
-// the copy's staging folder.
+// the copy's staging folder (rules/ holds them with the rest of its names).
 extern const char kSetAsideFolderName[];
 extern const char kJournalName[];
 extern const char kJournalTemporaryName[];
 extern const char kCopyStagingName[];
 
-// Whether `name`, at the top of the data folder, is one of the names above.
-[[nodiscard]] bool IsLauncherStateName(const std::string& name);
-
-// Whether `relative` may stand in a plan: plain names joined by single
-// backslashes, none of them reserved at the top, within the path limit
-// under each of the places it names in `dataFolder`.
+// Whether `relative` may stand in a plan: names Windows holds as they are,
+// joined by single backslashes, none of the launcher's own at the top,
+// within the path limit under each of the places it names in `dataFolder`.
 [[nodiscard]] bool IsPlannablePath(const std::string& dataFolder, const std::string& stagingName,
                                    const std::string& relative);
 

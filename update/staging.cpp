@@ -7,13 +7,14 @@
 #include "fs/change.h"
 #include "fs/entry.h"
 #include "fs/shell_ops.h"
+#include "rules/rules.h"
 
-const char kStagingFolderName[] = "game";
+const char kStagingFolderName[] = RUNGAME_STAGING_FOLDER;
 
 OptionalPath StagingFolderOf(const std::string& dataFolder) { return JoinPath(dataFolder, kStagingFolderName); }
 
 bool IsMarkerEntry(const std::string& relative, bool isFolder, const std::string& markerName) {
-  if (isFolder || markerName.find_first_of("\\/") != std::string::npos) return false;
+  if (isFolder || !rules::IsPlainMarkerName(markerName)) return false;
   return relative.find('\\') == std::string::npos && EqualsIgnoringAsciiCase(relative, markerName);
 }
 

@@ -12,8 +12,9 @@ extern const char kStagingFolderName[];
 
 // Whether the staged entry `relative` (a file when not `isFolder`) is the
 // update marker `markerName`: a plain file at the staging folder's top level,
-// named so in any ASCII letter case. A name with a separator, a folder or a
-// link is never the marker.
+// named so in any ASCII letter case, by a plain marker name of the shared
+// rules. A path, a folder, a device name or one of the launcher's own names
+// is never the marker.
 [[nodiscard]] bool IsMarkerEntry(const std::string& relative, bool isFolder, const std::string& markerName);
 
 // Sends the staging folder to the Recycle Bin. Acts only on a folder named

@@ -8,20 +8,14 @@
 #include "fs/ascii.h"
 #include "fs/change.h"
 #include "fs/handles.h"
+#include "rules/rules.h"
 #include "update/decode.h"
 
-const char kUnpackTemporarySuffix[] = ".unpacking~launcher";
+const char kUnpackTemporarySuffix[] = RUNGAME_UNPACKING_SUFFIX;
 
-bool IsPackedName(const std::string& name) {
-  // A file named just ".zip" would unpack onto its own folder's path.
-  const char* extension = PathFindExtensionA(name.c_str());
-  return extension != name.c_str() && std::strcmp(extension, ".zip") == 0;
-}
+bool IsPackedName(const std::string& name) { return rules::IsPackedName(name); }
 
-bool IsUnpackLeftover(const std::string& name) {
-  const size_t length = std::strlen(kUnpackTemporarySuffix);
-  return name.size() > length && EqualsIgnoringAsciiCase(name.substr(name.size() - length), kUnpackTemporarySuffix);
-}
+bool IsUnpackLeftover(const std::string& name) { return rules::IsLauncherTemporaryName(name); }
 
 UnpackOutcome UnpackFile(const std::string& packedPath, const std::string& outputPath) {
   if (outputPath.empty()) return UnpackOutcome::Failed;

@@ -3,7 +3,8 @@
 
 #include <string>
 
-// Exactly the lower-case ".zip" extension, after a name of at least one byte.
+// Exactly the lower-case ".zip" extension, after a name of at least one byte
+// (the shared rules).
 [[nodiscard]] bool IsPackedName(const std::string& name);
 
 enum class UnpackOutcome {
@@ -19,8 +20,9 @@ enum class UnpackOutcome {
 [[nodiscard]] UnpackOutcome UnpackFile(const std::string& packedPath, const std::string& outputPath);
 
 // Suffix of the temporary file an unpacking writes beside its output. Files
-// of the staging tree ending in it are leftovers of an interrupted unpacking:
-// removed before an update is applied, never installed.
+// of the staging tree named like a launcher's temporary file are leftovers
+// of an interrupted unpacking: removed before an update is applied, never
+// installed.
 extern const char kUnpackTemporarySuffix[];
 
 [[nodiscard]] bool IsUnpackLeftover(const std::string& name);
