@@ -48,6 +48,7 @@ std::optional<std::string> ProvisionDataFolder(HINSTANCE instance, const std::st
   if (pending.state == PendingState::Finished && pending.stagingName == kCopyStagingName) {
     OpenUpAccess(folders.companyFolder);
   }
+  RemoveCopyLeftovers(dataFolder);
   if (!IsSavesFolderEmpty(dataFolder) && !IsInstallNewer(installFolder, dataFolder) &&
       !IsGameModuleMissing(dataFolder)) {
     return dataFolder;

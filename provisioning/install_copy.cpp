@@ -92,6 +92,11 @@ CopyCheck CheckInstallCopy(const CopyPlan& plan, const std::string& installFolde
   return CopyCheck::Ready;
 }
 
+void RemoveCopyLeftovers(const std::string& dataFolder) {
+  const OptionalPath staging = JoinPath(dataFolder, kCopyStagingName);
+  if (staging) (void)RemoveTreeSafely(*staging);
+}
+
 int CopyInstallToDataFolder(const CopyPlan& plan, const std::string& installFolder, const std::string& dataFolder) {
   const OptionalPath staging = JoinPath(dataFolder, kCopyStagingName);
   // What an earlier, stopped copy left before it moved anything.

@@ -37,6 +37,10 @@ enum class CopyCheck {
 [[nodiscard]] CopyCheck CheckInstallCopy(const CopyPlan& plan, const std::string& installFolder,
                                          const std::string& dataFolder);
 
+// Removes what a copy stopped before its journal, or a settled one, left in
+// its private staging folder: needed only while its plan is pending.
+void RemoveCopyLeftovers(const std::string& dataFolder);
+
 // Copies the planned installation into new files of a private staging
 // folder of `dataFolder`, then moves them into place entry by entry through
 // the update journal, the version file last, so the data folder is at every

@@ -343,16 +343,7 @@ bool IsPlannablePath(const std::string& dataFolder, const std::string& stagingNa
   return PlacesOf(dataFolder, stagingName, relative).has_value();
 }
 
-namespace {
-
-// The copy's staging folder is needed only while its plan is pending: what
-// a copy stopped before its journal, or a settled one, left there goes.
-void RemoveCopyLeftovers(const std::string& dataFolder) {
-  const OptionalPath staging = JoinPath(dataFolder, kCopyStagingName);
-  if (staging) (void)RemoveTreeSafely(*staging);
-}
-
-PendingOutcome SettleJournal(const std::string& dataFolder) {
+PendingOutcome SettlePendingPlan(const std::string& dataFolder) {
   Plan plan;
   switch (ReadJournal(dataFolder, plan)) {
     case JournalRead::Unusable:
@@ -377,14 +368,6 @@ PendingOutcome SettleJournal(const std::string& dataFolder) {
   std::vector<EntryState> states = StatesAlongPlan(dataFolder, plan, *at);
   if (states.empty()) return {PendingState::Blocked, plan.stagingName};
   return {RunPlan(dataFolder, plan, *at, std::move(states)), plan.stagingName};
-}
-
-}  // namespace
-
-PendingOutcome SettlePendingPlan(const std::string& dataFolder) {
-  const PendingOutcome outcome = SettleJournal(dataFolder);
-  if (outcome.state != PendingState::Blocked) RemoveCopyLeftovers(dataFolder);
-  return outcome;
 }
 
 PendingState CarryOutPlan(const std::string& dataFolder, const Plan& plan) {
