@@ -14,8 +14,7 @@
 # only the static checks of the 32-bit build, for quick local runs; CI never
 # skips.
 set -euo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
-build=${LAUNCHER_BUILD_DIR:-$root/build}
+source "$(dirname "$0")/lib.sh"
 lane32=${LAUNCHER_32BIT:-auto}
 
 step() {  # step NAME COMMAND...: runs a step, naming it when it fails
