@@ -47,6 +47,8 @@ packages=(
   libz-mingw-w64-dev
   g++ zlib1g-dev
   googletest
+  # the release kit: signing, and the certificate of its test
+  osslsigncode openssl
   wine wine64 wine32:i386
   xvfb xauth
   # the VM that runs the 32-bit tests where this kernel cannot (tools/vm32)
