@@ -7,13 +7,8 @@
 # runs: the 32-bit launcher where it can, and always the 64-bit one.
 # Extra arguments go to bench.py, e.g. --reps 3 --cases ttg,memory.
 set -euo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
-build=${LAUNCHER_BUILD_DIR:-$root/build}
-
-fail() { echo "bench/run.sh: $*" >&2; exit 1; }
-
-"$root/tools/setup-debian.sh" >/dev/null ||
-  fail "installing the packages failed; run tools/setup-debian.sh as root to see why"
+source "$(dirname "$0")/../tools/lib.sh"
+setup_packages
 source "$root/tools/wine-env.sh"
 
 archs=()
@@ -26,15 +21,11 @@ can_run_arch win64 || fail "the 64-bit Wine cannot run either: $WINE_PROBE_REASO
 archs+=(win64)
 
 for arch in "${archs[@]}"; do
-  case $arch in
-    win32) toolchain=toolchain-mingw-i686.cmake ;;
-    win64) toolchain=toolchain-mingw-x86_64.cmake ;;
-  esac
   log=$build/bench/build-$arch.log
   mkdir -p "$build/bench"
   { "$root/tools/build.sh" --arch "$arch" &&
     cmake -S "$root/bench" -B "$build/bench/$arch" \
-      -DCMAKE_TOOLCHAIN_FILE="$root/cmake/$toolchain" -DCMAKE_BUILD_TYPE=Release &&
+      "$(toolchain_args "$arch")" -DCMAKE_BUILD_TYPE=Release &&
     cmake --build "$build/bench/$arch" -j "$(nproc)"; } >"$log" 2>&1 ||
     fail "building the $arch launcher or bench programs failed; see $log"
 

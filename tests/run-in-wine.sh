@@ -17,6 +17,14 @@ if [ -z "${WINEPREFIX:-}" ]; then
   echo "run-in-wine.sh: WINEPREFIX is not set; run the tests through tools/test.sh" >&2
   exit 2
 fi
+# A lane with a pool of prefixes side by side (LAUNCHER_WINE_PREFIX_POOL holds
+# prefix1/wineprefix, prefix2/wineprefix, ...): the one CTest gave this test
+# as its resource "prefix", prefix 1 for a test program's discovery.
+if [ -n "${LAUNCHER_WINE_PREFIX_POOL:-}" ]; then
+  id=1
+  case ${CTEST_RESOURCE_GROUP_0_PREFIX:-} in id:*) id=${CTEST_RESOURCE_GROUP_0_PREFIX#id:}; id=${id%%,*} ;; esac
+  export WINEPREFIX=$LAUNCHER_WINE_PREFIX_POOL/prefix$id/wineprefix
+fi
 export WINEARCH=$arch WINELOADER=$loader
 scratch=${LAUNCHER_TEST_SCRATCH:-${TMPDIR:-/tmp}}
 mkdir -p "$scratch"

@@ -6,8 +6,7 @@
 #
 #   tools/build.sh [--arch win32|win64|native] [CMAKE ARGS ...]
 set -euo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
-build=${LAUNCHER_BUILD_DIR:-$root/build}
+source "$(dirname "$0")/lib.sh"
 archs=(win32 win64 native)
 if [ "${1:-}" = "--arch" ]; then
   case ${2:-} in
@@ -19,12 +18,7 @@ fi
 
 "$root/tools/fetch-tinyxml.sh" "$build/deps/tinyxml"
 for arch in "${archs[@]}"; do
-  case $arch in
-    win32) toolchain=(-DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-i686.cmake") ;;
-    win64) toolchain=(-DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-x86_64.cmake") ;;
-    native) toolchain=() ;;  # the packer only: the build machine's own compiler and zlib
-  esac
-  cmake -S "$root" -B "$build/$arch" "${toolchain[@]}" \
+  cmake -S "$root" -B "$build/$arch" $(toolchain_args "$arch") \
     -DCMAKE_BUILD_TYPE=Release \
     -DTINYXML_SOURCE_DIR="$build/deps/tinyxml" "$@" >/dev/null
   cmake --build "$build/$arch" -j "$(nproc)"

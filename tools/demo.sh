@@ -9,13 +9,8 @@
 # the 32-bit launcher where this host can execute 32-bit programs, else the
 # 64-bit one (LAUNCHER_ARCH=win32|win64 chooses).
 set -euo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
-build=${LAUNCHER_BUILD_DIR:-$root/build}
-
-fail() { echo "demo.sh: $*" >&2; exit 1; }
-
-"$root/tools/setup-debian.sh" >/dev/null ||
-  fail "installing the packages failed; run tools/setup-debian.sh as root to see why"
+source "$(dirname "$0")/lib.sh"
+setup_packages
 source "$root/tools/wine-env.sh"
 arch=${LAUNCHER_ARCH:-}
 if [ -z "$arch" ]; then

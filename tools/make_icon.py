@@ -1,6 +1,8 @@
 #!/usr/bin/env python3
 """Draws the launcher's icon: a play triangle on a round badge, as one .ico
-holding four 256-colour (8 bits per pixel) images of 64, 32, 24 and 16 pixels."""
+holding four 256-colour (8 bits per pixel) images of 64, 32, 24 and 16 pixels.
+
+  make_icon.py OUT.ico [SIZE ...]   other sizes: a test's stand-in for a studio's icon"""
 import struct
 import sys
 
@@ -66,14 +68,14 @@ def image(size, colours, lookup):
     return header + pal + bytes(xor) + bytes(mask)
 
 
-def main(out_path):
+def main(out_path, sizes=SIZES):
     colours = palette()
     colours += [(0, 0, 0)] * (256 - len(colours))
     lookup = {}
-    images = [image(s, colours, lookup) for s in SIZES]
+    images = [image(s, colours, lookup) for s in sizes]
     data = struct.pack("<HHH", 0, 1, len(images))
     offset = 6 + 16 * len(images)
-    for s, img in zip(SIZES, images):
+    for s, img in zip(sizes, images):
         data += struct.pack("<BBBBHHII", s, s, 0, 0, 1, 8, len(img), offset)
         offset += len(img)
     data += b"".join(images)
@@ -82,4 +84,4 @@ def main(out_path):
 
 
 if __name__ == "__main__":
-    main(sys.argv[1])
+    main(sys.argv[1], tuple(int(s) for s in sys.argv[2:]) or SIZES)

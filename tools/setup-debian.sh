@@ -2,6 +2,7 @@
 # Installs everything the build, the demo and the tests need on a Debian 12
 # machine, as root. Safe to run again: each step checks what is already there.
 set -euo pipefail
+source "$(dirname "$0")/lib.sh"
 
 if [ "$(id -u)" -ne 0 ]; then
   echo "setup-debian.sh: run as root (it installs packages with apt-get)" >&2
@@ -22,22 +23,11 @@ fi
 src_list=/etc/apt/sources.list.d/launcher-deb-src.sources
 if [ ! -s "$src_list" ]; then
   tmp=$(mktemp)
-  # deb822 files: every stanza whose Types names deb, with deb-src instead.
-  for f in /etc/apt/sources.list.d/*.sources; do
-    [ -f "$f" ] && [ "$f" != "$src_list" ] || continue
-    awk 'BEGIN { RS=""; ORS="\n\n" }
-         /(^|\n)Types:[^\n]*[ \t]deb([ \t\n]|$)/ || /(^|\n)Types:[ \t]*deb([ \t\n]|$)/ {
-           gsub(/(^|\n)Types:[^\n]*/, "\nTypes: deb-src"); sub(/^\n/, ""); print }' "$f" >>"$tmp"
-  done
-  # one-line lists: "deb [opts] URI suite components" becomes "deb-src ...",
-  # written in the deb822 form.
-  for f in /etc/apt/sources.list /etc/apt/sources.list.d/*.list; do
-    [ -f "$f" ] || continue
-    awk '$1 == "deb" && $2 !~ /^\[/ {
-           printf "Types: deb-src\nURIs: %s\nSuites: %s\nComponents:", $2, $3
-           for (i = 4; i <= NF && $i !~ /^#/; i++) printf " %s", $i
-           printf "\n\n" }' "$f" >>"$tmp"
-  done
+  # One deb-src stanza per binary entry (same archive, suite, components, key).
+  apt_entries | awk '!seen[$1 " " $2]++ {
+      printf "Types: deb-src\nURIs: %s\nSuites: %s\nComponents:", $1, $2
+      for (i = 4; i <= NF; i++) printf " %s", $i
+      printf "\n"; if ($3 != "-") printf "Signed-By: %s\n", $3; printf "\n" }' >"$tmp"
   if ! grep -q '^URIs:.*debian' "$tmp"; then
     echo "setup-debian.sh: no Debian archive in the apt sources to take source packages from" >&2
     rm -f "$tmp"; exit 1
@@ -57,6 +47,8 @@ packages=(
   libz-mingw-w64-dev
   g++ zlib1g-dev
   googletest
+  # the release kit: signing, and the certificate of its test
+  osslsigncode openssl
   wine wine64 wine32:i386
   xvfb xauth
   # the VM that runs the 32-bit tests where this kernel cannot (tools/vm32)

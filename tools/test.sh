@@ -9,13 +9,15 @@
 #
 #   tools/test.sh [CTEST ARGS ...]        e.g. tools/test.sh -R RunLoop
 #
+# A whole run also builds the release kit twice and compares the bytes
+# (tools/release.sh --check).
+#
 # LAUNCHER_32BIT chooses the 32-bit lane: auto (default: natively when this
 # host runs 32-bit programs, else in the VM), native, vm, or skip, which runs
 # only the static checks of the 32-bit build, for quick local runs; CI never
 # skips.
 set -euo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
-build=${LAUNCHER_BUILD_DIR:-$root/build}
+source "$(dirname "$0")/lib.sh"
 lane32=${LAUNCHER_32BIT:-auto}
 
 step() {  # step NAME COMMAND...: runs a step, naming it when it fails
@@ -102,6 +104,22 @@ case $lane32 in
     ;;
   *) echo "test.sh: LAUNCHER_32BIT must be auto, native, vm or skip" >&2; exit 2 ;;
 esac
+
+# The release kit, built twice in two folders: the zips must be identical. A
+# whole run only (no CTest arguments); LAUNCHER_RELEASE_CHECK=skip leaves it
+# out of a quick local run, never in CI.
+release_check=${LAUNCHER_RELEASE_CHECK:-run}
+[ -z "${CI:-}" ] || release_check=run
+if [ "$#" -eq 0 ] && [ "$release_check" != skip ]; then
+  echo "== release: tools/release.sh --check"
+  if "$root/tools/release.sh" --check; then
+    summary+=("release: built twice, identical: passed"); total_passed=$((total_passed + 1))
+  else
+    summary+=("release: built twice: FAILED"); total_failed=$((total_failed + 1)); status=1
+  fi
+elif [ "$#" -eq 0 ]; then
+  echo "== release: skipped by LAUNCHER_RELEASE_CHECK=skip"
+fi
 
 echo
 echo "== summary"

@@ -7,6 +7,13 @@ architecture this host cannot execute is still checked.
   check_pe.py game DLL win32|win64       machine, undecorated RunGame export
   check_pe.py tool EXE win32|win64       machine, console subsystem, system-only
                                          imports (the studio's packer)
+
+Options of launcher and tool, read back from the resources:
+  --icon FILE.ico       the icon group holds exactly that file's images
+                        (default: the drawn four 8-bit images 64/32/24/16)
+  --version 1.2.3.4     a version resource with these file and product numbers
+  --string Key=Value    ... and this string (repeatable); with neither option
+                        the module must carry no version resource
 """
 import struct
 import sys
@@ -14,7 +21,7 @@ import sys
 MACHINES = {"win32": (0x14C, 0x10B), "win64": (0x8664, 0x20B)}  # machine, optional-header magic
 SYSTEM_DLLS = {"kernel32.dll", "user32.dll", "advapi32.dll", "shell32.dll", "shlwapi.dll",
                "msvcrt.dll", "ntdll.dll"}
-RT_ICON, RT_GROUP_ICON, RT_MANIFEST = 3, 14, 24
+RT_ICON, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST = 3, 14, 16, 24
 ICON_SIZES = {1: 64, 2: 32, 3: 24, 4: 16}
 MANIFEST_NAMESPACE = b"urn:schemas-microsoft-com:asm.v1"
 
@@ -110,26 +117,108 @@ def check_system_imports(image, problems):
             problems.append("imports %s, which is not a system DLL" % dll)
 
 
-def check_launcher(image, problems):
+def read_ico(path):
+    """[(width, height, bits, image bytes)] of an .ico file."""
+    with open(path, "rb") as f:
+        data = f.read()
+    _, kind, count = struct.unpack_from("<HHH", data, 0)
+    if kind != 1:
+        raise ValueError("%s is not an icon file" % path)
+    images = []
+    for i in range(count):
+        width, height, _, _, _, bits, size, offset = struct.unpack_from("<BBBBHHII", data, 6 + 16 * i)
+        images.append((width or 256, height or 256, bits, data[offset:offset + size]))
+    return images
+
+
+def check_icon(resources, icon_file, problems):
+    group = resources.get((RT_GROUP_ICON, "IDI_MAIN_ICON"))
+    if group is None:
+        problems.append("no icon group named IDI_MAIN_ICON")
+        return
+    _, kind, count = struct.unpack_from("<HHH", group, 0)
+    found = []
+    for i in range(count):
+        width, height, _, _, _, bits, _, icon_id = struct.unpack_from("<BBBBHHIH", group, 6 + 14 * i)
+        found.append((icon_id, width or 256, height or 256, bits, resources.get((RT_ICON, icon_id))))
+    for icon_id, _, _, _, data in found:
+        if data is None:
+            problems.append("icon %d of the group is missing" % icon_id)
+    if icon_file is None:
+        wanted = {i: (s, s, 8) for i, s in ICON_SIZES.items()}
+        sizes = {f[0]: f[1:4] for f in found}
+        if kind != 1 or sizes != wanted:
+            problems.append("icon group holds %s, not four 8-bit images 64/32/24/16 with ids 1-4" % sizes)
+    elif kind != 1 or [f[1:] for f in found] != read_ico(icon_file):
+        problems.append("icon group holds %s, not the images of %s"
+                        % ([f[1:4] for f in found], icon_file))
+
+
+def version_block(data, at=0):
+    """(key, value bytes, children, end) of one block of a version resource."""
+    length, value_length, kind = struct.unpack_from("<HHH", data, at)
+    end = at + length
+    key_at = at + 6
+    key_end = key_at
+    while data[key_end:key_end + 2] != b"\0\0":
+        key_end += 2
+    key = data[key_at:key_end].decode("utf-16-le")
+    value_at = (key_end + 2 + 3) & ~3
+    value_size = value_length * (2 if kind == 1 else 1)
+    value = data[value_at:value_at + value_size]
+    children = []
+    child = (value_at + value_size + 3) & ~3
+    while child < end:
+        block = version_block(data, child)
+        children.append(block)
+        child = (block[3] + 3) & ~3
+    return key, value, children, end
+
+
+def read_version(data):
+    """(file version "a.b.c.d", product version, {string: value})."""
+    key, fixed, children, _ = version_block(data)
+    if key != "VS_VERSION_INFO" or len(fixed) < 52:
+        raise ValueError("malformed version resource")
+    ms, ls, pms, pls = struct.unpack_from("<IIII", fixed, 8)
+    numbers = lambda hi, lo: "%d.%d.%d.%d" % (hi >> 16, hi & 0xFFFF, lo >> 16, lo & 0xFFFF)
+    strings = {}
+    for name, _, tables, _ in children:
+        if name == "StringFileInfo":
+            for _, _, entries, _ in tables:
+                for entry, value, _, _ in entries:
+                    strings[entry] = value.decode("utf-16-le").rstrip("\0")
+    return numbers(ms, ls), numbers(pms, pls), strings
+
+
+def check_version(resources, options, problems):
+    data = resources.get((RT_VERSION, 1))
+    if options.version is None and not options.strings:
+        if data is not None:
+            problems.append("carries a version resource, and none was set")
+        return
+    if data is None:
+        problems.append("no version resource")
+        return
+    file_version, product_version, strings = read_version(data)
+    if options.version is not None:
+        wanted = ".".join((options.version.split(".") + ["0"] * 4)[:4])
+        if (file_version, product_version) != (wanted, wanted):
+            problems.append("version numbers %s/%s, not %s" % (file_version, product_version, wanted))
+    for pair in options.strings:
+        name, _, value = pair.partition("=")
+        if strings.get(name) != value:
+            problems.append("version string %s is %r, not %r" % (name, strings.get(name), value))
+
+
+def check_launcher(image, problems, options):
     if image.subsystem != 2:
         problems.append("subsystem %d, not the Windows GUI (2)" % image.subsystem)
     check_system_imports(image, problems)
     check_no_fault_hook(image, problems)
     resources = image.resources()
-    group = resources.get((RT_GROUP_ICON, "IDI_MAIN_ICON"))
-    if group is None:
-        problems.append("no icon group named IDI_MAIN_ICON")
-    else:
-        _, kind, count = struct.unpack_from("<HHH", group, 0)
-        sizes = {}
-        for i in range(count):
-            width, height, _, _, _, bits, _, icon_id = struct.unpack_from("<BBBBHHIH", group, 6 + 14 * i)
-            sizes[icon_id] = (width, height, bits)
-            if (RT_ICON, icon_id) not in resources:
-                problems.append("icon %d of the group is missing" % icon_id)
-        wanted = {i: (s, s, 8) for i, s in ICON_SIZES.items()}
-        if kind != 1 or sizes != wanted:
-            problems.append("icon group holds %s, not four 8-bit images 64/32/24/16 with ids 1-4" % sizes)
+    check_icon(resources, options.icon, problems)
+    check_version(resources, options, problems)
     manifest = resources.get((RT_MANIFEST, 1))
     if manifest is None:
         problems.append("no manifest (type 24, id 1)")
@@ -148,35 +237,63 @@ def check_no_fault_hook(image, problems):
         problems.append("holds the test build's fault points (%s)" % FAULT_HOOK.decode())
 
 
-def check_fault_build(image, problems):
+def check_fault_build(image, problems, options):
     if FAULT_HOOK not in image.data:
         problems.append("has no fault points: the check of the release launcher would see nothing")
 
 
-def check_game(image, problems):
+def check_game(image, problems, options):
     if "RunGame" not in image.exports():
         problems.append("no undecorated RunGame export (exports: %s)" % ", ".join(image.exports()))
 
 
-def check_tool(image, problems):
+def check_tool(image, problems, options):
     if image.subsystem != 3:
         problems.append("subsystem %d, not the Windows console (3)" % image.subsystem)
     check_system_imports(image, problems)
+    check_version(image.resources(), options, problems)
 
 
 CHECKS = {"launcher": check_launcher, "game": check_game, "tool": check_tool, "faults": check_fault_build}
 
 
+class Options:
+    """The command line; plain parsing, as the test VM's Python is minimal."""
+
+    def __init__(self, argv):
+        positional, self.icon, self.version, self.strings = [], None, None, []
+        args = iter(argv)
+        for arg in args:
+            name, _, value = arg.partition("=")
+            if name in ("--icon", "--version", "--string"):
+                value = value if "=" in arg else next(args, None)
+                if value is None:
+                    raise ValueError("%s takes a value" % name)
+                if name == "--icon":
+                    self.icon = value
+                elif name == "--version":
+                    self.version = value
+                else:
+                    self.strings.append(value)
+            else:
+                positional.append(arg)
+        if len(positional) != 3 or positional[0] not in CHECKS or positional[2] not in MACHINES:
+            raise ValueError("usage")
+        self.kind, self.path, self.arch = positional
+
+
 def main(argv):
-    if len(argv) != 4 or argv[1] not in CHECKS or argv[3] not in MACHINES:
+    try:
+        options = Options(argv[1:])
+    except ValueError:
         print(__doc__, file=sys.stderr)
         return 2
-    kind, path, arch = argv[1:]
+    path, arch, kind = options.path, options.arch, options.kind
     problems = []
     try:
         image = Image(path)
         check_machine(image, arch, problems)
-        CHECKS[kind](image, problems)
+        CHECKS[kind](image, problems, options)
     except (OSError, ValueError, struct.error) as error:
         problems.append("cannot read %s: %s" % (path, error))
     for problem in problems:

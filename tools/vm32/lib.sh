@@ -2,42 +2,17 @@
 # what it is keyed by, and how a VM is started and watched.
 
 vm32_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+source "$vm32_dir/../lib.sh"  # apt_entries
 vm32_cache_root=${LAUNCHER_VM32_CACHE:-/var/cache/launcher-vm32}
 
 vm32_log() { echo "vm32: $*" >&2; }
 
 vm32_codename() { (. /etc/os-release && echo "$VERSION_CODENAME"); }
 
-# "URI suite" of every binary entry in the machine's apt sources, deb822 and
-# one-line lists alike.
-vm32_apt_entries() {
-  local f
-  for f in /etc/apt/sources.list.d/*.sources; do
-    [ -f "$f" ] || continue
-    awk 'BEGIN { RS = ""; FS = "\n" }
-      { types = ""; uris = ""; suites = ""; enabled = "yes"
-        for (i = 1; i <= NF; i++) {
-          if ($i ~ /^[ \t]*#/ || $i !~ /:/) continue
-          key = substr($i, 1, index($i, ":") - 1); value = substr($i, index($i, ":") + 1)
-          gsub(/^[ \t]+|[ \t]+$/, "", value)
-          if (key == "Types") types = value; else if (key == "URIs") uris = value
-          else if (key == "Suites") suites = value; else if (key == "Enabled") enabled = value
-        }
-        if (enabled == "no" || (" " types " ") !~ / deb /) next
-        nu = split(uris, u, /[ \t]+/); ns = split(suites, s, /[ \t]+/)
-        for (a = 1; a <= nu; a++) for (b = 1; b <= ns; b++) print u[a], s[b] }' "$f"
-  done
-  for f in /etc/apt/sources.list /etc/apt/sources.list.d/*.list; do
-    [ -f "$f" ] || continue
-    awk '$1 == "deb" { i = 2; if ($2 ~ /^\[/) { while (i <= NF && $i !~ /\]$/) i++; i++ }
-                       print $i, $(i + 1) }' "$f"
-  done
-}
-
 # The archive the machine already installs its release from.
 vm32_mirror() {
   local codename=$1
-  vm32_apt_entries | awk -v s="$codename" '$2 == s { sub(/\/+$/, "", $1); print $1; exit }'
+  apt_entries | awk -v s="$codename" '$2 == s { sub(/\/+$/, "", $1); print $1; exit }'
 }
 
 # The Date of the archive's Release file for the suite: fetched afresh by apt's

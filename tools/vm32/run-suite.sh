@@ -11,6 +11,10 @@
 # that does not boot, overruns a stage or stops early is a failure (exit
 # status 3), reported with its console log.
 #
+# The lane's settings go into the build tree through its CMake configuration
+# (LAUNCHER_TEST_TIME_SCALE, LAUNCHER_TEST_RESOURCE_GROUPS) for the run, and
+# back to what they were afterwards.
+#
 # Environment: LAUNCHER_VM32_PREFIXES (tests side by side, default 2),
 # LAUNCHER_VM32_TIME_SCALE (the tests' time limits are multiplied by it,
 # default 8), LAUNCHER_VM32_SUITE_LIMIT (seconds for the tests stage, default
@@ -34,14 +38,24 @@ vm32_log "stage image: $(( $(date +%s) - image_start )) s ($image)"
 prefixes=${LAUNCHER_VM32_PREFIXES:-2}
 scale=${LAUNCHER_VM32_TIME_SCALE:-8}
 
+# configure_lane SCALE GROUPS: the build tree's test settings (CTest files
+# only: nothing is rebuilt).
+configure_lane() {
+  cmake -DLAUNCHER_TEST_TIME_SCALE="$1" -DLAUNCHER_TEST_RESOURCE_GROUPS="$2" "$build" >/dev/null
+}
+cache_value() { sed -n "s/^$1:[A-Z]*=//p" "$build/CMakeCache.txt"; }
+old_scale=$(cache_value LAUNCHER_TEST_TIME_SCALE) old_groups=$(cache_value LAUNCHER_TEST_RESOURCE_GROUPS)
+
 job=$(mktemp -d "${TMPDIR:-/var/tmp}/launcher-vm32-job.XXXXXX")
 keep_job=0
 cleanup() {
+  configure_lane "${old_scale:-1}" "$old_groups" || vm32_log "could not restore the test settings of $build"
   [ -n "${vm32_pid:-}" ] && vm32_stop
   if [ "$keep_job" = 1 ]; then vm32_log "the VM's files are kept in $job"; else rm -rf "$job"; fi
 }
 trap cleanup EXIT
 mkdir -p "$job/out" "$job/state"
+configure_lane "$scale" prefix:1 || { vm32_log "cannot configure $build for the lane"; exit 2; }
 
 # The trees the VM needs, without what it makes itself (test results, the
 # scratch folder, discovered test lists) or never reads (objects, Git).
@@ -62,8 +76,8 @@ for costs in "$build/Testing/Temporary/CTestCostData.txt" "$build/../win64/Testi
 done
 cp "$vm32_dir/suite-in-vm.sh" "$job/job.sh"
 ctest_args=("$@")
-{ printf 'src_dir=%q\nbuild_dir=%q\nprefixes=%q\ntime_scale=%q\ndefault_timeout=%q\n' \
-    "$src" "$build" "$prefixes" "$scale" $((300 * scale))
+{ printf 'src_dir=%q\nbuild_dir=%q\nprefixes=%q\ndefault_timeout=%q\n' \
+    "$src" "$build" "$prefixes" $((300 * scale))
   printf 'ctest_args=('; [ "${#ctest_args[@]}" -eq 0 ] || printf '%q ' "${ctest_args[@]}"; printf ')\n'
 } > "$job/job.env"
 

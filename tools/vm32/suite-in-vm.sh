@@ -6,28 +6,17 @@
 # that share a prefix, and with it its registry, mutexes and application-data
 # folder, never run at the same time.
 #
-# Settings come from /job/job.env: src_dir, build_dir, prefixes, time_scale,
-# default_timeout and the array ctest_args. CTest's output goes to
+# The host configured the build tree for this lane (run-suite.sh): time
+# limits scaled, one "prefix" resource per test. Settings come from
+# /job/job.env: src_dir, build_dir, prefixes, default_timeout and the array
+# ctest_args. CTest's output goes to
 # /job/out/ctest.log as it is written, its exit status to /job/out/status.
 set -u
 source /job/job.env
-export LAUNCHER_TEST_TIME_SCALE=$time_scale
-in_prefix=/usr/local/bin/launcher-vm32-in-prefix
+# tests/run-in-wine.sh takes each test's prefix from this pool.
+export LAUNCHER_WINE_PREFIX_POOL=/vm WINEPREFIX=/vm/prefix1/wineprefix
 
 stage() { echo "$1" >> /job/state/stages; }
-
-# The CTest files of the build tree, made for the VM: every time limit (each
-# test's and the discovery's) times the scale; the tests run through
-# $in_prefix and ask for one prefix each.
-adapt_ctest_files() {
-  find "$build_dir" \( -name '*_include.cmake' -o -name CTestTestfile.cmake \) -print0 |
-    S=$time_scale P=$in_prefix xargs -0 -r perl -pi -e '
-      s/(TEST_DISCOVERY_TIMEOUT \[=*\[)(\d+)/$1.($2*$ENV{S})/ge;
-      s/((?:\[=*\[|;)TIMEOUT;)(\d+)/$1.($2*$ENV{S})/ge;
-      s/(\bTIMEOUT ")(\d+)/$1.($2*$ENV{S})/ge;
-      s/(TEST_EXECUTOR \[=*\[)(?=[^\]])/$1$ENV{P};/;
-      s/(TEST_PROPERTIES \[=*\[)/$1RESOURCE_GROUPS;prefix:1;/;'
-}
 
 # The folders CTest runs tests and their discovery in, as CMake named them;
 # those in the build's scratch folder, which is not copied, are made here.
@@ -55,17 +44,8 @@ stage unpack
 mkdir -p /job/out "$src_dir" "$build_dir"
 tar -xf /job/src.tar -C "$src_dir" || exit 1
 tar -xf /job/build.tar -C "$build_dir" || exit 1
-adapt_ctest_files
 make_working_folders
 link_host_programs
-cat > "$in_prefix" <<'WRAPPER'
-#!/bin/sh
-# Runs a test in the Wine prefix CTest gave it (prefix 1 for the discovery).
-id=1
-case ${CTEST_RESOURCE_GROUP_0_PREFIX:-} in id:*) id=${CTEST_RESOURCE_GROUP_0_PREFIX#id:}; id=${id%%,*} ;; esac
-WINEPREFIX=/vm/prefix$id/wineprefix exec "$@"
-WRAPPER
-chmod +x "$in_prefix"
 
 stage prepare
 source "$src_dir/tools/wine-env.sh" || exit 1

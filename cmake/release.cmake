@@ -1,0 +1,17 @@
+# What a release kit holds of this build (cmake --install; tools/release.sh
+# packs it): per Windows architecture the launcher, packer.exe and the game-
+# side helper package; from the native build the packer, under linux/.
+function(release_install)
+  if(NOT WIN32)
+    install(TARGETS packer RUNTIME DESTINATION linux)
+    return()
+  endif()
+  install(TARGETS launcher packer RUNTIME DESTINATION .)
+  # The helper's files as its package lists them, beside the package.
+  include(${PROJECT_SOURCE_DIR}/sdk/files.cmake)
+  foreach(file ${RUNGAME_UPDATE_HEADERS} ${RUNGAME_UPDATE_SOURCES})
+    install(FILES ${PROJECT_SOURCE_DIR}/include/${file} DESTINATION sdk/include)
+  endforeach()
+  install(FILES ${PROJECT_SOURCE_DIR}/sdk/CMakeLists.txt ${PROJECT_SOURCE_DIR}/sdk/files.cmake
+    ${PROJECT_SOURCE_DIR}/sdk/rungame_update-config.cmake DESTINATION sdk)
+endfunction()
