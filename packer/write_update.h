@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "packer/keys.h"
 #include "packer/manifest.h"
 #include "packer/plan.h"
 
@@ -22,7 +23,10 @@ struct WriteSummary {
 // half-written update folder never carries the final name (the manifest,
 // written last, catches what a power cut may still spoil). False, with the
 // reason in `error`, when anything failed; nothing is left behind then.
+// With `signer`, the marker holds the manifest signed with it (signature.h);
+// without, the marker is empty.
 [[nodiscard]] bool WriteUpdate(const Plan& plan, const std::string& newRoot, const std::string& updateFolder,
-                               const std::string& manifestPath, WriteSummary& summary, std::string& error);
+                               const std::string& manifestPath, WriteSummary& summary, std::string& error,
+                               const KeyPair* signer = nullptr);
 
 }  // namespace packer
