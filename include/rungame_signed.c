@@ -171,10 +171,8 @@ int RunGameCheckSignedUpdate(const char* updateFolder, const char* dataFolder, c
     return RUNGAME_SIGNED_BAD_ARGUMENT;
   }
   attributes = GetFileAttributesA(updateFolder);
-  if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY) ||
-      (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-    return RUNGAME_SIGNED_FILES_DIFFER;
-  }
+  if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) return RUNGAME_SIGNED_NO_MARKER;
+  if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return RUNGAME_SIGNED_FILES_DIFFER;
 
   text = ReadSmallFile(markerPath, RUNGAME_SIGNED_MAX_MARKER, &size);
   if (text == NULL) return RUNGAME_SIGNED_NO_MARKER;

@@ -24,8 +24,9 @@ enum RunGameSignedResult {
   /* an argument is null or empty, the marker is no plain file name, the key
      is not 64 hex digits, or a path is too long */
   RUNGAME_SIGNED_BAD_ARGUMENT = 1,
-  /* the marker is missing, not a plain file (a folder, a link), larger than
-     RUNGAME_SIGNED_MAX_MARKER, or unreadable */
+  /* the update folder or its marker is missing, or the marker is no plain
+     file (a folder, a link), larger than RUNGAME_SIGNED_MAX_MARKER, or
+     unreadable */
   RUNGAME_SIGNED_NO_MARKER = 2,
   /* the marker holds no manifest signed with the key: unsigned, signed by
      another key, changed after signing, cut short or damaged, or naming
@@ -33,8 +34,8 @@ enum RunGameSignedResult {
   RUNGAME_SIGNED_NOT_SIGNED = 3,
   /* the signed version is not later than the data folder's */
   RUNGAME_SIGNED_NOT_NEWER = 4,
-  /* an entry missing, not listed, of another kind, size or SHA-256, a link,
-     or unreadable */
+  /* an entry missing, not listed, of another kind, size or SHA-256, a link
+     (the update folder itself included), or unreadable */
   RUNGAME_SIGNED_FILES_DIFFER = 5
 };
 

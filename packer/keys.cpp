@@ -3,6 +3,7 @@
 #include <sodium.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <vector>
 
 #include "packer/files.h"

@@ -114,6 +114,12 @@ const Damage kDamages[] = {
        text.replace(text.find("\nto 1.1\n"), 8, "\nto 9.1\n");
        WriteBytes(Marker(update), text);
      }},
+    {"NoDataVersionTakesAny", 0,
+     [](auto&, auto& data, auto&, auto&, auto&) {
+       ASSERT_TRUE(RemoveHostTree(HostJoin(data, "properties\\version.xml")));
+     }},
+    {"MarkerMissing", 2,
+     [](auto& update, auto&, auto&, auto&, auto&) { ASSERT_TRUE(RemoveHostTree(Marker(update))); }},
     {"MarkerIsAFolder", 2,
      [](auto& update, auto&, auto&, auto&, auto&) {
        ASSERT_TRUE(RemoveHostTree(Marker(update)) && MakeHostFolder(Marker(update)));
@@ -185,11 +191,12 @@ TEST_P(SignedUpdate, EveryReaderAgrees) {
   EXPECT_EQ(damage.helperResult, RunGameCheckSignedUpdate(update.c_str(), data.c_str(), "update.ready", keyHex.c_str()));
   const std::string versionText = ReadBytes(HostJoin(data, "properties\\version.xml"));
   long x = 0, y = 0;
-  ASSERT_TRUE(RunGameParseVersionText(versionText.data(), versionText.size(), &x, &y));
-  const UpdateTrust trust = CheckUpdateTrustWithKey(keyHex, Marker(update), Staged(), std::make_pair(x, y));
+  std::optional<std::pair<long, long>> dataVersion;
+  if (RunGameParseVersionText(versionText.data(), versionText.size(), &x, &y)) dataVersion = std::make_pair(x, y);
+  const UpdateTrust trust = CheckUpdateTrustWithKey(keyHex, Marker(update), Staged(), dataVersion);
   EXPECT_EQ(trusted ? UpdateTrust::Trusted : UpdateTrust::Refused, trust);
   // Without a key, the launcher installs it as before.
-  EXPECT_EQ(UpdateTrust::NotRequired, CheckUpdateTrustWithKey("", Marker(update), Staged(), std::make_pair(x, y)));
+  EXPECT_EQ(UpdateTrust::NotRequired, CheckUpdateTrustWithKey("", Marker(update), Staged(), dataVersion));
 #endif
 }
 
@@ -243,6 +250,20 @@ TEST(SignedUpdateVersion, VersionText_ReadsTheFirstTopLevelVersion) {
 }
 
 #ifdef _WIN32
+TEST(SignedUpdateHelper, BadArguments_AreRefusedBeforeAnythingIsRead) {
+  const std::string root = FreshFolder();
+  const std::string key(64, 'a');
+  EXPECT_EQ(RUNGAME_SIGNED_BAD_ARGUMENT, RunGameCheckSignedUpdate(nullptr, root.c_str(), "update.ready", key.c_str()));
+  EXPECT_EQ(RUNGAME_SIGNED_BAD_ARGUMENT, RunGameCheckSignedUpdate(root.c_str(), root.c_str(), "a\\b", key.c_str()));
+  EXPECT_EQ(RUNGAME_SIGNED_BAD_ARGUMENT, RunGameCheckSignedUpdate(root.c_str(), root.c_str(), "update.ready", "abc"));
+  EXPECT_EQ(RUNGAME_SIGNED_BAD_ARGUMENT,
+            RunGameCheckSignedUpdate(root.c_str(), root.c_str(), "update.ready", std::string(64, 'g').c_str()));
+  EXPECT_EQ(RUNGAME_SIGNED_NO_MARKER,
+            RunGameCheckSignedUpdate(HostJoin(root, "missing").c_str(), root.c_str(), "update.ready", key.c_str()));
+  // A key the launcher cannot read trusts nothing.
+  EXPECT_EQ(UpdateTrust::Refused, CheckUpdateTrustWithKey("abc", HostJoin(root, "update.ready"), {}, std::nullopt));
+}
+
 TEST(SignedUpdateLauncher, WithoutACompiledKey_NothingIsRequired) {
   EXPECT_FALSE(UpdateSignatureRequired());
   EXPECT_EQ(UpdateTrust::NotRequired, CheckUpdateTrust("missing\\update.ready", {}, std::nullopt));
