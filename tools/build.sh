@@ -20,11 +20,20 @@ fi
 "$root/tools/fetch-tinyxml.sh" "$build/deps/tinyxml"
 for arch in "${archs[@]}"; do
   case $arch in
-    win32) toolchain=(-DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-i686.cmake") ;;
-    win64) toolchain=(-DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-x86_64.cmake") ;;
-    native) toolchain=() ;;  # the packer only: the build machine's own compiler and zlib
+    win32|win64)
+      "$root/tools/fetch-libsodium.sh" "$build/deps/libsodium"
+      "$root/tools/build-libsodium.sh" "$build/deps/libsodium" "$arch" "$build/deps/libsodium-$arch" ;;
   esac
-  cmake -S "$root" -B "$build/$arch" "${toolchain[@]}" \
+done
+for arch in "${archs[@]}"; do
+  case $arch in
+    win32) arch_args=(-DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-i686.cmake"
+                      -DLIBSODIUM_PREFIX="$build/deps/libsodium-win32") ;;
+    win64) arch_args=(-DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-x86_64.cmake"
+                      -DLIBSODIUM_PREFIX="$build/deps/libsodium-win64") ;;
+    native) arch_args=() ;;  # the packer only: the build machine's own compiler, zlib and libsodium
+  esac
+  cmake -S "$root" -B "$build/$arch" "${arch_args[@]}" \
     -DCMAKE_BUILD_TYPE=Release \
     -DTINYXML_SOURCE_DIR="$build/deps/tinyxml" "$@" >/dev/null
   cmake --build "$build/$arch" -j "$(nproc)"
