@@ -1,6 +1,7 @@
 /* SHA-256 of a file, for the game-side helper's check of a download against
  * its manifest. One function, in a file of its own, so that its
- * implementation can be swapped without touching the helper. */
+ * implementation can be swapped without touching the helper; this one is
+ * libsodium's (link libsodium, as for the signed-update checks). */
 #ifndef RUNGAME_SHA256_H
 #define RUNGAME_SHA256_H
 

@@ -7,9 +7,9 @@
  * the launcher relies on: every file is on disk and in the staging folder
  * before the marker appears there.
  *
- * Compile rungame_update.c and rungame_sha256.c into the game (plain C,
- * kernel32 and advapi32 only, 32- and 64-bit); rungame_update.c includes
- * ../rules/rungame_rules.h, the launcher's own name rules.
+ * Compile rungame_update.c and rungame_sha256.c into the game and link
+ * libsodium (plain C, system DLLs only, 32- and 64-bit); rungame_update.c
+ * includes ../rules/rungame_rules.h, the launcher's own name rules.
  */
 #ifndef RUNGAME_UPDATE_H
 #define RUNGAME_UPDATE_H

@@ -6,10 +6,13 @@
 #include <optional>
 
 #include "packer/files.h"
+#include "packer/keys.h"
 #include "packer/launcher_model.h"
 #include "packer/manifest.h"
 #include "packer/plan.h"
 #include "packer/release.h"
+#include "packer/sha256.h"
+#include "packer/signature.h"
 #include "packer/verify.h"
 #include "packer/write_update.h"
 
@@ -19,11 +22,13 @@ namespace {
 
 const char kUsage[] =
     "usage: packer pack <previous release> <new release> <update folder> [--manifest <file>] [--allow-deleted]\n"
-    "       packer verify <update folder> [--manifest <file>]\n"
+    "                   [--sign <secret key file>]\n"
+    "       packer verify <update folder> [--manifest <file>] [--key <public key file>]\n"
+    "       packer keygen <secret key file> <public key file>\n"
     "       packer dry-run <update folder> [--manifest <file>] [--onto <data folder>] [--marker <name>]\n"
     "pack writes the update folder (laid out as the staging folder \"game\" must be) and its manifest,\n"
-    "by default <update folder>.manifest beside it. Exit codes: 0 done or intact, 1 refused or not\n"
-    "intact, 2 usage.\n";
+    "by default <update folder>.manifest beside it; --sign makes its marker the manifest signed with the key.\n"
+    "Exit codes: 0 done or intact, 1 refused or not intact, 2 usage.\n";
 
 struct Arguments {
   std::vector<std::string> positional;
@@ -149,6 +154,15 @@ int Pack(const Arguments& arguments, const CliOptions& cli, std::ostream& out, s
     err << "packer: " << manifestPath << " already exists\n";
     return kExitRefused;
   }
+  std::optional<KeyPair> signer;
+  if (arguments.options.count("--sign")) {
+    std::string keyError;
+    signer = LoadSecretKey(Option(arguments, "--sign", std::string()), keyError);
+    if (!signer) {
+      err << "packer: " << keyError << "\n";
+      return kExitRefused;
+    }
+  }
 
   PlanOptions options;
   options.allowDeleted = arguments.options.count("--allow-deleted") != 0;
@@ -170,7 +184,7 @@ int Pack(const Arguments& arguments, const CliOptions& cli, std::ostream& out, s
   bool written;
   {
     ProgressLine progress(cli.progress, err);
-    written = WriteUpdate(plan, next, update, manifestPath, summary, error,
+    written = WriteUpdate(plan, next, update, manifestPath, summary, error, signer ? &*signer : nullptr,
                           [&](std::size_t done, std::size_t total) { progress.Update(done, total); });
   }
   if (!written) {
@@ -180,7 +194,30 @@ int Pack(const Arguments& arguments, const CliOptions& cli, std::ostream& out, s
   out << "wrote " << update << ": " << summary.packed << " packed and " << summary.plain << " plain files and the marker ("
       << Bytes(summary.releaseBytes) << " as released, " << Bytes(summary.stagedBytes) << " to download)\n";
   out << "wrote " << manifestPath << "\n";
+  if (signer) out << "signed with key " << KeyId(signer->publicKey) << " (the marker holds the signed manifest)\n";
   return kExitDone;
+}
+
+// The update's marker read as a signed manifest: its problems, if any, and
+// the manifest to check the folder against (with the marker itself listed).
+std::optional<Manifest> SignedListing(const std::string& update, const std::string& marker, const PublicKey& key,
+                                      std::vector<std::string>& problems) {
+  const std::string markerPath = HostJoin(update, marker);
+  const std::optional<std::string> content = ReadHostFile(markerPath, kMaxManifestBytes);
+  const bool ok = content.has_value();
+  const std::string text = content.value_or(std::string());
+  std::string error = "cannot read the marker " + marker;
+  std::optional<Manifest> signedManifest = ok ? OpenSignedManifest(text, key, error) : std::nullopt;
+  if (signedManifest && signedManifest->marker != marker) {
+    error = "the signed manifest names another marker: " + signedManifest->marker;
+    signedManifest.reset();
+  }
+  if (!signedManifest) {
+    problems.push_back("not signed  " + error);
+    return std::nullopt;
+  }
+  signedManifest->entries.push_back({false, text.size(), Sha256Hex(text), marker});
+  return signedManifest;
 }
 
 int Verify(const Arguments& arguments, std::ostream& out, std::ostream& err) {
@@ -191,7 +228,22 @@ int Verify(const Arguments& arguments, std::ostream& out, std::ostream& err) {
   const std::string& update = arguments.positional[0];
   const auto manifest = LoadManifest(Option(arguments, "--manifest", DefaultManifestPath(update)), err);
   if (!manifest) return kExitRefused;
-  const VerifyReport report = VerifyUpdate(update, *manifest);
+  VerifyReport report = VerifyUpdate(update, *manifest);
+  if (arguments.options.count("--key")) {
+    std::string keyError;
+    const auto key = LoadPublicKey(Option(arguments, "--key", std::string()), keyError);
+    if (!key) {
+      err << "packer: " << keyError << "\n";
+      return kExitRefused;
+    }
+    const auto signedManifest = SignedListing(update, manifest->marker, *key, report.problems);
+    if (signedManifest) {
+      const VerifyReport signedReport = VerifyUpdate(update, *signedManifest);
+      for (const std::string& problem : signedReport.problems) report.problems.push_back(problem + " (signed)");
+      if (signedManifest->to != manifest->to) report.problems.push_back("not signed  the signed version differs");
+    }
+    if (report.problems.empty()) out << "signed by key " << KeyId(*key) << "\n";
+  }
   for (const std::string& problem : report.problems) out << "  " << problem << "\n";
   if (!report.problems.empty()) {
     out << update << ": NOT intact (" << report.problems.size() << " problems in " << report.checked << " entries)\n";
@@ -261,6 +313,23 @@ int DryRun(const Arguments& arguments, std::ostream& out, std::ostream& err) {
   return kExitDone;
 }
 
+int Keygen(const Arguments& arguments, std::ostream& out, std::ostream& err) {
+  if (arguments.positional.size() != 2) {
+    err << kUsage;
+    return kExitUsage;
+  }
+  const KeyPair pair = MakeKeyPair();
+  std::string error;
+  if (!WriteKeyPair(pair, arguments.positional[0], arguments.positional[1], error)) {
+    err << "packer: " << error << "; nothing written\n";
+    return kExitRefused;
+  }
+  out << "wrote the secret key " << arguments.positional[0] << " (keep it private) and the public key "
+      << arguments.positional[1] << ", id " << KeyId(pair.publicKey) << "\n"
+      << "build the launcher with -DLAUNCHER_UPDATE_PUBLIC_KEY=" << PublicKeyHex(pair.publicKey) << "\n";
+  return kExitDone;
+}
+
 }  // namespace
 
 int RunPacker(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err,
@@ -273,11 +342,14 @@ int RunPacker(const std::vector<std::string>& arguments, std::ostream& out, std:
   const std::vector<std::string> rest(arguments.begin() + 1, arguments.end());
   std::optional<Arguments> parsed;
   if (command == "pack") {
-    parsed = ParseArguments(rest, {"--manifest"}, {"--allow-deleted"});
+    parsed = ParseArguments(rest, {"--manifest", "--sign"}, {"--allow-deleted"});
     if (parsed) return Pack(*parsed, options, out, err);
   } else if (command == "verify") {
-    parsed = ParseArguments(rest, {"--manifest"}, {});
+    parsed = ParseArguments(rest, {"--manifest", "--key"}, {});
     if (parsed) return Verify(*parsed, out, err);
+  } else if (command == "keygen") {
+    parsed = ParseArguments(rest, {}, {});
+    if (parsed) return Keygen(*parsed, out, err);
   } else if (command == "dry-run") {
     parsed = ParseArguments(rest, {"--manifest", "--onto", "--marker"}, {});
     if (parsed) return DryRun(*parsed, out, err);

@@ -2,8 +2,9 @@
 // The packer's command line, apart from the process so tests can run it.
 //
 //   packer pack <previous release> <new release> <update folder>
-//               [--manifest <file>] [--allow-deleted]
-//   packer verify <update folder> [--manifest <file>]
+//               [--manifest <file>] [--allow-deleted] [--sign <secret key file>]
+//   packer verify <update folder> [--manifest <file>] [--key <public key file>]
+//   packer keygen <secret key file> <public key file>
 //   packer dry-run <update folder> [--manifest <file>] [--onto <data folder>]
 //               [--marker <name>]
 //

@@ -1,11 +1,13 @@
 #pragma once
-// SHA-256 (FIPS 180-4), for the manifest's check values.
+// SHA-256, for the manifest's check values: libsodium's crypto_hash_sha256.
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
+
+#include <sodium.h>
 
 namespace packer {
 
@@ -14,15 +16,10 @@ class Sha256 {
   Sha256();
   void Add(const void* data, std::size_t size);
   // The digest of everything added; the object is spent afterwards.
-  std::array<std::uint8_t, 32> Finish();
+  [[nodiscard]] std::array<std::uint8_t, 32> Finish();
 
  private:
-  void Compress(const std::uint8_t* block);
-
-  std::array<std::uint32_t, 8> state_;
-  std::array<std::uint8_t, 64> buffer_{};
-  std::size_t buffered_ = 0;
-  std::uint64_t totalBytes_ = 0;
+  crypto_hash_sha256_state state_;
 };
 
 // Lower-case hex of a digest.

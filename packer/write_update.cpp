@@ -1,6 +1,8 @@
 #include "packer/write_update.h"
 
 #include "packer/files.h"
+#include "packer/sha256.h"
+#include "packer/signature.h"
 #include "packer/staged_file.h"
 
 namespace packer {
@@ -9,8 +11,15 @@ namespace {
 
 const char kPartialSuffix[] = ".partial~packer";
 
+bool WriteText(const std::string& path, const std::string& text) {
+  HostFile file = OpenHostFile(path, "wb");
+  if (!file) return false;
+  const bool written = std::fwrite(text.data(), 1, text.size(), file.Get()) == text.size();
+  return file.Close() && written;
+}
+
 bool WriteFiles(const Plan& plan, const std::string& newRoot, const std::string& folder, WriteSummary& summary,
-                std::string& error, const WriteProgress& progress) {
+                std::string& error, const KeyPair* signer, const WriteProgress& progress) {
   Manifest& manifest = summary.manifest;
   for (const std::string& path : plan.folders) {
     if (!MakeHostFolder(HostJoin(folder, path))) {
@@ -50,12 +59,12 @@ bool WriteFiles(const Plan& plan, const std::string& newRoot, const std::string&
     if (progress) progress(summary.packed + summary.plain, plan.files.size());
   }
   // The marker last, once everything else is on disk.
-  HostFile marker = OpenHostFile(HostJoin(folder, plan.marker), "wb");
-  if (!marker || !marker.Close()) {
+  const std::string content = signer ? SignManifest(manifest, *signer) : std::string();
+  if (!WriteText(HostJoin(folder, plan.marker), content)) {
     error = "cannot write the marker " + HostJoin(folder, plan.marker);
     return false;
   }
-  manifest.entries.push_back({false, 0, Sha256Hex(std::string()), plan.marker});
+  manifest.entries.push_back({false, content.size(), Sha256Hex(content), plan.marker});
   return true;
 }
 
@@ -67,17 +76,10 @@ bool IsFreeOrEmpty(const std::string& path) {
   return kind == EntryKind::Folder && ListHostFolder(path, entries) && entries.empty();
 }
 
-bool WriteText(const std::string& path, const std::string& text) {
-  HostFile file = OpenHostFile(path, "wb");
-  if (!file) return false;
-  const bool written = std::fwrite(text.data(), 1, text.size(), file.Get()) == text.size();
-  return file.Close() && written;
-}
-
 }  // namespace
 
 bool WriteUpdate(const Plan& plan, const std::string& newRoot, const std::string& updateFolder,
-                 const std::string& manifestPath, WriteSummary& summary, std::string& error,
+                 const std::string& manifestPath, WriteSummary& summary, std::string& error, const KeyPair* signer,
                  const WriteProgress& progress) {
   const std::string partialFolder = updateFolder + kPartialSuffix;
   const std::string partialManifest = manifestPath + kPartialSuffix;
@@ -94,7 +96,7 @@ bool WriteUpdate(const Plan& plan, const std::string& newRoot, const std::string
     error = "cannot create " + partialFolder;
     return false;
   }
-  bool written = WriteFiles(plan, newRoot, partialFolder, summary, error, progress);
+  bool written = WriteFiles(plan, newRoot, partialFolder, summary, error, signer, progress);
   if (written && !WriteText(partialManifest, FormatManifest(summary.manifest))) {
     error = "cannot write " + partialManifest;
     written = false;

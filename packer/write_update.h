@@ -6,6 +6,7 @@
 #include <functional>
 #include <string>
 
+#include "packer/keys.h"
 #include "packer/manifest.h"
 #include "packer/plan.h"
 
@@ -24,10 +25,12 @@ struct WriteSummary {
 // half-written update folder never carries the final name (the manifest,
 // written last, catches what a power cut may still spoil). False, with the
 // reason in `error`, when anything failed; nothing is left behind then.
-// `progress`, when given, hears of every file written: (done, total).
+// With `signer`, the marker holds the manifest signed with it (signature.h);
+// without, the marker is empty. `progress`, when given, hears of every file
+// written: (done, total).
 using WriteProgress = std::function<void(std::size_t done, std::size_t total)>;
 [[nodiscard]] bool WriteUpdate(const Plan& plan, const std::string& newRoot, const std::string& updateFolder,
                                const std::string& manifestPath, WriteSummary& summary, std::string& error,
-                               const WriteProgress& progress = WriteProgress());
+                               const KeyPair* signer = nullptr, const WriteProgress& progress = WriteProgress());
 
 }  // namespace packer

@@ -17,9 +17,10 @@ setup_packages() {
 # toolchain_args ARCH: CMake's arguments to build ARCH (win32, win64, native).
 toolchain_args() {
   case $1 in
-    win32) echo "-DCMAKE_TOOLCHAIN_FILE=$root/cmake/toolchain-mingw-i686.cmake" ;;
-    win64) echo "-DCMAKE_TOOLCHAIN_FILE=$root/cmake/toolchain-mingw-x86_64.cmake" ;;
-    native) ;;  # the build machine's own compiler and zlib: the packer only
+    # libsodium as tools/build.sh builds it for each Windows architecture.
+    win32) echo "-DCMAKE_TOOLCHAIN_FILE=$root/cmake/toolchain-mingw-i686.cmake -DLIBSODIUM_PREFIX=$build/deps/libsodium-win32" ;;
+    win64) echo "-DCMAKE_TOOLCHAIN_FILE=$root/cmake/toolchain-mingw-x86_64.cmake -DLIBSODIUM_PREFIX=$build/deps/libsodium-win64" ;;
+    native) ;;  # the build machine's own compiler, zlib and libsodium: the packer only
     *) echo "$script_name: unknown architecture '$1' (win32, win64 or native)" >&2; return 2 ;;
   esac
 }

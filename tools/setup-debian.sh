@@ -17,7 +17,8 @@ if ! dpkg --print-foreign-architectures | grep -qx i386; then
   need_update=1
 fi
 
-# TinyXML is built from Debian's source package, so apt needs a deb-src entry.
+# TinyXML and libsodium are built from Debian's source packages, so apt needs
+# a deb-src entry.
 # It is derived from the machine's own binary entries (same archive, same
 # suites), so no archive host is written down here.
 src_list=/etc/apt/sources.list.d/launcher-deb-src.sources
@@ -45,7 +46,9 @@ packages=(
   g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686 mingw-w64-i686-dev
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev
   libz-mingw-w64-dev
-  g++ zlib1g-dev
+  # libsodium is built from Debian's source package for Windows (autotools)
+  autoconf automake libtool
+  g++ zlib1g-dev libsodium-dev
   googletest
   # the release kit: signing, and the certificate of its test
   osslsigncode openssl

@@ -1,0 +1,57 @@
+/* Checking a signed update before staging it, from inside a game.
+ *
+ * A launcher built with the studio's public key installs only updates whose
+ * marker holds a manifest signed with that key, that bring a version later
+ * than the data folder's, and whose every file matches that manifest. A game
+ * calls RunGameCheckSignedUpdate on the downloaded update folder before
+ * RunGameStageUpdate, with the same public key, so it never stages what the
+ * launcher would discard.
+ *
+ * Compile rungame_signed.c and rungame_signed_manifest.c into the game (plain
+ * C, kernel32), and link libsodium.
+ */
+#ifndef RUNGAME_SIGNED_H
+#define RUNGAME_SIGNED_H
+
+#include "rungame_signed_manifest.h"
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+enum RunGameSignedResult {
+  RUNGAME_SIGNED_OK = 0,
+  /* an argument is null or empty, the marker is no plain file name, the key
+     is not 64 hex digits, or a path is too long */
+  RUNGAME_SIGNED_BAD_ARGUMENT = 1,
+  /* the update folder or its marker is missing, or the marker is no plain
+     file (a folder, a link), larger than RUNGAME_SIGNED_MAX_MARKER, or
+     unreadable */
+  RUNGAME_SIGNED_NO_MARKER = 2,
+  /* the marker holds no manifest signed with the key: unsigned, signed by
+     another key, changed after signing, cut short or damaged, or naming
+     another marker */
+  RUNGAME_SIGNED_NOT_SIGNED = 3,
+  /* the signed version is not later than the data folder's */
+  RUNGAME_SIGNED_NOT_NEWER = 4,
+  /* an entry missing, not listed, of another kind, size or SHA-256, a link
+     (the update folder itself included), or unreadable */
+  RUNGAME_SIGNED_FILES_DIFFER = 5
+};
+
+/* Checks the update folder `updateFolder` (as the packer's `pack --sign`
+ * wrote it) against the data folder `dataFolder` (NULL: the working folder,
+ * which is the data folder while RunGame runs), its marker `markerName`
+ * (update_semaphore) and the studio's public key `publicKeyHex` (64 hex
+ * digits, as `packer keygen` prints it). The version compared with is that
+ * of the data folder's properties\version.xml; a data folder without one
+ * takes any version. Reads every file once, in blocks; changes nothing.
+ * Returns a RunGameSignedResult. */
+int RunGameCheckSignedUpdate(const char* updateFolder, const char* dataFolder, const char* markerName,
+                             const char* publicKeyHex);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* RUNGAME_SIGNED_H */

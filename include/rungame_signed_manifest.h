@@ -1,0 +1,85 @@
+/* The signed manifest of an update, read the one way the launcher, the
+ * game-side helper and the packer all read it.
+ *
+ * A signed update carries its manifest, signed with the studio's Ed25519
+ * key, as the content of its marker file (the packer's `pack --sign` writes
+ * it):
+ *
+ *   rungame-signed-update 1
+ *   key 3f1c0a9e5b7d2468
+ *   rungame-update-manifest 1
+ *   from 1.0
+ *   to 1.1
+ *   marker update.ready
+ *   folder levels
+ *   file 2345 9f86d081...0f00a08 levels\level1.dat.zip
+ *   signature <128 lower-case hex digits>
+ *
+ * The signature covers every byte before the "signature" line, which is the
+ * last line; every line ends in "\n". Entries (folders and files: size in
+ * bytes, SHA-256 in lower-case hex, the path relative to the update with '\'
+ * separators, last) list everything the update holds but the marker itself.
+ *
+ * Plain, portable C over bytes in memory; libsodium for the signature. */
+#ifndef RUNGAME_SIGNED_MANIFEST_H
+#define RUNGAME_SIGNED_MANIFEST_H
+
+#include <stddef.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* The largest marker read: about 80,000 entries. */
+#define RUNGAME_SIGNED_MAX_MARKER (8u * 1024u * 1024u)
+/* The largest version file read, as the launcher's own limit. */
+#define RUNGAME_SIGNED_MAX_VERSION_FILE (64u * 1024u)
+
+typedef struct RunGameSignedEntry {
+  const char* path; /* within the manifest's own copy of the text */
+  int isFolder;
+  unsigned long long size;  /* files */
+  unsigned char sha256[32]; /* files */
+  int seen;                 /* for the caller: set once the entry was found staged */
+} RunGameSignedEntry;
+
+typedef struct RunGameSignedManifest {
+  char* text;                  /* owned */
+  RunGameSignedEntry* entries; /* owned, sorted by path */
+  size_t count;
+  const char* marker; /* the marker's name, as the manifest's "marker" line gives it */
+  long toX, toY;      /* the version the update brings */
+} RunGameSignedManifest;
+
+/* 1 when `hex` is exactly 64 hex digits (either case), written to `key`. */
+int RunGameParsePublicKey(const char* hex, unsigned char key[32]);
+
+/* Reads `size` bytes of marker content. 1 when they are a manifest signed by
+ * `key`, well formed (a "to" version, a "marker" name, no path listed twice),
+ * into `manifest`, which RunGameCloseSignedManifest then frees; 0 otherwise
+ * (unsigned, another key, changed, cut short, damaged, or no memory), with
+ * `manifest` left empty. */
+int RunGameOpenSignedManifest(const char* text, size_t size, const unsigned char key[32],
+                              RunGameSignedManifest* manifest);
+void RunGameCloseSignedManifest(RunGameSignedManifest* manifest);
+
+/* 1 when the manifest brings a version later than (x, y): major first. A
+ * folder without a version (hasVersion 0) takes any. */
+int RunGameSignedIsNewer(const RunGameSignedManifest* manifest, int hasVersion, long x, long y);
+
+/* The entry listed for `relative` (exact bytes), or NULL. */
+RunGameSignedEntry* RunGameFindSignedEntry(const RunGameSignedManifest* manifest, const char* relative);
+
+/* 1 when every entry was marked seen. */
+int RunGameAllSignedEntriesSeen(const RunGameSignedManifest* manifest);
+
+/* The version a properties\version.xml text carries: the first top-level
+ * element named "version" (any ASCII case) with both an "x" and a "y"
+ * attribute, read as base-10 numbers saturating at 32 bits. 1 when found. */
+int RunGameParseVersionText(const char* text, size_t size, long* x, long* y);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* RUNGAME_SIGNED_MANIFEST_H */

@@ -1,0 +1,46 @@
+#!/usr/bin/env bash
+# Builds libsodium as a static library for one Windows architecture from the
+# source fetch-libsodium.sh unpacked, with the posix-thread mingw-w64
+# compiler, and installs it into PREFIX (once per source package version).
+#
+#   tools/build-libsodium.sh SOURCE win32|win64 PREFIX
+#
+# --enable-minimal keeps what the launcher and the packer use (Ed25519
+# signatures, SHA-256, random bytes). Without stack-protector and fortify
+# checks, which would need libssp beside the program; without pthreads: the
+# launcher runs on one thread, and Windows builds use critical sections.
+# Random bytes come from RtlGenRandom (advapi32), present on every Windows
+# the launcher supports.
+set -euo pipefail
+src=${1:?usage: build-libsodium.sh SOURCE win32|win64 PREFIX}
+arch=${2:?usage: build-libsodium.sh SOURCE win32|win64 PREFIX}
+prefix=${3:?usage: build-libsodium.sh SOURCE win32|win64 PREFIX}
+case $arch in
+  win32) host=i686-w64-mingw32 ;;
+  win64) host=x86_64-w64-mingw32 ;;
+  *) echo "build-libsodium.sh: the architecture is win32 or win64" >&2; exit 2 ;;
+esac
+src=$(cd "$src" && pwd)
+stamp="$prefix/.built"
+if [ -f "$prefix/lib/libsodium.a" ] && [ -f "$stamp" ] && cmp -s "$src/.fetched" "$stamp"; then
+  exit 0
+fi
+rm -rf "$prefix" "$prefix.build"
+mkdir -p "$prefix.build"
+log="$prefix.build/build.log"
+(
+  cd "$prefix.build"
+  "$src/configure" --host="$host" --prefix="$prefix" \
+    CC="$host-gcc-posix" AR="$host-ar" RANLIB="$host-ranlib" \
+    CFLAGS="-O2" CPPFLAGS="-D_FORTIFY_SOURCE=0" \
+    --disable-shared --enable-static --enable-minimal \
+    --disable-ssp --without-pthreads --disable-dependency-tracking
+  make -j "$(nproc)"
+  make install
+) >"$log" 2>&1 || {
+  tail -n 40 "$log" >&2
+  echo "build-libsodium.sh: building libsodium for $arch failed (log: $log)" >&2
+  exit 1
+}
+cp "$src/.fetched" "$stamp"
+rm -rf "$prefix.build"

@@ -1,0 +1,137 @@
+#include "update/signed_update.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <memory>
+
+#include <sodium.h>
+
+#include "fs/handles.h"
+#include "rungame_signed_manifest.h"
+
+#ifndef LAUNCHER_UPDATE_PUBLIC_KEY
+#define LAUNCHER_UPDATE_PUBLIC_KEY ""
+#endif
+
+namespace {
+
+constexpr char kUpdatePublicKey[] = LAUNCHER_UPDATE_PUBLIC_KEY;
+constexpr DWORD kBlock = 64 * 1024;
+
+// Owns an opened signed manifest.
+class SignedManifest {
+ public:
+  SignedManifest() = default;
+  ~SignedManifest() { RunGameCloseSignedManifest(&manifest_); }
+  SignedManifest(const SignedManifest&) = delete;
+  SignedManifest& operator=(const SignedManifest&) = delete;
+
+  [[nodiscard]] bool Open(const std::string& text, const unsigned char key[32]) {
+    RunGameCloseSignedManifest(&manifest_);
+    return RunGameOpenSignedManifest(text.data(), text.size(), key, &manifest_) != 0;
+  }
+  RunGameSignedManifest* Get() { return &manifest_; }
+
+ private:
+  RunGameSignedManifest manifest_{};
+};
+
+UniqueFileHandle OpenForReading(const std::string& path) {
+  return UniqueFileHandle(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                      FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+}
+
+// The marker's content: a plain file of at most RUNGAME_SIGNED_MAX_MARKER bytes.
+std::optional<std::string> ReadMarker(const std::string& path) {
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES ||
+      (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT))) {
+    return std::nullopt;
+  }
+  const UniqueFileHandle file = OpenForReading(path);
+  if (!file) return std::nullopt;
+  DWORD high = 0;
+  const DWORD low = GetFileSize(file.Get(), &high);
+  if ((low == INVALID_FILE_SIZE && GetLastError() != NO_ERROR) || high != 0 || low > RUNGAME_SIGNED_MAX_MARKER) {
+    return std::nullopt;
+  }
+  // One byte more than the size tells a file that grew meanwhile.
+  std::string text(static_cast<std::size_t>(low) + 1, '\0');
+  std::size_t total = 0;
+  while (total < text.size()) {
+    const DWORD want = static_cast<DWORD>(std::min<std::size_t>(text.size() - total, kBlock));
+    DWORD got = 0;
+    if (!ReadFile(file.Get(), &text[total], want, &got, nullptr)) return std::nullopt;
+    if (got == 0) break;
+    total += got;
+  }
+  if (total > low) return std::nullopt;
+  text.resize(total);
+  return text;
+}
+
+// Whether the file has exactly the entry's size and SHA-256; reading stops
+// as soon as it runs longer.
+bool FileMatches(const std::string& path, const RunGameSignedEntry& entry) {
+  const UniqueFileHandle file = OpenForReading(path);
+  if (!file) return false;
+  crypto_hash_sha256_state state;
+  crypto_hash_sha256_init(&state);
+  const std::unique_ptr<unsigned char[]> block(new unsigned char[kBlock]);
+  unsigned long long total = 0;
+  for (;;) {
+    DWORD got = 0;
+    if (!ReadFile(file.Get(), block.get(), kBlock, &got, nullptr)) return false;
+    if (got == 0) break;
+    total += got;
+    if (total > entry.size) return false;
+    crypto_hash_sha256_update(&state, block.get(), got);
+  }
+  unsigned char digest[crypto_hash_sha256_BYTES];
+  crypto_hash_sha256_final(&state, digest);
+  return total == entry.size && sodium_memcmp(digest, entry.sha256, sizeof digest) == 0;
+}
+
+// The marker's name: what follows the last separator.
+std::string NameOf(const std::string& path) {
+  const std::size_t separator = path.find_last_of("\\/");
+  return separator == std::string::npos ? path : path.substr(separator + 1);
+}
+
+}  // namespace
+
+bool UpdateSignatureRequired() { return kUpdatePublicKey[0] != '\0'; }
+
+UpdateTrust CheckUpdateTrust(const std::string& markerPath, const std::vector<StagedEntryFact>& staged,
+                             const std::optional<std::pair<long, long>>& dataVersion) {
+  return CheckUpdateTrustWithKey(kUpdatePublicKey, markerPath, staged, dataVersion);
+}
+
+UpdateTrust CheckUpdateTrustWithKey(const std::string& publicKeyHex, const std::string& markerPath,
+                                    const std::vector<StagedEntryFact>& staged,
+                                    const std::optional<std::pair<long, long>>& dataVersion) {
+  if (publicKeyHex.empty()) return UpdateTrust::NotRequired;
+  unsigned char key[32];
+  if (!RunGameParsePublicKey(publicKeyHex.c_str(), key)) return UpdateTrust::Refused;
+  const std::optional<std::string> text = ReadMarker(markerPath);
+  SignedManifest manifest;
+  if (!text || !manifest.Open(*text, key)) return UpdateTrust::Refused;
+  if (lstrcmpiA(manifest.Get()->marker, NameOf(markerPath).c_str()) != 0) return UpdateTrust::Refused;
+  if (!RunGameSignedIsNewer(manifest.Get(), dataVersion.has_value(), dataVersion ? dataVersion->first : 0,
+                            dataVersion ? dataVersion->second : 0)) {
+    return UpdateTrust::Refused;
+  }
+  for (const StagedEntryFact& fact : staged) {
+    RunGameSignedEntry* entry = RunGameFindSignedEntry(manifest.Get(), fact.relative.c_str());
+    if (entry == nullptr || entry->seen || (entry->isFolder != 0) != fact.isFolder) return UpdateTrust::Refused;
+    entry->seen = 1;
+    // A link would be installed as a link, its target free to change later.
+    const DWORD attributes = GetFileAttributesA(fact.path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+      return UpdateTrust::Refused;
+    }
+    if (!fact.isFolder && !FileMatches(fact.path, *entry)) return UpdateTrust::Refused;
+  }
+  return RunGameAllSignedEntriesSeen(manifest.Get()) ? UpdateTrust::Trusted : UpdateTrust::Refused;
+}

@@ -1,0 +1,46 @@
+#pragma once
+// Whether a staged update may be installed, for a launcher built with the
+// studio's public key (the CMake option LAUNCHER_UPDATE_PUBLIC_KEY, 64 hex
+// digits as `packer keygen` prints them).
+//
+// A signed update carries its manifest, signed with the studio's Ed25519
+// key, as the content of its marker (include/rungame_signed_manifest.h has
+// the format). It is trusted only when that manifest is signed with the key,
+// brings a version later than the data folder's, and lists exactly what is
+// staged: every file with its size and SHA-256, every folder, nothing more,
+// nothing less. A launcher built without a key requires nothing.
+
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+// One entry of the staging folder, as the update pass's walk found it.
+struct StagedEntryFact {
+  std::string relative;  // below the staging folder, '\' separators; the marker is never one
+  std::string path;      // full path
+  bool isFolder = false;
+};
+
+enum class UpdateTrust { NotRequired, Trusted, Refused };
+
+// markerPath: the staged marker (its content is the signed manifest).
+// staged: every entry of the staging folder but the marker.
+// dataVersion: the data folder's version (x, y), when it has one; without,
+// any version counts as later.
+// Refused also for a marker that is no plain file, is larger than
+// RUNGAME_SIGNED_MAX_MARKER or cannot be read, and for an entry that is a
+// link or cannot be read. Reads every staged file once, in blocks, so call
+// it before anything in the staging folder changes (before unpacking: the
+// manifest lists the staged names, ".zip" files included).
+[[nodiscard]] UpdateTrust CheckUpdateTrust(const std::string& markerPath, const std::vector<StagedEntryFact>& staged,
+                                           const std::optional<std::pair<long, long>>& dataVersion);
+
+// The same with the given key (64 hex digits; empty: none), whatever the
+// launcher was built with; for tests.
+[[nodiscard]] UpdateTrust CheckUpdateTrustWithKey(const std::string& publicKeyHex, const std::string& markerPath,
+                                                  const std::vector<StagedEntryFact>& staged,
+                                                  const std::optional<std::pair<long, long>>& dataVersion);
+
+// Whether this launcher was built with a key.
+[[nodiscard]] bool UpdateSignatureRequired();
