@@ -11,8 +11,10 @@
 #include "fs/entry.h"
 #include "fs/remove.h"
 #include "fs/walk.h"
+#include "rules/config_files.h"
 #include "rules/rules.h"
 #include "update/journal.h"
+#include "update/signed_update.h"
 #include "update/staging.h"
 #include "update/unpack.h"
 
@@ -133,11 +135,39 @@ std::optional<Plan> PlanUpdate(const std::string& dataFolder, const std::string&
   return plan;
 }
 
-// Installs the listed staged update: unpacked, planned, then carried out
-// entry by entry. Undone when it cannot arrive whole.
+// Whether the staged update may be installed: a launcher built with the
+// studio's key takes only what the studio signed, newer than the data
+// folder's version, exactly as staged. Asked before anything staged changes.
+bool IsTrusted(const std::string& dataFolder, const std::string& staging, const std::vector<StagedItem>& items,
+               const std::string& markerName) {
+  if (!UpdateSignatureRequired()) return true;
+  std::vector<StagedEntryFact> staged;
+  std::string markerPath;
+  for (const StagedItem& item : items) {
+    const OptionalPath path = JoinPath(staging, item.relative);
+    if (!path) return false;
+    if (IsStagedMarker(item, markerName)) {
+      markerPath = *path;
+    } else {
+      staged.push_back({item.relative, *path, item.isFolder});
+    }
+  }
+  std::optional<std::pair<long, long>> dataVersion;
+  const OptionalPath versionFile = JoinPath(dataFolder, rules::kVersionFile);
+  if (versionFile) {
+    if (const auto elements = ReadTopLevelElements(*versionFile)) {
+      if (const auto version = rules::FindVersion(*elements)) dataVersion = std::make_pair(version->x, version->y);
+    }
+  }
+  return !markerPath.empty() && CheckUpdateTrust(markerPath, staged, dataVersion) == UpdateTrust::Trusted;
+}
+
+// Installs the listed staged update: checked, unpacked, planned, then
+// carried out entry by entry. Undone when it cannot arrive whole.
 PendingState ApplyStagedUpdate(const std::string& dataFolder, const std::string& staging,
                                std::vector<StagedItem> items, const std::vector<std::string>& leftovers,
                                const std::string& markerName) {
+  if (!IsTrusted(dataFolder, staging, items, markerName)) return PendingState::Undone;
   // A temporary file of an interrupted unpacking is never installed.
   for (const std::string& leftover : leftovers) {
     if (!RemoveFileSafely(leftover)) return PendingState::Undone;

@@ -373,11 +373,10 @@ PendingOutcome SettlePendingPlan(const std::string& dataFolder) {
 PendingState CarryOutPlan(const std::string& dataFolder, const Plan& plan) {
   const std::optional<PlanPlaces> at = PlacesOfPlan(dataFolder, plan);
   if (!at || plan.entries.empty()) return PendingState::Undone;
-  std::vector<EntryState> states = StatesAlongPlan(dataFolder, plan, *at);
-  if (states.empty() ||
-      std::any_of(states.begin(), states.end(), [](EntryState s) { return s != EntryState::NotStarted; }) ||
-      !WriteJournal(dataFolder, plan)) {
+  // The planner has just checked every entry's places; the set-aside folder
+  // must be free, so that it is made new and is the launcher's own.
+  if (!QueryEntry(at->staging).IsRealFolder() || EntryExists(at->setAsideRoot) || !WriteJournal(dataFolder, plan)) {
     return PendingState::Undone;
   }
-  return RunPlan(dataFolder, plan, *at, std::move(states));
+  return RunPlan(dataFolder, plan, *at, std::vector<EntryState>(plan.entries.size(), EntryState::NotStarted));
 }

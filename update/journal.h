@@ -53,8 +53,9 @@ struct PendingOutcome {
 // Settles what a stopped launcher left in `dataFolder`.
 [[nodiscard]] PendingOutcome SettlePendingPlan(const std::string& dataFolder);
 
-// Carries out `plan` in `dataFolder`: writes the journal, sets aside and
-// moves entry by entry, and on a failure undoes what moved. Finished when
+// Carries out `plan` in `dataFolder`, made just now by a planner that
+// checked every entry's places (no entry started, no link on the way):
+// writes the journal, sets aside and moves entry by entry, and on a failure undoes what moved. Finished when
 // the whole plan arrived; Undone when the data folder is as it was (also
 // when nothing could start); Blocked when even the undo stopped short and
 // the journal stays for the next start.

@@ -22,7 +22,12 @@ XML
 mkdir -p "$install/properties" "$install/downloads/update"
 echo '<version x="1" y="0"/>' > "$install/properties/version.xml"
 echo arrived > "$install/downloads/update/update-arrived.txt"
-echo '' > "$install/downloads/update/update.ready"
+: > "$install/downloads/update/update.ready"
+# Its manifest beside it, as the packer writes one: the helper checks the
+# download against it before staging.
+entry() { echo "file $(stat -c %s "$install/downloads/update/$1") $(sha256sum < "$install/downloads/update/$1" | cut -d' ' -f1) $1"; }
+printf 'rungame-update-manifest 1\nfrom 1.0\nto 1.1\nmarker update.ready\n%s\n%s\n' \
+  "$(entry update-arrived.txt)" "$(entry update.ready)" > "$install/downloads/update.manifest"
 
 status=0
 (cd "$install" && "$here/../run-in-wine.sh" "$arch" launcher.exe) || status=$?

@@ -4,6 +4,7 @@
 // release, byte for byte.
 #include <gtest/gtest.h>
 
+#include "packer/keys.h"
 #include "tests/packer/packer_e2e_support.h"
 #include "tests/packer/packer_support.h"
 #include "tests/support/launcher_test.h"
@@ -81,4 +82,47 @@ TEST_F(PackedUpdate, LauncherTurnsThePreviousReleaseIntoTheNewOne) {
   EXPECT_EQ("", TreeDifference(ReadTree(data), expected));
   EXPECT_FALSE(Exists(Join(data, "game")));
   EXPECT_FALSE(Exists(download));
+}
+
+// A launcher built with the studio's key: an unsigned update goes to the
+// Recycle Bin unused and the old game runs on; the same release signed with
+// the key installs.
+TEST_F(PackedUpdate, KeyedLauncherInstallsOnlyWhatTheStudioSigned) {
+  packer::KeyPair pair;
+  for (std::size_t i = 0; i < pair.seed.size(); ++i) pair.seed[i] = static_cast<std::uint8_t>(i + 1);
+  pair.publicKey = *packer::HexToBytes<32>(TEST_UPDATE_PUBLIC_KEY);
+  const std::string key = Join(scratch, "studio.key");
+  std::string error;
+  ASSERT_TRUE(packer::WriteKeyPair(pair, key, Join(scratch, "studio.pub"), error)) << error;
+  const std::string keyedLauncher = ReadFile(Join(TestBinaryFolder(), "launcher_keyed.exe"));
+
+  for (const bool sign : {false, true}) {
+    SCOPED_TRACE(sign ? "signed" : "unsigned");
+    RemoveTree(companyFolder);
+    RemoveTree(Join(scratch, "download"));
+    DeleteFileA(record.c_str());
+    Tree previous = Release(0, 1);
+    previous["launcher.exe"].content = keyedLauncher;
+    AddFile(previous, "levels\\level1.dat", Compressible(60000, 1));
+    Tree next = Release(1, 2);
+    next["launcher.exe"].content = keyedLauncher;
+    AddFile(next, "levels\\level1.dat", Compressible(60000, 2));
+    RemoveTree(previousFolder);
+    RemoveTree(nextFolder);
+    WriteTree(previousFolder, previous);
+    WriteTree(nextFolder, next);
+    MakeFolders(Join(scratch, "download"));
+    const std::string signing = sign ? " --sign " + Quoted(key) : std::string();
+    ASSERT_EQ(0, RunPackerExe("pack " + Quoted(previousFolder) + " " + Quoted(nextFolder) + " " + Quoted(download) +
+                              signing));
+
+    GameScript script;
+    script.cycles = {{{"stage", download + "|update.ready|" + stageResult}, {"return", "1"}}, {{"return", "0"}}};
+    ASSERT_EQ(0, Run(Install{previousFolder, Join(previousFolder, "launcher.exe")}, script));
+    const auto records = Runs();
+    ASSERT_EQ(2u, records.size());
+    EXPECT_EQ(sign ? "2" : "1", records[1].at("variant")) << "the game of the second cycle";
+    EXPECT_EQ(sign ? VersionXml(1, 1) : VersionXml(1, 0), ReadFile(Join(data, "properties\\version.xml")));
+    EXPECT_FALSE(Exists(Join(data, "game"))) << "staged, then installed or discarded";
+  }
 }

@@ -30,7 +30,7 @@ int __cdecl RunGame(HINSTANCE module, HINSTANCE previousInstance, LPSTR commandL
   (void)showCommand;
   if (GetFileAttributesA("update-arrived.txt") != INVALID_FILE_ATTRIBUTES) return Finish("installed");
   if (GetFileAttributesA("staged.txt") != INVALID_FILE_ATTRIBUTES) return Finish("not installed");
-  result = RunGameStageUpdate("downloads\\update", NULL, "update.ready");
+  result = RunGameStageUpdate("downloads\\update", NULL, NULL, "update.ready", NULL, 0);
   if (result != RUNGAME_STAGED) {
     sprintf(text, "stage failed: %d", result);
     return Finish(text);
