@@ -7,22 +7,8 @@
 #include <stdlib.h>
 #include <string.h>
 
-/* Joins `base` and `name` into `out` (MAX_PATH bytes); 0 when it would not fit. */
-static int JoinSigned(char* out, const char* base, const char* name) {
-  size_t baseLength = strlen(base);
-  size_t nameLength = strlen(name);
-  int needsSeparator = baseLength > 0 && base[baseLength - 1] != '\\' && base[baseLength - 1] != '/';
-  if (baseLength + (needsSeparator ? 1 : 0) + nameLength >= MAX_PATH) return 0;
-  memmove(out, base, baseLength);
-  if (needsSeparator) out[baseLength++] = '\\';
-  memcpy(out + baseLength, name, nameLength + 1);
-  return 1;
-}
+#include "../rules/rungame_rules.h"
 
-static int IsPlainMarkerName(const char* name) {
-  if (name == NULL || name[0] == '\0' || strcmp(name, ".") == 0 || strcmp(name, "..") == 0) return 0;
-  return strpbrk(name, "\\/:*?\"<>|") == NULL;
-}
 
 /* The whole of a plain file of at most `limit` bytes, NUL-terminated, in a
  * buffer the caller frees; NULL when it is missing, no plain file, larger,
@@ -111,7 +97,7 @@ static int MatchTree(const char* folder, const char* relative, const char* marke
   WIN32_FIND_DATAA data;
   HANDLE search;
   int result = RUNGAME_SIGNED_OK;
-  if (!JoinSigned(pattern, folder, "*")) return RUNGAME_SIGNED_FILES_DIFFER;
+  if (!rungame_join_path(pattern, folder, "*")) return RUNGAME_SIGNED_FILES_DIFFER;
   search = FindFirstFileA(pattern, &data);
   if (search == INVALID_HANDLE_VALUE) return RUNGAME_SIGNED_FILES_DIFFER;
   do {
@@ -119,9 +105,9 @@ static int MatchTree(const char* folder, const char* relative, const char* marke
     int isFolder = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     if (strcmp(data.cFileName, ".") == 0 || strcmp(data.cFileName, "..") == 0) continue;
     if (relative[0] == '\0' && lstrcmpiA(data.cFileName, markerName) == 0) continue;
-    if (!JoinSigned(child, folder, data.cFileName) ||
+    if (!rungame_join_path(child, folder, data.cFileName) ||
         (relative[0] == '\0' ? strlen(data.cFileName) >= MAX_PATH
-                             : !JoinSigned(childRelative, relative, data.cFileName))) {
+                             : !rungame_join_path(childRelative, relative, data.cFileName))) {
       result = RUNGAME_SIGNED_FILES_DIFFER;
       break;
     }
@@ -157,7 +143,8 @@ int RunGameCheckSignedUpdate(const char* updateFolder, const char* dataFolder, c
   int result;
   DWORD attributes;
 
-  if (updateFolder == NULL || updateFolder[0] == '\0' || !IsPlainMarkerName(markerName) ||
+  if (updateFolder == NULL || updateFolder[0] == '\0' || markerName == NULL ||
+      !rungame_is_plain_marker_name(markerName) ||
       !RunGameParsePublicKey(publicKeyHex, key)) {
     return RUNGAME_SIGNED_BAD_ARGUMENT;
   }
@@ -166,8 +153,8 @@ int RunGameCheckSignedUpdate(const char* updateFolder, const char* dataFolder, c
     if (length == 0 || length >= MAX_PATH) return RUNGAME_SIGNED_BAD_ARGUMENT;
     dataFolder = workingFolder;
   }
-  if (dataFolder[0] == '\0' || !JoinSigned(markerPath, updateFolder, markerName) ||
-      !JoinSigned(versionPath, dataFolder, "properties\\version.xml")) {
+  if (dataFolder[0] == '\0' || !rungame_join_path(markerPath, updateFolder, markerName) ||
+      !rungame_join_path(versionPath, dataFolder, "properties\\version.xml")) {
     return RUNGAME_SIGNED_BAD_ARGUMENT;
   }
   attributes = GetFileAttributesA(updateFolder);

@@ -12,18 +12,6 @@
 /* A manifest larger than this is not read (it would list millions of files). */
 #define RUNGAME_MAX_MANIFEST_BYTES (64u * 1024u * 1024u)
 
-/* Joins `base` and `name` into `out` (MAX_PATH bytes); 0 when it would not fit. */
-static int JoinInto(char* out, const char* base, const char* name) {
-  size_t baseLength = strlen(base);
-  size_t nameLength = strlen(name);
-  int needsSeparator = baseLength > 0 && base[baseLength - 1] != '\\' && base[baseLength - 1] != '/';
-  if (baseLength + (needsSeparator ? 1 : 0) + nameLength >= MAX_PATH) return 0;
-  memmove(out, base, baseLength);
-  if (needsSeparator) out[baseLength++] = '\\';
-  memcpy(out + baseLength, name, nameLength + 1);
-  return 1;
-}
-
 static int IsDots(const char* name) { return strcmp(name, ".") == 0 || strcmp(name, "..") == 0; }
 
 static void CopyBounded(char* out, size_t outSize, const char* text) {
@@ -206,14 +194,14 @@ static int VerifyTree(const char* source, char* relative, Manifest* manifest) {
   HANDLE search;
   int result = RUNGAME_STAGED;
   size_t base = strlen(relative);
-  if (!JoinInto(pattern, source, "*")) return RUNGAME_STAGE_UNSAFE_UPDATE;
+  if (!rungame_join_path(pattern, source, "*")) return RUNGAME_STAGE_UNSAFE_UPDATE;
   search = FindFirstFileA(pattern, &data);
   if (search == INVALID_HANDLE_VALUE) return RUNGAME_STAGE_UNSAFE_UPDATE;
   do {
     ManifestEntry* entry;
     int isFolder = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     if (IsDots(data.cFileName)) continue;
-    if (!JoinInto(child, source, data.cFileName) || !JoinInto(relative, relative, data.cFileName)) {
+    if (!rungame_join_path(child, source, data.cFileName) || !rungame_join_path(relative, relative, data.cFileName)) {
       result = RUNGAME_STAGE_UNSAFE_UPDATE;
       break;
     }
@@ -289,12 +277,12 @@ static int CheckTree(const char* source, size_t rootLength, size_t stagingLength
   WIN32_FIND_DATAA data;
   HANDLE search;
   int result = RUNGAME_STAGED;
-  if (!JoinInto(pattern, source, "*")) return RUNGAME_STAGE_UNSAFE_UPDATE;
+  if (!rungame_join_path(pattern, source, "*")) return RUNGAME_STAGE_UNSAFE_UPDATE;
   search = FindFirstFileA(pattern, &data);
   if (search == INVALID_HANDLE_VALUE) return RUNGAME_STAGE_UNSAFE_UPDATE;
   do {
     if (IsDots(data.cFileName)) continue;
-    if ((data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) || !JoinInto(child, source, data.cFileName)) {
+    if ((data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) || !rungame_join_path(child, source, data.cFileName)) {
       result = RUNGAME_STAGE_UNSAFE_UPDATE;
     } else if (stagingLength + (strlen(child) - rootLength) >= MAX_PATH) {
       result = RUNGAME_STAGE_UNSAFE_UPDATE;
@@ -316,7 +304,7 @@ static int MoveTree(const char* source, const char* target, int depth, const cha
   HANDLE search;
   int result = RUNGAME_STAGED;
   DWORD targetAttributes;
-  if (!JoinInto(pattern, source, "*")) return RUNGAME_STAGE_MOVE_FAILED;
+  if (!rungame_join_path(pattern, source, "*")) return RUNGAME_STAGE_MOVE_FAILED;
   targetAttributes = GetFileAttributesA(target);
   if (targetAttributes == INVALID_FILE_ATTRIBUTES) {
     if (!CreateDirectoryA(target, NULL)) return RUNGAME_STAGE_MOVE_FAILED;
@@ -327,7 +315,7 @@ static int MoveTree(const char* source, const char* target, int depth, const cha
   if (search == INVALID_HANDLE_VALUE) return RUNGAME_STAGE_MOVE_FAILED;
   do {
     if (IsDots(data.cFileName) || IsTopLevelMarker(depth, data.cFileName, markerName)) continue;
-    if (!JoinInto(from, source, data.cFileName) || !JoinInto(to, target, data.cFileName)) {
+    if (!rungame_join_path(from, source, data.cFileName) || !rungame_join_path(to, target, data.cFileName)) {
       result = RUNGAME_STAGE_MOVE_FAILED;
     } else if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
       result = MoveTree(from, to, depth + 1, markerName);
@@ -397,8 +385,8 @@ int RunGameStageUpdate(const char* updateFolder, const char* manifestPath, const
     memcpy(besideManifest + length, ".manifest", sizeof ".manifest");
     manifestPath = besideManifest;
   }
-  if (dataFolder[0] == '\0' || !JoinInto(staging, dataFolder, RUNGAME_STAGING_FOLDER) ||
-      !JoinInto(stagedMarker, staging, markerName) || !JoinInto(updateMarker, updateFolder, markerName)) {
+  if (dataFolder[0] == '\0' || !rungame_join_path(staging, dataFolder, RUNGAME_STAGING_FOLDER) ||
+      !rungame_join_path(stagedMarker, staging, markerName) || !rungame_join_path(updateMarker, updateFolder, markerName)) {
     return RUNGAME_STAGE_BAD_ARGUMENT;
   }
   if (lstrcmpiA(updateFolder, staging) == 0) return RUNGAME_STAGE_BAD_ARGUMENT;

@@ -1,30 +1,15 @@
 #include "provisioning/version_file.h"
 
-#include <climits>
-#include <cstdlib>
-
-#include "fs/ascii.h"
-
+// The rules of the version file are the shared ones, which the packer and
+// the game-side helper read it by too.
 const char kVersionFile[] = "properties\\version.xml";
 
-long ParseVersionNumber(const std::string& text) {
-  // strtoll then a clamp: the same 32-bit saturation as strtol where long is
-  // 32 bits, and on any other data model too.
-  const long long value = std::strtoll(text.c_str(), nullptr, 10);
-  if (value > INT_MAX) return INT_MAX;
-  if (value < INT_MIN) return INT_MIN;
-  return static_cast<long>(value);
-}
+long ParseVersionNumber(const std::string& text) { return rules::ParseVersionNumber(text); }
 
 std::optional<VersionPair> VersionFromElements(const std::vector<XmlElement>& elements) {
-  for (const XmlElement& element : elements) {
-    if (!EqualsIgnoringAsciiCase(element.name, "version")) continue;
-    const std::optional<std::string> x = FindAttribute(element, "x");
-    const std::optional<std::string> y = FindAttribute(element, "y");
-    if (!x || !y) continue;
-    return VersionPair{ParseVersionNumber(*x), ParseVersionNumber(*y)};
-  }
-  return std::nullopt;
+  const std::optional<rules::Version> version = rules::FindVersion(elements);
+  if (!version) return std::nullopt;
+  return VersionPair{version->x, version->y};
 }
 
 std::optional<VersionPair> ReadVersionFile(const std::string& path) {
@@ -34,6 +19,5 @@ std::optional<VersionPair> ReadVersionFile(const std::string& path) {
 }
 
 bool IsNewerVersion(const VersionPair& install, const VersionPair& data) {
-  if (install.x != data.x) return install.x > data.x;
-  return install.y > data.y;
+  return rules::IsLaterVersion({install.x, install.y}, {data.x, data.y});
 }

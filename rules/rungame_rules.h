@@ -154,6 +154,19 @@ RUNGAME_RULES_INLINE int rungame_is_plain_marker_name(const char* name) {
          !rungame_is_launcher_temporary_name(name) && !rungame_is_reserved_top_level_name(name);
 }
 
+/* Joins `base` and `name` into `out` (RUNGAME_PATH_LIMIT bytes) with one
+ * backslash between them; 0 when the result would not fit. */
+RUNGAME_RULES_INLINE int rungame_join_path(char* out, const char* base, const char* name) {
+  size_t baseLength = strlen(base);
+  size_t nameLength = strlen(name);
+  int needsSeparator = baseLength > 0 && base[baseLength - 1] != '\\' && base[baseLength - 1] != '/';
+  if (baseLength + (needsSeparator ? 1 : 0) + nameLength >= RUNGAME_PATH_LIMIT) return 0;
+  memmove(out, base, baseLength);
+  if (needsSeparator) out[baseLength++] = '\\';
+  memcpy(out + baseLength, name, nameLength + 1);
+  return 1;
+}
+
 /* A release-relative path ('\\'-separated) of a file, or with `isFolder` of
  * a folder, that the launcher installs as it is: every level a plain ASCII
  * name, none of its own names at the top, a file not named like its
