@@ -25,7 +25,7 @@ for arch in "${archs[@]}"; do
   mkdir -p "$build/bench"
   { "$root/tools/build.sh" --arch "$arch" &&
     cmake -S "$root/bench" -B "$build/bench/$arch" \
-      "$(toolchain_args "$arch")" -DCMAKE_BUILD_TYPE=Release &&
+      $(toolchain_args "$arch") -DCMAKE_BUILD_TYPE=Release &&
     cmake --build "$build/bench/$arch" -j "$(nproc)"; } >"$log" 2>&1 ||
     fail "building the $arch launcher or bench programs failed; see $log"
 

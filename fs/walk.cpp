@@ -18,6 +18,7 @@ bool ForEachEntry(const std::string& folder, const std::function<bool(const Fold
     entry.name = data.cFileName;
     entry.isFolder = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     entry.isLink = (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    entry.isReadOnly = (data.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0;
     if (!visit(entry)) break;
   } while (FindNextFileA(search.Get(), &data));
   return true;

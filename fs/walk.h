@@ -12,6 +12,7 @@ struct FolderEntry {
   std::string name;
   bool isFolder = false;
   bool isLink = false;  // a junction or symbolic link (reparse point)
+  bool isReadOnly = false;
 
   // Entered by a recursive pass: a link is never followed, so a planted one
   // cannot lead a pass out of its tree or round in a loop.

@@ -16,14 +16,7 @@ if [ "${1:-}" = "--arch" ]; then
   shift 2
 fi
 
-"$root/tools/fetch-tinyxml.sh" "$build/deps/tinyxml"
-for arch in "${archs[@]}"; do
-  case $arch in
-    win32|win64)
-      "$root/tools/fetch-libsodium.sh" "$build/deps/libsodium"
-      "$root/tools/build-libsodium.sh" "$build/deps/libsodium" "$arch" "$build/deps/libsodium-$arch" ;;
-  esac
-done
+prepare_dependencies "${archs[@]}"
 for arch in "${archs[@]}"; do
   cmake -S "$root" -B "$build/$arch" $(toolchain_args "$arch") \
     -DCMAKE_BUILD_TYPE=Release \

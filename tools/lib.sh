@@ -25,6 +25,21 @@ toolchain_args() {
   esac
 }
 
+# prepare_dependencies ARCH...: what the builds of those architectures take
+# from Debian's source packages, in $build/deps: TinyXML's source, and
+# libsodium built as a static library for each Windows architecture.
+prepare_dependencies() {
+  "$root/tools/fetch-tinyxml.sh" "$build/deps/tinyxml"
+  local arch
+  for arch in "$@"; do
+    case $arch in
+      win32|win64)
+        "$root/tools/fetch-libsodium.sh" "$build/deps/libsodium"
+        "$root/tools/build-libsodium.sh" "$build/deps/libsodium" "$arch" "$build/deps/libsodium-$arch" ;;
+    esac
+  done
+}
+
 # Every enabled binary entry of the machine's apt sources, deb822 files and
 # one-line lists alike, one line each: "URI SUITE SIGNED_BY COMPONENTS...",
 # SIGNED_BY being "-" when the entry names no key.

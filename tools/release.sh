@@ -44,7 +44,7 @@ export SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git -C "$root" log -1 --format=%
 export TZ=UTC LC_ALL=C
 version=$(sed -n 's/^set(LAUNCHER_KIT_VERSION \(.*\))$/\1/p' "$root/cmake/identity.cmake")
 
-"$root/tools/fetch-tinyxml.sh" "$build/deps/tinyxml"
+prepare_dependencies win32 win64 native
 mkdir -p "$out"
 for arch in win32 win64 native; do
   echo "== building $arch (log: $out/build-$arch.log)"

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <map>
 #include <optional>
 #include <vector>
 
@@ -24,6 +25,7 @@ namespace {
 struct StagedItem {
   std::string relative;
   bool isFolder = false;
+  bool isReadOnly = false;
 };
 
 // The staged tree as it can be installed, folders before what they hold.
@@ -38,7 +40,7 @@ bool ListStaging(const std::string& staging, std::vector<StagedItem>& items, std
     } else if (!entry.isFolder && IsUnpackLeftover(entry.name)) {
       leftovers.push_back(entry.path);
     } else {
-      items.push_back({entry.relative, entry.isFolder});
+      items.push_back({entry.relative, entry.isFolder, entry.isReadOnly});
     }
     return installable;
   });
@@ -60,6 +62,12 @@ bool MarkerListed(const std::vector<StagedItem>& items, const std::string& marke
 // one could not be unpacked or removed for a reason of the machine's (no
 // space, locked, unreadable).
 bool UnpackStaged(const std::string& staging, const std::string& markerName, std::vector<StagedItem>& items) {
+  // What the walk saw: a staged file an unpacking replaces, and whether it is
+  // read-only, without asking the file system again.
+  std::map<std::string, bool> stagedFiles;  // folded relative path -> read-only
+  for (const StagedItem& item : items) {
+    if (!item.isFolder) stagedFiles[rules::FoldAsciiCase(item.relative)] = item.isReadOnly;
+  }
   std::vector<std::string> unpacked;
   for (StagedItem& item : items) {
     const std::string name = item.relative.substr(item.relative.find_last_of('\\') + 1);
@@ -71,14 +79,15 @@ bool UnpackStaged(const std::string& staging, const std::string& markerName, std
     const OptionalPath outputPath = JoinPath(staging, output);
     if (!packedPath || !outputPath) return false;
     // A staged file of the same name is replaced; only a plain one can be.
-    if (EntryExists(*outputPath) && !MakeWritable(*outputPath)) return false;
+    const auto replaced = stagedFiles.find(rules::FoldAsciiCase(output));
+    if (replaced != stagedFiles.end() && replaced->second && !MakeWritable(*outputPath)) return false;
     switch (UnpackFile(*packedPath, *outputPath)) {
       case UnpackOutcome::Failed:
         return false;
       case UnpackOutcome::Damaged:
         continue;
       case UnpackOutcome::Unpacked:
-        if (!RemoveFileSafely(*packedPath)) return false;
+        if (!(item.isReadOnly ? RemoveFileSafely(*packedPath) : RemoveFileEntry(*packedPath))) return false;
         item.relative = output;
         unpacked.push_back(output);
         break;
@@ -102,10 +111,11 @@ bool UnpackStaged(const std::string& staging, const std::string& markerName, std
 
 // The plan that installs the staged items, the marker last; nothing when an
 // item cannot take its place: a file where a folder is or the reverse, a
-// link or a file with a second name in the way, a file in use, a path over
-// the limit.
-std::optional<Plan> PlanUpdate(const std::string& dataFolder, const std::string& staging,
-                               const std::vector<StagedItem>& items, const std::string& markerName) {
+// link or a file with a second name in the way, a data-folder file in use, a
+// path over the limit. A staged file held open is left to its move: the
+// rename fails, and the plan is undone.
+std::optional<Plan> PlanUpdate(const std::string& dataFolder, const std::vector<StagedItem>& items,
+                               const std::string& markerName) {
   Plan plan{kStagingFolderName, {}};
   std::optional<PlanEntry> marker;
   for (const StagedItem& item : items) {
@@ -118,7 +128,6 @@ std::optional<Plan> PlanUpdate(const std::string& dataFolder, const std::string&
       if (target.Exists() || current.size() >= kMaxFolderPathLength) return std::nullopt;
       entry.kind = PlanEntry::AddFolder;
     } else {
-      if (!IsPlainReplaceableFile(*JoinPath(staging, item.relative))) return std::nullopt;
       if (target.Exists()) {
         if (!IsPlainReplaceableFile(current)) return std::nullopt;
         entry.kind = PlanEntry::ReplaceExisting;
@@ -173,7 +182,7 @@ PendingState ApplyStagedUpdate(const std::string& dataFolder, const std::string&
     if (!RemoveFileSafely(leftover)) return PendingState::Undone;
   }
   if (!UnpackStaged(staging, markerName, items)) return PendingState::Undone;
-  const std::optional<Plan> plan = PlanUpdate(dataFolder, staging, items, markerName);
+  const std::optional<Plan> plan = PlanUpdate(dataFolder, items, markerName);
   if (!plan) return PendingState::Undone;
   return CarryOutPlan(dataFolder, *plan);
 }
