@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds libsodium as a static library for one Windows architecture from the
-# source fetch-libsodium.sh unpacked, with the posix-thread mingw-w64
+# source fetch-source.sh unpacked, with the posix-thread mingw-w64
 # compiler, and installs it into PREFIX (once per source package version).
 #
 #   tools/build-libsodium.sh SOURCE win32|win64 PREFIX

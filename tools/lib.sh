@@ -29,12 +29,12 @@ toolchain_args() {
 # from Debian's source packages, in $build/deps: TinyXML's source, and
 # libsodium built as a static library for each Windows architecture.
 prepare_dependencies() {
-  "$root/tools/fetch-tinyxml.sh" "$build/deps/tinyxml"
+  "$root/tools/fetch-source.sh" tinyxml "$build/deps/tinyxml"
   local arch
   for arch in "$@"; do
     case $arch in
       win32|win64)
-        "$root/tools/fetch-libsodium.sh" "$build/deps/libsodium"
+        "$root/tools/fetch-source.sh" libsodium "$build/deps/libsodium" --autoreconf
         "$root/tools/build-libsodium.sh" "$build/deps/libsodium" "$arch" "$build/deps/libsodium-$arch" ;;
     esac
   done
