@@ -1,5 +1,6 @@
 #include "packer/checks.h"
 
+#include <algorithm>
 #include <cstring>
 #include <map>
 #include <set>
@@ -125,43 +126,45 @@ void ChoosePacking(Plan& plan) {
   }
 }
 
-std::vector<std::string> TypicalDataFolders(const std::string& company, const std::string& product,
-                                            const std::string& lang) {
-  if (company.empty()) return {"C:\\Program Files (x86)\\" + (product.empty() ? std::string("Game") : product)};
+std::vector<PlayerFolder> PlayerFolders(const std::string& useAppDataFolder, const std::string& company,
+                                        const std::string& product, const std::string& lang) {
+  // The launcher falls back to the install folder where it cannot name a
+  // data folder: no company, or a level that is no plain folder name.
+  const bool appData = useAppDataFolder != "false" && rules::IsPlainName(company) &&
+                       (product.empty() || rules::IsPlainName(product)) && (lang.empty() || rules::IsPlainName(lang));
+  const std::string install = "an install folder of " + std::to_string(kAssumedInstallFolderLength) + " characters";
+  if (!appData) return {{install, kAssumedInstallFolderLength}};
   std::string levels = "\\" + company;
   if (!product.empty()) levels += "\\" + product;
   if (!lang.empty()) levels += "\\" + lang;
-  return {"C:\\ProgramData" + levels, "C:\\Documents and Settings\\All Users\\Application Data" + levels};
+  std::vector<PlayerFolder> folders;
+  for (const char* root : {"C:\\ProgramData", "C:\\Documents and Settings\\All Users\\Application Data"}) {
+    folders.push_back({root + levels, std::strlen(root) + levels.size()});
+  }
+  return folders;
 }
 
-void CheckPathLengths(const std::string& newRoot, Plan& plan) {
-  const bool appData = ReadReleaseSetting(newRoot, "use_app_data_folder") != "false";
-  const std::string company = appData ? ReadReleaseSetting(newRoot, "company") : std::string();
-  const std::vector<std::string> bases =
-      TypicalDataFolders(company, ReadReleaseSetting(newRoot, "product"), ReadReleaseSetting(newRoot, "lang"));
-  const std::size_t suffix = std::strlen(rules::kUnpackingSuffix);
-  // The longest path the launcher makes of a file below <data>\game\.
-  const auto fits = [&](const std::string& base, std::size_t relativeLength) {
-    return base.size() + 2 + std::strlen(rules::kStagingFolderName) + relativeLength < rules::kPathLimit;
-  };
-  for (std::size_t i = 0; i < bases.size(); ++i) {
-    const bool current = i == 0;
-    std::size_t tooLong = 0;
-    std::string examples;
-    for (PlannedFile& file : plan.files) {
-      std::size_t longest = file.path.size() + (file.packing == Packing::Plain ? 0 : suffix);
-      if (!fits(bases[i], longest) && file.packing == Packing::WhenSmaller && current &&
-          fits(bases[i], file.path.size())) {
-        file.packing = Packing::Plain;  // its unpacking would fail there; plain it arrives
-        longest = file.path.size();
-      }
-      if (fits(bases[i], longest)) continue;
-      if (++tooLong <= 5) examples += "\n    " + file.path;
-    }
-    if (tooLong == 0) continue;
-    Add(plan.findings, current, std::to_string(tooLong) + " files get paths over " + std::to_string(rules::kPathLimit - 1) +
-                                    " characters under " + bases[i] + "\\game" + examples +
-                                    (tooLong > 5 ? "\n    ..." : ""));
+void CheckPathLengths(const std::string& newRoot, bool allowLongPaths, Plan& plan) {
+  const std::vector<PlayerFolder> folders =
+      PlayerFolders(ReadReleaseSetting(newRoot, "use_app_data_folder"), ReadReleaseSetting(newRoot, "company"),
+                    ReadReleaseSetting(newRoot, "product"), ReadReleaseSetting(newRoot, "lang"));
+  const PlayerFolder& deepest = *std::max_element(
+      folders.begin(), folders.end(), [](const PlayerFolder& a, const PlayerFolder& b) { return a.length < b.length; });
+  const std::size_t limit = rules::LongestFittingPath(deepest.length);
+  const std::size_t kListed = 10;
+  std::size_t tooLong = 0;
+  for (const PlannedFile& file : plan.files) {
+    if (file.path.size() <= limit) continue;
+    if (++tooLong > kListed) continue;
+    Add(plan.findings, !allowLongPaths,
+        file.path + ": a path of " + std::to_string(file.path.size()) + " characters; at most " +
+            std::to_string(limit) + " fit below " + deepest.where +
+            " with the launcher's temporary names (game\\...unpacking~launcher)" +
+            (allowLongPaths ? "" : "\n  (--allow-long-paths ships the update anyway)"));
+  }
+  if (tooLong > kListed) {
+    Add(plan.findings, !allowLongPaths,
+        "and " + std::to_string(tooLong - kListed) + " more files over " + std::to_string(limit) + " characters");
   }
 }
 

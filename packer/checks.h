@@ -23,14 +23,26 @@ void CheckReleaseSettings(const std::string& previousRoot, const std::string& ne
 // staged entry, whatever order the launcher unpacks them in.
 void ChoosePacking(Plan& plan);
 
-// The longest path the launcher makes of each staged entry (the unpacking's
-// temporary file) against the path limit, under typical data folders. A file
-// whose packed form would not fit is shipped plain where it can be.
-void CheckPathLengths(const std::string& newRoot, Plan& plan);
+// Working-folder mode installs into the players' install folder, whose depth
+// the packer cannot know: it assumes one of this many characters, e.g.
+// C:\Program Files (x86)\Steam\steamapps\common\ and a game folder of 53.
+constexpr std::size_t kAssumedInstallFolderLength = 100;
 
-// The data folders to measure paths against: the first is the one of current
-// Windows (too long there: refused), the rest older ones (only warned).
-std::vector<std::string> TypicalDataFolders(const std::string& company, const std::string& product,
-                                            const std::string& lang);
+// A folder players' machines install a release's files into, as far as its
+// length goes.
+struct PlayerFolder {
+  std::string where;   // for messages
+  std::size_t length;  // of its path, in bytes
+};
+
+// From the release's game.xml settings: the data folder on every Windows
+// layout the launcher supports (Vista and later, and the longer one of 2000
+// and XP), or, in working-folder mode, the assumed install folder.
+std::vector<PlayerFolder> PlayerFolders(const std::string& useAppDataFolder, const std::string& company,
+                                        const std::string& product, const std::string& lang);
+
+// Refuses (with `allowLongPaths` only warns of) every file whose path, with
+// the launcher's temporary names, would not fit below one of them.
+void CheckPathLengths(const std::string& newRoot, bool allowLongPaths, Plan& plan);
 
 }  // namespace packer

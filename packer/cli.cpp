@@ -22,7 +22,7 @@ namespace {
 
 const char kUsage[] =
     "usage: packer pack <previous release> <new release> <update folder> [--manifest <file>] [--allow-deleted]\n"
-    "                   [--sign <secret key file>]\n"
+    "                   [--allow-long-paths] [--sign <secret key file>]\n"
     "       packer verify <update folder> [--manifest <file>] [--key <public key file>]\n"
     "       packer keygen <secret key file> <public key file>\n"
     "       packer dry-run <update folder> [--manifest <file>] [--onto <data folder>] [--marker <name>]\n"
@@ -166,6 +166,7 @@ int Pack(const Arguments& arguments, const CliOptions& cli, std::ostream& out, s
 
   PlanOptions options;
   options.allowDeleted = arguments.options.count("--allow-deleted") != 0;
+  options.allowLongPaths = arguments.options.count("--allow-long-paths") != 0;
   const Plan plan = PlanUpdate(previous, next, options);
   out << "packer: " << ToString(plan.from) << " -> " << ToString(plan.to) << ", marker \"" << plan.marker << "\"\n";
   std::size_t added = 0;
@@ -342,7 +343,7 @@ int RunPacker(const std::vector<std::string>& arguments, std::ostream& out, std:
   const std::vector<std::string> rest(arguments.begin() + 1, arguments.end());
   std::optional<Arguments> parsed;
   if (command == "pack") {
-    parsed = ParseArguments(rest, {"--manifest", "--sign"}, {"--allow-deleted"});
+    parsed = ParseArguments(rest, {"--manifest", "--sign"}, {"--allow-deleted", "--allow-long-paths"});
     if (parsed) return Pack(*parsed, options, out, err);
   } else if (command == "verify") {
     parsed = ParseArguments(rest, {"--manifest", "--key"}, {});

@@ -105,7 +105,7 @@ Plan PlanUpdate(const std::string& previousRoot, const std::string& newRoot, con
   CheckReleaseNames(next.entries, plan.findings);
   CheckReleaseSettings(previousRoot, newRoot, plan);
   ChoosePacking(plan);
-  CheckPathLengths(newRoot, plan);
+  CheckPathLengths(newRoot, options.allowLongPaths, plan);
   return plan;
 }
 

@@ -43,6 +43,8 @@ struct PlanOptions {
   // Ship even though files of the previous release are gone from the new
   // one; they stay on players' machines.
   bool allowDeleted = false;
+  // Ship even though some paths would not fit on players' machines.
+  bool allowLongPaths = false;
 };
 
 Plan PlanUpdate(const std::string& previousRoot, const std::string& newRoot, const PlanOptions& options);

@@ -21,6 +21,10 @@ constexpr const char* kCopyStagingFolderName = RUNGAME_COPY_STAGING_FOLDER;
 constexpr const char* kUnpackingSuffix = RUNGAME_UNPACKING_SUFFIX;
 constexpr const char* kCopyingSuffix = RUNGAME_COPYING_SUFFIX;
 
+// The longest release-relative path that fits, with the launcher's temporary
+// names below it, in a folder whose path is `folderLength` bytes long.
+inline std::size_t LongestFittingPath(std::size_t folderLength) { return rungame_longest_fitting_path(folderLength); }
+
 // ASCII letters folded to lower case, nothing else changed.
 std::string FoldAsciiCase(const std::string& text);
 bool EqualsIgnoringAsciiCase(const std::string& a, const std::string& b);

@@ -167,6 +167,19 @@ RUNGAME_RULES_INLINE int rungame_join_path(char* out, const char* base, const ch
   return 1;
 }
 
+/* How much longer than a release-relative path the longest path is that the
+ * launcher makes of it below the folder it installs into: a staged file's
+ * unpacking, <folder>\game\<path>.unpacking~launcher. The set-aside folder
+ * (~upd) and the copy's staging folder (~new) are no longer than "game". */
+#define RUNGAME_LAUNCHER_PATH_OVERHEAD (sizeof "\\" RUNGAME_STAGING_FOLDER "\\" - 1 + sizeof RUNGAME_UNPACKING_SUFFIX - 1)
+
+/* The longest release-relative path that fits below a folder path of
+ * `folderLength` bytes with the launcher's temporary names; 0 when none does. */
+RUNGAME_RULES_INLINE size_t rungame_longest_fitting_path(size_t folderLength) {
+  size_t used = folderLength + RUNGAME_LAUNCHER_PATH_OVERHEAD + 1; /* + the terminator */
+  return used >= RUNGAME_PATH_LIMIT ? 0 : RUNGAME_PATH_LIMIT - used;
+}
+
 /* A release-relative path ('\\'-separated) of a file, or with `isFolder` of
  * a folder, that the launcher installs as it is: every level a plain ASCII
  * name, none of its own names at the top, a file not named like its

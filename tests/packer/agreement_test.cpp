@@ -5,6 +5,7 @@
 // the model predicts; version and settings files read the same.
 #include <gtest/gtest.h>
 
+#include "packer/checks.h"
 #include "packer/files.h"
 #include "packer/launcher_model.h"
 #include "packer/names.h"
@@ -58,13 +59,15 @@ void WriteWhatWindowsTakes(const std::string& root, const Tree& tree) {
 
 // A refused release staged as the packer would have staged it, had it not
 // refused: files plain, those named like packed files packed once more so
-// that they arrive under their own names.
-Tree StageAsIs(const Tree& release) {
+// that they arrive under their own names, and those longer than `longest`
+// packed, so that the launcher makes its temporary name of them as it would
+// of any packed file.
+Tree StageAsIs(const Tree& release, std::size_t longest) {
   Tree staging;
   for (const auto& entry : release) {
     if (entry.second.isFolder) {
       AddFolder(staging, entry.first);
-    } else if (rules::IsPackedName(packer::BaseName(entry.first))) {
+    } else if (rules::IsPackedName(packer::BaseName(entry.first)) || entry.first.size() > longest) {
       AddFile(staging, entry.first + ".zip", packer::GzipBytes(entry.second.content));
     } else {
       AddFile(staging, entry.first, entry.second.content);
@@ -82,8 +85,13 @@ TEST_F(PackerAgreement, HostileNamesPackOnlyWhereTheLauncherInstallsThemExactly)
   RandomReleaseOptions options;
   options.previousGameDll = ReadFile(TestGameDll(1));
   options.nextGameDll = ReadFile(TestGameDll(2));
-  // Working-folder mode: the install folder is the data folder.
+  // Working-folder mode: the install folder is the data folder, and it lies
+  // exactly as deep as the packer assumes, so that the packer's path rule
+  // and the launcher's own limits meet.
   options.gameXml = SettingsXml({{"use_app_data_folder", "false"}, {"update_semaphore", "update.ready"}});
+  const std::vector<packer::PlayerFolder> players = packer::PlayerFolders("false", "", "", "");
+  ASSERT_EQ(1u, players.size());
+  const std::size_t installLength = players[0].length;
   const std::string launcherExe = ReadFile(LauncherExe());
   unsigned accepted = 0;
   unsigned refused = 0;
@@ -92,7 +100,8 @@ TEST_F(PackerAgreement, HostileNamesPackOnlyWhereTheLauncherInstallsThemExactly)
     SCOPED_TRACE("seed " + std::to_string(seed) + " (rerun with PACKER_PROPERTY_SEED=" + std::to_string(seed) +
                  " PACKER_PROPERTY_CASES=1)");
     const std::string root = Join(scratch, "s" + std::to_string(seed));
-    const std::string install = Join(root, "i");
+    ASSERT_LT(root.size() + 2, installLength);
+    const std::string install = Join(root, "i" + std::string(installLength - root.size() - 2, 'p'));
     const std::string next = Join(root, "n");
     const std::string update = Join(root, "u");
     const ReleasePair pair = HostileReleasePair(seed, options);
@@ -104,7 +113,7 @@ TEST_F(PackerAgreement, HostileNamesPackOnlyWhereTheLauncherInstallsThemExactly)
     AddFile(expected, "launcher.exe", launcherExe);
     AddFile(expected, "update.ready", "");
 
-    const CliResult packed = RunCli({"pack", Join(root, "i"), next, update});
+    const CliResult packed = RunCli({"pack", install, next, update});
     ASSERT_NE(2, packed.exitCode) << packed.err;
     WriteFile(Join(install, "launcher.exe"), launcherExe);
     if (packed.exitCode == 0) {
@@ -119,7 +128,7 @@ TEST_F(PackerAgreement, HostileNamesPackOnlyWhereTheLauncherInstallsThemExactly)
       // installs them under some code pages (this Wine's, say) and not under
       // others, and the packer refuses them for that.
       if (packed.err.find("player's code page") != std::string::npos) continue;
-      WriteTree(Join(install, "game"), StageAsIs(release));
+      WriteTree(Join(install, "game"), StageAsIs(release, rules::LongestFittingPath(installLength)));
       ASSERT_EQ(0, Run(Install{install, Join(install, "launcher.exe")}));
       EXPECT_NE("", TreeDifference(ReadTree(install), expected)) << "refused, yet the launcher installs it exactly:\n"
                                                                  << packed.err;

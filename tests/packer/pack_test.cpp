@@ -223,22 +223,44 @@ TEST_F(Pack, CaseOnlyRenameAndFileBecomingFolderAreRefused) {
 }
 
 #ifndef _WIN32
-// Releases whose own folders pass Windows' path limit: on the build machine only.
-TEST_F(Pack, PathsTooLongUnderTheDataFolderAreRefused) {
-  // C:\ProgramData\Acme Studio\Rocket Game\en\game\ is 47 characters.
-  const std::string folder = std::string(150, 'f');
-  AddFile(next, folder + "\\" + std::string(61, 'n'), "fits");  // 47 + 212 = 259
-  ASSERT_EQ(0, Run().exitCode);
-  AddFile(next, folder + "\\" + std::string(62, 'n'), "does not fit");
-  ExpectRefused("paths over 259 characters under C:\\ProgramData\\Acme Studio\\Rocket Game\\en\\game");
-}
-
-TEST_F(Pack, LongNameThatFitsOnlyPlainIsNotPacked) {
-  // Packed, the launcher's temporary name would pass the limit: plain it fits.
-  const std::string name = std::string(150, 'f') + "\\" + std::string(50, 'n');
-  AddFile(next, name, Compressible(10000, 8));
-  ASSERT_EQ(0, Run().exitCode);
-  EXPECT_EQ(1u, ReadTree(update).count(name));
+// Releases whose own folders pass Windows' path limit: on the build machine
+// only. The limit is set by the deepest folder players may have: Windows XP's
+// data folder, or the assumed install folder in working-folder mode.
+TEST_F(Pack, PathsThatWouldNotFitOnPlayersMachinesAreRefused) {
+  struct Row {
+    std::string gameXml;
+    std::size_t limit;  // 259 - folder - "\\game\\" - ".unpacking~launcher"
+    std::string where;
+  };
+  const Row rows[] = {
+      {GameXml(), 259 - 79 - 25, "C:\\Documents and Settings\\All Users\\Application Data\\Acme Studio\\Rocket Game\\en "},
+      {"<settings company=\"A\" update_semaphore=\"update.ready\"/>", 259 - 54 - 25,
+       "Application Data\\A "},
+      {"<settings use_app_data_folder=\"false\" company=\"A\" update_semaphore=\"update.ready\"/>", 259 - 100 - 25,
+       "an install folder of 100 characters"},
+      {"<settings update_semaphore=\"update.ready\"/>", 259 - 100 - 25, "an install folder of 100 characters"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.gameXml);
+    previous = MinimalRelease(0);
+    next = MinimalRelease(1);
+    AddFile(previous, "game.xml", row.gameXml);
+    AddFile(next, "game.xml", row.gameXml);
+    const std::string fits = std::string(100, 'f') + "\\" + std::string(row.limit - 101, 'n');
+    AddFile(next, fits, Incompressible(100, 1));
+    const CliResult fitting = Run();
+    ASSERT_EQ(0, fitting.exitCode) << fitting.err;
+    const std::string over = fits + "x";
+    AddFile(next, over, "does not fit");
+    ExpectRefused(over + ": a path of " + std::to_string(row.limit + 1) + " characters; at most " +
+                  std::to_string(row.limit) + " fit below ");
+    const CliResult refused = Run();
+    EXPECT_NE(std::string::npos, refused.err.find(row.where)) << refused.err;
+    const CliResult allowed = Run({"--allow-long-paths"});
+    EXPECT_EQ(0, allowed.exitCode) << allowed.err;
+    EXPECT_NE(std::string::npos, allowed.out.find("warning: " + over)) << allowed.out;
+    if (HasFailure()) return;
+  }
 }
 #endif
 

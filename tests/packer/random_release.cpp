@@ -140,7 +140,8 @@ const std::vector<std::vector<std::string>> kHostileNames = {
     {"caf\xC3\xA9.txt", "CAF\xC3\x89.txt", "\xE6\x97\xA5\xE6\x9C\xAC.txt", "M\xC3\x9ASICA",
      "m\xC3\xBAsica", "a\xEF\xBC\xBC" "b.txt", "\xEF\xBD\x83\xEF\xBD\x8F\xEF\xBD\x8E.txt",
      "\xCE\xB1\xCE\xB2.dat", "\xD0\xB4\xD0\xB0.dat", "\xF0\x9F\x8E\xAE.dat"},
-    {std::string(100, 'l') + ".dat", std::string(256, 'n')},
+    // 134 characters: at the limit below the assumed install folder, over it in a folder
+    {std::string(100, 'l') + ".dat", std::string(130, 'm') + ".dat", std::string(256, 'n')},
     {"x.zip", "x.zip.zip", "y.ZIP", ".zip", "z.Zip", "w.unpacking~launcher"},
     {"~upd", "~upd.journal", "~UPD.journal.tmp"},
 };
