@@ -9,9 +9,10 @@
 #include <cstddef>
 #include <string>
 
-// Marks one change about to be made. The release launcher always goes on; a
-// test build of it fails, or ends its own process, at a chosen step.
-[[nodiscard]] bool ReachFaultPoint();
+// Marks one change of the named kind about to be made. The release launcher
+// always goes on; a test build of it fails, or ends its own process, at a
+// chosen step.
+[[nodiscard]] bool ReachFaultPoint(const char* kind);
 
 // Makes one folder; fails when anything already has that name.
 [[nodiscard]] bool MakeFolder(const std::string& path);

@@ -1,14 +1,15 @@
 // The fault points of the launcher's test build: at the change numbered
 // LAUNCHER_FAULT_AT (from 1) it fails that change (LAUNCHER_FAULT_MODE=fail)
 // or ends its own process at once (=exit), as a power cut would. With
-// LAUNCHER_FAULT_COUNT naming a file, it writes there how many changes it
-// reached, when it ends normally.
+// LAUNCHER_FAULT_COUNT naming a file, it writes there the kind of every
+// change it reached, one a line, when it ends normally.
 
 #include <windows.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "fs/change.h"
 
@@ -18,6 +19,7 @@ struct FaultPlan {
   long at = 0;
   bool exit = false;
   long reached = 0;
+  std::string kinds;
   char countFile[MAX_PATH] = {};
 
   FaultPlan() {
@@ -34,7 +36,7 @@ struct FaultPlan {
   ~FaultPlan() {
     if (countFile[0] == '\0') return;
     if (std::FILE* file = std::fopen(countFile, "w")) {
-      std::fprintf(file, "%ld\n", reached);
+      std::fputs(kinds.c_str(), file);
       std::fclose(file);
     }
   }
@@ -44,7 +46,8 @@ FaultPlan plan;
 
 }  // namespace
 
-bool ReachFaultPoint() {
+bool ReachFaultPoint(const char* kind) {
+  if (plan.countFile[0] != '\0') plan.kinds.append(kind).append("\n");
   if (++plan.reached != plan.at) return true;
   if (plan.exit) TerminateProcess(GetCurrentProcess(), 99);
   SetLastError(ERROR_WRITE_FAULT);
