@@ -28,6 +28,13 @@ fi
 export WINEARCH=$arch WINELOADER=$loader
 scratch=${LAUNCHER_TEST_SCRATCH:-${TMPDIR:-/tmp}}
 mkdir -p "$scratch"
+# The scratch folder is also drive T: of the prefix, so the tests' own files
+# have the same short Windows paths however deep the build folder lies.
+drive=$WINEPREFIX/dosdevices/t:
+if [ "$(readlink "$drive" 2>/dev/null)" != "$scratch" ]; then
+  ln -s "$scratch" "$drive.$$" && mv -T "$drive.$$" "$drive"  # atomic: tests run side by side
+fi
+export LAUNCHER_TEST_SCRATCH_DRIVE=T:
 home=$(mktemp -d "$scratch/home.XXXXXX")
 mkdir -p "$home/.local/share"
 HOME=$home "$loader" "$@" >"$home.out" 2>&1 </dev/null

@@ -146,9 +146,15 @@ std::string CurrentTestName() {
 }
 
 std::string FreshScratchFolder() {
+  // The drive the test runner maps to the build's scratch folder: short
+  // paths wherever the build lies.
+  char drive[8] = {};
+  const DWORD length = GetEnvironmentVariableA("LAUNCHER_TEST_SCRATCH_DRIVE", drive, sizeof drive);
   const std::string tests = TestBinaryFolder();
-  const std::string folder =
-      Join(Join(tests.substr(0, tests.find_last_of('\\')), "scratch"), CurrentTestName());
+  const std::string base = length > 0 && length < sizeof drive
+                               ? std::string(drive) + "\\"
+                               : Join(tests.substr(0, tests.find_last_of('\\')), "scratch");
+  const std::string folder = Join(base, CurrentTestName());
   RemoveTree(folder);
   MakeFolders(folder);
   return folder;
