@@ -12,6 +12,10 @@
 # A whole run also builds the release kit twice and compares the bytes
 # (tools/release.sh --check).
 #
+# Each architecture's tests run LAUNCHER_TEST_PREFIXES (default 2) at a time,
+# each in a Wine prefix of its own. Every stage prints its wall time, and the
+# run ends with all of them.
+#
 # LAUNCHER_32BIT chooses the 32-bit lane: auto (default: natively when this
 # host runs 32-bit programs, else in the VM), native, vm, or skip, which runs
 # only the static checks of the 32-bit build, for quick local runs; CI never
@@ -29,11 +33,23 @@ step() {  # step NAME COMMAND...: runs a step, naming it when it fails
   fi
 }
 
-step "installing the packages (tools/setup-debian.sh)" "$root/tools/setup-debian.sh"
-step "building (tools/build.sh)" "$root/tools/build.sh"
-source "$root/tools/wine-env.sh"
+summary=() times=()
+run_start=$(date +%s)
+# timed NAME COMMAND...: runs a command and records its wall time.
+timed() {
+  local name=$1 start rc=0; shift
+  start=$(date +%s)
+  "$@" || rc=$?
+  times+=("$name: $(( $(date +%s) - start )) s")
+  echo "== $name: $(( $(date +%s) - start )) s"
+  return $rc
+}
 
-summary=()
+timed "packages" step "installing the packages (tools/setup-debian.sh)" "$root/tools/setup-debian.sh"
+timed "build" step "building (tools/build.sh)" "$root/tools/build.sh"
+source "$root/tools/wine-env.sh"
+prefixes=${LAUNCHER_TEST_PREFIXES:-2}
+
 total_passed=0 total_failed=0
 status=0
 
@@ -66,17 +82,21 @@ lane() {
 
 run_arch() {
   local arch=$1; shift
-  step "creating the $arch Wine prefix" start_wine "$arch" "$build/wineprefix-$arch"
-  lane "$arch" "$build/$arch" in_display ctest --output-on-failure --timeout 300 "$@"
-  stop_wine
+  step "creating the $arch Wine prefixes" start_wine_pool "$arch" "$build/wine-$arch" "$prefixes"
+  # One prefix for each test (a CTest resource); without the resource spec
+  # file, as in a plain ctest run, the setting is ignored.
+  cmake -DLAUNCHER_TEST_RESOURCE_GROUPS=prefix:1 "$build/$arch" >/dev/null
+  lane "$arch" "$build/$arch" in_display ctest --output-on-failure --timeout 300 \
+    -j "$prefixes" --resource-spec-file "$LAUNCHER_WINE_PREFIX_POOL/resources.json" "$@"
+  stop_wine_pool
 }
 
 # The update packer's own tests, built natively: fast, no Wine.
 if [ "$#" -eq 0 ] || (cd "$build/native" && ctest -N "$@" | grep -q '^Total Tests: [1-9]'); then
-  lane native "$build/native" ctest --output-on-failure --timeout 300 "$@"
+  timed "native lane" lane native "$build/native" ctest --output-on-failure --timeout 300 -j "$(nproc)" "$@"
 fi
 
-run_arch win64 "$@"
+timed "win64 lane" run_arch win64 "$@"
 
 if [ "$lane32" = skip ] && [ -n "${CI:-}" ]; then
   echo "== win32: LAUNCHER_32BIT=skip is ignored in CI: the 32-bit suite always runs"
@@ -85,7 +105,7 @@ fi
 case $lane32 in
   auto|native|vm)
     if [ "$lane32" != vm ] && can_run_arch win32; then
-      run_arch win32 "$@"
+      timed "win32 lane" run_arch win32 "$@"
     elif [ "$lane32" = native ]; then
       echo "test.sh: LAUNCHER_32BIT=native, but $WINE_PROBE_REASON" >&2
       exit 1
@@ -95,7 +115,7 @@ case $lane32 in
       else
         echo "== win32: not runnable here ($WINE_PROBE_REASON): in the emulated VM"
       fi
-      lane "win32 (VM)" "$build/win32" "$root/tools/vm32/run-suite.sh" "$build/win32" "$@"
+      timed "win32 lane (VM)" lane "win32 (VM)" "$build/win32" "$root/tools/vm32/run-suite.sh" "$build/win32" "$@"
     fi
     ;;
   skip)
@@ -112,7 +132,7 @@ release_check=${LAUNCHER_RELEASE_CHECK:-run}
 [ -z "${CI:-}" ] || release_check=run
 if [ "$#" -eq 0 ] && [ "$release_check" != skip ]; then
   echo "== release: tools/release.sh --check"
-  if "$root/tools/release.sh" --check; then
+  if timed "release check" "$root/tools/release.sh" --check; then
     summary+=("release: built twice, identical: passed"); total_passed=$((total_passed + 1))
   else
     summary+=("release: built twice: FAILED"); total_failed=$((total_failed + 1)); status=1
@@ -124,5 +144,9 @@ fi
 echo
 echo "== summary"
 for line in "${summary[@]}"; do echo "$line"; done
+echo
+echo "== wall times"
+for line in "${times[@]}"; do echo "$line"; done
+echo "whole run: $(( $(date +%s) - run_start )) s"
 echo "total: $total_passed passed, $total_failed failed"
 exit $status

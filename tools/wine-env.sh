@@ -65,6 +65,44 @@ stop_wine() {
   [ -n "${WINEPREFIX:-}" ] && wineserver -k 2>/dev/null || true
 }
 
+# start_wine_pool ARCH POOL COUNT [TEMPLATE]: COUNT prefixes side by side,
+# POOL/prefix1/wineprefix, ..., each with its wineserver running, and
+# POOL/resources.json, the CTest resource spec that hands each test one of
+# them (the resource "prefix"): tests that share a prefix, and with it its
+# mutexes, registry and application-data folder, never run at the same time.
+# tests/run-in-wine.sh picks the test's prefix from LAUNCHER_WINE_PREFIX_POOL.
+# The first prefix is copied from TEMPLATE when given, the others from the
+# first: copying is much faster than making one.
+start_wine_pool() {
+  local arch=$1 pool=$2 count=$3 template=${4:-} id slots=
+  pool=$(realpath -m "$pool")
+  local first=$pool/prefix1/wineprefix
+  if [ ! -f "$first/system.reg" ] && [ -n "$template" ] && [ -f "$template/system.reg" ]; then
+    rm -rf "$first" && mkdir -p "${first%/*}" && cp -a "$template" "$first" || return 1
+  fi
+  # Made (or found), then stopped, so that its registry is on disk to copy.
+  start_wine "$arch" "$first" || return 1
+  wineserver -k 2>/dev/null || true
+  wineserver -w 2>/dev/null || true
+  for id in $(seq 1 "$count"); do
+    local prefix=$pool/prefix$id/wineprefix
+    if [ ! -f "$prefix/system.reg" ]; then
+      rm -rf "$prefix" && mkdir -p "${prefix%/*}" && cp -a "$first" "$prefix" || return 1
+    fi
+    start_wine "$arch" "$prefix" || return 1
+    slots+="${slots:+, }{\"id\": \"$id\", \"slots\": 1}"
+  done
+  echo "{\"version\": {\"major\": 1, \"minor\": 0}, \"local\": [{\"prefix\": [$slots]}]}" > "$pool/resources.json"
+  export LAUNCHER_WINE_PREFIX_POOL=$pool WINEPREFIX=$first
+}
+
+stop_wine_pool() {
+  local prefix
+  for prefix in "${LAUNCHER_WINE_PREFIX_POOL:?}"/prefix*/wineprefix; do
+    WINEPREFIX=$prefix wineserver -k 2>/dev/null || true
+  done
+}
+
 in_display() {
   xvfb-run -a -s "-screen 0 1024x768x24" "$@"
 }

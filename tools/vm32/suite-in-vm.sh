@@ -49,25 +49,16 @@ link_host_programs
 
 stage prepare
 source "$src_dir/tools/wine-env.sh" || exit 1
-slots=
-for id in $(seq 1 "$prefixes"); do
-  t0=$(date +%s)
-  # The prefix made with this same set-up when the image was built. On the
-  # VM's one file system, like the scratch folder: tests hard-link across.
-  mkdir -p "/vm/prefix$id"
-  if [ -f /var/lib/launcher-vm32/wineprefix/system.reg ]; then
-    cp -a /var/lib/launcher-vm32/wineprefix "/vm/prefix$id/wineprefix"
-  fi
-  ( start_wine win32 "/vm/prefix$id/wineprefix" ) > "/vm/prefix$id.log" 2>&1 || {
-    echo "the Wine prefix $id could not be made:" >> /job/out/ctest.log
-    cat "/vm/prefix$id.log" >> /job/out/ctest.log
-    echo 1 > /job/out/status
-    exit 1
-  }
-  echo "Wine prefix $id: $(( $(date +%s) - t0 )) s" >> /job/state/times
-  slots+="${slots:+, }{\"id\": \"$id\", \"slots\": 1}"
-done
-echo "{\"version\": {\"major\": 1, \"minor\": 0}, \"local\": [{\"prefix\": [$slots]}]}" > /vm/resources.json
+t0=$(date +%s)
+# Copies of the prefix made with this same set-up when the image was built,
+# on the VM's one file system, like the scratch folder: tests hard-link across.
+( start_wine_pool win32 /vm "$prefixes" /var/lib/launcher-vm32/wineprefix ) > /vm/prefixes.log 2>&1 || {
+  echo "the Wine prefixes could not be made:" >> /job/out/ctest.log
+  cat /vm/prefixes.log >> /job/out/ctest.log
+  echo 1 > /job/out/status
+  exit 1
+}
+echo "Wine prefixes: $(( $(date +%s) - t0 )) s" >> /job/state/times
 t0=$(date +%s)
 # The tests' discovery: each test program lists its cases under Wine.
 (cd "$build_dir" && ctest -N > /vm/discovery.log 2>&1)
@@ -79,5 +70,5 @@ xvfb-run -a -s "-screen 0 1024x768x24" \
   ctest --output-on-failure --timeout "$default_timeout" -j "$prefixes" --resource-spec-file /vm/resources.json \
   "${ctest_args[@]}" > /job/out/ctest.log 2>&1 </dev/null
 echo $? > /job/out/status
-for id in $(seq 1 "$prefixes"); do WINEPREFIX=/vm/prefix$id/wineprefix wineserver -k 2>/dev/null; done
+stop_wine_pool
 stage done
