@@ -104,7 +104,10 @@ TEST_F(PackerAgreement, HostileNamesPackOnlyWhereTheLauncherInstallsThemExactly)
     const std::string install = Join(root, "i" + std::string(installLength - root.size() - 2, 'p'));
     const std::string next = Join(root, "n");
     const std::string update = Join(root, "u");
-    const ReleasePair pair = HostileReleasePair(seed, options);
+    ReleasePair pair = HostileReleasePair(seed, options);
+    // A packed file one short of, at, or one over the longest path that fits.
+    const std::size_t length = rules::LongestFittingPath(installLength) - 1 + seed % 3;
+    AddFile(pair.next, "levels\\" + std::string(length - 7, 'b'), Compressible(3000, seed));
     MakeFolders(root);
     WriteTree(install, pair.previous);
     WriteWhatWindowsTakes(next, pair.next);
