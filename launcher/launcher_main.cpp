@@ -38,8 +38,11 @@ std::optional<std::string> AsItIs(const std::string& installFolder, const std::s
 // filled (the installation does not fit below it, a link is in the way, the
 // copy failed), so the game runs from the install folder and a later start
 // tries again.
+// With `gameModuleFailed` (the data folder's game.dll did not load), a data
+// folder of the installation's own version is refreshed from it as well.
 std::optional<std::string> ProvisionDataFolder(HINSTANCE instance, const std::string& installFolder,
-                                               const AppDataSettings& settings, const AppDataFolders& folders) {
+                                               const AppDataSettings& settings, const AppDataFolders& folders,
+                                               bool gameModuleFailed) {
   const std::string& dataFolder = folders.dataFolder;
   // Work a stopped launcher left comes first; while it cannot be settled no
   // copy may run over it.
@@ -50,9 +53,12 @@ std::optional<std::string> ProvisionDataFolder(HINSTANCE instance, const std::st
   }
   RemoveCopyLeftovers(dataFolder);
   if (!IsSavesFolderEmpty(dataFolder) && !IsInstallNewer(installFolder, dataFolder) &&
-      !IsGameModuleMissing(dataFolder)) {
+      !IsGameModuleMissing(dataFolder) && !(gameModuleFailed && IsSameVersion(installFolder, dataFolder))) {
     return dataFolder;
   }
+  // An update made the data folder newer: the older installation is never
+  // copied over it, whatever else asks for a copy.
+  if (IsDataFolderNewer(installFolder, dataFolder)) return AsItIs(installFolder, dataFolder);
   const std::optional<CopyPlan> plan = PlanInstallCopy(installFolder);
   if (!plan) return std::nullopt;
   switch (CheckInstallCopy(*plan, installFolder, dataFolder)) {
@@ -77,7 +83,8 @@ std::optional<std::string> ProvisionDataFolder(HINSTANCE instance, const std::st
 // The data folder of application-data mode, filled when it needs it; nullopt
 // when the settings do not name a safe one or it cannot be used (then the
 // game runs from the install folder and nothing there is touched).
-std::optional<std::string> PrepareAppDataFolder(HINSTANCE instance, const std::string& installFolder) {
+std::optional<std::string> PrepareAppDataFolder(HINSTANCE instance, const std::string& installFolder,
+                                                bool gameModuleFailed = false) {
   AppDataSettings settings;
   settings.root = GetCommonAppDataFolder();
   settings.company = ReadSetting("company");
@@ -87,12 +94,29 @@ std::optional<std::string> PrepareAppDataFolder(HINSTANCE instance, const std::s
   if (!folders || !CheckDataFolderLevels(*settings.root, settings.company, settings.product, settings.lang, false)) {
     return std::nullopt;
   }
-  return ProvisionDataFolder(instance, installFolder, settings, *folders);
+  return ProvisionDataFolder(instance, installFolder, settings, *folders, gameModuleFailed);
 }
 
 GameEntryFn FindGameEntry(HMODULE module) {
   if (!module) return nullptr;
   return reinterpret_cast<GameEntryFn>(reinterpret_cast<void*>(GetProcAddress(module, "RunGame")));
+}
+
+// The game module of `folder`, loaded, with its entry; no entry when it does
+// not load or has none.
+struct LoadedGame {
+  UniqueModule module;
+  GameEntryFn entry = nullptr;
+};
+LoadedGame LoadGame(const std::string& folder) {
+  LoadedGame game;
+  const OptionalPath path = JoinPath(folder, "game.dll");
+  if (!path) return game;
+  // The game's own DLLs are found beside game.dll in the data folder, not
+  // beside the launcher in the install folder, so an update can replace them.
+  game.module = UniqueModule(LoadLibraryExA(path->c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
+  game.entry = FindGameEntry(game.module.Get());
+  return game;
 }
 
 }  // namespace
@@ -119,20 +143,28 @@ int LauncherMain(HINSTANCE instance, HINSTANCE previousInstance, LPSTR commandLi
       installsUpdates = false;
     }
   }
-  const OptionalPath modulePath = JoinPath(dataFolder, "game.dll");
-  if (!modulePath) return 1;
 
   for (;;) {
     // The marker's name is read in the working folder of this moment.
     if (installsUpdates) RunUpdatePass(dataFolder, ReadSetting("update_semaphore"));
     SetCurrentDirectoryA(dataFolder.c_str());
-    // The game's own DLLs are found beside game.dll in the data folder, not
-    // beside the launcher in the install folder, so an update can replace them.
-    UniqueModule module(LoadLibraryExA(modulePath->c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
-    const GameEntryFn entry = FindGameEntry(module.Get());
-    if (!entry) return 1;
-    const int result = entry(module.Get(), previousInstance, commandLine, showCommand);
-    module.Reset();
+    LoadedGame game = LoadGame(dataFolder);
+    if (!game.entry && dataFolder != *installFolder) {
+      // The data folder's game.dll does not load (damaged, cut short, no
+      // file): refreshed from an installation of the same version, else the
+      // game runs from the install folder, which is only ever read.
+      game = LoadedGame();  // unloaded before its file is replaced
+      if (PrepareAppDataFolder(instance, *installFolder, true) == dataFolder) game = LoadGame(dataFolder);
+      if (!game.entry) {
+        dataFolder = *installFolder;
+        installsUpdates = false;
+        SetCurrentDirectoryA(dataFolder.c_str());
+        game = LoadGame(dataFolder);
+      }
+    }
+    if (!game.entry) return 1;
+    const int result = game.entry(game.module.Get(), previousInstance, commandLine, showCommand);
+    game.module.Reset();
     if (result == 0) return 0;
   }
 }

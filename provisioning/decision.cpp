@@ -2,6 +2,9 @@
 
 #include <shlwapi.h>
 
+#include <optional>
+#include <utility>
+
 #include "fs/entry.h"
 #include "fs/path.h"
 #include "fs/walk.h"
@@ -30,6 +33,33 @@ bool IsInstallNewer(const std::string& installFolder, const std::string& dataFol
   const std::optional<VersionPair> data = ReadVersionFile(*dataFile);
   if (!data) return false;
   return IsNewerVersion(*install, *data);
+}
+
+namespace {
+
+// Both folders' versions, when both version files can be read.
+std::optional<std::pair<VersionPair, VersionPair>> ReadBothVersions(const std::string& installFolder,
+                                                                    const std::string& dataFolder) {
+  const OptionalPath installFile = JoinPath(installFolder, kVersionFile);
+  const OptionalPath dataFile = JoinPath(dataFolder, kVersionFile);
+  if (!installFile || !dataFile) return std::nullopt;
+  const std::optional<VersionPair> install = ReadVersionFile(*installFile);
+  const std::optional<VersionPair> data = ReadVersionFile(*dataFile);
+  if (!install || !data) return std::nullopt;
+  return std::make_pair(*install, *data);
+}
+
+}  // namespace
+
+bool IsDataFolderNewer(const std::string& installFolder, const std::string& dataFolder) {
+  const auto versions = ReadBothVersions(installFolder, dataFolder);
+  return versions && IsNewerVersion(versions->second, versions->first);
+}
+
+bool IsSameVersion(const std::string& installFolder, const std::string& dataFolder) {
+  const auto versions = ReadBothVersions(installFolder, dataFolder);
+  return versions && !IsNewerVersion(versions->first, versions->second) &&
+         !IsNewerVersion(versions->second, versions->first);
 }
 
 bool DataFolderHoldsGame(const std::string& installFolder, const std::string& dataFolder) {

@@ -21,3 +21,11 @@
 // it was removed. The installation's is copied back, as an interrupted copy
 // is, and the player's other files stay.
 [[nodiscard]] bool IsGameModuleMissing(const std::string& dataFolder);
+
+// True when both version files can be read and the data folder's is the
+// later: an update arrived there. The installation is then never copied over
+// it, which would leave it older and mixed with what the update added.
+[[nodiscard]] bool IsDataFolderNewer(const std::string& installFolder, const std::string& dataFolder);
+
+// True when both version files can be read and name the same version.
+[[nodiscard]] bool IsSameVersion(const std::string& installFolder, const std::string& dataFolder);
