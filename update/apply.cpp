@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <map>
 #include <optional>
+#include <set>
 #include <vector>
 
 #include "fs/ascii.h"
@@ -30,12 +31,16 @@ struct StagedItem {
 
 // The staged tree as it can be installed, folders before what they hold.
 // False when it cannot be installed as it stands: not walked whole, or
-// holding a link or one of the launcher's own names at its top.
+// holding a link, one of the launcher's own names at its top, or two names
+// equal but for letter case (a case-sensitive folder can hold both; the data
+// folder takes one of them).
 bool ListStaging(const std::string& staging, std::vector<StagedItem>& items, std::vector<std::string>& leftovers) {
   bool installable = true;
+  std::set<std::string> folded;
   const bool complete = WalkTree(staging, WalkOrder::ParentsFirst, [&](const TreeEntry& entry) {
     const bool topLevel = entry.relative.find('\\') == std::string::npos;
-    if (entry.isLink || (topLevel && rules::IsReservedTopLevelName(entry.name))) {
+    if (entry.isLink || (topLevel && rules::IsReservedTopLevelName(entry.name)) ||
+        !folded.insert(rules::FoldAsciiCase(entry.relative)).second) {
       installable = false;
     } else if (!entry.isFolder && IsUnpackLeftover(entry.name)) {
       leftovers.push_back(entry.path);
