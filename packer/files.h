@@ -83,6 +83,12 @@ class HostFile {
 // a FIFO, a device or a folder fails at once, without blocking.
 HostFile OpenHostFile(const std::string& path, const char* mode);
 
+// Creates a file that does not exist yet (never one that does, nor through a
+// link) and opens it for writing, in one step. With `ownerOnly` it is made
+// readable by its owner alone from the start (on POSIX systems; on Windows
+// it takes its folder's access list).
+HostFile CreateNewHostFile(const std::string& path, bool ownerOnly);
+
 // The whole content of a plain file of at most `limit` bytes; nullopt when
 // it cannot be read, is no plain file, or is larger.
 std::optional<std::string> ReadHostFile(const std::string& path, std::size_t limit);

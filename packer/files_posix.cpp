@@ -110,6 +110,14 @@ HostFile OpenHostFile(const std::string& path, const char* mode) {
   return HostFile(file);
 }
 
+HostFile CreateNewHostFile(const std::string& path, bool ownerOnly) {
+  Descriptor fd(open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, ownerOnly ? 0600 : 0644));
+  if (fd.Get() < 0) return HostFile();
+  std::FILE* file = fdopen(fd.Get(), "wb");
+  if (file) fd.Release();
+  return HostFile(file);
+}
+
 std::string WithoutTrailingSeparators(const std::string& path) {
   std::string trimmed = path;
   while (trimmed.size() > 1 && trimmed.back() == '/') trimmed.pop_back();

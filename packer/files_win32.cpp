@@ -157,6 +157,18 @@ HostFile OpenHostFile(const std::string& path, const char* mode) {
   return HostFile(file);
 }
 
+HostFile CreateNewHostFile(const std::string& path, bool) {
+  FileHandle handle(CreateFileW(Wide(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
+                                nullptr));
+  if (handle.Get() == INVALID_HANDLE_VALUE) return HostFile();
+  const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle.Get()), _O_WRONLY | _O_BINARY);
+  if (fd < 0) return HostFile();
+  handle.Release();
+  std::FILE* file = _fdopen(fd, "wb");
+  if (!file) _close(fd);
+  return HostFile(file);
+}
+
 std::string WithoutTrailingSeparators(const std::string& path) {
   std::string trimmed = path;
   const std::size_t keep = trimmed.size() >= 2 && trimmed[1] == ':' ? 3 : 1;  // "C:\" or "\"

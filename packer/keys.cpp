@@ -9,10 +9,6 @@
 #include "packer/files.h"
 #include "packer/sha256.h"
 
-#ifndef _WIN32
-#include <sys/stat.h>
-#endif
-
 namespace packer {
 
 namespace {
@@ -91,15 +87,14 @@ bool WriteNewFile(const std::string& path, const std::string& text, bool ownerOn
     error = path + " already exists";
     return false;
   }
-  HostFile file = OpenHostFile(path, "wb");
-  bool written = static_cast<bool>(file);
-#ifndef _WIN32
-  // Before a byte of the secret is written.
-  if (written && ownerOnly) written = chmod(path.c_str(), S_IRUSR | S_IWUSR) == 0;
-#else
-  (void)ownerOnly;
-#endif
-  written = written && std::fwrite(text.data(), 1, text.size(), file.Get()) == text.size();
+  // Made new with its final mode in one step: no moment where another
+  // account could open it, nor a name swapped in between.
+  HostFile file = CreateNewHostFile(path, ownerOnly);
+  if (!file) {
+    error = "cannot create " + path + " (it may have appeared meanwhile)";
+    return false;
+  }
+  bool written = std::fwrite(text.data(), 1, text.size(), file.Get()) == text.size();
   written = file.Close() && written;
   if (!written) {
     error = "cannot write " + path;
