@@ -50,6 +50,7 @@ link_host_programs
 stage prepare
 source "$src_dir/tools/wine-env.sh" || exit 1
 t0=$(date +%s)
+mkdir -p /vm
 # Copies of the prefix made with this same set-up when the image was built,
 # on the VM's one file system, like the scratch folder: tests hard-link across.
 ( start_wine_pool win32 /vm "$prefixes" /var/lib/launcher-vm32/wineprefix ) > /vm/prefixes.log 2>&1 || {
