@@ -129,6 +129,14 @@ static int MatchTree(const char* folder, const char* relative, const char* marke
   return result;
 }
 
+int RunGameReadVersionFile(const char* path, long* x, long* y) {
+  size_t size = 0;
+  char* text = ReadSmallFile(path, RUNGAME_SIGNED_MAX_VERSION_FILE, &size);
+  int found = text != NULL && RunGameParseVersionText(text, size, x, y);
+  free(text);
+  return found;
+}
+
 int RunGameCheckSignedUpdate(const char* updateFolder, const char* dataFolder, const char* markerName,
                              const char* publicKeyHex) {
   char workingFolder[MAX_PATH];
@@ -170,10 +178,8 @@ int RunGameCheckSignedUpdate(const char* updateFolder, const char* dataFolder, c
   if (lstrcmpiA(manifest.marker, markerName) != 0) {
     result = RUNGAME_SIGNED_NOT_SIGNED;
   } else {
-    text = ReadSmallFile(versionPath, RUNGAME_SIGNED_MAX_VERSION_FILE, &size);
-    if (text != NULL) hasVersion = RunGameParseVersionText(text, size, &x, &y);
-    free(text);
-    if (!RunGameSignedIsNewer(&manifest, hasVersion, x, y)) {
+    hasVersion = RunGameReadVersionFile(versionPath, &x, &y);
+    if (!RunGameSignedAppliesTo(&manifest, hasVersion, x, y)) {
       result = RUNGAME_SIGNED_NOT_NEWER;
     } else {
       result = MatchTree(updateFolder, "", markerName, &manifest);

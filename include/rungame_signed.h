@@ -32,7 +32,8 @@ enum RunGameSignedResult {
      another key, changed after signing, cut short or damaged, or naming
      another marker */
   RUNGAME_SIGNED_NOT_SIGNED = 3,
-  /* the signed version is not later than the data folder's */
+  /* the update was not made from the data folder's version (an older or a
+     replayed update), or does not bring a later one */
   RUNGAME_SIGNED_NOT_NEWER = 4,
   /* an entry missing, not listed, of another kind, size or SHA-256, a link
      (the update folder itself included), or unreadable */
@@ -43,12 +44,17 @@ enum RunGameSignedResult {
  * wrote it) against the data folder `dataFolder` (NULL: the working folder,
  * which is the data folder while RunGame runs), its marker `markerName`
  * (update_semaphore) and the studio's public key `publicKeyHex` (64 hex
- * digits, as `packer keygen` prints it). The version compared with is that
- * of the data folder's properties\version.xml; a data folder without one
- * takes any version. Reads every file once, in blocks; changes nothing.
+ * digits, as `packer keygen` prints it). The update must have been made
+ * from the version of the data folder's properties\version.xml; a data
+ * folder without one takes any later version. Reads every file once, in blocks; changes nothing.
  * Returns a RunGameSignedResult. */
 int RunGameCheckSignedUpdate(const char* updateFolder, const char* dataFolder, const char* markerName,
                              const char* publicKeyHex);
+
+/* The version of the properties\version.xml at `path`, read as the launcher
+ * reads it (a plain file of at most RUNGAME_SIGNED_MAX_VERSION_FILE bytes).
+ * 1 when found. */
+int RunGameReadVersionFile(const char* path, long* x, long* y);
 
 #ifdef __cplusplus
 }

@@ -37,7 +37,7 @@ static long ParseLong32(const char* text, const char* limit, const char** end) {
 }
 
 /* "X.Y", exactly. */
-static int ParseVersionLine(const char* text, long* x, long* y) {
+int RunGameParseVersionLine(const char* text, long* x, long* y) {
   const char* limit = text + strlen(text);
   const char* end;
   if (!((*text >= '0' && *text <= '9') || *text == '-')) return 0;
@@ -80,6 +80,7 @@ static int ParseSignedPart(RunGameSignedManifest* manifest) {
   size_t lines = 0;
   size_t number = 0;
   int hasVersion = 0;
+  int hasFrom = 0;
   char* cursor;
   for (cursor = manifest->text; *cursor != '\0'; ++cursor) lines += *cursor == '\n';
   manifest->entries = (RunGameSignedEntry*)calloc(lines + 1, sizeof *manifest->entries);
@@ -98,10 +99,13 @@ static int ParseSignedPart(RunGameSignedManifest* manifest) {
       if (!StartsWith(line, "key ") || length != 4 + 16 || !IsLowerHex(line + 4, 16)) return 0;
     } else if (number == 3) {
       if (strcmp(line, kManifestHeader) != 0) return 0;
-    } else if (length == 0 || StartsWith(line, "from ")) {
-      /* the version it updates from is not checked */
+    } else if (length == 0) {
+      /* blank */
+    } else if (StartsWith(line, "from ")) {
+      if (hasFrom || !RunGameParseVersionLine(line + 5, &manifest->fromX, &manifest->fromY)) return 0;
+      hasFrom = 1;
     } else if (StartsWith(line, "to ")) {
-      if (!ParseVersionLine(line + 3, &manifest->toX, &manifest->toY)) return 0;
+      if (!RunGameParseVersionLine(line + 3, &manifest->toX, &manifest->toY)) return 0;
       hasVersion = 1;
     } else if (StartsWith(line, "marker ")) {
       manifest->marker = line + 7;
@@ -116,7 +120,7 @@ static int ParseSignedPart(RunGameSignedManifest* manifest) {
     }
     line = next + 1;
   }
-  if (!hasVersion || manifest->marker == NULL || manifest->marker[0] == '\0') return 0;
+  if (!hasVersion || !hasFrom || manifest->marker == NULL || manifest->marker[0] == '\0') return 0;
   qsort(manifest->entries, manifest->count, sizeof *manifest->entries, ComparePaths);
   for (number = 0; number < manifest->count; ++number) {
     if (manifest->entries[number].path[0] == '\0') return 0;
@@ -169,10 +173,10 @@ void RunGameCloseSignedManifest(RunGameSignedManifest* manifest) {
   memset(manifest, 0, sizeof *manifest);
 }
 
-int RunGameSignedIsNewer(const RunGameSignedManifest* manifest, int hasVersion, long x, long y) {
-  if (!hasVersion) return 1;
-  if (manifest->toX != x) return manifest->toX > x;
-  return manifest->toY > y;
+int RunGameSignedAppliesTo(const RunGameSignedManifest* manifest, int hasVersion, long x, long y) {
+  int later = manifest->toX != manifest->fromX ? manifest->toX > manifest->fromX : manifest->toY > manifest->fromY;
+  if (!later) return 0;
+  return !hasVersion || (manifest->fromX == x && manifest->fromY == y);
 }
 
 RunGameSignedEntry* RunGameFindSignedEntry(const RunGameSignedManifest* manifest, const char* relative) {

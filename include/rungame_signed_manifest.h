@@ -48,6 +48,7 @@ typedef struct RunGameSignedManifest {
   RunGameSignedEntry* entries; /* owned, sorted by path */
   size_t count;
   const char* marker; /* the marker's name, as the manifest's "marker" line gives it */
+  long fromX, fromY;  /* the version the update was made from */
   long toX, toY;      /* the version the update brings */
 } RunGameSignedManifest;
 
@@ -55,7 +56,7 @@ typedef struct RunGameSignedManifest {
 int RunGameParsePublicKey(const char* hex, unsigned char key[32]);
 
 /* Reads `size` bytes of marker content. 1 when they are a manifest signed by
- * `key`, well formed (a "to" version, a "marker" name, no path listed twice),
+ * `key`, well formed ("from" and "to" versions, a "marker" name, no path listed twice),
  * into `manifest`, which RunGameCloseSignedManifest then frees; 0 otherwise
  * (unsigned, another key, changed, cut short, damaged, or no memory), with
  * `manifest` left empty. */
@@ -63,9 +64,14 @@ int RunGameOpenSignedManifest(const char* text, size_t size, const unsigned char
                               RunGameSignedManifest* manifest);
 void RunGameCloseSignedManifest(RunGameSignedManifest* manifest);
 
-/* 1 when the manifest brings a version later than (x, y): major first. A
- * folder without a version (hasVersion 0) takes any. */
-int RunGameSignedIsNewer(const RunGameSignedManifest* manifest, int hasVersion, long x, long y);
+/* 1 when the manifest updates from exactly (x, y) to a later version
+ * (major first): an update made from another version would leave that
+ * version's files mixed with its own. A folder without a version (hasVersion
+ * 0) takes any update that brings a later version than its own "from". */
+int RunGameSignedAppliesTo(const RunGameSignedManifest* manifest, int hasVersion, long x, long y);
+
+/* A manifest's version, "X.Y" exactly (base 10, saturating at 32 bits). */
+int RunGameParseVersionLine(const char* text, long* x, long* y);
 
 /* The entry listed for `relative` (exact bytes), or NULL. */
 RunGameSignedEntry* RunGameFindSignedEntry(const RunGameSignedManifest* manifest, const char* relative);

@@ -8,6 +8,8 @@
 
 #include "../rules/rungame_rules.h"
 #include "rungame_sha256.h"
+#include "rungame_signed.h"
+#include "rungame_signed_manifest.h"
 
 /* A manifest larger than this is not read (it would list millions of files). */
 #define RUNGAME_MAX_MANIFEST_BYTES (64u * 1024u * 1024u)
@@ -38,6 +40,7 @@ typedef struct Manifest {
   ManifestEntry* entries;
   size_t count;
   const char* marker;
+  long fromX, fromY; /* the version the update was made from */
 } Manifest;
 
 static void FreeManifest(Manifest* manifest) {
@@ -103,6 +106,7 @@ static int LoadManifest(const char* path, Manifest* manifest) {
   size_t lines = 1;
   size_t i;
   int number = 0;
+  int hasFrom = 0;
   memset(manifest, 0, sizeof *manifest);
   file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
   if (file == INVALID_HANDLE_VALUE) return 0;
@@ -135,7 +139,12 @@ static int LoadManifest(const char* path, Manifest* manifest) {
       if (strcmp(line, "rungame-update-manifest 1") != 0) return 0;
       continue;
     }
-    if (length == 0 || StartsWithWord(line, "from", &rest) || StartsWithWord(line, "to", &rest)) continue;
+    if (StartsWithWord(line, "from", &rest)) {
+      if (hasFrom || !RunGameParseVersionLine(rest, &manifest->fromX, &manifest->fromY)) return 0;
+      hasFrom = 1;
+      continue;
+    }
+    if (length == 0 || StartsWithWord(line, "to", &rest)) continue;
     if (StartsWithWord(line, "marker", &rest)) {
       if (manifest->marker != NULL || !rungame_is_plain_marker_name(rest)) return 0;
       manifest->marker = rest;
@@ -152,7 +161,7 @@ static int LoadManifest(const char* path, Manifest* manifest) {
       return 0;
     }
   }
-  if (manifest->marker == NULL) return 0;
+  if (manifest->marker == NULL || !hasFrom) return 0;
   qsort(manifest->entries, manifest->count, sizeof(ManifestEntry), CompareEntries);
   for (i = 1; i < manifest->count; ++i) {
     if (CompareEntries(&manifest->entries[i - 1], &manifest->entries[i]) == 0) return 0;
@@ -360,6 +369,8 @@ int RunGameStageUpdate(const char* updateFolder, const char* manifestPath, const
   char stagedMarker[MAX_PATH];
   char updateMarker[MAX_PATH];
   char besideManifest[MAX_PATH];
+  char versionFile[MAX_PATH];
+  long dataX = 0, dataY = 0;
   Manifest manifest;
   DWORD attributes;
   DWORD markerAttributes;
@@ -386,7 +397,8 @@ int RunGameStageUpdate(const char* updateFolder, const char* manifestPath, const
     manifestPath = besideManifest;
   }
   if (dataFolder[0] == '\0' || !rungame_join_path(staging, dataFolder, RUNGAME_STAGING_FOLDER) ||
-      !rungame_join_path(stagedMarker, staging, markerName) || !rungame_join_path(updateMarker, updateFolder, markerName)) {
+      !rungame_join_path(stagedMarker, staging, markerName) || !rungame_join_path(updateMarker, updateFolder, markerName) ||
+      !rungame_join_path(versionFile, dataFolder, "properties\\version.xml")) {
     return RUNGAME_STAGE_BAD_ARGUMENT;
   }
   if (lstrcmpiA(updateFolder, staging) == 0) return RUNGAME_STAGE_BAD_ARGUMENT;
@@ -401,6 +413,12 @@ int RunGameStageUpdate(const char* updateFolder, const char* manifestPath, const
   if (!LoadManifest(manifestPath, &manifest) || !rungame_equals_ascii_case(manifest.marker, markerName)) {
     FreeManifest(&manifest);
     return RUNGAME_STAGE_BAD_MANIFEST;
+  }
+  /* Made from another version, it would leave that version's files mixed
+     with its own. */
+  if (RunGameReadVersionFile(versionFile, &dataX, &dataY) && (dataX != manifest.fromX || dataY != manifest.fromY)) {
+    FreeManifest(&manifest);
+    return RUNGAME_STAGE_WRONG_VERSION;
   }
   result = VerifyUpdate(updateFolder, &manifest, failedEntry, failedEntrySize);
   FreeManifest(&manifest);

@@ -41,7 +41,10 @@ enum RunGameStageResult {
   /* the update folder is not as its manifest lists it: a file missing, of
      another size or SHA-256, or an entry the manifest does not list (named
      in `failedEntry`); nothing was moved */
-  RUNGAME_STAGE_NOT_AS_LISTED = 7
+  RUNGAME_STAGE_NOT_AS_LISTED = 7,
+  /* the update was made from another version than the data folder's
+     properties\version.xml names; nothing was moved */
+  RUNGAME_STAGE_WRONG_VERSION = 8
 };
 
 /* Checks `updateFolder` against its manifest, then moves its contents into
@@ -52,7 +55,8 @@ enum RunGameStageResult {
  * - `manifestPath` NULL: "<updateFolder>.manifest", beside the folder. Every
  *   file must be there with the listed size and SHA-256, every listed folder
  *   too, and nothing else; its marker line must be `markerName` (ASCII
- *   letter case aside). Nothing moves before the whole folder passed.
+ *   letter case aside), and its "from" line the data folder's version when
+ *   it has a version file. Nothing moves before the whole folder passed.
  * - A marker already in the staging folder is removed first, so a staging
  *   folder never counts as complete while it is being filled.
  * - Each file is flushed to disk, then moved (replacing a file of that name,

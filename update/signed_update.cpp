@@ -118,7 +118,7 @@ UpdateTrust CheckUpdateTrustWithKey(const std::string& publicKeyHex, const std::
   SignedManifest manifest;
   if (!text || !manifest.Open(*text, key)) return UpdateTrust::Refused;
   if (lstrcmpiA(manifest.Get()->marker, NameOf(markerPath).c_str()) != 0) return UpdateTrust::Refused;
-  if (!RunGameSignedIsNewer(manifest.Get(), dataVersion.has_value(), dataVersion ? dataVersion->first : 0,
+  if (!RunGameSignedAppliesTo(manifest.Get(), dataVersion.has_value(), dataVersion ? dataVersion->first : 0,
                             dataVersion ? dataVersion->second : 0)) {
     return UpdateTrust::Refused;
   }

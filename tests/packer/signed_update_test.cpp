@@ -88,6 +88,10 @@ const Damage kDamages[] = {
      [](auto&, auto& data, auto&, auto&, auto&) {
        WriteBytes(HostJoin(data, "properties\\version.xml"), VersionXml(1, 2));
      }},
+    {"MadeFromAnOlderVersion", 4,
+     [](auto&, auto& data, auto&, auto&, auto&) {
+       WriteBytes(HostJoin(data, "properties\\version.xml"), VersionXml(0, 9));
+     }},
     {"SameVersionReplayed", 4,
      [](auto&, auto& data, auto&, auto&, auto&) {
        WriteBytes(HostJoin(data, "properties\\version.xml"), VersionXml(1, 1));
@@ -283,6 +287,7 @@ TEST(SignedManifestReader, SignedButMalformed_IsRefused) {
       {good, true},
       {head + "marker update.ready\nfolder a\n" + file, false},                  // no version
       {head + "to 1.1\nfolder a\n" + file, false},                               // no marker
+      {head + "to 1.1\nmarker update.ready\n" + file, false},                    // no "from"
       {head + "to 1.x\nmarker update.ready\n" + file, false},                    // a version that is none
       {good + file, false},                                                      // a path listed twice
       {good + "file 3 " + std::string(64, 'A') + " c.txt\n", false},             // upper-case hex

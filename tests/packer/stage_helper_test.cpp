@@ -148,6 +148,9 @@ TEST_F(StageHelper, RefusesManifestsThePackerNeverWrites) {
     WriteFile(manifestPath, text);
     EXPECT_EQ(RUNGAME_STAGE_BAD_MANIFEST, Stage()) << text;
   }
+  const std::string noFrom = good.substr(0, good.find("from ")) + good.substr(good.find("to "));
+  WriteFile(manifestPath, noFrom);
+  EXPECT_EQ(RUNGAME_STAGE_BAD_MANIFEST, Stage()) << noFrom;
   WriteFile(manifestPath, good);
   EXPECT_EQ(RUNGAME_STAGE_BAD_MANIFEST, Stage("other.flag")) << "the manifest names another marker";
   DeleteFileA(manifestPath.c_str());
@@ -189,4 +192,16 @@ TEST_F(StageHelper, StagedPathOverTheLimitIsRefusedBeforeAnythingMoves) {
   ASSERT_GE(Join(staging, name).size(), static_cast<size_t>(MAX_PATH));
   EXPECT_EQ(RUNGAME_STAGE_UNSAFE_UPDATE, Stage());
   EXPECT_FALSE(Exists(staging));
+}
+
+// An update installs only onto the version it was made from: any other
+// would end with that version's files mixed with the update's.
+TEST_F(StageHelper, UpdateMadeFromAnotherVersionIsRefused) {
+  for (const char* version : {"<version x=\"1\" y=\"3\"/>", "<version x=\"0\" y=\"9\"/>", "<version x=\"1\" y=\"1\"/>"}) {
+    WriteFile(Join(data, "properties\\version.xml"), version);
+    EXPECT_EQ(RUNGAME_STAGE_WRONG_VERSION, Stage()) << version;
+    EXPECT_FALSE(Exists(staging));
+  }
+  WriteFile(Join(data, "properties\\version.xml"), "<version x=\"1\" y=\"0\"/>");
+  EXPECT_EQ(RUNGAME_STAGED, Stage()) << "made from the data folder's version";
 }
