@@ -438,3 +438,28 @@ int RunGameStageUpdate(const char* updateFolder, const char* manifestPath, const
   if (result == RUNGAME_STAGED) RemoveDirectoryA(updateFolder);
   return result;
 }
+
+int RunGameLastUpdateStatus(char* detail, size_t detailSize) {
+  static const struct {
+    const char* word;
+    int status;
+  } words[] = {{"none", RUNGAME_UPDATE_STATUS_NONE},
+               {"installed", RUNGAME_UPDATE_STATUS_INSTALLED},
+               {"refused", RUNGAME_UPDATE_STATUS_REFUSED},
+               {"blocked", RUNGAME_UPDATE_STATUS_BLOCKED}};
+  char text[1024];
+  DWORD length = GetEnvironmentVariableA("RUNGAME_UPDATE_STATUS", text, sizeof text);
+  size_t i;
+  CopyBounded(detail, detailSize, "");
+  if (length == 0 || length >= sizeof text) return RUNGAME_UPDATE_STATUS_UNKNOWN;
+  for (i = 0; i < sizeof words / sizeof words[0]; ++i) {
+    size_t wordLength = strlen(words[i].word);
+    if (strncmp(text, words[i].word, wordLength) != 0) continue;
+    if (text[wordLength] == '\0') return words[i].status;
+    if (text[wordLength] == ':' && text[wordLength + 1] == ' ') {
+      CopyBounded(detail, detailSize, text + wordLength + 2);
+      return words[i].status;
+    }
+  }
+  return RUNGAME_UPDATE_STATUS_UNKNOWN;
+}

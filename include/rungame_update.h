@@ -72,6 +72,29 @@ enum RunGameStageResult {
 int RunGameStageUpdate(const char* updateFolder, const char* manifestPath, const char* dataFolder,
                        const char* markerName, char* failedEntry, size_t failedEntrySize);
 
+enum RunGameUpdateStatus {
+  /* no word from the launcher (one older than this helper) */
+  RUNGAME_UPDATE_STATUS_UNKNOWN = 0,
+  /* no complete staged update was there */
+  RUNGAME_UPDATE_STATUS_NONE = 1,
+  RUNGAME_UPDATE_STATUS_INSTALLED = 2,
+  /* the staged update was not installed, and was discarded: `detail` says why */
+  RUNGAME_UPDATE_STATUS_REFUSED = 3,
+  /* nothing was installed or discarded: an entry of the data folder, named
+     in `detail` relative to it, is not as the launcher left it (someone
+     else put it there); every start keeps everything as it is until it is
+     removed */
+  RUNGAME_UPDATE_STATUS_BLOCKED = 4
+};
+
+/* What the launcher did with the staged update right before this run of
+ * RunGame, as it tells the game in the environment variable
+ * RUNGAME_UPDATE_STATUS ("none", "installed", "refused: <why>",
+ * "blocked: <entry>"). `detail` (may be NULL) receives the text after the
+ * colon, cut to `detailSize` bytes with its terminator. Returns a
+ * RunGameUpdateStatus. */
+int RunGameLastUpdateStatus(char* detail, size_t detailSize);
+
 #ifdef __cplusplus
 }
 #endif

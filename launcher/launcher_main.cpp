@@ -146,7 +146,7 @@ int LauncherMain(HINSTANCE instance, HINSTANCE previousInstance, LPSTR commandLi
 
   for (;;) {
     // The marker's name is read in the working folder of this moment.
-    if (installsUpdates) RunUpdatePass(dataFolder, ReadSetting("update_semaphore"));
+    PublishUpdateReport(installsUpdates ? RunUpdatePass(dataFolder, ReadSetting("update_semaphore")) : UpdateReport());
     SetCurrentDirectoryA(dataFolder.c_str());
     LoadedGame game = LoadGame(dataFolder);
     if (!game.entry && dataFolder != *installFolder) {

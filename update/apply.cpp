@@ -34,13 +34,20 @@ struct StagedItem {
 // holding a link, one of the launcher's own names at its top, or two names
 // equal but for letter case (a case-sensitive folder can hold both; the data
 // folder takes one of them).
-bool ListStaging(const std::string& staging, std::vector<StagedItem>& items, std::vector<std::string>& leftovers) {
+bool ListStaging(const std::string& staging, std::vector<StagedItem>& items, std::vector<std::string>& leftovers,
+                 std::string& problem) {
   bool installable = true;
   std::set<std::string> folded;
   const bool complete = WalkTree(staging, WalkOrder::ParentsFirst, [&](const TreeEntry& entry) {
     const bool topLevel = entry.relative.find('\\') == std::string::npos;
-    if (entry.isLink || (topLevel && rules::IsReservedTopLevelName(entry.name)) ||
-        !folded.insert(rules::FoldAsciiCase(entry.relative)).second) {
+    if (entry.isLink) {
+      problem = "a link: " + entry.relative;
+    } else if (topLevel && rules::IsReservedTopLevelName(entry.name)) {
+      problem = "one of the launcher's own names: " + entry.relative;
+    } else if (!folded.insert(rules::FoldAsciiCase(entry.relative)).second) {
+      problem = "names equal but for letter case: " + entry.relative;
+    }
+    if (!problem.empty()) {
       installable = false;
     } else if (!entry.isFolder && IsUnpackLeftover(entry.name)) {
       leftovers.push_back(entry.path);
@@ -49,6 +56,7 @@ bool ListStaging(const std::string& staging, std::vector<StagedItem>& items, std
     }
     return installable;
   });
+  if (!complete && problem.empty()) problem = "the staging folder could not be read whole";
   return complete && installable;
 }
 
@@ -176,42 +184,78 @@ bool IsTrusted(const std::string& dataFolder, const std::string& staging, const 
   return !markerPath.empty() && CheckUpdateTrust(markerPath, staged, dataVersion) == UpdateTrust::Trusted;
 }
 
+UpdateReport Refused(const std::string& why) { return {UpdateReport::Refused, why}; }
+
 // Installs the listed staged update: checked, unpacked, planned, then
 // carried out entry by entry. Undone when it cannot arrive whole.
-PendingState ApplyStagedUpdate(const std::string& dataFolder, const std::string& staging,
+UpdateReport ApplyStagedUpdate(const std::string& dataFolder, const std::string& staging,
                                std::vector<StagedItem> items, const std::vector<std::string>& leftovers,
                                const std::string& markerName) {
-  if (!IsTrusted(dataFolder, staging, items, markerName)) return PendingState::Undone;
+  if (!IsTrusted(dataFolder, staging, items, markerName)) {
+    return Refused("not signed with the studio's key, not made from this version, or not as signed");
+  }
   // A temporary file of an interrupted unpacking is never installed.
   for (const std::string& leftover : leftovers) {
-    if (!RemoveFileSafely(leftover)) return PendingState::Undone;
+    if (!RemoveFileSafely(leftover)) return Refused("a temporary file could not be removed");
   }
-  if (!UnpackStaged(staging, markerName, items)) return PendingState::Undone;
+  if (!UnpackStaged(staging, markerName, items)) return Refused("a packed file could not be unpacked");
   const std::optional<Plan> plan = PlanUpdate(dataFolder, items, markerName);
-  if (!plan) return PendingState::Undone;
-  return CarryOutPlan(dataFolder, *plan);
+  if (!plan) return Refused("an entry cannot take its place in the data folder");
+  switch (CarryOutPlan(dataFolder, *plan)) {
+    case PendingState::Finished:
+      return {UpdateReport::Installed, std::string()};
+    case PendingState::Blocked:
+      return {UpdateReport::Blocked, kJournalName};
+    default:
+      return Refused("it could not arrive whole and was undone");
+  }
 }
 
 }  // namespace
 
-void RunUpdatePass(const std::string& dataFolder, const std::string& markerName) {
+std::string UpdateReport::Text() const {
+  switch (outcome) {
+    case Installed: return "installed";
+    case Refused: return "refused: " + detail;
+    case Blocked: return "blocked: " + detail;
+    case None: break;
+  }
+  return "none";
+}
+
+UpdateReport RunUpdatePass(const std::string& dataFolder, const std::string& markerName) {
   const OptionalPath staging = StagingFolderOf(dataFolder);
-  if (!staging) return;
+  if (!staging) return {};
   // Whatever a stopped launcher left is settled first; state that is not
   // the launcher's own keeps everything as it is.
   const PendingOutcome pending = SettlePendingPlan(dataFolder);
-  if (pending.state == PendingState::Blocked) return;
+  if (pending.state == PendingState::Blocked) return {UpdateReport::Blocked, pending.blockedBy};
+  UpdateReport report;
+  if (pending.state == PendingState::Finished && pending.stagingName == kStagingFolderName) {
+    report.outcome = UpdateReport::Installed;  // by this start, for a launcher that stopped
+  }
   const EntryAttributes attributes = QueryEntry(*staging);
-  if (!attributes.Exists()) return;
+  if (!attributes.Exists()) return report;
   // A staging folder that a settled update came from has had its turn.
   const bool settledHere = pending.state != PendingState::None && pending.stagingName == kStagingFolderName;
-  if (attributes.IsRealFolder() && !settledHere) {
+  if (!attributes.IsRealFolder()) {
+    report = Refused("the staging folder is no folder");
+  } else if (!settledHere) {
     std::vector<StagedItem> items;
     std::vector<std::string> leftovers;
-    if (ListStaging(*staging, items, leftovers) && MarkerListed(items, markerName) &&
-        ApplyStagedUpdate(dataFolder, *staging, std::move(items), leftovers, markerName) == PendingState::Blocked) {
-      return;  // the journal stays, and the staging folder holds what it needs
+    std::string problem;
+    if (!ListStaging(*staging, items, leftovers, problem)) {
+      report = Refused(problem);
+    } else if (MarkerListed(items, markerName)) {
+      report = ApplyStagedUpdate(dataFolder, *staging, std::move(items), leftovers, markerName);
+      // The journal stays, and the staging folder holds what it needs.
+      if (report.outcome == UpdateReport::Blocked) return report;
     }
   }
   DiscardStagingFolder(*staging);
+  return report;
+}
+
+void PublishUpdateReport(const UpdateReport& report) {
+  SetEnvironmentVariableA("RUNGAME_UPDATE_STATUS", report.Text().c_str());
 }

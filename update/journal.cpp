@@ -194,17 +194,24 @@ std::optional<PlanPlaces> PlacesOfPlan(const std::string& dataFolder, const Plan
 
 // The states of all entries, when together they are a state the plan passes
 // through: every entry before one is done, every entry after it not
-// started. Empty otherwise.
-std::vector<EntryState> StatesAlongPlan(const std::string& dataFolder, const Plan& plan, const PlanPlaces& at) {
+// started. Empty otherwise, with `blockedBy` naming the first entry that is
+// not as the plan would have left it.
+std::vector<EntryState> StatesAlongPlan(const std::string& dataFolder, const Plan& plan, const PlanPlaces& at,
+                                        std::string& blockedBy) {
   for (const std::string* root : {&at.staging, &at.setAsideRoot}) {
     const EntryAttributes attributes = QueryEntry(*root);
-    if (attributes.Exists() && !attributes.IsRealFolder()) return {};
+    if (attributes.Exists() && !attributes.IsRealFolder()) {
+      blockedBy = root == &at.staging ? plan.stagingName : kSetAsideFolderName;
+      return {};
+    }
   }
+  blockedBy = kJournalName;
   FolderChain chain;
   std::vector<EntryState> states;
   bool passedCurrent = false;
   for (std::size_t i = 0; i < plan.entries.size(); ++i) {
     const PlanEntry& entry = plan.entries[i];
+    blockedBy = entry.relative;
     if (!chain.Holds(dataFolder, entry.relative) || !chain.Holds(at.staging, entry.relative) ||
         !chain.Holds(at.setAsideRoot, entry.relative)) {
       return {};
@@ -347,16 +354,18 @@ PendingOutcome SettlePendingPlan(const std::string& dataFolder) {
   Plan plan;
   switch (ReadJournal(dataFolder, plan)) {
     case JournalRead::Unusable:
-      return {PendingState::Blocked, std::string()};
+      return {PendingState::Blocked, std::string(), kJournalName};
     case JournalRead::Absent: {
       // Without a journal nothing has moved: a journal that was being
       // written is only the launcher's, and a set-aside folder is nobody's.
       const OptionalPath temporary = JoinPath(dataFolder, kJournalTemporaryName);
       const OptionalPath setAside = JoinPath(dataFolder, kSetAsideFolderName);
-      if (!temporary || !setAside || EntryExists(*setAside)) return {PendingState::Blocked, std::string()};
+      if (!temporary || !setAside || EntryExists(*setAside)) {
+        return {PendingState::Blocked, std::string(), kSetAsideFolderName};
+      }
       const EntryAttributes leftover = QueryEntry(*temporary);
       if (leftover.Exists() && (leftover.IsFolder() || leftover.IsLink() || !RemoveFileEntry(*temporary))) {
-        return {PendingState::Blocked, std::string()};
+        return {PendingState::Blocked, std::string(), kJournalTemporaryName};
       }
       return {PendingState::None, std::string()};
     }
@@ -364,10 +373,12 @@ PendingOutcome SettlePendingPlan(const std::string& dataFolder) {
       break;
   }
   const std::optional<PlanPlaces> at = PlacesOfPlan(dataFolder, plan);
-  if (!at) return {PendingState::Blocked, plan.stagingName};
-  std::vector<EntryState> states = StatesAlongPlan(dataFolder, plan, *at);
-  if (states.empty()) return {PendingState::Blocked, plan.stagingName};
-  return {RunPlan(dataFolder, plan, *at, std::move(states)), plan.stagingName};
+  if (!at) return {PendingState::Blocked, plan.stagingName, kJournalName};
+  std::string blockedBy;
+  std::vector<EntryState> states = StatesAlongPlan(dataFolder, plan, *at, blockedBy);
+  if (states.empty()) return {PendingState::Blocked, plan.stagingName, blockedBy};
+  const PendingState settled = RunPlan(dataFolder, plan, *at, std::move(states));
+  return {settled, plan.stagingName, settled == PendingState::Blocked ? kJournalName : ""};
 }
 
 PendingState CarryOutPlan(const std::string& dataFolder, const Plan& plan) {

@@ -48,6 +48,7 @@ enum class PendingState {
 struct PendingOutcome {
   PendingState state = PendingState::None;
   std::string stagingName;  // of the plan, when there was one
+  std::string blockedBy;    // Blocked: the entry, relative to the data folder, that is not as the plan left it
 };
 
 // Settles what a stopped launcher left in `dataFolder`.

@@ -3,9 +3,24 @@
 
 #include <string>
 
+// What became of the staged update in one update pass, for the game: it
+// reads this from the environment variable RUNGAME_UPDATE_STATUS, as
+// "none", "installed", "refused: <why>" or "blocked: <entry>"
+// (include/rungame_update.h reads it for a game).
+struct UpdateReport {
+  enum Outcome { None, Installed, Refused, Blocked };
+  Outcome outcome = None;
+  std::string detail;  // why it was refused; the entry that blocks it
+
+  std::string Text() const;
+};
+
 // The update pass of one run-loop cycle: finishes or undoes an update a
 // stopped launcher left halfway; otherwise installs the staged update when
 // its marker `markerName` is there. Then the staging folder goes to the
 // Recycle Bin, unless an undo could not finish (it is then needed at the
 // next start).
-void RunUpdatePass(const std::string& dataFolder, const std::string& markerName);
+UpdateReport RunUpdatePass(const std::string& dataFolder, const std::string& markerName);
+
+// Tells the game started next what became of the staged update.
+void PublishUpdateReport(const UpdateReport& report);

@@ -205,3 +205,26 @@ TEST_F(StageHelper, UpdateMadeFromAnotherVersionIsRefused) {
   WriteFile(Join(data, "properties\\version.xml"), "<version x=\"1\" y=\"0\"/>");
   EXPECT_EQ(RUNGAME_STAGED, Stage()) << "made from the data folder's version";
 }
+
+TEST(UpdateStatus, ReadAsTheLauncherWritesIt) {
+  const struct {
+    const char* text;  // nullptr: not set
+    int status;
+    const char* detail;
+  } rows[] = {
+      {nullptr, RUNGAME_UPDATE_STATUS_UNKNOWN, ""},
+      {"none", RUNGAME_UPDATE_STATUS_NONE, ""},
+      {"installed", RUNGAME_UPDATE_STATUS_INSTALLED, ""},
+      {"refused: a link: levels\\x", RUNGAME_UPDATE_STATUS_REFUSED, "a link: le"},
+      {"blocked: ~upd", RUNGAME_UPDATE_STATUS_BLOCKED, "~upd"},
+      {"installedx", RUNGAME_UPDATE_STATUS_UNKNOWN, ""},
+      {"refused:", RUNGAME_UPDATE_STATUS_UNKNOWN, ""},
+  };
+  for (const auto& row : rows) {
+    SetEnvironmentVariableA("RUNGAME_UPDATE_STATUS", row.text);
+    char detail[11] = "untouched";
+    EXPECT_EQ(row.status, RunGameLastUpdateStatus(detail, sizeof detail)) << (row.text ? row.text : "unset");
+    EXPECT_STREQ(row.detail, detail);
+  }
+  SetEnvironmentVariableA("RUNGAME_UPDATE_STATUS", nullptr);
+}

@@ -107,7 +107,9 @@ void AppendRecord(const std::string& record, int cycle, HINSTANCE module, HINSTA
 #ifdef TESTGAME_USES_DEPENDENCY
   std::fprintf(file, "dependency=%d\n", GameDependencyVersion());
 #endif
-  std::fprintf(file, "cwd=%s\nmodule_path=%s\nend=1\n", cwd, modulePath);
+  char updateStatus[1024] = {};
+  GetEnvironmentVariableA("RUNGAME_UPDATE_STATUS", updateStatus, sizeof updateStatus);
+  std::fprintf(file, "update_status=%s\ncwd=%s\nmodule_path=%s\nend=1\n", updateStatus, cwd, modulePath);
   std::fclose(file);
 }
 

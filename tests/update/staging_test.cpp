@@ -2,6 +2,7 @@
 #include "tests/update/staging_fixture.h"
 
 #include <algorithm>
+#include <functional>
 
 #include "update/unpack.h"
 
@@ -181,4 +182,37 @@ TEST_F(StagedUpdate, LinkLoopInTheStagingTreeEnds) {
   EXPECT_FALSE(Exists(InData("sub\\level.dat")));
   EXPECT_FALSE(Exists(InData("update.flag")));
   EXPECT_FALSE(Exists(staging));
+}
+
+// What became of the staged update reaches the game, whatever it was.
+TEST_F(StagedUpdate, TheGameIsToldWhatBecameOfTheStagedUpdate) {
+  const struct {
+    const char* what;
+    std::function<bool()> prepare;  // false: not possible here
+    const char* status;
+  } rows[] = {
+      {"nothing staged", [] { return true; }, "none"},
+      {"staged without its marker", [&] { Stage("a.txt", "new"); return true; }, "none"},
+      {"installed", [&] { Stage("a.txt", "new"); StageMarker(); return true; }, "installed"},
+      {"a link staged",
+       [&] {
+         StageMarker();
+         return PlantLink(InStaging("linked"), scratch);
+       },
+       "refused: a link: linked"},
+      {"the launcher's own name staged", [&] { Stage("~upd.journal", "x"); StageMarker(); return true; },
+       "refused: one of the launcher's own names: ~upd.journal"},
+      {"state that is not the launcher's own", [&] { MakeFolders(InData("~upd")); Stage("a.txt", "new"); StageMarker(); return true; },
+       "blocked: ~upd"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    for (const char* name : {"game", "~upd", "a.txt", "update.flag"}) RemoveTree(InData(name));
+    DeleteFileA(record.c_str());
+    if (!row.prepare()) continue;
+    ASSERT_EQ(0, Run());
+    const std::vector<Record> runs = Runs();
+    ASSERT_EQ(1u, runs.size());
+    EXPECT_EQ(row.status, runs[0].at("update_status"));
+  }
 }
