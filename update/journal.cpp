@@ -8,6 +8,7 @@
 #include <cstring>
 #include <optional>
 #include <set>
+#include <unordered_set>
 
 #include "fs/ascii.h"
 #include "fs/change.h"
@@ -26,6 +27,10 @@ namespace {
 const char kJournalHeader[] = "rungame journal 1\n";
 // Far beyond any real plan; reading a larger file would only delay the start.
 constexpr std::size_t kMaxJournalBytes = 16u << 20;
+// A plan moves at most this many entries: reading and checking a journal of
+// them costs a start well under a second. A larger update is refused, and a
+// larger installation runs from the install folder.
+constexpr std::size_t kMaxPlanEntries = 100000;
 constexpr DWORD kKeptFolderAttributes = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
 
 // The three places of one entry: staged, in the data folder, set aside.
@@ -87,8 +92,12 @@ JournalRead ReadJournal(const std::string& dataFolder, Plan& plan) {
   char expected[64];
   std::snprintf(expected, sizeof expected, "end %lu %08lx\n", static_cast<unsigned long>(lines - 2),
                 crc32(0L, reinterpret_cast<const Bytef*>(text.data()), static_cast<uInt>(endLine)));
-  if (text.compare(endLine, std::string::npos, expected) != 0) return JournalRead::Unusable;
+  if (text.compare(endLine, std::string::npos, expected) != 0 || lines - 2 > kMaxPlanEntries) {
+    return JournalRead::Unusable;
+  }
 
+  // A plan names each entry once: a repeated one is no plan of this launcher.
+  std::unordered_set<std::string> named;
   std::size_t start = std::strlen(kJournalHeader);
   bool first = true;
   while (start < endLine) {
@@ -108,7 +117,10 @@ JournalRead ReadJournal(const std::string& dataFolder, Plan& plan) {
       return JournalRead::Unusable;
     }
     PlanEntry entry{static_cast<PlanEntry::Kind>(line[0]), line.substr(2)};
-    if (!IsPlannablePath(dataFolder, plan.stagingName, entry.relative)) return JournalRead::Unusable;
+    if (!IsPlannablePath(dataFolder, plan.stagingName, entry.relative) ||
+        !named.insert(rules::FoldAsciiCase(entry.relative)).second) {
+      return JournalRead::Unusable;
+    }
     plan.entries.push_back(std::move(entry));
   }
   return plan.entries.empty() ? JournalRead::Unusable : JournalRead::Read;
@@ -383,7 +395,7 @@ PendingOutcome SettlePendingPlan(const std::string& dataFolder) {
 
 PendingState CarryOutPlan(const std::string& dataFolder, const Plan& plan) {
   const std::optional<PlanPlaces> at = PlacesOfPlan(dataFolder, plan);
-  if (!at || plan.entries.empty()) return PendingState::Undone;
+  if (!at || plan.entries.empty() || plan.entries.size() > kMaxPlanEntries) return PendingState::Undone;
   // The planner has just checked every entry's places; the set-aside folder
   // must be free, so that it is made new and is the launcher's own.
   if (!QueryEntry(at->staging).IsRealFolder() || EntryExists(at->setAsideRoot) || !WriteJournal(dataFolder, plan)) {

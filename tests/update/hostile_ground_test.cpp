@@ -12,6 +12,8 @@
 
 #include <cstdio>
 #include <functional>
+#include <string>
+#include <vector>
 
 #include "tests/provisioning/provisioning_support.h"
 #include "tests/update/scenario_test.h"
@@ -21,18 +23,22 @@ using namespace update_testing;
 
 namespace {
 
-enum class Plant { FolderLink, HardLink, EmptyFile, Garbage, HugeFile, ForgedJournal, File, Folder };
+enum class Plant { FolderLink, HardLink, EmptyFile, Garbage, HugeFile, ForgedJournal, RepeatingJournal, File, Folder };
 
 struct Row {
   Scenario scenario;
   const char* place;  // below the data folder
   Plant plant;
+  // What the game is told of the staged update, at the start with the plant.
+  const char* status = "blocked: ";
 };
 
-std::string ForgedJournal() {
-  std::string text = "rungame journal 1\nstaging game\nr saves\\slot1.sav\nr game.xml\na game.dll\n";
+// A well-formed journal of these entries.
+std::string Journal(const std::vector<std::string>& entries) {
+  std::string text = "rungame journal 1\nstaging game\n";
+  for (const std::string& entry : entries) text += entry + "\n";
   char end[64];
-  std::snprintf(end, sizeof end, "end 3 %08lx\n",
+  std::snprintf(end, sizeof end, "end %u %08lx\n", static_cast<unsigned>(entries.size()),
                 crc32(0L, reinterpret_cast<const Bytef*>(text.data()), static_cast<uInt>(text.size())));
   return text + end;
 }
@@ -61,7 +67,10 @@ class HostileGround : public ScenarioTest {
         WriteFile(path, std::string(20u << 20, 'r'));
         break;
       case Plant::ForgedJournal:
-        WriteFile(path, ForgedJournal());
+        WriteFile(path, Journal({"r saves\\slot1.sav", "r game.xml", "a game.dll"}));
+        break;
+      case Plant::RepeatingJournal:  // every entry done, many times over
+        WriteFile(path, Journal({"d levels", "d sub", "d LEVELS", "d levels"}));
         break;
       case Plant::Folder:
         MakeFolders(path);
@@ -84,6 +93,8 @@ class HostileGround : public ScenarioTest {
     }
   }
 
+  std::string statusSeen;  // by the game, at the start with the plant
+
   static Tree WithoutPlant(Tree tree, const std::string& place) {
     for (auto it = tree.begin(); it != tree.end();) {
       const bool below = it->first == place || it->first.compare(0, place.size() + 1, place + "\\") == 0;
@@ -99,7 +110,9 @@ class HostileGround : public ScenarioTest {
     if (HasFatalFailure()) return;
     after = WithoutPlant(after, row.place);
     EXPECT_EQ(0, Run(install));
-    EXPECT_EQ(1u, Runs().size()) << "the game ran";
+    const std::vector<Record> runs = Runs();
+    EXPECT_EQ(1u, runs.size()) << "the game ran";
+    statusSeen = runs.empty() ? std::string() : runs[0].at("update_status");
     DeleteFileA(record.c_str());
     EXPECT_EQ("", NoFileLost());
     ExpectNothingOutsideChanged();
@@ -148,7 +161,9 @@ TEST_F(HostileGround, StateTheLauncherDidNotLeaveTouchesNothing) {
       {Scenario::StagedUpdate, "~upd.journal", Plant::EmptyFile},
       {Scenario::StagedUpdate, "~upd.journal", Plant::Garbage},
       {Scenario::StagedUpdate, "~upd.journal", Plant::HugeFile},
-      {Scenario::StagedUpdate, "~upd.journal", Plant::ForgedJournal},
+      // Well formed and this account's: the launcher's own, all of it done.
+      {Scenario::StagedUpdate, "~upd.journal", Plant::ForgedJournal, "installed"},
+      {Scenario::StagedUpdate, "~upd.journal", Plant::RepeatingJournal},
       {Scenario::StagedUpdate, "~upd.journal", Plant::Folder},
       {Scenario::StagedUpdate, "~upd", Plant::File},
       {Scenario::RefreshCopy, "~upd.journal", Plant::Garbage},
@@ -158,6 +173,7 @@ TEST_F(HostileGround, StateTheLauncherDidNotLeaveTouchesNothing) {
     SCOPED_TRACE(std::string(ScenarioName(row.scenario)) + ", planted at " + row.place + " kind " +
                  std::to_string(static_cast<int>(row.plant)));
     RunRow(row);
+    EXPECT_EQ(0u, statusSeen.rfind(row.status, 0)) << statusSeen;
     if (HasFatalFailure()) return;
   }
 }
