@@ -73,7 +73,9 @@ if(LIBSODIUM_PREFIX)
     INTERFACE_LINK_LIBRARIES advapi32)
 else()
   find_path(SODIUM_INCLUDE_DIR sodium.h REQUIRED)
-  find_library(SODIUM_LIBRARY NAMES sodium libsodium REQUIRED)
+  # The static library first (Debian's libsodium-dev has it): the packer
+  # then runs where libsodium is not installed.
+  find_library(SODIUM_LIBRARY NAMES libsodium.a sodium libsodium REQUIRED)
   add_library(sodium UNKNOWN IMPORTED)
   set_target_properties(sodium PROPERTIES
     IMPORTED_LOCATION ${SODIUM_LIBRARY}
