@@ -1,3 +1,32 @@
+# A tree configured straight from CMakePresets.json finds its dependencies
+# where the build scripts prepare them (build/deps); when they are missing,
+# they are prepared here, once, the same way.
+if(CMAKE_HOST_UNIX AND TINYXML_SOURCE_DIR AND NOT EXISTS ${TINYXML_SOURCE_DIR}/tinyxml.cpp)
+  execute_process(COMMAND ${PROJECT_SOURCE_DIR}/tools/fetch-source.sh tinyxml ${TINYXML_SOURCE_DIR}
+    RESULT_VARIABLE failed)
+  if(failed)
+    message(FATAL_ERROR "fetching TinyXML's source into ${TINYXML_SOURCE_DIR} failed")
+  endif()
+endif()
+if(CMAKE_HOST_UNIX AND LIBSODIUM_PREFIX AND NOT EXISTS ${LIBSODIUM_PREFIX}/lib/libsodium.a)
+  get_filename_component(deps ${LIBSODIUM_PREFIX} DIRECTORY)
+  if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+    set(arch win64)
+  else()
+    set(arch win32)
+  endif()
+  message(STATUS "Building libsodium into ${LIBSODIUM_PREFIX} (about a minute)")
+  execute_process(COMMAND ${PROJECT_SOURCE_DIR}/tools/fetch-source.sh libsodium ${deps}/libsodium --autoreconf
+    RESULT_VARIABLE failed)
+  if(NOT failed)
+    execute_process(COMMAND ${PROJECT_SOURCE_DIR}/tools/build-libsodium.sh ${deps}/libsodium ${arch} ${LIBSODIUM_PREFIX}
+      RESULT_VARIABLE failed)
+  endif()
+  if(failed)
+    message(FATAL_ERROR "building libsodium into ${LIBSODIUM_PREFIX} failed")
+  endif()
+endif()
+
 # zlib: Debian's libz-mingw-w64-dev (or any installed zlib).
 # Linked statically: the launcher ships with nothing beside it.
 if(MINGW)
@@ -44,7 +73,9 @@ if(LIBSODIUM_PREFIX)
     INTERFACE_LINK_LIBRARIES advapi32)
 else()
   find_path(SODIUM_INCLUDE_DIR sodium.h REQUIRED)
-  find_library(SODIUM_LIBRARY NAMES sodium libsodium REQUIRED)
+  # The static library first (Debian's libsodium-dev has it): the packer
+  # then runs where libsodium is not installed.
+  find_library(SODIUM_LIBRARY NAMES libsodium.a sodium libsodium REQUIRED)
   add_library(sodium UNKNOWN IMPORTED)
   set_target_properties(sodium PROPERTIES
     IMPORTED_LOCATION ${SODIUM_LIBRARY}

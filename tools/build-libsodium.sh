@@ -10,7 +10,9 @@
 # checks, which would need libssp beside the program; without pthreads: the
 # launcher runs on one thread, and Windows builds use critical sections.
 # Random bytes come from RtlGenRandom (advapi32), present on every Windows
-# the launcher supports.
+# the launcher supports. No build path in the library: __FILE__ and the debug
+# information name files relative to the source, so the same source gives
+# the same bytes in any folder.
 set -euo pipefail
 src=${1:?usage: build-libsodium.sh SOURCE win32|win64 PREFIX}
 arch=${2:?usage: build-libsodium.sh SOURCE win32|win64 PREFIX}
@@ -22,7 +24,9 @@ case $arch in
 esac
 src=$(cd "$src" && pwd)
 stamp="$prefix/.built"
-if [ -f "$prefix/lib/libsodium.a" ] && [ -f "$stamp" ] && cmp -s "$src/.fetched" "$stamp"; then
+# The source package and this recipe: a changed recipe builds again.
+recipe=$(cat "$src/.fetched"; sha256sum < "$0")
+if [ -f "$prefix/lib/libsodium.a" ] && [ -f "$stamp" ] && [ "$(cat "$stamp")" = "$recipe" ]; then
   exit 0
 fi
 rm -rf "$prefix" "$prefix.build"
@@ -32,7 +36,7 @@ log="$prefix.build/build.log"
   cd "$prefix.build"
   "$src/configure" --host="$host" --prefix="$prefix" \
     CC="$host-gcc-posix" AR="$host-ar" RANLIB="$host-ranlib" \
-    CFLAGS="-O2" CPPFLAGS="-D_FORTIFY_SOURCE=0" \
+    CFLAGS="-O2 -ffile-prefix-map=$src=. -ffile-prefix-map=$prefix.build=." CPPFLAGS="-D_FORTIFY_SOURCE=0" \
     --disable-shared --enable-static --enable-minimal \
     --disable-ssp --without-pthreads --disable-dependency-tracking
   make -j "$(nproc)"
@@ -42,5 +46,5 @@ log="$prefix.build/build.log"
   echo "build-libsodium.sh: building libsodium for $arch failed (log: $log)" >&2
   exit 1
 }
-cp "$src/.fetched" "$stamp"
+echo "$recipe" > "$stamp"
 rm -rf "$prefix.build"

@@ -11,7 +11,7 @@ fail() { echo "$script_name: $*" >&2; exit 1; }
 # Installs what is missing (tools/setup-debian.sh), quietly.
 setup_packages() {
   "$root/tools/setup-debian.sh" >/dev/null ||
-    fail "installing the packages failed; run tools/setup-debian.sh as root to see why"
+    fail "the packages are not all installed (see above)"
 }
 
 # toolchain_args ARCH: CMake's arguments to build ARCH (win32, win64, native).

@@ -1,18 +1,20 @@
 #!/usr/bin/env bash
 # Installs everything the build, the demo and the tests need on a Debian 12
-# machine, as root. Safe to run again: each step checks what is already there.
+# machine. Safe to run again: each step checks what is already there, and
+# only a step that changes the machine needs root.
 set -euo pipefail
 source "$(dirname "$0")/lib.sh"
 
-if [ "$(id -u)" -ne 0 ]; then
-  echo "setup-debian.sh: run as root (it installs packages with apt-get)" >&2
-  exit 1
-fi
-
 export DEBIAN_FRONTEND=noninteractive
+
+# as_root WHAT: stops unless root, saying what needs it.
+as_root() {
+  [ "$(id -u)" -eq 0 ] || fail "$1 needs root: run tools/setup-debian.sh as root once"
+}
 
 need_update=0
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  as_root "adding the i386 architecture"
   dpkg --add-architecture i386
   need_update=1
 fi
@@ -23,6 +25,7 @@ fi
 # suites), so no archive host is written down here.
 src_list=/etc/apt/sources.list.d/launcher-deb-src.sources
 if [ ! -s "$src_list" ]; then
+  as_root "adding a deb-src entry for the source packages"
   tmp=$(mktemp)
   # One deb-src stanza per binary entry (same archive, suite, components, key).
   apt_entries | awk '!seen[$1 " " $2]++ {
@@ -64,6 +67,9 @@ for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
 
+if [ "${#missing[@]}" -gt 0 ]; then
+  as_root "installing ${missing[*]}"
+fi
 if [ "${#missing[@]}" -gt 0 ] || [ "$need_update" -eq 1 ]; then
   apt-get update -q >/dev/null
 fi

@@ -9,8 +9,8 @@
 #
 #   tools/test.sh [CTEST ARGS ...]        e.g. tools/test.sh -R RunLoop
 #
-# A whole run also builds the release kit twice and compares the bytes
-# (tools/release.sh --check).
+# A whole run also builds the release kit twice, the second time from a copy
+# of the sources elsewhere, and compares the bytes (tools/release.sh --check).
 #
 # Each architecture's tests run LAUNCHER_TEST_PREFIXES (default 2) at a time,
 # each in a Wine prefix of its own. Every stage prints its wall time, and the
@@ -125,7 +125,8 @@ case $lane32 in
   *) echo "test.sh: LAUNCHER_32BIT must be auto, native, vm or skip" >&2; exit 2 ;;
 esac
 
-# The release kit, built twice in two folders: the zips must be identical. A
+# The release kit, built here and from a copy of the sources at another path,
+# sharing nothing built: the zips must be identical. A
 # whole run only (no CTest arguments); LAUNCHER_RELEASE_CHECK=skip leaves it
 # out of a quick local run, never in CI.
 release_check=${LAUNCHER_RELEASE_CHECK:-run}

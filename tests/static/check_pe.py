@@ -5,6 +5,9 @@ architecture this host cannot execute is still checked.
   check_pe.py launcher EXE win32|win64   machine, GUI subsystem, system-only
                                          imports, icon group and manifest
   check_pe.py game DLL win32|win64       machine, undecorated RunGame export
+  check_pe.py package-game DLL win32|win64
+                                         a game built against the helper package:
+                                         machine, RunGame export, system-only imports
   check_pe.py tool EXE win32|win64       machine, console subsystem, system-only
                                          imports (the studio's packer)
 
@@ -247,6 +250,11 @@ def check_game(image, problems, options):
         problems.append("no undecorated RunGame export (exports: %s)" % ", ".join(image.exports()))
 
 
+def check_package_game(image, problems, options):
+    check_game(image, problems, options)
+    check_system_imports(image, problems)
+
+
 def check_tool(image, problems, options):
     if image.subsystem != 3:
         problems.append("subsystem %d, not the Windows console (3)" % image.subsystem)
@@ -254,7 +262,7 @@ def check_tool(image, problems, options):
     check_version(image.resources(), options, problems)
 
 
-CHECKS = {"launcher": check_launcher, "game": check_game, "tool": check_tool, "faults": check_fault_build}
+CHECKS = {"launcher": check_launcher, "game": check_game, "package-game": check_package_game, "tool": check_tool, "faults": check_fault_build}
 
 
 class Options:
