@@ -138,6 +138,20 @@ bool RenameHostPath(const std::string& from, const std::string& to) {
   return MoveFileExW(Wide(from).c_str(), Wide(to).c_str(), MOVEFILE_WRITE_THROUGH) != FALSE;
 }
 
+namespace {
+
+// The stdio file of an open handle, which it then owns.
+HostFile HostFileOf(FileHandle& handle, int flags, const char* mode) {
+  const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle.Get()), flags | _O_BINARY);
+  if (fd < 0) return HostFile();
+  handle.Release();
+  std::FILE* file = _fdopen(fd, mode);
+  if (!file) _close(fd);
+  return HostFile(file);
+}
+
+}  // namespace
+
 HostFile OpenHostFile(const std::string& path, const char* mode) {
   if (mode[0] != 'r') return HostFile(_wfopen(Wide(path).c_str(), Wide(mode).c_str()));
   // Only a file on disk: a device name or a pipe never opens for reading.
@@ -149,24 +163,14 @@ HostFile OpenHostFile(const std::string& path, const char* mode) {
       (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
     return HostFile();
   }
-  const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle.Get()), _O_RDONLY | _O_BINARY);
-  if (fd < 0) return HostFile();
-  handle.Release();
-  std::FILE* file = _fdopen(fd, "rb");
-  if (!file) _close(fd);
-  return HostFile(file);
+  return HostFileOf(handle, _O_RDONLY, "rb");
 }
 
 HostFile CreateNewHostFile(const std::string& path, bool) {
   FileHandle handle(CreateFileW(Wide(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
                                 nullptr));
   if (handle.Get() == INVALID_HANDLE_VALUE) return HostFile();
-  const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle.Get()), _O_WRONLY | _O_BINARY);
-  if (fd < 0) return HostFile();
-  handle.Release();
-  std::FILE* file = _fdopen(fd, "wb");
-  if (!file) _close(fd);
-  return HostFile(file);
+  return HostFileOf(handle, _O_WRONLY, "wb");
 }
 
 std::string WithoutTrailingSeparators(const std::string& path) {
