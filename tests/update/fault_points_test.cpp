@@ -1,8 +1,8 @@
 // The launcher's test build fails, or ends its own process, at the k-th
 // change it makes to the file system, through a staged update, a first-start
 // copy and a refresh copy: in 64-bit builds at every k, in 32-bit ones (the
-// same code, on a lane up to four times slower) at the first and the last
-// change of each kind. After the fault, and after the clean start that
+// same code, on a lane where an emulated launcher start costs 20-30 times a
+// native one) at the first and the last change of each kind. After the fault, and after the clean start that
 // follows, the data folder is the old or the new version, the game runs, and
 // nothing outside the data folder changed.
 #include <gtest/gtest.h>
