@@ -4,13 +4,13 @@ on its content: entries sorted, every time the source date, fixed
 permissions, one compression level.
 
   make_release.py --epoch SECONDS --name TOP --launcher NAME --version V
-                  --arch ARCH [--key HEX] --readme KIT.md --sections README.md
+                  --arch ARCH [--key HEX] --readme KIT.md
                   OUT.zip STAGE...
 
 Each STAGE is an installed tree (cmake --install); their files go under TOP/,
-with README.md (KIT.md filled in, with the sections of the project's README
-a studio needs, told in the kit's own paths) and SHA256SUMS (every other
-file of the kit, sha256sum's format).
+with README.md (KIT.md filled in, with the whole pages of docs/ it names,
+told in the kit's own paths) and SHA256SUMS (every other file of the kit,
+sha256sum's format).
 """
 import argparse
 import hashlib
@@ -20,58 +20,100 @@ import sys
 import time
 import zipfile
 
-# The project README's sections a studio needs; the rest is about the
-# repository.
-README_SECTIONS = ("Shipping it", "The game-module contract", "Settings: `game.xml`",
-                   "Where the game runs from", "The data folder's lifecycle: first start, refresh, access",
-                   "Shipping an update to players",
-                   "Shipping an update: from two build folders to a player's restarted game",
-                   "Signed updates (opt-in)", "Exit codes")
-# Paragraphs about the repository's own code and tests, left out.
-REPOSITORY_PARAGRAPHS = ("The tests", "the tests", "**How this is proven.**", "All these rules live once")
-# The repository's paths, said in the kit's.
+# A line of the kit's README template that takes in a whole page of docs/,
+# its path relative to the template.
+PAGE_LINE = re.compile(r"^@PAGE (\S+)@\n", re.M)
+# The repository's paths, said in the kit's (any line breaks between words).
 KIT_PATHS = (
-    ("`tools/build.sh` builds it\nnatively for the build machine (`build/native/bin/packer`) and for Windows\n"
+    ("`tools/build.sh` builds it natively for the build machine (`build/native/bin/packer`) and for Windows "
      "beside each launcher (`build/win32/packer.exe`, `build/win64/packer.exe`).",
      "The kit holds it for Linux build\nmachines (`linux/packer`) and for Windows (`packer.exe`)."),
     ("build/native/bin/packer", "linux/packer"),
     ("so ship `include/` and `rules/` together", "so keep `sdk/include/` and `sdk/rules/` together"),
     (" (`rules/config_files.h`)", ""),
-    ("build the launcher with the\n   printed key, `tools/build.sh -DLAUNCHER_UPDATE_PUBLIC_KEY=217af0a9...2786`\n"
-     "   (64 hex digits; a malformed key stops the build), and ship it.",
-     "have the kit built with the\n   printed key (see \"Signed updates with this kit\"), and ship its launcher."),
-    (re.compile(r"(?<!sdk/)include/"), "sdk/include/"),
+    ("build the launcher with the printed key, `tools/build.sh -DLAUNCHER_UPDATE_PUBLIC_KEY=217af0a9...2786` "
+     "(64 hex digits; a malformed key stops the build), and ship it.",
+     "have the kit built with the\n   printed key (see [Signed updates with this kit](#signed-updates-with-this-kit)),"
+     " and ship its launcher."),
 )
+INCLUDE_PATH = re.compile(r"(?<!sdk/)include/")
 # What no kit README may name: the repository's folders (the kit's sdk/ and
 # the helper's relative include of its rules aside).
 KIT_FOLDERS = re.compile(r"sdk/include/|sdk/rules/|\.\./rules/")
 REPOSITORY_FOLDERS = re.compile(r"\b(build|tools|tests|include|rules)/")
+LINK = re.compile(r"\]\(([^()\s]+)\)")
+FENCE = re.compile(r"^```.*?^```", re.M | re.S)
 
 
-def readme_sections(path):
-    kept, keep = [], False
-    with open(path, encoding="utf-8") as f:
-        for line in f:
-            if line.startswith("## "):
-                keep = line[3:].strip() in README_SECTIONS
-            if keep:
-                kept.append(line)
-    paragraphs = "".join(kept).split("\n\n")
-    text = "\n\n".join(p for p in paragraphs if not any(mark in p for mark in REPOSITORY_PARAGRAPHS))
+def headings(text):
+    """The titles of the headings outside code blocks."""
+    return [title.strip() for title in re.findall(r"^#+ (.+)$", FENCE.sub("", text), re.M)]
+
+
+def anchor(title):
+    """The link target of a heading, as Markdown renderers name it: lower
+    case, punctuation dropped, spaces as dashes."""
+    return re.sub(r"[^\w\- ]", "", title.lower()).replace(" ", "-")
+
+
+def demoted(text):
+    """A page's headings one level down: its title becomes a section of the kit's README."""
+    parts, last = [], 0
+    for block in FENCE.finditer(text):
+        parts += [re.sub(r"^#", "##", text[last:block.start()], flags=re.M), block.group(0)]
+        last = block.end()
+    return "".join(parts) + re.sub(r"^#", "##", text[last:], flags=re.M)
+
+
+def kit_paths(text):
     for old, new in KIT_PATHS:
-        text = old.sub(new, text) if hasattr(old, "sub") else text.replace(old, new)
-    return text
+        pattern = re.compile(r"\s+".join(re.escape(word) for word in re.split(r"\s+", old)))
+        text, count = pattern.subn(lambda _: new, text)
+        if count == 0:
+            raise ValueError("no page of the kit's README says %r any more: say it in the kit's paths here" % old)
+    return INCLUDE_PATH.sub("sdk/include/", text)
 
 
-def kit_readme(template, sections, fields):
+def kit_readme(template, fields):
+    """The template filled in, each @PAGE path@ line replaced by the whole
+    page; links between the pages become links within the README, and a link
+    to anything the README does not hold is an error."""
     with open(template, encoding="utf-8") as f:
         text = f.read()
     for name, value in fields.items():
         text = text.replace("@%s@" % name, value)
-    text = text.replace("@SECTIONS@\n", readme_sections(sections))
+    folder = os.path.dirname(os.path.abspath(template))
+    pages = {}
+    for line in PAGE_LINE.finditer(text):
+        path = os.path.normpath(os.path.join(folder, line.group(1)))
+        with open(path, encoding="utf-8") as f:
+            pages[path] = f.read()
+
+    def page(line):
+        path = os.path.normpath(os.path.join(folder, line.group(1)))
+
+        def within(link):
+            target, _, fragment = link.group(1).partition("#")
+            if not target or re.match(r"[a-z]+:", target):
+                return link.group(0)
+            linked = os.path.normpath(os.path.join(os.path.dirname(path), target))
+            if linked not in pages:
+                raise ValueError("%s points to %s, which the kit's README does not hold"
+                                 % (os.path.relpath(path, folder), link.group(1)))
+            return "](#%s)" % (fragment or anchor(headings(pages[linked])[0]))
+        return LINK.sub(within, demoted(pages[path])).rstrip("\n") + "\n"
+
+    text = kit_paths(PAGE_LINE.sub(page, text))
     found = REPOSITORY_FOLDERS.search(KIT_FOLDERS.sub("", text))
     if found:
         raise ValueError("the kit's README names the repository's %s" % found.group(0))
+    names = [anchor(title) for title in headings(text)]
+    for name in names:
+        if names.count(name) > 1:
+            raise ValueError("the kit's README has two headings #%s" % name)
+    for link in LINK.finditer(text):
+        if link.group(1).startswith("#") and link.group(1)[1:] not in names:
+            raise ValueError("the kit's README points to %s, a heading it does not have" % link.group(1))
     return text
 
 
@@ -98,7 +140,7 @@ def main(argv):
     parser = argparse.ArgumentParser(usage=__doc__)
     parser.add_argument("--epoch", type=int, required=True)
     parser.add_argument("--name", required=True)
-    for option in ("--launcher", "--version", "--arch", "--readme", "--sections"):
+    for option in ("--launcher", "--version", "--arch", "--readme"):
         parser.add_argument(option, required=True)
     parser.add_argument("--key", default="")
     parser.add_argument("out")
@@ -110,7 +152,7 @@ def main(argv):
            if options.key else "built without a key: it installs every update with its marker, signed or not")
     fields = {"LAUNCHER": options.launcher, "VERSION": options.version, "ARCH": options.arch,
               "KIT": options.name, "KEY": key}
-    files["README.md"] = kit_readme(options.readme, options.sections, fields).encode("utf-8")
+    files["README.md"] = kit_readme(options.readme, fields).encode("utf-8")
     sums = "".join("%s  %s\n" % (hashlib.sha256(files[rel]).hexdigest(), rel) for rel in sorted(files))
     files["SHA256SUMS"] = sums.encode("ascii")
 

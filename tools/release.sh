@@ -78,7 +78,7 @@ for arch in win32 win64; do
   kit=$name-kit-$version-$arch
   python3 "$root/tools/make_release.py" --epoch "$SOURCE_DATE_EPOCH" --name "$kit" \
     --launcher "$name" --version "$version" --arch "$arch" --key "$(cache_value LAUNCHER_UPDATE_PUBLIC_KEY)" \
-    --readme "$root/tools/kit-readme.md" --sections "$root/README.md" \
+    --readme "$root/tools/kit-readme.md" \
     "$out/$kit.zip" "$out/stage-$arch" "$out/stage-native"
 done
 (cd "$out" && sha256sum -- *.zip > SHA256SUMS)
