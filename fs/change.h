@@ -1,52 +1,31 @@
 #pragma once
-// Every change the launcher makes to the file system goes through these calls:
-// they are the steps a stopped or failing launcher can be interrupted
-// between, and none of them follows a link or writes into an existing file.
-// Each result is the platform call's, false on failure.
+// The steps a stopped or failing launcher can be interrupted between: every
+// change to the file system marks one (PinnedTree makes the changes), and
+// none of them follows a link or writes into an existing file.
 
 #include <windows.h>
 
 #include <cstddef>
 #include <string>
 
-// Marks one change of the named kind about to be made. The release launcher
-// always goes on; a test build of it fails, or ends its own process, at a
-// chosen step.
-[[nodiscard]] bool ReachFaultPoint(const char* kind);
+#include "fs/handles.h"
 
-// Makes one folder; fails when anything already has that name.
-[[nodiscard]] bool MakeFolder(const std::string& path);
+class PinnedTree;
 
-// Renames a file, folder or link; fails when `to` exists. Never copies.
-[[nodiscard]] bool RenameEntry(const std::string& from, const std::string& to);
-
-// Renames the file `from` over `to`, which is replaced as a name: a link or a
-// second name of a file elsewhere is replaced, never written through.
-[[nodiscard]] bool RenameOver(const std::string& from, const std::string& to);
-
-// Removes the name of a file (the link itself, for a link).
-[[nodiscard]] bool RemoveFileEntry(const std::string& path);
-
-// Removes an empty folder, or the folder link itself.
-[[nodiscard]] bool RemoveEmptyFolder(const std::string& path);
-
-[[nodiscard]] bool SetEntryAttributes(const std::string& path, DWORD attributes);
-
-// Copies the file `from` to `to`, which must not exist yet.
-[[nodiscard]] bool CopyToNewFile(const std::string& from, const std::string& to);
-
-// Opens everything to everyone on the object behind `handle` (a null access
-// list).
-[[nodiscard]] bool OpenAccessOf(HANDLE handle);
+// Marks one change of the named kind about to be made to `path` (and
+// `other`, for a rename). The release launcher always goes on; a test build
+// of it fails, ends its own process, or lets a rival act, at a chosen step.
+[[nodiscard]] bool ReachFaultPoint(const char* kind, const std::string& path, const std::string& other = std::string());
 
 // SHFileOperationA with a filled record; its result (0 success).
-[[nodiscard]] int RunShellFileOperation(void* operation);
+[[nodiscard]] int RunShellFileOperation(void* operation, const std::string& path);
 
 // A file made new (never an existing one), written and flushed, then put in
-// place: a failed or unfinished write leaves nothing behind.
+// place through its own handle: a failed or unfinished write leaves nothing
+// behind.
 class NewFile {
  public:
-  NewFile() = default;
+  explicit NewFile(PinnedTree& tree) : tree_(tree) {}
   ~NewFile();
   NewFile(const NewFile&) = delete;
   NewFile& operator=(const NewFile&) = delete;
@@ -55,11 +34,12 @@ class NewFile {
   [[nodiscard]] bool Create(const std::string& path);
   // False on a failed or short write.
   [[nodiscard]] bool Write(const void* data, std::size_t size);
-  // Flushes and closes the file, then renames it over `target`.
-  [[nodiscard]] bool CommitAs(const std::string& target);
+  // Flushes the file, then renames it over `target` and closes it, or with
+  // `keep` hands it on open (shared with nobody, with DELETE).
+  [[nodiscard]] bool CommitAs(const std::string& target, UniqueFileHandle* keep = nullptr);
 
  private:
+  PinnedTree& tree_;
   std::string path_;
-  HANDLE handle_ = INVALID_HANDLE_VALUE;
-  bool ours_ = false;  // created here and not yet put in place: removed on failure
+  UniqueFileHandle file_;  // created here and not yet put in place: dropped on failure
 };

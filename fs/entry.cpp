@@ -5,37 +5,21 @@
 #include <memory>
 #include <vector>
 
-#include "fs/change.h"
+#include "fs/pinned_tree.h"
 
 EntryAttributes QueryEntry(const std::string& path) { return EntryAttributes{GetFileAttributesA(path.c_str())}; }
 
-UniqueFileHandle OpenPlainEntry(const std::string& path, DWORD access) {
-  UniqueFileHandle handle(CreateFileA(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                      nullptr, OPEN_EXISTING,
-                                      FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-  if (!handle) return handle;
-  // Wine opens a link's target even so and reports the target through the
-  // handle; only the path's own attributes show the link there.
-  const EntryAttributes attributes = QueryEntry(path);
-  if (!attributes.Exists() || attributes.IsLink()) return UniqueFileHandle();
-  BY_HANDLE_FILE_INFORMATION info;
-  if (!GetFileInformationByHandle(handle.Get(), &info)) return UniqueFileHandle();
-  if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) return UniqueFileHandle();
-  if (!(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && info.nNumberOfLinks > 1) return UniqueFileHandle();
-  return handle;
-}
-
-bool IsPlainReplaceableFile(const std::string& path) {
+bool IsPlainReplaceableFile(PinnedTree& tree, const std::string& path) {
   // Opening it for deletion while sharing everything fails exactly when
   // another handle denies that.
-  return !IsFolder(path) && OpenPlainEntry(path, DELETE | FILE_READ_ATTRIBUTES).Valid();
+  return !IsFolder(path) && tree.OpenPlain(path, DELETE | FILE_READ_ATTRIBUTES).Valid();
 }
 
-bool MakeWritable(const std::string& path) {
-  if (!OpenPlainEntry(path, FILE_READ_ATTRIBUTES)) return false;
+bool MakeWritable(PinnedTree& tree, const std::string& path) {
   const EntryAttributes attributes = QueryEntry(path);
-  if (!attributes.Has(FILE_ATTRIBUTE_READONLY)) return attributes.Exists();
-  return SetEntryAttributes(path, attributes.bits & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
+  if (!attributes.Exists() || attributes.IsFolder() || attributes.IsLink()) return false;
+  if (!attributes.Has(FILE_ATTRIBUTE_READONLY)) return true;
+  return tree.SetAttributes(path, attributes.bits & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
 }
 
 std::optional<unsigned long long> FileSize(const std::string& path) {

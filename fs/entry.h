@@ -27,20 +27,15 @@ inline bool EntryExists(const std::string& path) { return QueryEntry(path).Exist
 inline bool IsFolder(const std::string& path) { return QueryEntry(path).IsFolder(); }
 inline bool IsLink(const std::string& path) { return QueryEntry(path).IsLink(); }
 
-// Opens the entry at `path` itself, never what a link leads to, when it is a
-// plain one: no junction or symbolic link, and, for a file, its only name (a
-// hard link shares its contents, attributes and access list with a file
-// that may lie anywhere). An invalid handle otherwise, or when it cannot be
-// opened with `access` (in use, missing).
-[[nodiscard]] UniqueFileHandle OpenPlainEntry(const std::string& path, DWORD access);
+class PinnedTree;
 
-// Whether `path` is a plain file as OpenPlainEntry has it, and nobody holds
+// Whether `path` is a plain file (no link, its only name) and nobody holds
 // it open in a way that forbids renaming or deleting it.
-[[nodiscard]] bool IsPlainReplaceableFile(const std::string& path);
+[[nodiscard]] bool IsPlainReplaceableFile(PinnedTree& tree, const std::string& path);
 
 // Clears the read-only attribute of the plain file at `path` so that it can
 // be renamed or removed. False when it is no plain file or the change failed.
-[[nodiscard]] bool MakeWritable(const std::string& path);
+[[nodiscard]] bool MakeWritable(PinnedTree& tree, const std::string& path);
 
 // The size of the file at `path`; nullopt for a folder or a missing entry.
 [[nodiscard]] std::optional<unsigned long long> FileSize(const std::string& path);

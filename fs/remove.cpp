@@ -1,32 +1,40 @@
 #include "fs/remove.h"
 
-#include "fs/change.h"
 #include "fs/entry.h"
+#include "fs/pinned_tree.h"
 #include "fs/walk.h"
 
-bool RemoveFileSafely(const std::string& path) {
-  if (QueryEntry(path).Has(FILE_ATTRIBUTE_READONLY) && !MakeWritable(path)) return false;
-  return RemoveFileEntry(path);
+bool RemoveFileSafely(PinnedTree& tree, const std::string& path) {
+  const EntryAttributes attributes = QueryEntry(path);
+  if (attributes.Has(FILE_ATTRIBUTE_READONLY) && !attributes.IsLink() &&
+      !tree.SetAttributes(path, attributes.bits & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY))) {
+    return false;
+  }
+  return tree.RemoveFileEntry(path);
 }
 
 namespace {
 
-bool RemoveOne(const std::string& path, const EntryAttributes& attributes) {
-  if (attributes.IsLink()) return attributes.IsFolder() ? RemoveEmptyFolder(path) : RemoveFileEntry(path);
-  return attributes.IsFolder() ? RemoveEmptyFolder(path) : RemoveFileSafely(path);
+bool RemoveOne(PinnedTree& tree, const std::string& path, bool isFolder, bool isLink) {
+  if (isFolder) return tree.RemoveEmptyFolder(path);
+  return isLink ? tree.RemoveFileEntry(path) : RemoveFileSafely(tree, path);
 }
 
 }  // namespace
 
-bool RemoveTreeSafely(const std::string& path) {
+bool RemoveTreeSafely(PinnedTree& tree, const std::string& path) {
   const EntryAttributes attributes = QueryEntry(path);
   if (!attributes.Exists()) return true;
   bool removedAll = true;
+  bool walked = true;
   if (attributes.IsRealFolder()) {
-    removedAll = WalkTree(path, WalkOrder::ContentsFirst, [&](const TreeEntry& entry) {
-      if (!RemoveOne(entry.path, QueryEntry(entry.path))) removedAll = false;
+    // What the walk met is removed as it met it: a folder entered through
+    // its pinned handle, never a path looked up again.
+    walked = WalkTree(tree, path, WalkOrder::ContentsFirst, [&](const TreeEntry& entry) {
+      if (!RemoveOne(tree, entry.path, entry.isFolder, entry.isLink)) removedAll = false;
       return true;
     });
   }
-  return RemoveOne(path, attributes) && removedAll;
+  const bool removedRoot = RemoveOne(tree, path, attributes.IsFolder(), attributes.IsLink());
+  return walked && removedAll && removedRoot;
 }

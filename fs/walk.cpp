@@ -2,38 +2,52 @@
 
 #include <windows.h>
 
-#include <cstring>
+#include "fs/pinned_tree.h"
 
-#include "fs/handles.h"
-
-bool ForEachEntry(const std::string& folder, const std::function<bool(const FolderEntry&)>& visit) {
-  const OptionalPath pattern = JoinPath(folder, "*.*");
-  if (!pattern || folder.empty()) return false;
-  WIN32_FIND_DATAA data;
-  UniqueFindHandle search(FindFirstFileA(pattern->c_str(), &data));
-  if (!search) return false;
-  do {
-    if (std::strcmp(data.cFileName, ".") == 0 || std::strcmp(data.cFileName, "..") == 0) continue;
+Listing ForEachEntry(PinnedTree& tree, const std::string& folder,
+                     const std::function<bool(const FolderEntry&)>& visit) {
+  if (folder.empty()) return Listing::Failed;
+  bool unspellable = false;
+  const PinnedTree::ListEnd end = tree.List(folder, [&](const PinnedTree::Listed& listed) {
+    if (!listed.representable) {
+      unspellable = true;
+      return true;
+    }
     FolderEntry entry;
-    entry.name = data.cFileName;
-    entry.isFolder = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    entry.isLink = (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-    entry.isReadOnly = (data.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0;
-    if (!visit(entry)) break;
-  } while (FindNextFileA(search.Get(), &data));
-  return true;
+    entry.name = listed.name;
+    entry.attributes = listed.attributes;
+    entry.isFolder = (listed.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    entry.isLink = (listed.attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    entry.isReadOnly = (listed.attributes & FILE_ATTRIBUTE_READONLY) != 0;
+    return visit(entry);
+  });
+  switch (end) {
+    case PinnedTree::ListEnd::Complete:
+      return unspellable ? Listing::Failed : Listing::Complete;
+    case PinnedTree::ListEnd::Stopped:
+      return Listing::Stopped;
+    case PinnedTree::ListEnd::Failed:
+      break;
+  }
+  return Listing::Failed;
+}
+
+Listing ForEachEntry(const std::string& folder, const std::function<bool(const FolderEntry&)>& visit) {
+  PinnedTree tree(folder);
+  return tree.Valid() ? ForEachEntry(tree, tree.Root(), visit) : Listing::Failed;
 }
 
 namespace {
 
 struct TreeWalk {
+  PinnedTree& tree;
   WalkOrder order;
   const std::function<bool(const TreeEntry&)>& visit;
   bool complete = true;
   bool stopped = false;
 
   void Below(const std::string& folder, const std::string& relative, const OptionalPath& target) {
-    const bool searched = ForEachEntry(folder, [&](const FolderEntry& found) {
+    const Listing listing = ForEachEntry(tree, folder, [&](const FolderEntry& found) {
       TreeEntry entry;
       static_cast<FolderEntry&>(entry) = found;
       const OptionalPath path = JoinPath(folder, found.name);
@@ -51,15 +65,15 @@ struct TreeWalk {
       if (!stopped && order == WalkOrder::ContentsFirst && !visit(entry)) stopped = true;
       return !stopped;
     });
-    if (!searched) complete = false;
+    if (listing == Listing::Failed) complete = false;
   }
 };
 
 }  // namespace
 
-bool WalkTree(const std::string& root, WalkOrder order, const std::function<bool(const TreeEntry&)>& visit,
-              const OptionalPath& mirror) {
-  TreeWalk walk{order, visit};
+bool WalkTree(PinnedTree& tree, const std::string& root, WalkOrder order,
+              const std::function<bool(const TreeEntry&)>& visit, const OptionalPath& mirror) {
+  TreeWalk walk{tree, order, visit};
   walk.Below(root, std::string(), mirror);
   return walk.complete && !walk.stopped;
 }

@@ -7,6 +7,7 @@
 #include "fs/ascii.h"
 #include "fs/change.h"
 #include "fs/entry.h"
+#include "fs/pinned_tree.h"
 #include "rules/rules.h"
 #include "update/journal.h"
 
@@ -29,7 +30,7 @@ std::optional<AppDataFolders> ComposeAppDataFolders(const OptionalPath& root, co
   return AppDataFolders{*companyFolder, *dataFolder};
 }
 
-bool CheckDataFolderLevels(const std::string& root, const std::string& company, const std::string& product,
+bool CheckDataFolderLevels(PinnedTree& tree, const std::string& root, const std::string& company, const std::string& product,
                            const std::string& lang, bool makeMissing) {
   OptionalPath level = root;
   for (const std::string* name : {&company, &product, &lang}) {
@@ -40,9 +41,10 @@ bool CheckDataFolderLevels(const std::string& root, const std::string& company, 
       if (!makeMissing) return true;  // missing here, so missing below too
       // A dangling link reads as missing, yet no folder can be made in its
       // place: only the attempt tells it apart from a free name.
-      if (level->size() >= kMaxFolderPathLength || !MakeFolder(*level)) return false;
+      if (level->size() >= kMaxFolderPathLength || !tree.MakeFolder(*level)) return false;
     }
-    if (!QueryEntry(*level).IsRealFolder()) return false;
+    // Pinned from here on: never renamed or swapped while the launcher works.
+    if (!QueryEntry(*level).IsRealFolder() || !tree.Folder(*level)) return false;
   }
   return true;
 }

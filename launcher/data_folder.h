@@ -4,6 +4,8 @@
 #include <optional>
 #include <string>
 
+class PinnedTree;
+
 #include "fs/path.h"
 
 struct AppDataFolders {
@@ -29,5 +31,5 @@ std::optional<AppDataFolders> ComposeAppDataFolders(const OptionalPath& root, co
 // a folder elsewhere. With `makeMissing`, the missing levels are made one at
 // a time, and a level that cannot be made (a dangling link reads as missing)
 // is false too.
-[[nodiscard]] bool CheckDataFolderLevels(const std::string& root, const std::string& company,
+[[nodiscard]] bool CheckDataFolderLevels(PinnedTree& tree, const std::string& root, const std::string& company,
                                          const std::string& product, const std::string& lang, bool makeMissing);

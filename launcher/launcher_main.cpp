@@ -6,6 +6,7 @@
 
 #include "fs/handles.h"
 #include "fs/path.h"
+#include "fs/pinned_tree.h"
 #include "launcher/data_folder.h"
 #include "launcher/os_version.h"
 #include "provisioning/access.h"
@@ -40,18 +41,19 @@ std::optional<std::string> AsItIs(const std::string& installFolder, const std::s
 // tries again.
 // With `gameModuleFailed` (the data folder's game.dll did not load), a data
 // folder of the installation's own version is refreshed from it as well.
-std::optional<std::string> ProvisionDataFolder(HINSTANCE instance, const std::string& installFolder,
+std::optional<std::string> ProvisionDataFolder(HINSTANCE instance, PinnedTree& tree, const std::string& installFolder,
                                                const AppDataSettings& settings, const AppDataFolders& folders,
                                                bool gameModuleFailed) {
   const std::string& dataFolder = folders.dataFolder;
   // Work a stopped launcher left comes first; while it cannot be settled no
   // copy may run over it.
-  const PendingOutcome pending = SettlePendingPlan(dataFolder);
+  const PendingOutcome pending = SettlePendingPlan(tree, dataFolder);
   if (pending.state == PendingState::Blocked) return AsItIs(installFolder, dataFolder);
   if (pending.state == PendingState::Finished && pending.stagingName == kCopyStagingName) {
-    OpenUpAccess(folders.companyFolder);
+    // An entry that stays closed is only less shared: the game still runs.
+    (void)OpenUpAccess(tree, folders.companyFolder);
   }
-  RemoveCopyLeftovers(dataFolder);
+  RemoveCopyLeftovers(tree, dataFolder);
   if (!IsSavesFolderEmpty(dataFolder) && !IsInstallNewer(installFolder, dataFolder) &&
       !IsGameModuleMissing(dataFolder) && !(gameModuleFailed && IsSameVersion(installFolder, dataFolder))) {
     return dataFolder;
@@ -61,7 +63,7 @@ std::optional<std::string> ProvisionDataFolder(HINSTANCE instance, const std::st
   if (IsDataFolderNewer(installFolder, dataFolder)) return AsItIs(installFolder, dataFolder);
   const std::optional<CopyPlan> plan = PlanInstallCopy(installFolder);
   if (!plan) return std::nullopt;
-  switch (CheckInstallCopy(*plan, installFolder, dataFolder)) {
+  switch (CheckInstallCopy(tree, *plan, installFolder, dataFolder)) {
     case CopyCheck::Unusable:
       return std::nullopt;
     case CopyCheck::Blocked:
@@ -69,12 +71,13 @@ std::optional<std::string> ProvisionDataFolder(HINSTANCE instance, const std::st
     case CopyCheck::Ready:
       break;
   }
-  if (!CheckDataFolderLevels(*settings.root, settings.company, settings.product, settings.lang, true)) {
+  if (!CheckDataFolderLevels(tree, *settings.root, settings.company, settings.product, settings.lang, true)) {
     return std::nullopt;
   }
   FirstStartWindow window = ShowFirstStartWindow(instance);
-  const int copied = CopyInstallToDataFolder(*plan, installFolder, dataFolder);
-  if (copied == 0) OpenUpAccess(folders.companyFolder);
+  const int copied = CopyInstallToDataFolder(tree, *plan, installFolder, dataFolder);
+  // An entry that stays closed is only less shared: the game still runs.
+  if (copied == 0) (void)OpenUpAccess(tree, folders.companyFolder);
   CloseFirstStartWindow(std::move(window));
   if (copied != 0) return std::nullopt;
   return dataFolder;
@@ -91,10 +94,15 @@ std::optional<std::string> PrepareAppDataFolder(HINSTANCE instance, const std::s
   settings.product = ReadSetting("product");
   settings.lang = ReadSetting("lang");
   const auto folders = ComposeAppDataFolders(settings.root, settings.company, settings.product, settings.lang);
-  if (!folders || !CheckDataFolderLevels(*settings.root, settings.company, settings.product, settings.lang, false)) {
+  if (!folders) return std::nullopt;
+  // Every level below the machine's folder is bound to what was checked
+  // while the launcher works in it, and let go before the game runs.
+  PinnedTree tree(*settings.root);
+  if (!tree.Valid() ||
+      !CheckDataFolderLevels(tree, *settings.root, settings.company, settings.product, settings.lang, false)) {
     return std::nullopt;
   }
-  return ProvisionDataFolder(instance, installFolder, settings, *folders, gameModuleFailed);
+  return ProvisionDataFolder(instance, tree, installFolder, settings, *folders, gameModuleFailed);
 }
 
 GameEntryFn FindGameEntry(HMODULE module) {
@@ -136,9 +144,11 @@ int LauncherMain(HINSTANCE instance, HINSTANCE previousInstance, LPSTR commandLi
   // Updates are installed where the game runs, except when application-data
   // mode fell back to the install folder: that one is only ever read then.
   bool installsUpdates = true;
+  std::string treeRoot = *installFolder;  // the trusted folder above every change
   if (SettingIsTrue(ReadSetting("use_app_data_folder")) && IsModernWindows()) {
     if (auto appDataFolder = PrepareAppDataFolder(instance, *installFolder)) {
       dataFolder = *appDataFolder;
+      treeRoot = GetCommonAppDataFolder().value_or(dataFolder);
     } else {
       installsUpdates = false;
     }
@@ -146,7 +156,13 @@ int LauncherMain(HINSTANCE instance, HINSTANCE previousInstance, LPSTR commandLi
 
   for (;;) {
     // The marker's name is read in the working folder of this moment.
-    PublishUpdateReport(installsUpdates ? RunUpdatePass(dataFolder, ReadSetting("update_semaphore")) : UpdateReport());
+    if (installsUpdates) {
+      PinnedTree tree(treeRoot);
+      PublishUpdateReport(tree.Valid() ? RunUpdatePass(tree, dataFolder, ReadSetting("update_semaphore"))
+                                       : UpdateReport{UpdateReport::Blocked, dataFolder});
+    } else {
+      PublishUpdateReport(UpdateReport());
+    }
     SetCurrentDirectoryA(dataFolder.c_str());
     LoadedGame game = LoadGame(dataFolder);
     if (!game.entry && dataFolder != *installFolder) {

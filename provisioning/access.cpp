@@ -2,34 +2,32 @@
 
 #include <windows.h>
 
-#include "fs/change.h"
 #include "fs/entry.h"
+#include "fs/pinned_tree.h"
 #include "fs/walk.h"
 
 namespace {
 
 // The company folder is writable by everyone once opened up, so anyone may
 // plant a junction, a symbolic link or a hard link in it: only plain entries
-// are changed, the access list through the handle that was checked.
-void OpenUpOne(const std::string& path) {
-  const UniqueFileHandle handle = OpenPlainEntry(path, READ_CONTROL | WRITE_DAC | FILE_READ_ATTRIBUTES);
-  if (!handle) return;
-  // The attribute is set by path (Windows XP has no call for it through a
-  // handle), right after the handle showed the entry plain.
+// are changed, each through a handle opened on it and checked.
+bool OpenUpOne(PinnedTree& tree, const std::string& path) {
   const EntryAttributes attributes = QueryEntry(path);
+  bool opened = true;
   if (attributes.Has(FILE_ATTRIBUTE_READONLY) && !attributes.IsFolder() && !attributes.IsLink()) {
-    (void)SetEntryAttributes(path, attributes.bits & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
+    opened = tree.SetAttributes(path, attributes.bits & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
   }
-  (void)OpenAccessOf(handle.Get());
+  return tree.OpenAccess(path) && opened;
 }
 
 }  // namespace
 
-void OpenUpAccess(const std::string& folder) {
-  if (!QueryEntry(folder).IsRealFolder()) return;
-  WalkTree(folder, WalkOrder::ContentsFirst, [](const TreeEntry& entry) {
-    if (!entry.isLink) OpenUpOne(entry.path);
+bool OpenUpAccess(PinnedTree& tree, const std::string& folder) {
+  if (!QueryEntry(folder).IsRealFolder()) return false;
+  bool openedAll = true;
+  const bool walked = WalkTree(tree, folder, WalkOrder::ContentsFirst, [&](const TreeEntry& entry) {
+    if (!entry.isLink && !OpenUpOne(tree, entry.path)) openedAll = false;
     return true;
   });
-  OpenUpOne(folder);
+  return OpenUpOne(tree, folder) && openedAll && walked;
 }

@@ -9,4 +9,7 @@
 // read-only attribute of every file, keeping its other bits. Links are
 // neither followed nor changed, nor are files with a second name (a hard
 // link shares its attributes and access list with a file elsewhere).
-void OpenUpAccess(const std::string& folder);
+class PinnedTree;
+
+// True when every entry was opened up.
+[[nodiscard]] bool OpenUpAccess(PinnedTree& tree, const std::string& folder);

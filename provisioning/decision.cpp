@@ -14,12 +14,9 @@ bool IsSavesFolderEmpty(const std::string& dataFolder) {
   // A saves path too long to name is no reason to copy anything.
   const OptionalPath saves = JoinPath(dataFolder, "saves");
   if (!saves) return false;
-  bool found = false;
-  ForEachEntry(*saves, [&found](const FolderEntry&) {
-    found = true;
-    return false;
-  });
-  return !found;
+  if (!EntryExists(*saves)) return true;
+  // A saves folder that cannot be listed to its end may hold saves.
+  return ForEachEntry(*saves, [](const FolderEntry&) { return false; }) == Listing::Complete;
 }
 
 bool IsInstallNewer(const std::string& installFolder, const std::string& dataFolder) {

@@ -5,6 +5,7 @@
 #include "fs/ascii.h"
 #include "fs/change.h"
 #include "fs/entry.h"
+#include "fs/pinned_tree.h"
 #include "fs/remove.h"
 #include "fs/walk.h"
 #include "provisioning/version_file.h"
@@ -42,7 +43,8 @@ std::optional<CopyPlan> PlanInstallCopy(const std::string& installFolder) {
   CopyPlan plan;
   std::optional<CopyItem> versionFile;
   bool linked = false;
-  const bool complete = WalkTree(installFolder, WalkOrder::ParentsFirst, [&](const TreeEntry& entry) {
+  PinnedTree install(installFolder);
+  const bool complete = install.Valid() && WalkTree(install, installFolder, WalkOrder::ParentsFirst, [&](const TreeEntry& entry) {
     if ((launcherName && IsBelowTopLevel(entry.relative, *launcherName, false)) ||
         IsBelowTopLevel(entry.relative, kStagingFolderName, true)) {
       return true;
@@ -62,7 +64,8 @@ std::optional<CopyPlan> PlanInstallCopy(const std::string& installFolder) {
   return plan;
 }
 
-CopyCheck CheckInstallCopy(const CopyPlan& plan, const std::string& installFolder, const std::string& dataFolder) {
+CopyCheck CheckInstallCopy(PinnedTree& tree, const CopyPlan& plan, const std::string& installFolder,
+                           const std::string& dataFolder) {
   if (!IsFolder(dataFolder) && dataFolder.size() >= kMaxFolderPathLength) return CopyCheck::Unusable;
   bool replaceable = true;
   bool readable = true;
@@ -84,23 +87,25 @@ CopyCheck CheckInstallCopy(const CopyPlan& plan, const std::string& installFolde
     const OptionalPath source = JoinPath(installFolder, item.relative);
     readable = readable && source && IsReadableFile(*source);
     if (!attributes.Exists()) continue;
-    if (attributes.IsFolder() || !OpenPlainEntry(target, FILE_READ_ATTRIBUTES)) return CopyCheck::Unusable;
-    replaceable = replaceable && IsPlainReplaceableFile(target);
+    if (attributes.IsFolder() || !tree.OpenPlain(target, FILE_READ_ATTRIBUTES)) return CopyCheck::Unusable;
+    replaceable = replaceable && IsPlainReplaceableFile(tree, target);
   }
   const std::optional<unsigned long long> available = FreeBytesAt(dataFolder);
   if (!replaceable || !readable || !available || *available < needed) return CopyCheck::Blocked;
   return CopyCheck::Ready;
 }
 
-void RemoveCopyLeftovers(const std::string& dataFolder) {
+void RemoveCopyLeftovers(PinnedTree& tree, const std::string& dataFolder) {
   const OptionalPath staging = JoinPath(dataFolder, kCopyStagingName);
-  if (staging) (void)RemoveTreeSafely(*staging);
+  // What cannot be removed now is tried again at the next start.
+  if (staging) (void)RemoveTreeSafely(tree, *staging);
 }
 
-int CopyInstallToDataFolder(const CopyPlan& plan, const std::string& installFolder, const std::string& dataFolder) {
+int CopyInstallToDataFolder(PinnedTree& tree, const CopyPlan& plan, const std::string& installFolder,
+                            const std::string& dataFolder) {
   const OptionalPath staging = JoinPath(dataFolder, kCopyStagingName);
   // What an earlier, stopped copy left before it moved anything.
-  if (!staging || !RemoveTreeSafely(*staging) || !MakeFolder(*staging)) return 1;
+  if (!staging || !RemoveTreeSafely(tree, *staging) || !tree.MakeFolder(*staging)) return 1;
   Plan moves{kCopyStagingName, {}};
   bool copied = true;
   for (const CopyItem& item : plan.items) {
@@ -113,17 +118,17 @@ int CopyInstallToDataFolder(const CopyPlan& plan, const std::string& installFold
     }
     const EntryAttributes attributes = QueryEntry(*target);
     if (item.isFolder) {
-      copied = MakeFolder(*staged);
+      copied = tree.MakeFolder(*staged);
       if (!attributes.Exists()) moves.entries.push_back({PlanEntry::AddFolder, item.relative});
     } else {
-      copied = CopyToNewFile(*from, *staged);
+      copied = tree.CopyToNewFile(*from, *staged);
       moves.entries.push_back({attributes.Exists() ? PlanEntry::ReplaceExisting : PlanEntry::AddFile, item.relative});
     }
     if (!copied) break;
   }
-  const PendingState state = copied ? CarryOutPlan(dataFolder, moves) : PendingState::Undone;
+  const PendingState state = copied ? CarryOutPlan(tree, dataFolder, moves) : PendingState::Undone;
   // A journal that stays needs the staged files for the next start; what
   // cannot be removed now goes at the next one.
-  if (state != PendingState::Blocked) (void)RemoveTreeSafely(*staging);
+  if (state != PendingState::Blocked) (void)RemoveTreeSafely(tree, *staging);
   return state == PendingState::Finished ? 0 : 1;
 }

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+class PinnedTree;
+
 struct CopyItem {
   std::string relative;
   bool isFolder = false;
@@ -34,12 +36,12 @@ enum class CopyCheck {
 
 // Whether the planned copy can arrive whole in `dataFolder`, checked before
 // anything is written.
-[[nodiscard]] CopyCheck CheckInstallCopy(const CopyPlan& plan, const std::string& installFolder,
+[[nodiscard]] CopyCheck CheckInstallCopy(PinnedTree& tree, const CopyPlan& plan, const std::string& installFolder,
                                          const std::string& dataFolder);
 
 // Removes what a copy stopped before its journal, or a settled one, left in
 // its private staging folder: needed only while its plan is pending.
-void RemoveCopyLeftovers(const std::string& dataFolder);
+void RemoveCopyLeftovers(PinnedTree& tree, const std::string& dataFolder);
 
 // Copies the planned installation into new files of a private staging
 // folder of `dataFolder`, then moves them into place entry by entry through
@@ -47,5 +49,5 @@ void RemoveCopyLeftovers(const std::string& dataFolder);
 // moment the old version or, after a stop, becomes one again or the new one.
 // 0 when the whole installation arrived; nonzero when the data folder is
 // as it was (or keeps a journal for the next start).
-[[nodiscard]] int CopyInstallToDataFolder(const CopyPlan& plan, const std::string& installFolder,
+[[nodiscard]] int CopyInstallToDataFolder(PinnedTree& tree, const CopyPlan& plan, const std::string& installFolder,
                                           const std::string& dataFolder);

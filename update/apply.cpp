@@ -11,6 +11,7 @@
 #include "fs/ascii.h"
 #include "fs/change.h"
 #include "fs/entry.h"
+#include "fs/pinned_tree.h"
 #include "fs/remove.h"
 #include "fs/walk.h"
 #include "rules/config_files.h"
@@ -34,11 +35,11 @@ struct StagedItem {
 // holding a link, one of the launcher's own names at its top, or two names
 // equal but for letter case (a case-sensitive folder can hold both; the data
 // folder takes one of them).
-bool ListStaging(const std::string& staging, std::vector<StagedItem>& items, std::vector<std::string>& leftovers,
-                 std::string& problem) {
+bool ListStaging(PinnedTree& tree, const std::string& staging, std::vector<StagedItem>& items,
+                 std::vector<std::string>& leftovers, std::string& problem) {
   bool installable = true;
   std::set<std::string> folded;
-  const bool complete = WalkTree(staging, WalkOrder::ParentsFirst, [&](const TreeEntry& entry) {
+  const bool complete = WalkTree(tree, staging, WalkOrder::ParentsFirst, [&](const TreeEntry& entry) {
     const bool topLevel = entry.relative.find('\\') == std::string::npos;
     if (entry.isLink) {
       problem = "a link: " + entry.relative;
@@ -60,6 +61,31 @@ bool ListStaging(const std::string& staging, std::vector<StagedItem>& items, std
   return complete && installable;
 }
 
+// The staged files, held open since the walk (refusing writers and
+// deleters), by their folded relative paths: what is checked, unpacked and
+// moved is read and moved through these handles.
+using HeldFiles = std::map<std::string, UniqueFileHandle>;
+
+HANDLE HeldOf(const HeldFiles& held, const std::string& relative) {
+  const auto found = held.find(rules::FoldAsciiCase(relative));
+  return found == held.end() ? nullptr : found->second.Get();
+}
+
+// Holds every staged file; false when one cannot be held as a plain file
+// (in use, a link, a second name).
+bool HoldStaged(PinnedTree& tree, const std::string& staging, const std::vector<StagedItem>& items, HeldFiles& held) {
+  if (!tree.HoldsHandles()) return true;  // Windows 95/98/Me: no one else to swap them
+  for (const StagedItem& item : items) {
+    if (item.isFolder) continue;
+    const OptionalPath path = JoinPath(staging, item.relative);
+    if (!path) return false;
+    UniqueFileHandle file = tree.OpenPlain(*path, GENERIC_READ | DELETE, FILE_SHARE_READ);
+    if (!file) return false;
+    held[rules::FoldAsciiCase(item.relative)] = std::move(file);
+  }
+  return true;
+}
+
 bool IsStagedMarker(const StagedItem& item, const std::string& markerName) {
   return !markerName.empty() && IsMarkerEntry(item.relative, item.isFolder, markerName);
 }
@@ -74,7 +100,8 @@ bool MarkerListed(const std::vector<StagedItem>& items, const std::string& marke
 // to. A damaged one stays, to be installed under its packed name. False when
 // one could not be unpacked or removed for a reason of the machine's (no
 // space, locked, unreadable).
-bool UnpackStaged(const std::string& staging, const std::string& markerName, std::vector<StagedItem>& items) {
+bool UnpackStaged(PinnedTree& tree, const std::string& staging, const std::string& markerName,
+                  std::vector<StagedItem>& items, HeldFiles& held) {
   // What the walk saw: a staged file an unpacking replaces, and whether it is
   // read-only, without asking the file system again.
   std::map<std::string, bool> stagedFiles;  // folded relative path -> read-only
@@ -93,14 +120,18 @@ bool UnpackStaged(const std::string& staging, const std::string& markerName, std
     if (!packedPath || !outputPath) return false;
     // A staged file of the same name is replaced; only a plain one can be.
     const auto replaced = stagedFiles.find(rules::FoldAsciiCase(output));
-    if (replaced != stagedFiles.end() && replaced->second && !MakeWritable(*outputPath)) return false;
-    switch (UnpackFile(*packedPath, *outputPath)) {
+    held.erase(rules::FoldAsciiCase(output));
+    if (replaced != stagedFiles.end() && replaced->second && !MakeWritable(tree, *outputPath)) return false;
+    UniqueFileHandle unpackedFile;
+    switch (UnpackFile(tree, *packedPath, HeldOf(held, item.relative), *outputPath, &unpackedFile)) {
       case UnpackOutcome::Failed:
         return false;
       case UnpackOutcome::Damaged:
         continue;
       case UnpackOutcome::Unpacked:
-        if (!(item.isReadOnly ? RemoveFileSafely(*packedPath) : RemoveFileEntry(*packedPath))) return false;
+        held.erase(rules::FoldAsciiCase(item.relative));
+        if (unpackedFile) held[rules::FoldAsciiCase(output)] = std::move(unpackedFile);
+        if (!(item.isReadOnly ? RemoveFileSafely(tree, *packedPath) : tree.RemoveFileEntry(*packedPath))) return false;
         item.relative = output;
         unpacked.push_back(output);
         break;
@@ -127,22 +158,22 @@ bool UnpackStaged(const std::string& staging, const std::string& markerName, std
 // link or a file with a second name in the way, a data-folder file in use, a
 // path over the limit. A staged file held open is left to its move: the
 // rename fails, and the plan is undone.
-std::optional<Plan> PlanUpdate(const std::string& dataFolder, const std::vector<StagedItem>& items,
-                               const std::string& markerName) {
+std::optional<Plan> PlanUpdate(PinnedTree& tree, const std::string& dataFolder, const std::vector<StagedItem>& items,
+                               const std::string& markerName, const HeldFiles& held) {
   Plan plan{kStagingFolderName, {}};
   std::optional<PlanEntry> marker;
   for (const StagedItem& item : items) {
     if (!IsPlannablePath(dataFolder, kStagingFolderName, item.relative)) return std::nullopt;
     const std::string current = *JoinPath(dataFolder, item.relative);
     const EntryAttributes target = QueryEntry(current);
-    PlanEntry entry{PlanEntry::AddFile, item.relative};
+    PlanEntry entry{PlanEntry::AddFile, item.relative, item.isFolder ? nullptr : HeldOf(held, item.relative)};
     if (item.isFolder) {
       if (target.IsRealFolder()) continue;  // merged into
       if (target.Exists() || current.size() >= kMaxFolderPathLength) return std::nullopt;
       entry.kind = PlanEntry::AddFolder;
     } else {
       if (target.Exists()) {
-        if (!IsPlainReplaceableFile(current)) return std::nullopt;
+        if (!IsPlainReplaceableFile(tree, current)) return std::nullopt;
         entry.kind = PlanEntry::ReplaceExisting;
       }
     }
@@ -161,17 +192,19 @@ std::optional<Plan> PlanUpdate(const std::string& dataFolder, const std::vector<
 // studio's key takes only what the studio signed, newer than the data
 // folder's version, exactly as staged. Asked before anything staged changes.
 bool IsTrusted(const std::string& dataFolder, const std::string& staging, const std::vector<StagedItem>& items,
-               const std::string& markerName) {
+               const std::string& markerName, const HeldFiles& held) {
   if (!UpdateSignatureRequired()) return true;
   std::vector<StagedEntryFact> staged;
   std::string markerPath;
+  HANDLE markerFile = nullptr;
   for (const StagedItem& item : items) {
     const OptionalPath path = JoinPath(staging, item.relative);
     if (!path) return false;
     if (IsStagedMarker(item, markerName)) {
       markerPath = *path;
+      markerFile = HeldOf(held, item.relative);
     } else {
-      staged.push_back({item.relative, *path, item.isFolder});
+      staged.push_back({item.relative, *path, item.isFolder, item.isFolder ? nullptr : HeldOf(held, item.relative)});
     }
   }
   std::optional<std::pair<long, long>> dataVersion;
@@ -181,27 +214,29 @@ bool IsTrusted(const std::string& dataFolder, const std::string& staging, const 
       if (const auto version = rules::FindVersion(*elements)) dataVersion = std::make_pair(version->x, version->y);
     }
   }
-  return !markerPath.empty() && CheckUpdateTrust(markerPath, staged, dataVersion) == UpdateTrust::Trusted;
+  return !markerPath.empty() && CheckUpdateTrust(markerPath, staged, dataVersion, markerFile) == UpdateTrust::Trusted;
 }
 
 UpdateReport Refused(const std::string& why) { return {UpdateReport::Refused, why}; }
 
 // Installs the listed staged update: checked, unpacked, planned, then
 // carried out entry by entry. Undone when it cannot arrive whole.
-UpdateReport ApplyStagedUpdate(const std::string& dataFolder, const std::string& staging,
+UpdateReport ApplyStagedUpdate(PinnedTree& tree, const std::string& dataFolder, const std::string& staging,
                                std::vector<StagedItem> items, const std::vector<std::string>& leftovers,
                                const std::string& markerName) {
-  if (!IsTrusted(dataFolder, staging, items, markerName)) {
+  HeldFiles held;
+  if (!HoldStaged(tree, staging, items, held)) return Refused("a staged file is in use or no plain file");
+  if (!IsTrusted(dataFolder, staging, items, markerName, held)) {
     return Refused("not signed with the studio's key, not made from this version, or not as signed");
   }
   // A temporary file of an interrupted unpacking is never installed.
   for (const std::string& leftover : leftovers) {
-    if (!RemoveFileSafely(leftover)) return Refused("a temporary file could not be removed");
+    if (!RemoveFileSafely(tree, leftover)) return Refused("a temporary file could not be removed");
   }
-  if (!UnpackStaged(staging, markerName, items)) return Refused("a packed file could not be unpacked");
-  const std::optional<Plan> plan = PlanUpdate(dataFolder, items, markerName);
+  if (!UnpackStaged(tree, staging, markerName, items, held)) return Refused("a packed file could not be unpacked");
+  const std::optional<Plan> plan = PlanUpdate(tree, dataFolder, items, markerName, held);
   if (!plan) return Refused("an entry cannot take its place in the data folder");
-  switch (CarryOutPlan(dataFolder, *plan)) {
+  switch (CarryOutPlan(tree, dataFolder, *plan)) {
     case PendingState::Finished:
       return {UpdateReport::Installed, std::string()};
     case PendingState::Blocked:
@@ -223,12 +258,12 @@ std::string UpdateReport::Text() const {
   return "none";
 }
 
-UpdateReport RunUpdatePass(const std::string& dataFolder, const std::string& markerName) {
+UpdateReport RunUpdatePass(PinnedTree& tree, const std::string& dataFolder, const std::string& markerName) {
   const OptionalPath staging = StagingFolderOf(dataFolder);
   if (!staging) return {};
   // Whatever a stopped launcher left is settled first; state that is not
   // the launcher's own keeps everything as it is.
-  const PendingOutcome pending = SettlePendingPlan(dataFolder);
+  const PendingOutcome pending = SettlePendingPlan(tree, dataFolder);
   if (pending.state == PendingState::Blocked) return {UpdateReport::Blocked, pending.blockedBy};
   UpdateReport report;
   if (pending.state == PendingState::Finished && pending.stagingName == kStagingFolderName) {
@@ -244,15 +279,15 @@ UpdateReport RunUpdatePass(const std::string& dataFolder, const std::string& mar
     std::vector<StagedItem> items;
     std::vector<std::string> leftovers;
     std::string problem;
-    if (!ListStaging(*staging, items, leftovers, problem)) {
+    if (!ListStaging(tree, *staging, items, leftovers, problem)) {
       report = Refused(problem);
     } else if (MarkerListed(items, markerName)) {
-      report = ApplyStagedUpdate(dataFolder, *staging, std::move(items), leftovers, markerName);
+      report = ApplyStagedUpdate(tree, dataFolder, *staging, std::move(items), leftovers, markerName);
       // The journal stays, and the staging folder holds what it needs.
       if (report.outcome == UpdateReport::Blocked) return report;
     }
   }
-  DiscardStagingFolder(*staging);
+  (void)DiscardStagingFolder(tree, *staging);  // what stays goes at a later start
   return report;
 }
 

@@ -14,6 +14,7 @@
 #include "fs/change.h"
 #include "fs/entry.h"
 #include "fs/path.h"
+#include "fs/pinned_tree.h"
 #include "fs/remove.h"
 #include "rules/rules.h"
 
@@ -64,13 +65,13 @@ enum class JournalRead { Absent, Read, Unusable };
 
 // The journal as this launcher writes it, or Unusable: held by another
 // program, not a plain file, damaged, or naming anything a plan cannot.
-JournalRead ReadJournal(const std::string& dataFolder, Plan& plan) {
+JournalRead ReadJournal(PinnedTree& tree, const std::string& dataFolder, Plan& plan) {
   const OptionalPath path = JoinPath(dataFolder, kJournalName);
   if (!path) return JournalRead::Unusable;
   if (!QueryEntry(*path).Exists()) return JournalRead::Absent;
   // Only a journal this account's launcher wrote is acted on: one another
   // account wrote, even a well-formed one, is nobody's plan here.
-  const UniqueFileHandle file = OpenPlainEntry(*path, GENERIC_READ);
+  const UniqueFileHandle file = tree.OpenPlain(*path, GENERIC_READ | READ_CONTROL);
   if (!file || IsFolder(*path) || !IsOwnedByThisAccount(file.Get())) return JournalRead::Unusable;
   LARGE_INTEGER size;
   if (!GetFileSizeEx(file.Get(), &size) || size.QuadPart > static_cast<LONGLONG>(kMaxJournalBytes)) {
@@ -126,12 +127,12 @@ JournalRead ReadJournal(const std::string& dataFolder, Plan& plan) {
   return plan.entries.empty() ? JournalRead::Unusable : JournalRead::Read;
 }
 
-bool WriteJournal(const std::string& dataFolder, const Plan& plan) {
+bool WriteJournal(PinnedTree& tree, const std::string& dataFolder, const Plan& plan) {
   const OptionalPath path = JoinPath(dataFolder, kJournalName);
   const OptionalPath temporary = JoinPath(dataFolder, kJournalTemporaryName);
   if (!path || !temporary) return false;
   const std::string text = JournalText(plan);
-  NewFile file;
+  NewFile file(tree);
   return file.Create(*temporary) && file.Write(text.data(), text.size()) && file.CommitAs(*path);
 }
 
@@ -239,68 +240,68 @@ std::vector<EntryState> StatesAlongPlan(const std::string& dataFolder, const Pla
 
 // Makes `root` and the missing folders above `relative` below it: the
 // launcher's own set-aside folders, made new.
-bool MakeParents(const std::string& root, const std::string& relative) {
+bool MakeParents(PinnedTree& tree, const std::string& root, const std::string& relative) {
   const EntryAttributes rootAttributes = QueryEntry(root);
-  if (!rootAttributes.Exists() && !MakeFolder(root)) return false;
+  if (!rootAttributes.Exists() && !tree.MakeFolder(root)) return false;
   if (rootAttributes.Exists() && !rootAttributes.IsRealFolder()) return false;
   std::size_t slash = relative.find('\\');
   while (slash != std::string::npos) {
     const std::string folder = root + '\\' + relative.substr(0, slash);
     const EntryAttributes attributes = QueryEntry(folder);
-    if (!attributes.Exists() && !MakeFolder(folder)) return false;
+    if (!attributes.Exists() && !tree.MakeFolder(folder)) return false;
     if (attributes.Exists() && !attributes.IsRealFolder()) return false;
     slash = relative.find('\\', slash + 1);
   }
   return true;
 }
 
-bool StepForward(const PlanEntry& entry, const Places& places, EntryState state, const std::string& setAsideRoot) {
+bool StepForward(PinnedTree& tree, const PlanEntry& entry, const Places& places, EntryState state, const std::string& setAsideRoot) {
   switch (entry.kind) {
     case PlanEntry::AddFolder: {
       if (state == EntryState::Done) return true;
-      if (!MakeFolder(places.current)) return false;
+      if (!tree.MakeFolder(places.current)) return false;
       const EntryAttributes staged = QueryEntry(places.staged);
       const DWORD kept = staged.IsRealFolder() ? staged.bits & kKeptFolderAttributes : 0;
       // The folder is there: its hidden or system look is no reason to undo.
-      if (kept != 0) (void)SetEntryAttributes(places.current, kept);
+      if (kept != 0) (void)tree.SetAttributes(places.current, kept);
       return true;
     }
     case PlanEntry::AddFile:
-      return state == EntryState::Done || RenameEntry(places.staged, places.current);
+      return state == EntryState::Done || tree.RenameEntry(places.staged, places.current, entry.held);
     case PlanEntry::ReplaceExisting:
       if (state == EntryState::Done) return true;
       if (state == EntryState::NotStarted &&
-          (!MakeParents(setAsideRoot, entry.relative) || !RenameEntry(places.current, places.setAside))) {
+          (!MakeParents(tree, setAsideRoot, entry.relative) || !tree.RenameEntry(places.current, places.setAside))) {
         return false;
       }
-      return RenameEntry(places.staged, places.current);
+      return tree.RenameEntry(places.staged, places.current, entry.held);
   }
   return false;
 }
 
-bool StepBack(const PlanEntry& entry, const Places& places, EntryState state) {
+bool StepBack(PinnedTree& tree, const PlanEntry& entry, const Places& places, EntryState state) {
   if (state == EntryState::NotStarted) return true;
   switch (entry.kind) {
     case PlanEntry::AddFolder:
-      return RemoveEmptyFolder(places.current);
+      return tree.RemoveEmptyFolder(places.current);
     case PlanEntry::AddFile:
-      return RenameEntry(places.current, places.staged);
+      return tree.RenameEntry(places.current, places.staged, entry.held);
     case PlanEntry::ReplaceExisting:
-      if (state == EntryState::Done && !RenameEntry(places.current, places.staged)) return false;
-      return RenameEntry(places.setAside, places.current);
+      if (state == EntryState::Done && !tree.RenameEntry(places.current, places.staged, entry.held)) return false;
+      return tree.RenameEntry(places.setAside, places.current);
   }
   return false;
 }
 
 // The plan is settled, done or undone: the set-aside files and folders go,
 // then the journal. False when something stayed (the journal then stays).
-bool ForgetPlan(const std::string& dataFolder, const Plan& plan, const PlanPlaces& at) {
+bool ForgetPlan(PinnedTree& tree, const std::string& dataFolder, const Plan& plan, const PlanPlaces& at) {
   std::vector<std::string> folders;
   bool removedAll = true;
   for (std::size_t i = 0; i < plan.entries.size(); ++i) {
     if (plan.entries[i].kind != PlanEntry::ReplaceExisting) continue;
     const std::string& setAside = at.places[i].setAside;
-    if (IsFileEntry(QueryEntry(setAside)) && !RemoveFileSafely(setAside)) {
+    if (IsFileEntry(QueryEntry(setAside)) && !RemoveFileSafely(tree, setAside)) {
       removedAll = false;
     }
     for (std::size_t slash = plan.entries[i].relative.find('\\'); slash != std::string::npos;
@@ -316,35 +317,35 @@ bool ForgetPlan(const std::string& dataFolder, const Plan& plan, const PlanPlace
   folders.push_back(at.setAsideRoot);
   for (const std::string& folder : folders) {
     const EntryAttributes attributes = QueryEntry(folder);
-    if (attributes.IsRealFolder() && !RemoveEmptyFolder(folder)) removedAll = false;
+    if (attributes.IsRealFolder() && !tree.RemoveEmptyFolder(folder)) removedAll = false;
     if (attributes.Exists() && !attributes.IsRealFolder()) removedAll = false;
   }
   const OptionalPath journal = JoinPath(dataFolder, kJournalName);
-  return removedAll && journal && RemoveFileEntry(*journal);
+  return removedAll && journal && tree.RemoveFileEntry(*journal);
 }
 
 // Runs the plan forward from the states found, and back when a step fails.
 // Finished, Undone, or Blocked when even the undo stopped short.
-PendingState RunPlan(const std::string& dataFolder, const Plan& plan, const PlanPlaces& at,
+PendingState RunPlan(PinnedTree& tree, const std::string& dataFolder, const Plan& plan, const PlanPlaces& at,
                      std::vector<EntryState> states) {
   std::size_t next = 0;
   bool failed = false;
   for (; next < plan.entries.size(); ++next) {
-    if (!StepForward(plan.entries[next], at.places[next], states[next], at.setAsideRoot)) {
+    if (!StepForward(tree, plan.entries[next], at.places[next], states[next], at.setAsideRoot)) {
       failed = true;
       break;
     }
     states[next] = EntryState::Done;
   }
-  if (!failed) return ForgetPlan(dataFolder, plan, at) ? PendingState::Finished : PendingState::Blocked;
+  if (!failed) return ForgetPlan(tree, dataFolder, plan, at) ? PendingState::Finished : PendingState::Blocked;
   // The failed step may have set its file aside before it stopped.
   states[next] = StateOf(plan.entries[next], at.places[next]);
   for (std::size_t i = next + 1; i-- > 0;) {
-    if (states[i] == EntryState::Foreign || !StepBack(plan.entries[i], at.places[i], states[i])) {
+    if (states[i] == EntryState::Foreign || !StepBack(tree, plan.entries[i], at.places[i], states[i])) {
       return PendingState::Blocked;
     }
   }
-  return ForgetPlan(dataFolder, plan, at) ? PendingState::Undone : PendingState::Blocked;
+  return ForgetPlan(tree, dataFolder, plan, at) ? PendingState::Undone : PendingState::Blocked;
 }
 
 }  // namespace
@@ -362,9 +363,9 @@ bool IsPlannablePath(const std::string& dataFolder, const std::string& stagingNa
   return PlacesOf(dataFolder, stagingName, relative).has_value();
 }
 
-PendingOutcome SettlePendingPlan(const std::string& dataFolder) {
+PendingOutcome SettlePendingPlan(PinnedTree& tree, const std::string& dataFolder) {
   Plan plan;
-  switch (ReadJournal(dataFolder, plan)) {
+  switch (ReadJournal(tree, dataFolder, plan)) {
     case JournalRead::Unusable:
       return {PendingState::Blocked, std::string(), kJournalName};
     case JournalRead::Absent: {
@@ -376,7 +377,7 @@ PendingOutcome SettlePendingPlan(const std::string& dataFolder) {
         return {PendingState::Blocked, std::string(), kSetAsideFolderName};
       }
       const EntryAttributes leftover = QueryEntry(*temporary);
-      if (leftover.Exists() && (leftover.IsFolder() || leftover.IsLink() || !RemoveFileEntry(*temporary))) {
+      if (leftover.Exists() && (leftover.IsFolder() || leftover.IsLink() || !tree.RemoveFileEntry(*temporary))) {
         return {PendingState::Blocked, std::string(), kJournalTemporaryName};
       }
       return {PendingState::None, std::string()};
@@ -389,17 +390,17 @@ PendingOutcome SettlePendingPlan(const std::string& dataFolder) {
   std::string blockedBy;
   std::vector<EntryState> states = StatesAlongPlan(dataFolder, plan, *at, blockedBy);
   if (states.empty()) return {PendingState::Blocked, plan.stagingName, blockedBy};
-  const PendingState settled = RunPlan(dataFolder, plan, *at, std::move(states));
+  const PendingState settled = RunPlan(tree, dataFolder, plan, *at, std::move(states));
   return {settled, plan.stagingName, settled == PendingState::Blocked ? kJournalName : ""};
 }
 
-PendingState CarryOutPlan(const std::string& dataFolder, const Plan& plan) {
+PendingState CarryOutPlan(PinnedTree& tree, const std::string& dataFolder, const Plan& plan) {
   const std::optional<PlanPlaces> at = PlacesOfPlan(dataFolder, plan);
   if (!at || plan.entries.empty() || plan.entries.size() > kMaxPlanEntries) return PendingState::Undone;
   // The planner has just checked every entry's places; the set-aside folder
   // must be free, so that it is made new and is the launcher's own.
-  if (!QueryEntry(at->staging).IsRealFolder() || EntryExists(at->setAsideRoot) || !WriteJournal(dataFolder, plan)) {
+  if (!QueryEntry(at->staging).IsRealFolder() || EntryExists(at->setAsideRoot) || !WriteJournal(tree, dataFolder, plan)) {
     return PendingState::Undone;
   }
-  return RunPlan(dataFolder, plan, *at, std::vector<EntryState>(plan.entries.size(), EntryState::NotStarted));
+  return RunPlan(tree, dataFolder, plan, *at, std::vector<EntryState>(plan.entries.size(), EntryState::NotStarted));
 }

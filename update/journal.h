@@ -13,10 +13,16 @@
 #include <string>
 #include <vector>
 
+class PinnedTree;
+
 struct PlanEntry {
   enum Kind : char { AddFolder = 'd', AddFile = 'a', ReplaceExisting = 'r' };
   Kind kind;
   std::string relative;  // below the staging folder and the data folder alike
+  // The staged file, held open (with DELETE, refusing writers and deleters)
+  // since it was checked: moved in and back through this handle, so that
+  // what was checked is what arrives. Null: moved by name. Never journaled.
+  void* held = nullptr;
 };
 
 struct Plan {
@@ -52,7 +58,7 @@ struct PendingOutcome {
 };
 
 // Settles what a stopped launcher left in `dataFolder`.
-[[nodiscard]] PendingOutcome SettlePendingPlan(const std::string& dataFolder);
+[[nodiscard]] PendingOutcome SettlePendingPlan(PinnedTree& tree, const std::string& dataFolder);
 
 // Carries out `plan` in `dataFolder`, made just now by a planner that
 // checked every entry's places (no entry started, no link on the way):
@@ -60,4 +66,4 @@ struct PendingOutcome {
 // the whole plan arrived; Undone when the data folder is as it was (also
 // when nothing could start); Blocked when even the undo stopped short and
 // the journal stays for the next start.
-[[nodiscard]] PendingState CarryOutPlan(const std::string& dataFolder, const Plan& plan);
+[[nodiscard]] PendingState CarryOutPlan(PinnedTree& tree, const std::string& dataFolder, const Plan& plan);

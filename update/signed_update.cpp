@@ -42,14 +42,29 @@ UniqueFileHandle OpenForReading(const std::string& path) {
                                       FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
 }
 
+// A handle to read from its start: the one held, or one opened now.
+class ReadingFrom {
+ public:
+  ReadingFrom(const std::string& path, void* held) : opened_(held ? UniqueFileHandle() : OpenForReading(path)) {
+    handle_ = held ? static_cast<HANDLE>(held) : opened_.Get();
+    if (held && SetFilePointer(handle_, 0, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER) handle_ = INVALID_HANDLE_VALUE;
+  }
+  HANDLE Get() const { return handle_; }
+  explicit operator bool() const { return handle_ != INVALID_HANDLE_VALUE && handle_ != nullptr; }
+
+ private:
+  UniqueFileHandle opened_;
+  HANDLE handle_;
+};
+
 // The marker's content: a plain file of at most RUNGAME_SIGNED_MAX_MARKER bytes.
-std::optional<std::string> ReadMarker(const std::string& path) {
+std::optional<std::string> ReadMarker(const std::string& path, void* held) {
   const DWORD attributes = GetFileAttributesA(path.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES ||
       (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT))) {
     return std::nullopt;
   }
-  const UniqueFileHandle file = OpenForReading(path);
+  const ReadingFrom file(path, held);
   if (!file) return std::nullopt;
   DWORD high = 0;
   const DWORD low = GetFileSize(file.Get(), &high);
@@ -73,8 +88,8 @@ std::optional<std::string> ReadMarker(const std::string& path) {
 
 // Whether the file has exactly the entry's size and SHA-256; reading stops
 // as soon as it runs longer.
-bool FileMatches(const std::string& path, const RunGameSignedEntry& entry) {
-  const UniqueFileHandle file = OpenForReading(path);
+bool FileMatches(const std::string& path, void* held, const RunGameSignedEntry& entry) {
+  const ReadingFrom file(path, held);
   if (!file) return false;
   crypto_hash_sha256_state state;
   crypto_hash_sha256_init(&state);
@@ -104,17 +119,17 @@ std::string NameOf(const std::string& path) {
 bool UpdateSignatureRequired() { return kUpdatePublicKey[0] != '\0'; }
 
 UpdateTrust CheckUpdateTrust(const std::string& markerPath, const std::vector<StagedEntryFact>& staged,
-                             const std::optional<std::pair<long, long>>& dataVersion) {
-  return CheckUpdateTrustWithKey(kUpdatePublicKey, markerPath, staged, dataVersion);
+                             const std::optional<std::pair<long, long>>& dataVersion, void* markerFile) {
+  return CheckUpdateTrustWithKey(kUpdatePublicKey, markerPath, staged, dataVersion, markerFile);
 }
 
 UpdateTrust CheckUpdateTrustWithKey(const std::string& publicKeyHex, const std::string& markerPath,
                                     const std::vector<StagedEntryFact>& staged,
-                                    const std::optional<std::pair<long, long>>& dataVersion) {
+                                    const std::optional<std::pair<long, long>>& dataVersion, void* markerFile) {
   if (publicKeyHex.empty()) return UpdateTrust::NotRequired;
   unsigned char key[32];
   if (!RunGameParsePublicKey(publicKeyHex.c_str(), key)) return UpdateTrust::Refused;
-  const std::optional<std::string> text = ReadMarker(markerPath);
+  const std::optional<std::string> text = ReadMarker(markerPath, markerFile);
   SignedManifest manifest;
   if (!text || !manifest.Open(*text, key)) return UpdateTrust::Refused;
   if (lstrcmpiA(manifest.Get()->marker, NameOf(markerPath).c_str()) != 0) return UpdateTrust::Refused;
@@ -131,7 +146,7 @@ UpdateTrust CheckUpdateTrustWithKey(const std::string& publicKeyHex, const std::
     if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
       return UpdateTrust::Refused;
     }
-    if (!fact.isFolder && !FileMatches(fact.path, *entry)) return UpdateTrust::Refused;
+    if (!fact.isFolder && !FileMatches(fact.path, fact.file, *entry)) return UpdateTrust::Refused;
   }
   return RunGameAllSignedEntriesSeen(manifest.Get()) ? UpdateTrust::Trusted : UpdateTrust::Refused;
 }

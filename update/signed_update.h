@@ -20,6 +20,7 @@ struct StagedEntryFact {
   std::string relative;  // below the staging folder, '\' separators; the marker is never one
   std::string path;      // full path
   bool isFolder = false;
+  void* file = nullptr;  // the file held open for reading since the walk; null: opened by path
 };
 
 enum class UpdateTrust { NotRequired, Trusted, Refused };
@@ -33,14 +34,17 @@ enum class UpdateTrust { NotRequired, Trusted, Refused };
 // link or cannot be read. Reads every staged file once, in blocks, so call
 // it before anything in the staging folder changes (before unpacking: the
 // manifest lists the staged names, ".zip" files included).
+// markerFile: the marker held open for reading; null: opened by path.
 [[nodiscard]] UpdateTrust CheckUpdateTrust(const std::string& markerPath, const std::vector<StagedEntryFact>& staged,
-                                           const std::optional<std::pair<long, long>>& dataVersion);
+                                           const std::optional<std::pair<long, long>>& dataVersion,
+                                           void* markerFile = nullptr);
 
 // The same with the given key (64 hex digits; empty: none), whatever the
 // launcher was built with; for tests.
 [[nodiscard]] UpdateTrust CheckUpdateTrustWithKey(const std::string& publicKeyHex, const std::string& markerPath,
                                                   const std::vector<StagedEntryFact>& staged,
-                                                  const std::optional<std::pair<long, long>>& dataVersion);
+                                                  const std::optional<std::pair<long, long>>& dataVersion,
+                                                  void* markerFile = nullptr);
 
 // Whether this launcher was built with a key.
 [[nodiscard]] bool UpdateSignatureRequired();

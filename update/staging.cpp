@@ -6,6 +6,7 @@
 #include "fs/ascii.h"
 #include "fs/change.h"
 #include "fs/entry.h"
+#include "fs/pinned_tree.h"
 #include "fs/shell_ops.h"
 #include "rules/rules.h"
 
@@ -18,7 +19,7 @@ bool IsMarkerEntry(const std::string& relative, bool isFolder, const std::string
   return relative.find('\\') == std::string::npos && EqualsIgnoringAsciiCase(relative, markerName);
 }
 
-bool DiscardStagingFolder(const std::string& stagingFolder) {
+bool DiscardStagingFolder(PinnedTree& tree, const std::string& stagingFolder) {
   // An empty path would name the working folder itself.
   if (stagingFolder.empty()) return false;
   OptionalPath path = stagingFolder;
@@ -27,6 +28,8 @@ bool DiscardStagingFolder(const std::string& stagingFolder) {
   const EntryAttributes attributes = QueryEntry(*path);
   if (!attributes.Exists()) return false;
   // A linked staging folder: only the link goes, never what it points to.
-  if (attributes.IsLink()) return RemoveEmptyFolder(*path);
+  if (attributes.IsLink()) return tree.RemoveEmptyFolder(*path);
+  // The shell moves the folder whole: it must not be held open here.
+  tree.Release(*path);
   return ShellDelete(*path) == 0;
 }

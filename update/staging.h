@@ -3,6 +3,8 @@
 
 #include <string>
 
+class PinnedTree;
+
 #include "fs/path.h"
 
 extern const char kStagingFolderName[];
@@ -20,4 +22,4 @@ extern const char kStagingFolderName[];
 // Sends the staging folder to the Recycle Bin. Acts only on a folder named
 // "game" (never on an empty path); of a linked one it removes the link alone.
 // True when the deletion succeeded.
-bool DiscardStagingFolder(const std::string& stagingFolder);
+[[nodiscard]] bool DiscardStagingFolder(PinnedTree& tree, const std::string& stagingFolder);

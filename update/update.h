@@ -3,6 +3,8 @@
 
 #include <string>
 
+class PinnedTree;
+
 // What became of the staged update in one update pass, for the game: it
 // reads this from the environment variable RUNGAME_UPDATE_STATUS, as
 // "none", "installed", "refused: <why>" or "blocked: <entry>"
@@ -20,7 +22,7 @@ struct UpdateReport {
 // its marker `markerName` is there. Then the staging folder goes to the
 // Recycle Bin, unless an undo could not finish (it is then needed at the
 // next start).
-UpdateReport RunUpdatePass(const std::string& dataFolder, const std::string& markerName);
+[[nodiscard]] UpdateReport RunUpdatePass(PinnedTree& tree, const std::string& dataFolder, const std::string& markerName);
 
 // Tells the game started next what became of the staged update.
 void PublishUpdateReport(const UpdateReport& report);

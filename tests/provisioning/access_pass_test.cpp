@@ -1,11 +1,22 @@
 // The access pass called directly on a folder tree.
 #include <gtest/gtest.h>
 
+#include "fs/pinned_tree.h"
 #include "provisioning/access.h"
 #include "tests/provisioning/provisioning_support.h"
 
 using namespace testing_support;
 using namespace provisioning_support;
+
+namespace {
+
+// The pass as the launcher runs it: in a tree rooted above the folder.
+bool OpenUp(const std::string& folder) {
+  PinnedTree tree(folder.substr(0, folder.find_last_of('\\')));
+  return OpenUpAccess(tree, folder);
+}
+
+}  // namespace
 
 // Root, as the tests run, may write to a read-only file anyway: the attribute
 // is what is checked.
@@ -23,7 +34,7 @@ TEST(OpenUpAccess, ClearsOnlyTheReadOnlyBitOfFilesAtAnyDepth) {
   const DWORD plainBefore = Attributes(plain);
   ASSERT_TRUE(deepBefore & FILE_ATTRIBUTE_READONLY);
 
-  OpenUpAccess(root);
+  EXPECT_TRUE(OpenUp(root));
 
   EXPECT_EQ(deepBefore & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY), Attributes(deep));
   EXPECT_TRUE(Attributes(deep) & FILE_ATTRIBUTE_HIDDEN);
@@ -39,7 +50,7 @@ TEST(OpenUpAccess, OpensEveryFileAndFolderAndTheFolderItself) {
   WriteFile(file, "f");
   ASSERT_FALSE(EveryoneHasFullAccess(file)) << "the check must see the difference";
   ASSERT_FALSE(EveryoneHasFullAccess(root));
-  OpenUpAccess(root);
+  EXPECT_TRUE(OpenUp(root));
   for (const std::string& path : {file, Join(root, "x\\y"), Join(root, "x"), root}) {
     EXPECT_TRUE(EveryoneHasFullAccess(path)) << path;
   }
@@ -52,7 +63,7 @@ TEST(OpenUpAccess, LeavesAFolderThatIsALinkAlone) {
   const std::string link = Join(root, "link");
   ASSERT_TRUE(PlantLink(link, outside));
   ASSERT_TRUE(SetFileAttributesA(Join(outside, "f.dat").c_str(), FILE_ATTRIBUTE_READONLY));
-  OpenUpAccess(link);
+  EXPECT_FALSE(OpenUp(link));
   EXPECT_FALSE(EveryoneHasFullAccess(outside));
   EXPECT_FALSE(EveryoneHasFullAccess(Join(outside, "f.dat")));
   EXPECT_TRUE(Attributes(Join(outside, "f.dat")) & FILE_ATTRIBUTE_READONLY);

@@ -10,15 +10,15 @@ using namespace testing_support;
 TEST(ForEachEntry, EmptyFolderVisitsNothingAndSucceeds) {
   const std::string folder = FreshScratchFolder();
   int visits = 0;
-  EXPECT_TRUE(ForEachEntry(folder, [&](const FolderEntry&) { return ++visits, true; }));
+  EXPECT_EQ(Listing::Complete, ForEachEntry(folder, [&](const FolderEntry&) { return ++visits, true; }));
   EXPECT_EQ(0, visits);
 }
 
 TEST(ForEachEntry, MissingFolderOrFailedPathVisitsNothingAndFails) {
   const std::string folder = FreshScratchFolder();
   int visits = 0;
-  EXPECT_FALSE(ForEachEntry(Join(folder, "missing"), [&](const FolderEntry&) { return ++visits, true; }));
-  EXPECT_FALSE(ForEachEntry("", [&](const FolderEntry&) { return ++visits, true; }));
+  EXPECT_EQ(Listing::Failed, ForEachEntry(Join(folder, "missing"), [&](const FolderEntry&) { return ++visits, true; }));
+  EXPECT_EQ(Listing::Failed, ForEachEntry("", [&](const FolderEntry&) { return ++visits, true; }));
   EXPECT_EQ(0, visits);
 }
 
@@ -28,7 +28,7 @@ TEST(ForEachEntry, ReportsFilesAndFoldersAndStopsWhenAsked) {
   WriteFile(Join(folder, "noext"), "b");
   MakeFolders(Join(folder, "sub"));
   std::set<std::string> files, folders;
-  EXPECT_TRUE(ForEachEntry(folder, [&](const FolderEntry& e) {
+  EXPECT_EQ(Listing::Complete, ForEachEntry(folder, [&](const FolderEntry& e) {
     (e.isFolder ? folders : files).insert(e.name);
     EXPECT_FALSE(e.isLink);
     return true;
@@ -36,6 +36,6 @@ TEST(ForEachEntry, ReportsFilesAndFoldersAndStopsWhenAsked) {
   EXPECT_EQ((std::set<std::string>{"a.txt", "noext"}), files) << "the *.* pattern matches names without a dot";
   EXPECT_EQ((std::set<std::string>{"sub"}), folders);
   int visits = 0;
-  EXPECT_TRUE(ForEachEntry(folder, [&](const FolderEntry&) { return ++visits, false; }));
+  EXPECT_EQ(Listing::Stopped, ForEachEntry(folder, [&](const FolderEntry&) { return ++visits, false; }));
   EXPECT_EQ(1, visits);
 }

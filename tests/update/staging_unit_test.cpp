@@ -5,6 +5,7 @@
 
 #include "tests/support/harness.h"
 #include "tests/update/update_support.h"
+#include "fs/pinned_tree.h"
 #include "update/staging.h"
 #include "update/unpack.h"
 
@@ -28,15 +29,16 @@ TEST(DiscardStagingFolder, RefusesAnythingButAStagingFolder) {
   char previous[MAX_PATH];
   GetCurrentDirectoryA(MAX_PATH, previous);
   ASSERT_TRUE(SetCurrentDirectoryA(working.c_str()));
-  EXPECT_FALSE(DiscardStagingFolder(""));
-  EXPECT_FALSE(DiscardStagingFolder(Join(working, "other")));
-  EXPECT_FALSE(DiscardStagingFolder("other"));
-  EXPECT_FALSE(DiscardStagingFolder("..\\game"));
+  PinnedTree tree(scratch);
+  EXPECT_FALSE(DiscardStagingFolder(tree, ""));
+  EXPECT_FALSE(DiscardStagingFolder(tree, Join(working, "other")));
+  EXPECT_FALSE(DiscardStagingFolder(tree, "other"));
+  EXPECT_FALSE(DiscardStagingFolder(tree, "..\\game"));
   SetCurrentDirectoryA(previous);
   EXPECT_TRUE(Exists(Join(working, "keep.txt")));
   EXPECT_TRUE(Exists(Join(working, "other\\keep.txt")));
   EXPECT_TRUE(Exists(Join(scratch, "game\\keep.txt")));
-  EXPECT_FALSE(DiscardStagingFolder(Join(working, "game"))) << "a staging folder that is not there";
+  EXPECT_FALSE(DiscardStagingFolder(tree, Join(working, "game"))) << "a staging folder that is not there";
 }
 
 TEST(DiscardStagingFolder, RelativeStagingFolderGoesToTheRecycleBin) {
@@ -45,7 +47,8 @@ TEST(DiscardStagingFolder, RelativeStagingFolderGoesToTheRecycleBin) {
   char previous[MAX_PATH];
   GetCurrentDirectoryA(MAX_PATH, previous);
   ASSERT_TRUE(SetCurrentDirectoryA(scratch.c_str()));
-  EXPECT_TRUE(DiscardStagingFolder("game"));
+  PinnedTree tree(scratch);
+  EXPECT_TRUE(DiscardStagingFolder(tree, "game"));
   SetCurrentDirectoryA(previous);
   EXPECT_FALSE(Exists(Join(scratch, "game")));
   EXPECT_TRUE(InRecycleBin("game"));

@@ -8,11 +8,22 @@
 #include "tests/support/harness.h"
 #include "tests/update/update_support.h"
 #include "update/decode.h"
+#include "fs/pinned_tree.h"
 #include "update/unpack.h"
 #include "update/update.h"
 
 using namespace testing_support;
 using namespace update_testing;
+
+namespace {
+
+// Unpacks into a tree rooted at the output's folder, as the update pass does.
+UnpackOutcome UnpackAt(const std::string& packed, const std::string& output) {
+  PinnedTree tree(output.substr(0, output.find_last_of('\\')));
+  return UnpackFile(tree, packed, nullptr, output);
+}
+
+}  // namespace
 
 namespace {
 
@@ -48,7 +59,7 @@ class Unpack : public ::testing::Test {
 
   void ExpectRejectedAndOutputKept(const std::string& data, const std::string& what) {
     WriteFile(packed, data);
-    EXPECT_EQ(UnpackOutcome::Damaged, UnpackFile(packed, output)) << what;
+    EXPECT_EQ(UnpackOutcome::Damaged, UnpackAt(packed, output)) << what;
     EXPECT_EQ("good old content", ReadFile(output)) << what;
     EXPECT_TRUE(FilesEndingWith(folder, kUnpackTemporarySuffix).empty()) << what;
   }
@@ -76,7 +87,7 @@ TEST_F(Unpack, WellFormedDataMatchesTheGzipReader) {
     WriteFile(packed, c.packed);
     const ReaderResult expected = ReadWithGzipReader(packed);
     ASSERT_FALSE(expected.failed) << c.name;
-    ASSERT_EQ(UnpackOutcome::Unpacked, UnpackFile(packed, output)) << c.name;
+    ASSERT_EQ(UnpackOutcome::Unpacked, UnpackAt(packed, output)) << c.name;
     EXPECT_EQ(expected.data, ReadFile(output)) << c.name;
     EXPECT_TRUE(FilesEndingWith(folder, kUnpackTemporarySuffix).empty()) << c.name;
   }
@@ -86,13 +97,13 @@ TEST_F(Unpack, ReplacesAnExistingReadOnlyOutput) {
   WriteFile(output, "good old content");
   SetFileAttributesA(output.c_str(), FILE_ATTRIBUTE_READONLY);
   WriteFile(packed, Gzip("fresh"));
-  ASSERT_EQ(UnpackOutcome::Unpacked, UnpackFile(packed, output));
+  ASSERT_EQ(UnpackOutcome::Unpacked, UnpackAt(packed, output));
   EXPECT_EQ("fresh", ReadFile(output));
 }
 
 TEST_F(Unpack, MissingPackedFileFailsAndTouchesNothing) {
   WriteFile(output, "good old content");
-  EXPECT_EQ(UnpackOutcome::Failed, UnpackFile(Join(folder, "absent.zip"), output));
+  EXPECT_EQ(UnpackOutcome::Failed, UnpackAt(Join(folder, "absent.zip"), output));
   EXPECT_EQ("good old content", ReadFile(output));
 }
 
@@ -134,7 +145,7 @@ TEST_F(Unpack, EveryCutOfASmallFileIsRefused) {
   const std::string good = Gzip(SampleBytes(300) + Gzip("inner"));
   for (size_t cut = 2; cut < good.size(); ++cut) {
     WriteFile(packed, good.substr(0, cut));
-    ASSERT_EQ(UnpackOutcome::Damaged, UnpackFile(packed, output)) << "cut at " << cut;
+    ASSERT_EQ(UnpackOutcome::Damaged, UnpackAt(packed, output)) << "cut at " << cut;
     ASSERT_EQ("good old content", ReadFile(output)) << "cut at " << cut;
   }
   EXPECT_TRUE(FilesEndingWith(folder, kUnpackTemporarySuffix).empty());
@@ -150,7 +161,7 @@ TEST_F(Unpack, EveryCutOfATwoBlockFileIsRefused) {
   }
   for (size_t cut = 2; cut < good.size(); cut += (cut + 64 < good.size()) ? 997 : 1) {
     WriteFile(packed, good.substr(0, cut));
-    ASSERT_EQ(UnpackOutcome::Damaged, UnpackFile(packed, output)) << "cut at " << cut;
+    ASSERT_EQ(UnpackOutcome::Damaged, UnpackAt(packed, output)) << "cut at " << cut;
     ASSERT_EQ("good old content", ReadFile(output)) << "cut at " << cut;
   }
   EXPECT_TRUE(FilesEndingWith(folder, kUnpackTemporarySuffix).empty());

@@ -1,0 +1,305 @@
+#include "fs/pinned_tree.h"
+
+#include <aclapi.h>
+
+#include <cstring>
+#include <vector>
+
+#include "fs/ascii.h"
+#include "fs/change.h"
+
+namespace {
+
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+// A pinned folder may be listed and written into by anyone, never renamed
+// or removed while the launcher works in it.
+constexpr DWORD kPinnedShare = FILE_SHARE_READ | FILE_SHARE_WRITE;
+constexpr DWORD kPinAccess = FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES;
+constexpr std::size_t kCopyBlock = 1 << 20;
+// What Folder gives for a real folder where the tree works by path.
+const HANDLE kByPath = INVALID_HANDLE_VALUE;
+
+std::string Folded(const std::string& path) {
+  std::string folded = path;
+  for (char& c : folded) c = FoldAsciiCase(c);
+  return folded;
+}
+
+bool IsLinkBits(DWORD attributes) {
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
+bool IsLinkAt(const std::string& path) { return IsLinkBits(GetFileAttributesA(path.c_str())); }
+
+}  // namespace
+
+bool PathStillLeadsTo(HANDLE handle, const std::string& path) {
+  FileIdentity held, found;
+  if (!IdentityOf(handle, held)) return false;
+  // Wine opens a link's target even when asked for the link, and shows the
+  // link only in the attributes of its path.
+  if (IsLinkAt(path) && !IsLinkBits(held.attributes)) return false;
+  const UniqueFileHandle again(CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
+                                           FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  return again && IdentityOf(again.Get(), found) && found == held;
+}
+
+PinnedTree::PinnedTree(const std::string& root)
+    : rootPath_(root),
+      root_(root.empty() ? INVALID_HANDLE_VALUE
+                         : CreateFileA(root.c_str(), kPinAccess, kShareAll, nullptr, OPEN_EXISTING,
+                                       FILE_FLAG_BACKUP_SEMANTICS, nullptr)) {
+  while (rootPath_.size() > 3 && rootPath_.back() == '\\') rootPath_.pop_back();
+  // Windows 95/98/Me opens no folder: there the tree works by path alone.
+  const DWORD attributes = root.empty() ? INVALID_FILE_ATTRIBUTES : GetFileAttributesA(root.c_str());
+  valid_ = native_.Available() ? root_.Valid()
+                               : attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+HANDLE PinnedTree::Folder(const std::string& path) {
+  if (EqualsIgnoringAsciiCase(path, rootPath_)) return !valid_ ? nullptr : native_.Available() ? root_.Get() : kByPath;
+  const std::string key = Folded(path);
+  const auto found = pinned_.find(key);
+  if (found != pinned_.end()) return found->second.Get();
+  HANDLE parent = nullptr;
+  std::string name;
+  if (!Parent(path, parent, name)) return nullptr;
+  if (!native_.Available()) {
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    const bool real = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+                      !IsLinkBits(attributes);
+    return real ? kByPath : nullptr;
+  }
+  UniqueFileHandle folder = native_.Open(parent, name, kPinAccess, kPinnedShare, false, NativeFiles::Kind::Folder);
+  if (!folder || IsLinkBits(native_.AttributesOf(folder.Get())) || !PathStillLeadsTo(folder.Get(), path)) {
+    return nullptr;
+  }
+  const HANDLE handle = folder.Get();
+  pinned_.emplace(key, std::move(folder));
+  return handle;
+}
+
+void PinnedTree::Release(const std::string& path) {
+  const std::string key = Folded(path);
+  for (auto it = pinned_.lower_bound(key); it != pinned_.end();) {
+    const bool below = it->first.compare(0, key.size(), key) == 0 &&
+                       (it->first.size() == key.size() || it->first[key.size()] == '\\');
+    if (!below) break;
+    it = pinned_.erase(it);
+  }
+}
+
+bool PinnedTree::Parent(const std::string& path, HANDLE& parent, std::string& name) {
+  if (path.size() <= rootPath_.size() + 1 || path[rootPath_.size()] != '\\' ||
+      !EqualsIgnoringAsciiCase(path.substr(0, rootPath_.size()), rootPath_)) {
+    SetLastError(ERROR_PATH_NOT_FOUND);
+    return false;
+  }
+  const std::size_t slash = path.find_last_of('\\');
+  name = path.substr(slash + 1);
+  if (name.empty()) return false;
+  parent = Folder(path.substr(0, slash));
+  if (!parent) SetLastError(ERROR_PATH_NOT_FOUND);
+  return parent != nullptr;
+}
+
+UniqueFileHandle PinnedTree::OpenChecked(const std::string& path, DWORD access, DWORD share, NativeFiles::Kind kind,
+                                         bool linkAllowed, bool plain) {
+  HANDLE parent = nullptr;
+  std::string name;
+  if (!Parent(path, parent, name)) return UniqueFileHandle();
+  if (!native_.Available()) {
+    DWORD flags = FILE_FLAG_BACKUP_SEMANTICS;
+    UniqueFileHandle entry(CreateFileA(path.c_str(), access, share, nullptr, OPEN_EXISTING, flags, nullptr));
+    return entry;
+  }
+  UniqueFileHandle entry = native_.Open(parent, name, access | FILE_READ_ATTRIBUTES, share, false, kind);
+  if (!entry) return entry;
+  FileIdentity identity;
+  const bool link = IsLinkBits(native_.AttributesOf(entry.Get())) || IsLinkAt(path);
+  const bool secondName =
+      IdentityOf(entry.Get(), identity) && !(identity.attributes & FILE_ATTRIBUTE_DIRECTORY) && identity.links > 1;
+  if ((link && !linkAllowed) || (plain && secondName) || !PathStillLeadsTo(entry.Get(), path)) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return UniqueFileHandle();
+  }
+  return entry;
+}
+
+bool PinnedTree::MakeFolder(const std::string& path) {
+  if (!ReachFaultPoint("make folder", path)) return false;
+  HANDLE parent = nullptr;
+  std::string name;
+  if (!Parent(path, parent, name)) return false;
+  if (!native_.Available()) return CreateDirectoryA(path.c_str(), nullptr) != FALSE;
+  return PathStillLeadsTo(parent, path.substr(0, path.find_last_of('\\'))) &&
+         native_.Open(parent, name, FILE_LIST_DIRECTORY, kShareAll, true, NativeFiles::Kind::Folder).Valid();
+}
+
+bool PinnedTree::Rename(const std::string& from, const std::string& to, bool replace, HANDLE held) {
+  Release(from);
+  HANDLE targetFolder = nullptr;
+  std::string targetName;
+  if (!Parent(to, targetFolder, targetName)) return false;
+  if (!native_.Available()) {
+    return MoveFileExA(from.c_str(), to.c_str(), replace ? MOVEFILE_REPLACE_EXISTING : 0) != FALSE;
+  }
+  UniqueFileHandle opened;
+  if (!held) {
+    opened = OpenChecked(from, DELETE, FILE_SHARE_READ, NativeFiles::Kind::Any, true, false);
+    held = opened.Get();
+  } else if (!PathStillLeadsTo(held, from)) {
+    SetLastError(ERROR_FILE_INVALID);
+    return false;
+  }
+  return held && held != INVALID_HANDLE_VALUE && PathStillLeadsTo(targetFolder, to.substr(0, to.find_last_of('\\'))) &&
+         native_.Rename(held, targetFolder, targetName, replace);
+}
+
+bool PinnedTree::RenameEntry(const std::string& from, const std::string& to, HANDLE held) {
+  return ReachFaultPoint("rename", from, to) && Rename(from, to, false, held);
+}
+
+bool PinnedTree::RenameOver(const std::string& from, const std::string& to) {
+  return ReachFaultPoint("rename over", from, to) && Rename(from, to, true, nullptr);
+}
+
+bool PinnedTree::RemoveFileEntry(const std::string& path) {
+  if (!ReachFaultPoint("remove file", path)) return false;
+  if (!native_.Available()) return DeleteFileA(path.c_str()) != FALSE;
+  const UniqueFileHandle entry = OpenChecked(path, DELETE, 0, NativeFiles::Kind::File, true, false);
+  return entry && native_.MarkForDeletion(entry.Get());
+}
+
+bool PinnedTree::RemoveEmptyFolder(const std::string& path) {
+  if (!ReachFaultPoint("remove folder", path)) return false;
+  Release(path);
+  if (!native_.Available()) return RemoveDirectoryA(path.c_str()) != FALSE;
+  const UniqueFileHandle entry = OpenChecked(path, DELETE, 0, NativeFiles::Kind::Folder, true, false);
+  return entry && native_.MarkForDeletion(entry.Get());
+}
+
+bool PinnedTree::SetAttributes(const std::string& path, DWORD attributes) {
+  if (!ReachFaultPoint("set attributes", path)) return false;
+  if (!native_.Available()) return SetFileAttributesA(path.c_str(), attributes) != FALSE;
+  const UniqueFileHandle entry = OpenChecked(path, FILE_WRITE_ATTRIBUTES, kShareAll, NativeFiles::Kind::Any, false, true);
+  return entry && native_.SetAttributes(entry.Get(), attributes);
+}
+
+bool PinnedTree::OpenAccess(const std::string& path) {
+  if (!ReachFaultPoint("open access", path)) return false;
+  const UniqueFileHandle entry = OpenPlain(path, READ_CONTROL | WRITE_DAC);
+  if (!entry) return false;
+  const DWORD result = SetSecurityInfo(entry.Get(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                                       nullptr, nullptr);
+  SetLastError(result);
+  return result == ERROR_SUCCESS;
+}
+
+UniqueFileHandle PinnedTree::OpenPlain(const std::string& path, DWORD access, DWORD share) {
+  if (!native_.Available()) {
+    return UniqueFileHandle(CreateFileA(path.c_str(), access, share, nullptr, OPEN_EXISTING,
+                                        FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  }
+  return OpenChecked(path, access, share, NativeFiles::Kind::Any, false, true);
+}
+
+UniqueFileHandle PinnedTree::CreateNewFile(const std::string& path) {
+  constexpr DWORD access = GENERIC_WRITE | DELETE | FILE_WRITE_ATTRIBUTES;
+  HANDLE parent = nullptr;
+  std::string name;
+  if (!Parent(path, parent, name)) return UniqueFileHandle();
+  if (!native_.Available()) {
+    return UniqueFileHandle(CreateFileA(path.c_str(), access, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+  }
+  if (!PathStillLeadsTo(parent, path.substr(0, path.find_last_of('\\')))) return UniqueFileHandle();
+  return native_.Open(parent, name, access, 0, true, NativeFiles::Kind::File);
+}
+
+bool PinnedTree::CommitNewFile(UniqueFileHandle& file, const std::string& path, const std::string& to,
+                               UniqueFileHandle* keep) {
+  if (!native_.Available()) {
+    file.Reset();
+    if (MoveFileExA(path.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
+    const DWORD error = GetLastError();
+    (void)DeleteFileA(path.c_str());  // a file that stays is only a leftover
+    SetLastError(error);
+    return false;
+  }
+  HANDLE targetFolder = nullptr;
+  std::string targetName;
+  // Wine renames by the path the file was made at: it must still lead here.
+  const bool renamed = Parent(to, targetFolder, targetName) && PathStillLeadsTo(file.Get(), path) &&
+                       PathStillLeadsTo(targetFolder, to.substr(0, to.find_last_of('\\'))) &&
+                       native_.Rename(file.Get(), targetFolder, targetName, true);
+  const DWORD error = GetLastError();
+  if (!renamed) DropNewFile(file, path);
+  if (renamed && keep) *keep = std::move(file);
+  file.Reset();
+  SetLastError(error);
+  return renamed;
+}
+
+void PinnedTree::DropNewFile(UniqueFileHandle& file, const std::string& path) {
+  if (!native_.Available()) {
+    file.Reset();
+    (void)DeleteFileA(path.c_str());  // nothing more can be done for a file that stays
+    return;
+  }
+  // Removed as the object made, whatever its path now leads to.
+  if (file) (void)native_.MarkForDeletion(file.Get());  // a file that stays is only a leftover
+  file.Reset();
+}
+
+bool PinnedTree::CopyToNewFile(const std::string& from, const std::string& to) {
+  if (!ReachFaultPoint("copy", from, to)) return false;
+  const UniqueFileHandle source(CreateFileA(from.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                            FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!source || !GetFileInformationByHandle(source.Get(), &info)) return false;
+  UniqueFileHandle target = CreateNewFile(to);
+  if (!target) return false;
+  std::vector<char> block(kCopyBlock);
+  bool copied = true;
+  for (;;) {
+    DWORD got = 0, written = 0;
+    if (!ReadFile(source.Get(), block.data(), static_cast<DWORD>(block.size()), &got, nullptr)) {
+      copied = false;
+      break;
+    }
+    if (got == 0) break;
+    if (!WriteFile(target.Get(), block.data(), got, &written, nullptr) || written != got) {
+      copied = false;
+      break;
+    }
+  }
+  copied = copied && SetFileTime(target.Get(), nullptr, nullptr, &info.ftLastWriteTime) &&
+           FlushFileBuffers(target.Get()) &&
+           (!native_.Available() || native_.SetAttributes(target.Get(), info.dwFileAttributes));
+  const DWORD error = GetLastError();
+  if (!copied) DropNewFile(target, to);
+  target.Reset();
+  if (copied && !native_.Available()) copied = SetFileAttributesA(to.c_str(), info.dwFileAttributes) != FALSE;
+  SetLastError(error);
+  return copied;
+}
+
+PinnedTree::ListEnd PinnedTree::List(const std::string& path, const std::function<bool(const Listed&)>& visit) {
+  if (native_.Available()) {
+    const HANDLE folder = Folder(path);
+    return folder ? native_.List(folder, visit) : ListEnd::Failed;
+  }
+  if (!Folder(path) || path.size() + 4 >= MAX_PATH) return ListEnd::Failed;
+  WIN32_FIND_DATAA data;
+  const UniqueFindHandle search(FindFirstFileA((path + "\\*.*").c_str(), &data));
+  if (!search) return ListEnd::Failed;
+  do {
+    if (std::strcmp(data.cFileName, ".") == 0 || std::strcmp(data.cFileName, "..") == 0) continue;
+    Listed listed;
+    listed.name = data.cFileName;
+    listed.attributes = data.dwFileAttributes;
+    listed.representable = listed.name.find('?') == std::string::npos;
+    if (!visit(listed)) return ListEnd::Stopped;
+  } while (FindNextFileA(search.Get(), &data));
+  return GetLastError() == ERROR_NO_MORE_FILES ? ListEnd::Complete : ListEnd::Failed;
+}

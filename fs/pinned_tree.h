@@ -1,0 +1,108 @@
+#pragma once
+// The folders one pass of the launcher works in, bound to what it checked.
+//
+// The data folder lies where every local account can write, so any of them
+// may swap a folder on a path for a link between the launcher's check and
+// its act. A PinnedTree opens each folder below its root once, level by
+// level relative to the folder above and never following a link, and holds
+// it open in a mode that refuses renaming or deleting it where the platform
+// honours that. Every change below the root is made relative to those
+// handles, on a handle opened on the entry itself and checked just before:
+// no link where a plain entry is wanted, and the path still leading to the
+// very object opened (which catches a swap the platform let through).
+//
+// Each change first marks its fault point. Results are the platform call's,
+// false on failure (the thread's last error then says why).
+
+#include <windows.h>
+
+#include <functional>
+#include <map>
+#include <string>
+
+#include "fs/handles.h"
+#include "fs/native.h"
+
+class PinnedTree {
+ public:
+  // `root` is trusted as it is named (the machine's application-data
+  // folder, an install folder); what lies below it is not.
+  explicit PinnedTree(const std::string& root);
+  PinnedTree(const PinnedTree&) = delete;
+  PinnedTree& operator=(const PinnedTree&) = delete;
+
+  bool Valid() const { return valid_; }
+  const std::string& Root() const { return rootPath_; }
+
+  // The handle of the real folder at `path` (the root or below it), pinned
+  // on first use; null when a level is missing, a link or no folder.
+  [[nodiscard]] HANDLE Folder(const std::string& path);
+  // Lets go of the folder at `path` and every folder below it: before the
+  // launcher renames or removes it itself, or hands it to the shell.
+  void Release(const std::string& path);
+
+  // Makes one folder; fails when anything has that name.
+  [[nodiscard]] bool MakeFolder(const std::string& path);
+  // Renames a file, folder or link as a name; fails when `to` exists. With
+  // `held`, the file held open (with DELETE) since it was checked is
+  // renamed through that handle, and only while `from` still leads to it.
+  [[nodiscard]] bool RenameEntry(const std::string& from, const std::string& to, HANDLE held = nullptr);
+  // Renames the entry `from` over `to`, which is replaced as a name: a link
+  // or a second name of a file elsewhere is replaced, never written through.
+  [[nodiscard]] bool RenameOver(const std::string& from, const std::string& to);
+  // Removes the name of a file (the link itself, for a link).
+  [[nodiscard]] bool RemoveFileEntry(const std::string& path);
+  // Removes an empty folder, or the folder link itself.
+  [[nodiscard]] bool RemoveEmptyFolder(const std::string& path);
+  // Sets the attributes of a plain entry: no link, and for a file its only
+  // name (a second name shares them with a file that may lie anywhere).
+  [[nodiscard]] bool SetAttributes(const std::string& path, DWORD attributes);
+  // Opens everything to everyone (a null access list) on a plain entry.
+  [[nodiscard]] bool OpenAccess(const std::string& path);
+  // Copies the file `from` (outside the tree, trusted as named) to `to`,
+  // which must not exist yet, with its attributes and time, flushed.
+  [[nodiscard]] bool CopyToNewFile(const std::string& from, const std::string& to);
+
+  // Opens the plain entry at `path` (no link; for a file, its only name)
+  // with `access`, sharing what `share` allows; invalid otherwise.
+  [[nodiscard]] UniqueFileHandle OpenPlain(const std::string& path, DWORD access,
+                                           DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
+  // Creates the file `path` new for writing, shared with nobody; invalid
+  // when anything has that name. Opened with DELETE, so that it can be put
+  // in place or dropped through this very handle.
+  [[nodiscard]] UniqueFileHandle CreateNewFile(const std::string& path);
+  // Renames the file made by CreateNewFile at `path` over `to`, and closes
+  // it, or with `keep` hands the open handle on.
+  [[nodiscard]] bool CommitNewFile(UniqueFileHandle& file, const std::string& path, const std::string& to,
+                                   UniqueFileHandle* keep = nullptr);
+  // Whether files can be held open and renamed through their handles.
+  bool HoldsHandles() const { return native_.Available(); }
+  // Removes the file made by CreateNewFile at `path`, and closes it.
+  void DropNewFile(UniqueFileHandle& file, const std::string& path);
+
+  using Listed = NativeFiles::Listed;
+  using ListEnd = NativeFiles::ListEnd;
+  // Lists the real folder at `path` through its pinned handle.
+  [[nodiscard]] ListEnd List(const std::string& path, const std::function<bool(const Listed&)>& visit);
+
+ private:
+  // The pinned parent of `path` and the last name of it; false when `path`
+  // does not lie below the root or its parent cannot be pinned.
+  bool Parent(const std::string& path, HANDLE& parent, std::string& name);
+  // Opens the entry at `path` relative to its pinned parent, and checks it:
+  // a link only when `linkAllowed`, and the path still leading to it.
+  UniqueFileHandle OpenChecked(const std::string& path, DWORD access, DWORD share, NativeFiles::Kind kind,
+                               bool linkAllowed, bool plain);
+  bool Rename(const std::string& from, const std::string& to, bool replace, HANDLE held);
+
+  NativeFiles native_;
+  std::string rootPath_;
+  UniqueFileHandle root_;
+  bool valid_ = false;
+  std::map<std::string, UniqueFileHandle> pinned_;  // by the folded path
+};
+
+// Whether the path `path` leads to the very object open as `handle`, and no
+// link stands at its end: the check just before every act, against a folder
+// on the way swapped for a link by whoever the platform let do it.
+[[nodiscard]] bool PathStillLeadsTo(HANDLE handle, const std::string& path);
