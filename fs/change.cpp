@@ -4,10 +4,7 @@
 
 #include "fs/pinned_tree.h"
 
-int RunShellFileOperation(void* operation, const std::string& path) {
-  if (!ReachFaultPoint("shell operation", path)) return 1;
-  return SHFileOperationA(static_cast<SHFILEOPSTRUCTA*>(operation));
-}
+int RunShellFileOperation(void* operation) { return SHFileOperationA(static_cast<SHFILEOPSTRUCTA*>(operation)); }
 
 NewFile::~NewFile() {
   if (file_) tree_.DropNewFile(file_, path_);

@@ -17,8 +17,9 @@ class PinnedTree;
 // of it fails, ends its own process, or lets a rival act, at a chosen step.
 [[nodiscard]] bool ReachFaultPoint(const char* kind, const std::string& path, const std::string& other = std::string());
 
-// SHFileOperationA with a filled record; its result (0 success).
-[[nodiscard]] int RunShellFileOperation(void* operation, const std::string& path);
+// SHFileOperationA with a filled record; its result (0 success). Its caller
+// marks the fault point, before the checks that come just ahead of it.
+[[nodiscard]] int RunShellFileOperation(void* operation);
 
 // A file made new (never an existing one), written and flushed, then put in
 // place through its own handle: a failed or unfinished write leaves nothing

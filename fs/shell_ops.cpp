@@ -12,20 +12,19 @@ namespace {
 
 constexpr FILEOP_FLAGS kDeleteFlags = FOF_SILENT | FOF_NOCONFIRMATION | FOF_ALLOWUNDO | FOF_NOERRORUI;
 
-int RunShellOperation(UINT function, const std::string& path, const std::vector<char>& from, const std::vector<char>* to,
-                      FILEOP_FLAGS flags) {
+int RunShellOperation(UINT function, const std::vector<char>& from, const std::vector<char>* to, FILEOP_FLAGS flags) {
   SHFILEOPSTRUCTA operation = {};
   operation.hwnd = nullptr;
   operation.wFunc = function;
   operation.pFrom = from.data();
   operation.pTo = to ? to->data() : nullptr;
   operation.fFlags = flags;
-  return RunShellFileOperation(&operation, path);
+  return RunShellFileOperation(&operation);
 }
 
 }  // namespace
 
 int ShellDelete(const std::string& path) {
   if (IsRootOrRelative(path)) return 1;
-  return RunShellOperation(FO_DELETE, path, ToMultiString(PathList{path}), nullptr, kDeleteFlags);
+  return RunShellOperation(FO_DELETE, ToMultiString(PathList{path}), nullptr, kDeleteFlags);
 }

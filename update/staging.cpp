@@ -29,7 +29,13 @@ bool DiscardStagingFolder(PinnedTree& tree, const std::string& stagingFolder) {
   if (!attributes.Exists()) return false;
   // A linked staging folder: only the link goes, never what it points to.
   if (attributes.IsLink()) return tree.RemoveEmptyFolder(*path);
-  // The shell moves the folder whole: it must not be held open here.
+  // The shell moves the folder whole, by its path: it must not be held open
+  // here, and the folder above must still be the one the tree holds, checked
+  // as the last step before the shell's.
+  if (!ReachFaultPoint("shell operation", *path)) return false;
   tree.Release(*path);
+  const std::string above = path->substr(0, path->find_last_of('\\'));
+  const HANDLE folder = tree.Folder(above);
+  if (!folder || (tree.HoldsHandles() && !PathStillLeadsTo(folder, above))) return false;
   return ShellDelete(*path) == 0;
 }

@@ -38,6 +38,27 @@ std::string Contents(const std::string& path) {
 
 }  // namespace
 
+int RunUnixShell(const std::string& command, const std::string& base, std::string* output) {
+  const std::string status = base + ".status";
+  const std::string log = base + ".log";
+  DeleteFileA(status.c_str());
+  DeleteFileA(log.c_str());
+  const std::string unixStatus = UnixPathOf(status);
+  const std::string unixLog = UnixPathOf(log);
+  if (unixStatus.empty() || unixLog.empty()) return -1;
+  // The status file appears whole, by a rename, once the command ended.
+  const std::string line = "/bin/sh -c \"(" + command + ") >'" + unixLog + "' 2>&1; echo $? >'" + unixStatus +
+                           ".part'; mv '" + unixStatus + ".part' '" + unixStatus + "'\"";
+  if (!StartUnixCommand(line)) return -1;
+  for (int waited = 0; waited < 30000 && !Present(status); waited += 5) Sleep(5);
+  if (!Present(status)) return -1;
+  if (output) *output = Contents(log);
+  const int result = std::atoi(Contents(status).c_str());
+  DeleteFileA(status.c_str());
+  DeleteFileA(log.c_str());
+  return result;
+}
+
 std::string UnixPathOf(const std::string& path) {
   using ToUnixFn = char*(CDECL*)(LPCWSTR);
   const auto toUnix = reinterpret_cast<ToUnixFn>(
@@ -118,25 +139,7 @@ bool SmallDrive::Resize(unsigned megabytes) {
 // status, or -1 when it cannot run here or did not end in time. The command
 // must not hold double quotes.
 int SmallDrive::Shell(const std::string& command, std::string* output) {
-  const std::string base = workFolder_ + "\\shell" + std::to_string(++serial_);
-  const std::string status = base + ".status";
-  const std::string log = base + ".log";
-  DeleteFileA(status.c_str());
-  DeleteFileA(log.c_str());
-  const std::string unixStatus = UnixPathOf(status);
-  const std::string unixLog = UnixPathOf(log);
-  if (unixStatus.empty() || unixLog.empty()) return -1;
-  // The status file appears whole, by a rename, once the command ended.
-  const std::string line = "/bin/sh -c \"(" + command + ") >'" + unixLog + "' 2>&1; echo $? >'" + unixStatus +
-                           ".part'; mv '" + unixStatus + ".part' '" + unixStatus + "'\"";
-  if (!StartUnixCommand(line)) return -1;
-  for (int waited = 0; waited < 30000 && !Present(status); waited += 5) Sleep(5);
-  if (!Present(status)) return -1;
-  if (output) *output = Contents(log);
-  const int result = std::atoi(Contents(status).c_str());
-  DeleteFileA(status.c_str());
-  DeleteFileA(log.c_str());
-  return result;
+  return RunUnixShell(command, workFolder_ + "\\shell" + std::to_string(++serial_), output);
 }
 
 }  // namespace wine_host

@@ -19,6 +19,11 @@ bool StartUnixLink(const std::string& link, const std::string& target);
 // path to go, and must not start it for a path already gone.
 bool StartUnixRemove(const std::string& path);
 
+// Runs `command` in /bin/sh and waits for it (at most 30 s); its exit
+// status, -1 when it could not run. `base` is a Windows path prefix for the
+// status and log files; `output` receives what it printed.
+int RunUnixShell(const std::string& command, const std::string& base, std::string* output = nullptr);
+
 // The files folder of the Recycle Bin of this process's HOME
 // ($HOME/.local/share/Trash/files); empty when not under Wine.
 std::string RecycleBinFilesFolder();

@@ -1,8 +1,6 @@
 // The launcher's test build fails, or ends its own process, at the k-th
 // change it makes to the file system, through a staged update, a first-start
-// copy and a refresh copy: in 64-bit builds at every k, in 32-bit ones (the
-// same code, on a lane where an emulated launcher start costs 20-30 times a
-// native one) at the first and the last change of each kind. After the fault, and after the clean start that
+// copy and a refresh copy, at the changes ChangesToSweep picks. After the fault, and after the clean start that
 // follows, the data folder is the old or the new version, the game runs, and
 // nothing outside the data folder changed.
 #include <gtest/gtest.h>
@@ -23,27 +21,6 @@ using namespace update_testing;
 namespace {
 
 enum class Fault { Fail, Exit };
-
-// The changes to fault, numbered from 1, given the kind of every change a
-// run without a fault made.
-std::vector<long> ChangesToFault(const std::vector<std::string>& kinds) {
-  std::vector<long> changes;
-#ifdef _WIN64
-  for (long k = 1; k <= static_cast<long>(kinds.size()); ++k) changes.push_back(k);
-#else
-  std::map<std::string, std::pair<long, long>> firstAndLast;
-  for (long k = 1; k <= static_cast<long>(kinds.size()); ++k) {
-    auto found = firstAndLast.emplace(kinds[k - 1], std::make_pair(k, k)).first;
-    found->second.second = k;
-  }
-  for (const auto& kind : firstAndLast) {
-    changes.push_back(kind.second.first);
-    if (kind.second.second != kind.second.first) changes.push_back(kind.second.second);
-  }
-  std::sort(changes.begin(), changes.end());
-#endif
-  return changes;
-}
 
 class FaultPoints : public ScenarioTest, public ::testing::WithParamInterface<std::tuple<Scenario, Fault>> {
  protected:
@@ -68,12 +45,10 @@ TEST_P(FaultPoints, EveryStepEndsOldOrNew) {
   ASSERT_EQ(0, RunWithFault(0, fault, countFile));
   ASSERT_EQ(DataFolder(), RanIn());
   EXPECT_EQ("", TreeDifference(WithoutTopLevel(ReadTree(DataFolder()), {"game"}), after)) << "without a fault";
-  std::vector<std::string> kinds;
-  std::istringstream lines(ReadFile(countFile));
-  for (std::string line; std::getline(lines, line);) kinds.push_back(line);
+  const std::vector<std::string> kinds = ReadKinds(countFile);
   const long steps = static_cast<long>(kinds.size());
   ASSERT_GE(steps, 8) << "changes counted";
-  const std::vector<long> changes = ChangesToFault(kinds);
+  const std::vector<long> changes = ChangesToSweep(kinds);
   std::printf("faults at %zu of %ld changes\n", changes.size(), steps);
 
   for (long k : changes) {
