@@ -126,14 +126,29 @@ UniqueFileHandle PinnedTree::OpenChecked(const std::string& path, DWORD access, 
   return entry;
 }
 
+bool PinnedTree::Reach(const char* kind, const std::string& path, const std::string& other) {
+  // The folders of a change are pinned before its fault point: a rival
+  // acting there meets the folders held, between their check and the act.
+  for (const std::string* changed : {&path, &other}) {
+    HANDLE parent = nullptr;
+    std::string name;
+    if (!changed->empty()) (void)Parent(*changed, parent, name);  // a failure fails the change itself
+  }
+  return ReachFaultPoint(kind, path, other);
+}
+
 bool PinnedTree::MakeFolder(const std::string& path) {
-  if (!ReachFaultPoint("make folder", path)) return false;
+  if (!Reach("make folder", path)) return false;
   HANDLE parent = nullptr;
   std::string name;
   if (!Parent(path, parent, name)) return false;
   if (!native_.Available()) return CreateDirectoryA(path.c_str(), nullptr) != FALSE;
-  return PathStillLeadsTo(parent, path.substr(0, path.find_last_of('\\'))) &&
-         native_.Open(parent, name, FILE_LIST_DIRECTORY, kShareAll, true, NativeFiles::Kind::Folder).Valid();
+  if (!PathStillLeadsTo(parent, path.substr(0, path.find_last_of('\\')))) return false;
+  // Made pinned: the launcher works in what it makes.
+  UniqueFileHandle folder = native_.Open(parent, name, kPinAccess, kPinnedShare, true, NativeFiles::Kind::Folder);
+  if (!folder) return false;
+  pinned_[Folded(path)] = std::move(folder);
+  return true;
 }
 
 bool PinnedTree::Rename(const std::string& from, const std::string& to, bool replace, HANDLE held) {
@@ -157,22 +172,22 @@ bool PinnedTree::Rename(const std::string& from, const std::string& to, bool rep
 }
 
 bool PinnedTree::RenameEntry(const std::string& from, const std::string& to, HANDLE held) {
-  return ReachFaultPoint("rename", from, to) && Rename(from, to, false, held);
+  return Reach("rename", from, to) && Rename(from, to, false, held);
 }
 
 bool PinnedTree::RenameOver(const std::string& from, const std::string& to) {
-  return ReachFaultPoint("rename over", from, to) && Rename(from, to, true, nullptr);
+  return Reach("rename over", from, to) && Rename(from, to, true, nullptr);
 }
 
 bool PinnedTree::RemoveFileEntry(const std::string& path) {
-  if (!ReachFaultPoint("remove file", path)) return false;
+  if (!Reach("remove file", path)) return false;
   if (!native_.Available()) return DeleteFileA(path.c_str()) != FALSE;
   const UniqueFileHandle entry = OpenChecked(path, DELETE, 0, NativeFiles::Kind::File, true, false);
   return entry && native_.MarkForDeletion(entry.Get());
 }
 
 bool PinnedTree::RemoveEmptyFolder(const std::string& path) {
-  if (!ReachFaultPoint("remove folder", path)) return false;
+  if (!Reach("remove folder", path)) return false;
   Release(path);
   if (!native_.Available()) return RemoveDirectoryA(path.c_str()) != FALSE;
   const UniqueFileHandle entry = OpenChecked(path, DELETE, 0, NativeFiles::Kind::Folder, true, false);
@@ -180,14 +195,14 @@ bool PinnedTree::RemoveEmptyFolder(const std::string& path) {
 }
 
 bool PinnedTree::SetAttributes(const std::string& path, DWORD attributes) {
-  if (!ReachFaultPoint("set attributes", path)) return false;
+  if (!Reach("set attributes", path)) return false;
   if (!native_.Available()) return SetFileAttributesA(path.c_str(), attributes) != FALSE;
   const UniqueFileHandle entry = OpenChecked(path, FILE_WRITE_ATTRIBUTES, kShareAll, NativeFiles::Kind::Any, false, true);
   return entry && native_.SetAttributes(entry.Get(), attributes);
 }
 
 bool PinnedTree::OpenAccess(const std::string& path) {
-  if (!ReachFaultPoint("open access", path)) return false;
+  if (!Reach("open access", path)) return false;
   const UniqueFileHandle entry = OpenPlain(path, READ_CONTROL | WRITE_DAC);
   if (!entry) return false;
   const DWORD result = SetSecurityInfo(entry.Get(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
@@ -252,7 +267,7 @@ void PinnedTree::DropNewFile(UniqueFileHandle& file, const std::string& path) {
 }
 
 bool PinnedTree::CopyToNewFile(const std::string& from, const std::string& to) {
-  if (!ReachFaultPoint("copy", from, to)) return false;
+  if (!Reach("copy", from, to)) return false;
   const UniqueFileHandle source(CreateFileA(from.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                             FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
   BY_HANDLE_FILE_INFORMATION info;

@@ -94,6 +94,8 @@ class PinnedTree {
   UniqueFileHandle OpenChecked(const std::string& path, DWORD access, DWORD share, NativeFiles::Kind kind,
                                bool linkAllowed, bool plain);
   bool Rename(const std::string& from, const std::string& to, bool replace, HANDLE held);
+  // Pins the folders of a change, then marks its fault point.
+  bool Reach(const char* kind, const std::string& path, const std::string& other = std::string());
 
   NativeFiles native_;
   std::string rootPath_;

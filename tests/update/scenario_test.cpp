@@ -70,7 +70,10 @@ std::vector<long> ChangesToSweep(const std::vector<std::string>& kinds) {
 std::vector<std::string> ReadKinds(const std::string& countFile) {
   std::vector<std::string> kinds;
   std::istringstream lines(ReadFile(countFile));
-  for (std::string line; std::getline(lines, line);) kinds.push_back(line);
+  for (std::string line; std::getline(lines, line);) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();  // written in text mode
+    kinds.push_back(line);
+  }
   return kinds;
 }
 
