@@ -276,3 +276,49 @@ INSTANTIATE_TEST_SUITE_P(Races, RaceAtEveryChange, ::testing::ValuesIn(kRaces),
                          [](const ::testing::TestParamInfo<RaceCase>& info) { return std::string(info.param.name); });
 
 }  // namespace
+
+// Not run by default: how often a unix rival swapping folders for links at
+// random moments, all through a start, gets past the checks. Run it by hand
+// with --gtest_also_run_disabled_tests --gtest_filter=*RandomMoments*.
+class RandomMoments : public ScenarioTest {};
+
+TEST_F(RandomMoments, DISABLED_RivalSwappingThroughoutAStart) {
+  if (wine_host::UnixPathOf(scratch).empty()) GTEST_SKIP() << "the rival is a unix process: under Wine only";
+  const int starts = 50;
+  int outsideChanged = 0, installed = 0;
+  for (int run = 0; run < starts; ++run) {
+    Prepare(Scenario::StagedUpdate, false);
+    const std::string victims = Join(scratch, "victims");
+    RemoveTree(victims);
+    MakeFolders(victims);
+    const std::string stop = Join(scratch, "stop");
+    DeleteFileA(stop.c_str());
+    std::string loop;
+    for (const char* name : {"game", "levels"}) {
+      const std::string folder = Quoted(Join(DataFolder(), name)), away = Quoted(Join(DataFolder(), name) + ".away");
+      const std::string copy = Quoted(Join(victims, name));
+      wine_host::RunUnixShell("cp -a " + folder + " " + copy, Join(scratch, "shell"));
+      loop += "mv " + folder + " " + away + " && ln -s " + copy + " " + folder + "; rm -f " + folder + "; mv " + away +
+              " " + folder + " 2>/dev/null; ";
+    }
+    const Tree victimsBefore = ReadTree(victims);
+    // Every tenth start swaps without a pause; the others pause a little
+    // between swaps, so that some updates get through.
+    const std::string pause = run % 10 == 0 ? std::string() : "sleep 0.0" + std::to_string(run % 10) + "; ";
+    wine_host::RunUnixShell("(while [ ! -e " + Quoted(stop) + " ]; do " + loop + pause + "done) >/dev/null 2>&1 &",
+                            Join(scratch, "shell"));
+    EXPECT_EQ(0, Run(install));
+    WriteFile(stop, "");
+    Sleep(200);
+    DeleteFileA(record.c_str());
+    const std::string difference = TreeDifference(ReadTree(victims), victimsBefore) +
+                                   TreeDifference(ReadTree(Outside()), outsideBefore);
+    const bool changed = !difference.empty();
+    if (changed) std::printf("start %d changed outside:\n%s", run, difference.c_str());
+    outsideChanged += changed ? 1 : 0;
+    installed += Exists(Join(DataFolder(), "ready")) ? 1 : 0;
+  }
+  std::printf("a rival swapping throughout: outside changed in %d of %d starts; the update installed in %d\n",
+              outsideChanged, starts, installed);
+  EXPECT_EQ(0, outsideChanged);
+}
