@@ -8,18 +8,20 @@
 #include "tests/packer/packer_e2e_support.h"
 #include "tests/packer/packer_support.h"
 #include "tests/support/launcher_test.h"
+#include "tests/support/rival.h"
+#include "tests/support/tree.h"
+#include "tests/support/wine_host.h"
 
 using namespace testing_support;
 using namespace packer_testing;
-using packer::Tree;
 
 namespace {
 
 class PackedUpdate : public LauncherTest {
  protected:
 
-  Tree Release(int minor, int gameVariant) {
-    Tree release;
+  packer::Tree Release(int minor, int gameVariant) {
+    packer::Tree release;
     AddFile(release, "launcher.exe", ReadFile(LauncherExe()));
     AddFile(release, "game.dll", ReadFile(Join(TestBinaryFolder(), "testgame_stager_v" + std::to_string(gameVariant) + ".dll")));
     AddFile(release, "game.xml", GameXml("update.ready", company));
@@ -36,18 +38,30 @@ class PackedUpdate : public LauncherTest {
     stageResult = Join(scratch, "stage-result.txt");
   }
 
+  // The test seed's key pair, written as `packer keygen` writes one; the
+  // secret key's path.
+  std::string WriteTestKey() {
+    packer::KeyPair pair;
+    for (std::size_t i = 0; i < pair.seed.size(); ++i) pair.seed[i] = static_cast<std::uint8_t>(i + 1);
+    pair.publicKey = *packer::HexToBytes<32>(TEST_UPDATE_PUBLIC_KEY);
+    const std::string key = Join(scratch, "studio.key");
+    std::string error;
+    EXPECT_TRUE(packer::WriteKeyPair(pair, key, Join(scratch, "studio.pub"), error)) << error;
+    return key;
+  }
+
   std::string data, previousFolder, nextFolder, download, stageResult;
 };
 
 }  // namespace
 
 TEST_F(PackedUpdate, LauncherTurnsThePreviousReleaseIntoTheNewOne) {
-  Tree previous = Release(0, 1);
+  packer::Tree previous = Release(0, 1);
   AddFile(previous, "levels\\level1.dat", Compressible(60000, 1));
   AddFile(previous, "mods\\archive.zip", ZipArchiveBytes(1));
   AddFile(previous, "textures\\stone.bin", Incompressible(20000, 1));
   AddFile(previous, "readme.txt", "version 1.0");
-  Tree next = Release(1, 2);
+  packer::Tree next = Release(1, 2);
   AddFile(next, "levels\\level1.dat", Compressible(60000, 2));
   AddFile(next, "levels\\level2.dat", Compressible(30000, 3));
   AddFile(next, "mods\\archive.zip", ZipArchiveBytes(2));  // a real archive: packed as archive.zip.zip
@@ -56,8 +70,8 @@ TEST_F(PackedUpdate, LauncherTurnsThePreviousReleaseIntoTheNewOne) {
   AddFile(next, "readme.txt", "version 1.0");
   AddFile(next, "empty.txt", "");
   AddFolder(next, "screenshots");
-  WriteTree(previousFolder, previous);
-  WriteTree(nextFolder, next);
+  packer_testing::WriteTree(previousFolder, previous);
+  packer_testing::WriteTree(nextFolder, next);
 
   MakeFolders(Join(scratch, "download"));
   ASSERT_EQ(0, RunPackerExe("pack " + Quoted(previousFolder) + " " + Quoted(nextFolder) + " " + Quoted(download)));
@@ -76,24 +90,95 @@ TEST_F(PackedUpdate, LauncherTurnsThePreviousReleaseIntoTheNewOne) {
 
   // The data folder: the new release but the launcher, plus the marker the
   // update carried in.
-  Tree expected = next;
+  packer::Tree expected = next;
   expected.erase("launcher.exe");
   AddFile(expected, "update.ready", "");
-  EXPECT_EQ("", TreeDifference(ReadTree(data), expected));
+  EXPECT_EQ("", TreeDifference(packer_testing::ReadTree(data), expected));
   EXPECT_FALSE(Exists(Join(data, "game")));
   EXPECT_FALSE(Exists(download));
+}
+
+// A launcher built with the studio's key, raced at every change of a signed
+// update: a unix rival renames other bytes over the staged file each change
+// moves, or swaps the change's folders for links to copies outside. Only the
+// signed bytes are ever installed, the game runs, nothing outside changes.
+TEST_F(PackedUpdate, KeyedLauncherRacedAtEveryChangeInstallsOnlySignedBytes) {
+  if (wine_host::UnixPathOf(scratch).empty()) GTEST_SKIP() << "the rival is a unix process: under Wine only";
+  const std::string key = WriteTestKey();
+  const std::string launcher = ReadFile(Join(TestBinaryFolder(), "launcher_keyed_faults.exe"));
+  packer::Tree previous = Release(0, 1);
+  previous["launcher.exe"].content = launcher;
+  AddFile(previous, "levels\\level1.dat", Compressible(60000, 1));
+  packer::Tree next = Release(1, 2);
+  next["launcher.exe"].content = launcher;
+  AddFile(next, "levels\\level1.dat", Compressible(60000, 2));
+  AddFile(next, "levels\\level2.dat", Compressible(3000, 3));
+  packer_testing::WriteTree(previousFolder, previous);
+  packer_testing::WriteTree(nextFolder, next);
+  MakeFolders(Join(scratch, "download"));
+  ASSERT_EQ(0, RunPackerExe("pack " + Quoted(previousFolder) + " " + Quoted(nextFolder) + " " + Quoted(download) +
+                            " --sign " + Quoted(key)));
+  const Install install{previousFolder, Join(previousFolder, "launcher.exe")};
+  ASSERT_EQ(0, Run(install)) << "the first start fills the data folder";
+  const testing_support::Tree filled = testing_support::ReadTree(data);
+  const testing_support::Tree staged = testing_support::ReadTree(download);
+  const std::string raceFile = Join(scratch, "race.txt"), victims = Join(scratch, "victims");
+  const auto startRaced = [&](const char* mode, long at, const std::string& countFile) {
+    RemoveTree(data);
+    testing_support::WriteTree(data, filled);
+    testing_support::WriteTree(Join(data, "game"), staged);
+    RemoveTree(victims);
+    MakeFolders(victims);
+    DeleteFileA(raceFile.c_str());
+    DeleteFileA((raceFile + ".go").c_str());
+    DeleteFileA(record.c_str());
+    SetEnvironmentVariableA("LAUNCHER_FAULT_AT", std::to_string(at).c_str());
+    SetEnvironmentVariableA("LAUNCHER_FAULT_MODE", mode);
+    SetEnvironmentVariableA("LAUNCHER_FAULT_COUNT", countFile.empty() ? nullptr : countFile.c_str());
+    SetEnvironmentVariableA("LAUNCHER_RACE_FILE", raceFile.c_str());
+    const long code = Run(install);
+    for (const char* name : {"LAUNCHER_FAULT_AT", "LAUNCHER_FAULT_MODE", "LAUNCHER_FAULT_COUNT", "LAUNCHER_RACE_FILE"}) {
+      SetEnvironmentVariableA(name, nullptr);
+    }
+    return code;
+  };
+  const std::string countFile = Join(scratch, "count.txt");
+  ASSERT_EQ(0, startRaced("fail", 0, countFile));
+  ASSERT_EQ(VersionXml(1, 1), ReadFile(Join(data, "properties\\version.xml"))) << "installed without a rival";
+  const std::vector<std::string> kinds = ReadKinds(countFile);
+  int acted = 0, races = 0;
+  for (const Swap swap : {Swap::StagedBytes, Swap::Folders}) {
+    for (const long k : ChangesToRace(kinds)) {
+      SCOPED_TRACE("raced at change " + std::to_string(k) + (swap == Swap::Folders ? ", folders" : ", bytes"));
+      DeleteFileA(raceFile.c_str());  // the last race's, before the rival watches
+      Rival rival(raceFile, victims, companyFolder, Join(data, "game"), swap);
+      const long code = startRaced("race", k, std::string());
+      rival.Stop();
+      rival.Restore();
+      ++races;
+      acted += rival.Acted() ? 1 : 0;
+      EXPECT_EQ(0, code);
+      EXPECT_EQ(1u, Runs().size()) << "the game ran";
+      for (std::size_t i = 0; i < rival.Victims().size(); ++i) {
+        EXPECT_EQ("", TreeDifference(testing_support::ReadTree(rival.Victims()[i]), rival.VictimTrees()[i]))
+            << "a folder outside";
+      }
+      for (const auto& entry : testing_support::ReadTree(data)) {
+        if (entry.first.compare(0, 5, "game\\") == 0) continue;
+        EXPECT_EQ(std::string::npos, entry.second.find(kRivalBytes)) << entry.first << ": bytes nobody signed";
+      }
+      if (HasFailure()) return;
+    }
+  }
+  std::printf("signed update: raced %d times at %lu changes, the rival acted %d times\n", races,
+              static_cast<unsigned long>(kinds.size()), acted);
 }
 
 // A launcher built with the studio's key: an unsigned update goes to the
 // Recycle Bin unused and the old game runs on; the same release signed with
 // the key installs.
 TEST_F(PackedUpdate, KeyedLauncherInstallsOnlyWhatTheStudioSigned) {
-  packer::KeyPair pair;
-  for (std::size_t i = 0; i < pair.seed.size(); ++i) pair.seed[i] = static_cast<std::uint8_t>(i + 1);
-  pair.publicKey = *packer::HexToBytes<32>(TEST_UPDATE_PUBLIC_KEY);
-  const std::string key = Join(scratch, "studio.key");
-  std::string error;
-  ASSERT_TRUE(packer::WriteKeyPair(pair, key, Join(scratch, "studio.pub"), error)) << error;
+  const std::string key = WriteTestKey();
   const std::string keyedLauncher = ReadFile(Join(TestBinaryFolder(), "launcher_keyed.exe"));
 
   for (const bool sign : {false, true}) {
@@ -101,16 +186,16 @@ TEST_F(PackedUpdate, KeyedLauncherInstallsOnlyWhatTheStudioSigned) {
     RemoveTree(companyFolder);
     RemoveTree(Join(scratch, "download"));
     DeleteFileA(record.c_str());
-    Tree previous = Release(0, 1);
+    packer::Tree previous = Release(0, 1);
     previous["launcher.exe"].content = keyedLauncher;
     AddFile(previous, "levels\\level1.dat", Compressible(60000, 1));
-    Tree next = Release(1, 2);
+    packer::Tree next = Release(1, 2);
     next["launcher.exe"].content = keyedLauncher;
     AddFile(next, "levels\\level1.dat", Compressible(60000, 2));
     RemoveTree(previousFolder);
     RemoveTree(nextFolder);
-    WriteTree(previousFolder, previous);
-    WriteTree(nextFolder, next);
+    packer_testing::WriteTree(previousFolder, previous);
+    packer_testing::WriteTree(nextFolder, next);
     MakeFolders(Join(scratch, "download"));
     const std::string signing = sign ? " --sign " + Quoted(key) : std::string();
     ASSERT_EQ(0, RunPackerExe("pack " + Quoted(previousFolder) + " " + Quoted(nextFolder) + " " + Quoted(download) +

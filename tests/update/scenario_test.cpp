@@ -1,8 +1,5 @@
 #include "tests/update/scenario_test.h"
 
-#include <algorithm>
-#include <map>
-#include <sstream>
 
 #include "tests/provisioning/provisioning_support.h"
 #include "tests/update/update_support.h"
@@ -47,35 +44,6 @@ const Tree kRelease11Changes = {{"properties\\version.xml", Version(1, 1)},
                                 {"newdir\\deep\\c.txt", "c 1.1"}};
 
 }  // namespace
-
-std::vector<long> ChangesToSweep(const std::vector<std::string>& kinds) {
-  std::vector<long> changes;
-#ifdef _WIN64
-  for (long k = 1; k <= static_cast<long>(kinds.size()); ++k) changes.push_back(k);
-#else
-  std::map<std::string, std::pair<long, long>> firstAndLast;
-  for (long k = 1; k <= static_cast<long>(kinds.size()); ++k) {
-    auto found = firstAndLast.emplace(kinds[k - 1], std::make_pair(k, k)).first;
-    found->second.second = k;
-  }
-  for (const auto& kind : firstAndLast) {
-    changes.push_back(kind.second.first);
-    if (kind.second.second != kind.second.first) changes.push_back(kind.second.second);
-  }
-  std::sort(changes.begin(), changes.end());
-#endif
-  return changes;
-}
-
-std::vector<std::string> ReadKinds(const std::string& countFile) {
-  std::vector<std::string> kinds;
-  std::istringstream lines(ReadFile(countFile));
-  for (std::string line; std::getline(lines, line);) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();  // written in text mode
-    kinds.push_back(line);
-  }
-  return kinds;
-}
 
 const char* ScenarioName(Scenario scenario) {
   const char* const names[] = {"StagedUpdate", "FirstStart", "RefreshCopy"};

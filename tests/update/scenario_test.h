@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "tests/support/launcher_test.h"
+#include "tests/support/rival.h"
 #include "tests/support/tree.h"
 
 namespace update_testing {
@@ -16,15 +17,6 @@ namespace update_testing {
 enum class Scenario { StagedUpdate, FirstStart, RefreshCopy };
 
 const char* ScenarioName(Scenario scenario);
-
-// The changes a sweep visits, numbered from 1, given the kind of every change
-// a run without a fault made: in 64-bit builds every one; in 32-bit ones
-// (the same code, on a lane where an emulated launcher start costs 20-30
-// times a native one) the first and the last change of each kind.
-std::vector<long> ChangesToSweep(const std::vector<std::string>& kinds);
-
-// The kinds of change, one a line, a count file holds.
-std::vector<std::string> ReadKinds(const std::string& countFile);
 
 class ScenarioTest : public testing_support::LauncherTest {
  protected:
