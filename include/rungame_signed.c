@@ -104,7 +104,7 @@ static int MatchTree(const char* folder, const char* relative, const char* marke
     RunGameSignedEntry* entry;
     int isFolder = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     if (strcmp(data.cFileName, ".") == 0 || strcmp(data.cFileName, "..") == 0) continue;
-    if (relative[0] == '\0' && lstrcmpiA(data.cFileName, markerName) == 0) continue;
+    if (relative[0] == '\0' && rungame_equals_ascii_case(data.cFileName, markerName)) continue;
     if (!rungame_join_path(child, folder, data.cFileName) ||
         (relative[0] == '\0' ? strlen(data.cFileName) >= MAX_PATH
                              : !rungame_join_path(childRelative, relative, data.cFileName))) {
@@ -175,7 +175,7 @@ int RunGameCheckSignedUpdate(const char* updateFolder, const char* dataFolder, c
   free(text);
   if (result != RUNGAME_SIGNED_OK) return result;
 
-  if (lstrcmpiA(manifest.marker, markerName) != 0) {
+  if (!rungame_equals_ascii_case(manifest.marker, markerName)) {
     result = RUNGAME_SIGNED_NOT_SIGNED;
   } else {
     hasVersion = RunGameReadVersionFile(versionPath, &x, &y);

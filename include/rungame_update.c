@@ -401,7 +401,7 @@ int RunGameStageUpdate(const char* updateFolder, const char* manifestPath, const
       !rungame_join_path(versionFile, dataFolder, "properties\\version.xml")) {
     return RUNGAME_STAGE_BAD_ARGUMENT;
   }
-  if (lstrcmpiA(updateFolder, staging) == 0) return RUNGAME_STAGE_BAD_ARGUMENT;
+  if (rungame_equals_ascii_case(updateFolder, staging)) return RUNGAME_STAGE_BAD_ARGUMENT;
 
   attributes = GetFileAttributesA(updateFolder);
   if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) return RUNGAME_STAGE_NO_UPDATE;

@@ -9,7 +9,7 @@
 #include "fs/entry.h"
 #include "fs/pinned_tree.h"
 #include "rules/rules.h"
-#include "update/journal.h"
+#include "journal/journal.h"
 
 bool IsPlainFolderName(const std::string& name) { return !name.empty() && rules::IsPlainName(name); }
 

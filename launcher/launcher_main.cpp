@@ -15,7 +15,7 @@
 #include "provisioning/install_copy.h"
 #include "rungame.h"
 #include "settings/settings.h"
-#include "update/journal.h"
+#include "journal/journal.h"
 #include "update/update.h"
 
 namespace {

@@ -9,7 +9,7 @@
 #include "fs/remove.h"
 #include "fs/walk.h"
 #include "provisioning/version_file.h"
-#include "update/journal.h"
+#include "journal/journal.h"
 #include "update/staging.h"
 
 namespace {

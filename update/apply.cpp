@@ -16,7 +16,7 @@
 #include "fs/walk.h"
 #include "rules/config_files.h"
 #include "rules/rules.h"
-#include "update/journal.h"
+#include "journal/journal.h"
 #include "update/signed_update.h"
 #include "update/staging.h"
 #include "update/unpack.h"

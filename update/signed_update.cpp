@@ -7,6 +7,7 @@
 
 #include <sodium.h>
 
+#include "fs/ascii.h"
 #include "fs/handles.h"
 #include "rungame_signed_manifest.h"
 
@@ -132,7 +133,7 @@ UpdateTrust CheckUpdateTrustWithKey(const std::string& publicKeyHex, const std::
   const std::optional<std::string> text = ReadMarker(markerPath, markerFile);
   SignedManifest manifest;
   if (!text || !manifest.Open(*text, key)) return UpdateTrust::Refused;
-  if (lstrcmpiA(manifest.Get()->marker, NameOf(markerPath).c_str()) != 0) return UpdateTrust::Refused;
+  if (!EqualsIgnoringAsciiCase(manifest.Get()->marker, NameOf(markerPath))) return UpdateTrust::Refused;
   if (!RunGameSignedAppliesTo(manifest.Get(), dataVersion.has_value(), dataVersion ? dataVersion->first : 0,
                             dataVersion ? dataVersion->second : 0)) {
     return UpdateTrust::Refused;

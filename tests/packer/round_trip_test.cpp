@@ -38,6 +38,23 @@ class PackedUpdate : public LauncherTest {
     stageResult = Join(scratch, "stage-result.txt");
   }
 
+  // Releases 1.0 and 1.1 with a level each (1.1 one more), afresh, both
+  // shipping `launcher` as their launcher.
+  void WriteKeyedReleases(const std::string& launcher) {
+    packer::Tree previous = Release(0, 1);
+    previous["launcher.exe"].content = launcher;
+    AddFile(previous, "levels\\level1.dat", Compressible(60000, 1));
+    packer::Tree next = Release(1, 2);
+    next["launcher.exe"].content = launcher;
+    AddFile(next, "levels\\level1.dat", Compressible(60000, 2));
+    AddFile(next, "levels\\level2.dat", Compressible(3000, 3));
+    RemoveTree(previousFolder);
+    RemoveTree(nextFolder);
+    packer_testing::WriteTree(previousFolder, previous);
+    packer_testing::WriteTree(nextFolder, next);
+    MakeFolders(Join(scratch, "download"));
+  }
+
   // The test seed's key pair, written as `packer keygen` writes one; the
   // secret key's path.
   std::string WriteTestKey() {
@@ -106,16 +123,7 @@ TEST_F(PackedUpdate, KeyedLauncherRacedAtEveryChangeInstallsOnlySignedBytes) {
   if (wine_host::UnixPathOf(scratch).empty()) GTEST_SKIP() << "the rival is a unix process: under Wine only";
   const std::string key = WriteTestKey();
   const std::string launcher = ReadFile(Join(TestBinaryFolder(), "launcher_keyed_faults.exe"));
-  packer::Tree previous = Release(0, 1);
-  previous["launcher.exe"].content = launcher;
-  AddFile(previous, "levels\\level1.dat", Compressible(60000, 1));
-  packer::Tree next = Release(1, 2);
-  next["launcher.exe"].content = launcher;
-  AddFile(next, "levels\\level1.dat", Compressible(60000, 2));
-  AddFile(next, "levels\\level2.dat", Compressible(3000, 3));
-  packer_testing::WriteTree(previousFolder, previous);
-  packer_testing::WriteTree(nextFolder, next);
-  MakeFolders(Join(scratch, "download"));
+  WriteKeyedReleases(launcher);
   ASSERT_EQ(0, RunPackerExe("pack " + Quoted(previousFolder) + " " + Quoted(nextFolder) + " " + Quoted(download) +
                             " --sign " + Quoted(key)));
   const Install install{previousFolder, Join(previousFolder, "launcher.exe")};
@@ -186,17 +194,7 @@ TEST_F(PackedUpdate, KeyedLauncherInstallsOnlyWhatTheStudioSigned) {
     RemoveTree(companyFolder);
     RemoveTree(Join(scratch, "download"));
     DeleteFileA(record.c_str());
-    packer::Tree previous = Release(0, 1);
-    previous["launcher.exe"].content = keyedLauncher;
-    AddFile(previous, "levels\\level1.dat", Compressible(60000, 1));
-    packer::Tree next = Release(1, 2);
-    next["launcher.exe"].content = keyedLauncher;
-    AddFile(next, "levels\\level1.dat", Compressible(60000, 2));
-    RemoveTree(previousFolder);
-    RemoveTree(nextFolder);
-    packer_testing::WriteTree(previousFolder, previous);
-    packer_testing::WriteTree(nextFolder, next);
-    MakeFolders(Join(scratch, "download"));
+    WriteKeyedReleases(keyedLauncher);
     const std::string signing = sign ? " --sign " + Quoted(key) : std::string();
     ASSERT_EQ(0, RunPackerExe("pack " + Quoted(previousFolder) + " " + Quoted(nextFolder) + " " + Quoted(download) +
                               signing));

@@ -1,4 +1,4 @@
-#include "update/journal.h"
+#include "journal/journal.h"
 
 #include <windows.h>
 #include <zlib.h>
