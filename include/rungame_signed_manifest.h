@@ -79,9 +79,13 @@ RunGameSignedEntry* RunGameFindSignedEntry(const RunGameSignedManifest* manifest
 /* 1 when every entry was marked seen. */
 int RunGameAllSignedEntriesSeen(const RunGameSignedManifest* manifest);
 
-/* The version a properties\version.xml text carries: the first top-level
- * element named "version" (any ASCII case) with both an "x" and a "y"
- * attribute, read as base-10 numbers saturating at 32 bits. 1 when found. */
+/* The version a properties\version.xml text carries, as the launcher reads
+ * it with TinyXML: the first top-level element named "version" (any ASCII
+ * case) with both an "x" and a "y" attribute, their values with character
+ * and entity references decoded, read as strtol reads them in base 10,
+ * saturating at 32 bits. 0 for a text TinyXML refuses (not well formed as it
+ * sees it, over the launcher's size, nesting or attribute limits), wherever
+ * its fault stands. 1 when found. */
 int RunGameParseVersionText(const char* text, size_t size, long* x, long* y);
 
 #ifdef __cplusplus
