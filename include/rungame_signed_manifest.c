@@ -76,8 +76,9 @@ static int ComparePaths(const void* a, const void* b) {
 }
 
 /* Splits the signed part (a NUL-terminated copy) into its lines and reads
- * them. 1 when well formed. */
-static int ParseSignedPart(RunGameSignedManifest* manifest) {
+ * them. 1 when well formed: its "key" line `keyId`, every path one the
+ * launcher installs as it is. */
+static int ParseSignedPart(RunGameSignedManifest* manifest, const char* keyId) {
   char* line = manifest->text;
   size_t lines = 0;
   size_t number = 0;
@@ -93,12 +94,11 @@ static int ParseSignedPart(RunGameSignedManifest* manifest) {
     if (next == NULL) return 0;
     *next = '\0';
     length = (size_t)(next - line);
-    if (length > 0 && line[length - 1] == '\r') line[--length] = '\0';
     ++number;
     if (number == 1) {
       if (strcmp(line, kSignedHeader) != 0) return 0;
     } else if (number == 2) {
-      if (!StartsWith(line, "key ") || length != 4 + 16 || !IsLowerHex(line + 4, 16)) return 0;
+      if (!StartsWith(line, "key ") || strcmp(line + 4, keyId) != 0) return 0;
     } else if (number == 3) {
       if (strcmp(line, kManifestHeader) != 0) return 0;
     } else if (length == 0) {
@@ -115,8 +115,10 @@ static int ParseSignedPart(RunGameSignedManifest* manifest) {
       RunGameSignedEntry* entry = &manifest->entries[manifest->count++];
       entry->isFolder = 1;
       entry->path = line + 7;
+      if (!rungame_is_installable_path(entry->path, 1)) return 0;
     } else if (StartsWith(line, "file ")) {
-      if (!ParseFileLine(line + 5, &manifest->entries[manifest->count++])) return 0;
+      RunGameSignedEntry* entry = &manifest->entries[manifest->count++];
+      if (!ParseFileLine(line + 5, entry) || !rungame_is_installable_path(entry->path, 0)) return 0;
     } else {
       return 0;
     }
@@ -140,6 +142,8 @@ int RunGameParsePublicKey(const char* hex, unsigned char key[32]) {
 int RunGameOpenSignedManifest(const char* text, size_t size, const unsigned char key[32],
                               RunGameSignedManifest* manifest) {
   unsigned char signature[64];
+  unsigned char digest[crypto_hash_sha256_BYTES];
+  char keyId[17];
   size_t signatureLength = 0;
   size_t lastLine;
   const size_t keywordLength = sizeof kSignatureKeyword - 1;
@@ -156,13 +160,18 @@ int RunGameOpenSignedManifest(const char* text, size_t size, const unsigned char
     return 0;
   }
   if (crypto_sign_verify_detached(signature, (const unsigned char*)text, lastLine, key) != 0) return 0;
-  /* Signed by the key; still read with care. A NUL would cut a path short. */
-  if (memchr(text, '\0', lastLine) != NULL) return 0;
+  /* Signed by the key; still read with care. A NUL would cut a path short;
+     lines end in "\n" alone, the signed text being its exact bytes. */
+  if (memchr(text, '\0', lastLine) != NULL || memchr(text, '\r', lastLine) != NULL) return 0;
+  /* The "key" line names the key it is signed with: its id, the first 8
+     bytes of the SHA-256 of the public key. */
+  crypto_hash_sha256(digest, key, 32);
+  sodium_bin2hex(keyId, sizeof keyId, digest, 8);
   manifest->text = (char*)malloc(lastLine + 1);
   if (manifest->text == NULL) return 0;
   memcpy(manifest->text, text, lastLine);
   manifest->text[lastLine] = '\0';
-  if (!ParseSignedPart(manifest)) {
+  if (!ParseSignedPart(manifest, keyId)) {
     RunGameCloseSignedManifest(manifest);
     return 0;
   }

@@ -16,9 +16,14 @@
  *   signature <128 lower-case hex digits>
  *
  * The signature covers every byte before the "signature" line, which is the
- * last line; every line ends in "\n". Entries (folders and files: size in
- * bytes, SHA-256 in lower-case hex, the path relative to the update with '\'
- * separators, last) list everything the update holds but the marker itself.
+ * last line; every line ends in "\n" alone. "key" names the key it is signed
+ * with (the first 8 bytes of the SHA-256 of the public key, in hex). Entries
+ * (folders and files: size in bytes, SHA-256 in lower-case hex, the path
+ * relative to the update with '\' separators, last) list everything the
+ * update holds but the marker itself, each a path the launcher installs as
+ * it is (rungame_is_installable_path). A file named like the launcher's
+ * temporary files (rungame_is_launcher_temporary_name) is never part of an
+ * update: no reader counts one found beside the listed entries.
  *
  * Plain, portable C over bytes in memory; libsodium for the signature. */
 #ifndef RUNGAME_SIGNED_MANIFEST_H
@@ -58,8 +63,9 @@ int RunGameParsePublicKey(const char* hex, unsigned char key[32]);
 /* Reads `size` bytes of marker content. 1 when they are a manifest signed by
  * `key`, well formed ("from" and "to" versions, a "marker" name, no path listed twice),
  * into `manifest`, which RunGameCloseSignedManifest then frees; 0 otherwise
- * (unsigned, another key, changed, cut short, damaged, or no memory), with
- * `manifest` left empty. */
+ * (unsigned, another key or a "key" line naming another, changed, cut short,
+ * damaged, a line ending in "\r\n", a path the launcher would not install,
+ * or no memory), with `manifest` left empty. */
 int RunGameOpenSignedManifest(const char* text, size_t size, const unsigned char key[32],
                               RunGameSignedManifest* manifest);
 void RunGameCloseSignedManifest(RunGameSignedManifest* manifest);
