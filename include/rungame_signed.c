@@ -105,6 +105,9 @@ static int MatchTree(const char* folder, const char* relative, const char* marke
     int isFolder = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     if (strcmp(data.cFileName, ".") == 0 || strcmp(data.cFileName, "..") == 0) continue;
     if (relative[0] == '\0' && rungame_equals_ascii_case(data.cFileName, markerName)) continue;
+    /* The launcher's temporary files are never part of an update: it
+       removes them before it checks one. */
+    if (!isFolder && rungame_is_launcher_temporary_name(data.cFileName)) continue;
     if (!rungame_join_path(child, folder, data.cFileName) ||
         (relative[0] == '\0' ? strlen(data.cFileName) >= MAX_PATH
                              : !rungame_join_path(childRelative, relative, data.cFileName))) {

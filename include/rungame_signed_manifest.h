@@ -16,9 +16,14 @@
  *   signature <128 lower-case hex digits>
  *
  * The signature covers every byte before the "signature" line, which is the
- * last line; every line ends in "\n". Entries (folders and files: size in
- * bytes, SHA-256 in lower-case hex, the path relative to the update with '\'
- * separators, last) list everything the update holds but the marker itself.
+ * last line; every line ends in "\n" alone. "key" names the key it is signed
+ * with (the first 8 bytes of the SHA-256 of the public key, in hex). Entries
+ * (folders and files: size in bytes, SHA-256 in lower-case hex, the path
+ * relative to the update with '\' separators, last) list everything the
+ * update holds but the marker itself, each a path the launcher installs as
+ * it is (rungame_is_installable_path). A file named like the launcher's
+ * temporary files (rungame_is_launcher_temporary_name) is never part of an
+ * update: no reader counts one found beside the listed entries.
  *
  * Plain, portable C over bytes in memory; libsodium for the signature. */
 #ifndef RUNGAME_SIGNED_MANIFEST_H
@@ -58,8 +63,9 @@ int RunGameParsePublicKey(const char* hex, unsigned char key[32]);
 /* Reads `size` bytes of marker content. 1 when they are a manifest signed by
  * `key`, well formed ("from" and "to" versions, a "marker" name, no path listed twice),
  * into `manifest`, which RunGameCloseSignedManifest then frees; 0 otherwise
- * (unsigned, another key, changed, cut short, damaged, or no memory), with
- * `manifest` left empty. */
+ * (unsigned, another key or a "key" line naming another, changed, cut short,
+ * damaged, a line ending in "\r\n", a path the launcher would not install,
+ * or no memory), with `manifest` left empty. */
 int RunGameOpenSignedManifest(const char* text, size_t size, const unsigned char key[32],
                               RunGameSignedManifest* manifest);
 void RunGameCloseSignedManifest(RunGameSignedManifest* manifest);
@@ -79,9 +85,13 @@ RunGameSignedEntry* RunGameFindSignedEntry(const RunGameSignedManifest* manifest
 /* 1 when every entry was marked seen. */
 int RunGameAllSignedEntriesSeen(const RunGameSignedManifest* manifest);
 
-/* The version a properties\version.xml text carries: the first top-level
- * element named "version" (any ASCII case) with both an "x" and a "y"
- * attribute, read as base-10 numbers saturating at 32 bits. 1 when found. */
+/* The version a properties\version.xml text carries, as the launcher reads
+ * it with TinyXML: the first top-level element named "version" (any ASCII
+ * case) with both an "x" and a "y" attribute, their values with character
+ * and entity references decoded, read as strtol reads them in base 10,
+ * saturating at 32 bits. 0 for a text TinyXML refuses (not well formed as it
+ * sees it, over the launcher's size, nesting or attribute limits), wherever
+ * its fault stands. 1 when found. */
 int RunGameParseVersionText(const char* text, size_t size, long* x, long* y);
 
 #ifdef __cplusplus

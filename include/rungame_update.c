@@ -16,6 +16,13 @@
 
 static int IsDots(const char* name) { return strcmp(name, ".") == 0 || strcmp(name, "..") == 0; }
 
+/* A file named like the launcher's temporary files: never part of an
+ * update (the launcher removes one before it checks the update), so neither
+ * checked nor staged. */
+static int IsLeftover(const WIN32_FIND_DATAA* data) {
+  return !(data->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && rungame_is_launcher_temporary_name(data->cFileName);
+}
+
 static void CopyBounded(char* out, size_t outSize, const char* text) {
   size_t length;
   if (out == NULL || outSize == 0) return;
@@ -209,7 +216,7 @@ static int VerifyTree(const char* source, char* relative, Manifest* manifest) {
   do {
     ManifestEntry* entry;
     int isFolder = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    if (IsDots(data.cFileName)) continue;
+    if (IsDots(data.cFileName) || IsLeftover(&data)) continue;
     if (!rungame_join_path(child, source, data.cFileName) || !rungame_join_path(relative, relative, data.cFileName)) {
       result = RUNGAME_STAGE_UNSAFE_UPDATE;
       break;
@@ -323,7 +330,7 @@ static int MoveTree(const char* source, const char* target, int depth, const cha
   search = FindFirstFileA(pattern, &data);
   if (search == INVALID_HANDLE_VALUE) return RUNGAME_STAGE_MOVE_FAILED;
   do {
-    if (IsDots(data.cFileName) || IsTopLevelMarker(depth, data.cFileName, markerName)) continue;
+    if (IsDots(data.cFileName) || IsTopLevelMarker(depth, data.cFileName, markerName) || IsLeftover(&data)) continue;
     if (!rungame_join_path(from, source, data.cFileName) || !rungame_join_path(to, target, data.cFileName)) {
       result = RUNGAME_STAGE_MOVE_FAILED;
     } else if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {

@@ -6,6 +6,7 @@
 #include "packer/names.h"
 #include "packer/release.h"
 #include "packer/sha256.h"
+#include "rules/rules.h"
 
 namespace packer {
 
@@ -54,6 +55,9 @@ VerifyReport VerifyUpdate(const std::string& updateFolder, const Manifest& manif
     }
   }
   for (const auto& entry : tree) {
+    // The launcher's temporary files are never part of an update: it
+    // removes them before it checks or installs one.
+    if (!entry.second.isFolder && rules::IsLauncherTemporaryName(BaseName(entry.first))) continue;
     if (!listed.count(FoldCase(entry.first))) {
       report.problems.push_back("unexpected  " + entry.first + " (not in the manifest)");
     }

@@ -15,7 +15,8 @@ struct VerifyReport {
 };
 
 // Every entry of the manifest present with its size and SHA-256, and nothing
-// else in the folder: the launcher would install an unlisted file too.
+// else in the folder: the launcher would install an unlisted file too (but
+// for files named like its temporary files, which it removes unused).
 // `read`, when given, is the folder as ReadHostTree read it with contents,
 // so it is not read twice.
 VerifyReport VerifyUpdate(const std::string& updateFolder, const Manifest& manifest, const Tree* read = nullptr);

@@ -20,89 +20,9 @@ std::optional<std::string> FindAttribute(const XmlElement& element, const std::s
   return std::nullopt;
 }
 
-namespace {
-
-bool StartsWith(const std::string& text, size_t at, const char* prefix, bool ignoreCase = false) {
-  for (size_t i = 0; prefix[i]; ++i) {
-    if (at + i >= text.size()) return false;
-    const char c = ignoreCase ? rungame_ascii_lower(text[at + i]) : text[at + i];
-    if (c != prefix[i]) return false;
-  }
-  return true;
-}
-
-// Where `from` reaches the first `terminator` outside quotes, or npos.
-size_t SkipQuotedTo(const std::string& text, size_t from, char terminator) {
-  for (size_t i = from; i < text.size(); ++i) {
-    const char c = text[i];
-    if (c == '"' || c == '\'') {
-      i = text.find(c, i + 1);
-      if (i == std::string::npos) return i;
-    } else if (c == terminator) {
-      return i;
-    }
-  }
-  return std::string::npos;
-}
-
-}  // namespace
-
 bool IsWithinXmlLimits(const std::string& text) {
-  // Mirrors how TinyXML tells markup apart, so that its recursion (one level
-  // per nested element) never goes deeper than counted here: a '<' it would
-  // skip inside a comment, CDATA section, quoted value or declaration is
-  // skipped here too. Where the two could disagree TinyXML stops with an
-  // error, so any miscount only ever overestimates.
-  size_t depth = 0;
-  size_t at = text.find('<');
-  while (at != std::string::npos) {
-    size_t end;
-    if (StartsWith(text, at, "<!--")) {
-      end = text.find("-->", at + 4);
-      if (end != std::string::npos) end += 2;
-    } else if (StartsWith(text, at, "<![CDATA[")) {
-      end = text.find("]]>", at + 9);
-      if (end != std::string::npos) end += 2;
-    } else if (StartsWith(text, at, "<?xml", true)) {
-      // TinyXML reads quoted values in a declaration only for some names, so
-      // it ends at the first '>' or at the first one outside quotes; no '<'
-      // may stand before the later of the two.
-      end = SkipQuotedTo(text, at + 5, '>');
-      if (text.find('<', at + 1) <= (end == std::string::npos ? text.size() : end)) return false;
-    } else if (StartsWith(text, at, "</") && depth > 0) {
-      --depth;
-      end = text.find('>', at + 2);
-    } else if (at + 1 < text.size() &&
-               (std::isalpha(static_cast<unsigned char>(text[at + 1])) || text[at + 1] == '_' ||
-                static_cast<unsigned char>(text[at + 1]) >= 127)) {
-      if (++depth > kMaxXmlDepth) return false;
-      size_t attributes = 0;
-      end = std::string::npos;
-      for (size_t i = at + 1; i < text.size(); ++i) {
-        const char c = text[i];
-        if (c == '"' || c == '\'') {
-          i = text.find(c, i + 1);
-          if (i == std::string::npos) break;
-        } else if (c == '=') {
-          if (++attributes > kMaxXmlAttributes) return false;
-        } else if (c == '>') {
-          end = i;
-          break;
-        } else if (c == '/' && i + 1 < text.size() && text[i + 1] == '>') {
-          --depth;
-          end = i + 1;
-          break;
-        }
-      }
-    } else {
-      // "<!DOCTYPE ...>", "<?name ...>", a stray "</": TinyXML reads up to
-      // the next '>' as an unknown node.
-      end = text.find('>', at + 1);
-    }
-    if (end == std::string::npos) return true;  // the rest cannot open an element
-    at = text.find('<', end + 1);
-  }
-  return true;
+  // The one scan the game-side helper's reader makes too (rungame_rules.h).
+  return rungame_xml_within_limits(text.data(), text.size()) != 0;
 }
 
 std::optional<std::vector<XmlElement>> ParseTopLevelElements(std::string text) {

@@ -9,6 +9,8 @@
 #include <utility>
 #include <vector>
 
+#include "rules/rungame_rules.h"
+
 struct XmlElement {
   std::string name;
   std::vector<std::pair<std::string, std::string>> attributes;  // in document order
@@ -19,8 +21,8 @@ struct XmlElement {
 // attribute against all earlier ones of its element. The size is counted on
 // the file's bytes, whatever they hold.
 constexpr std::size_t kMaxXmlFileBytes = 64 * 1024;
-constexpr std::size_t kMaxXmlDepth = 64;
-constexpr std::size_t kMaxXmlAttributes = 256;  // per element
+constexpr std::size_t kMaxXmlDepth = RUNGAME_XML_MAX_DEPTH;
+constexpr std::size_t kMaxXmlAttributes = RUNGAME_XML_MAX_ATTRIBUTES;  // per element
 
 // The value of the attribute named exactly `key`, if the element carries it.
 std::optional<std::string> FindAttribute(const XmlElement& element, const std::string& key);

@@ -154,6 +154,99 @@ RUNGAME_RULES_INLINE int rungame_is_plain_marker_name(const char* name) {
          !rungame_is_launcher_temporary_name(name) && !rungame_is_reserved_top_level_name(name);
 }
 
+/* The limits past which an XML file (game.xml, properties\version.xml)
+ * reads as malformed: TinyXML recurses once per nested element and checks
+ * every new attribute against all earlier ones of its element. */
+#define RUNGAME_XML_MAX_DEPTH 64
+#define RUNGAME_XML_MAX_ATTRIBUTES 256 /* per element */
+
+/* Where the byte `c` first stands in `text` from `from` on; `length` when nowhere. */
+RUNGAME_RULES_INLINE size_t rungame_find_byte(const char* text, size_t length, size_t from, char c) {
+  const void* found = from < length ? memchr(text + from, c, length - from) : NULL;
+  return found ? (size_t)((const char*)found - text) : length;
+}
+
+/* Where `what` first stands in `text` from `from` on; `length` when nowhere. */
+RUNGAME_RULES_INLINE size_t rungame_find_text(const char* text, size_t length, size_t from, const char* what) {
+  size_t whatLength = strlen(what);
+  for (; from + whatLength <= length; ++from) {
+    if (memcmp(text + from, what, whatLength) == 0) return from;
+  }
+  return length;
+}
+
+/* Whether XML text (`length` bytes, NULs allowed) stays within the nesting
+ * and attribute limits above, counted the way TinyXML would see them (never
+ * fewer): a cheap scan, no parse. It tells markup apart as TinyXML does, so
+ * that its recursion never goes deeper than counted here: a '<' it would
+ * skip inside a comment, CDATA section, quoted value or declaration is
+ * skipped here too. Where the two could disagree TinyXML stops with an
+ * error, so any miscount only ever overestimates. */
+RUNGAME_RULES_INLINE int rungame_xml_within_limits(const char* text, size_t length) {
+  size_t depth = 0;
+  size_t at = rungame_find_byte(text, length, 0, '<');
+  while (at < length) {
+    size_t end;
+    size_t rest = length - at;
+    if (rest >= 4 && memcmp(text + at, "<!--", 4) == 0) {
+      end = rungame_find_text(text, length, at + 4, "-->");
+      if (end < length) end += 2;
+    } else if (rest >= 9 && memcmp(text + at, "<![CDATA[", 9) == 0) {
+      end = rungame_find_text(text, length, at + 9, "]]>");
+      if (end < length) end += 2;
+    } else if (rest >= 5 && rungame_equals_ascii_case_n(text + at, 5, "<?xml")) {
+      /* TinyXML reads quoted values in a declaration only for some names, so
+         it ends at the first '>' or at the first one outside quotes; no '<'
+         may stand before the later of the two. */
+      size_t i;
+      end = length;
+      for (i = at + 5; i < length; ++i) {
+        if (text[i] == '"' || text[i] == '\'') {
+          i = rungame_find_byte(text, length, i + 1, text[i]);
+        } else if (text[i] == '>') {
+          end = i;
+          break;
+        }
+      }
+      {
+        size_t opening = rungame_find_byte(text, length, at + 1, '<');
+        if (opening < length && opening <= end) return 0;
+      }
+    } else if (rest >= 2 && text[at + 1] == '/' && depth > 0) {
+      --depth;
+      end = rungame_find_byte(text, length, at + 2, '>');
+    } else if (rest >= 2 && (((text[at + 1] | 32) >= 'a' && (text[at + 1] | 32) <= 'z') || text[at + 1] == '_' ||
+                             (unsigned char)text[at + 1] >= 127)) {
+      size_t attributes = 0;
+      size_t i;
+      if (++depth > RUNGAME_XML_MAX_DEPTH) return 0;
+      end = length;
+      for (i = at + 1; i < length; ++i) {
+        char c = text[i];
+        if (c == '"' || c == '\'') {
+          i = rungame_find_byte(text, length, i + 1, c);
+        } else if (c == '=') {
+          if (++attributes > RUNGAME_XML_MAX_ATTRIBUTES) return 0;
+        } else if (c == '>') {
+          end = i;
+          break;
+        } else if (c == '/' && i + 1 < length && text[i + 1] == '>') {
+          --depth;
+          end = i + 1;
+          break;
+        }
+      }
+    } else {
+      /* "<!DOCTYPE ...>", "<?name ...>", a stray "</": TinyXML reads up to
+         the next '>' as an unknown node. */
+      end = rungame_find_byte(text, length, at + 1, '>');
+    }
+    if (end >= length) return 1; /* the rest cannot open an element */
+    at = rungame_find_byte(text, length, end + 1, '<');
+  }
+  return 1;
+}
+
 /* Joins `base` and `name` into `out` (RUNGAME_PATH_LIMIT bytes) with one
  * backslash between them; 0 when the result would not fit. */
 RUNGAME_RULES_INLINE int rungame_join_path(char* out, const char* base, const char* name) {

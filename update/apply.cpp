@@ -191,9 +191,9 @@ std::optional<Plan> PlanUpdate(PinnedTree& tree, const std::string& dataFolder, 
 // Whether the staged update may be installed: a launcher built with the
 // studio's key takes only what the studio signed, newer than the data
 // folder's version, exactly as staged. Asked before anything staged changes.
-bool IsTrusted(const std::string& dataFolder, const std::string& staging, const std::vector<StagedItem>& items,
-               const std::string& markerName, const HeldFiles& held) {
-  if (!UpdateSignatureRequired()) return true;
+bool IsTrusted(const std::string& publicKeyHex, const std::string& dataFolder, const std::string& staging,
+               const std::vector<StagedItem>& items, const std::string& markerName, const HeldFiles& held) {
+  if (publicKeyHex.empty()) return true;
   std::vector<StagedEntryFact> staged;
   std::string markerPath;
   HANDLE markerFile = nullptr;
@@ -214,24 +214,26 @@ bool IsTrusted(const std::string& dataFolder, const std::string& staging, const 
       if (const auto version = rules::FindVersion(*elements)) dataVersion = std::make_pair(version->x, version->y);
     }
   }
-  return !markerPath.empty() && CheckUpdateTrust(markerPath, staged, dataVersion, markerFile) == UpdateTrust::Trusted;
+  return !markerPath.empty() &&
+         CheckUpdateTrustWithKey(publicKeyHex, markerPath, staged, dataVersion, markerFile) == UpdateTrust::Trusted;
 }
 
 UpdateReport Refused(const std::string& why) { return {UpdateReport::Refused, why}; }
 
 // Installs the listed staged update: checked, unpacked, planned, then
 // carried out entry by entry. Undone when it cannot arrive whole.
-UpdateReport ApplyStagedUpdate(PinnedTree& tree, const std::string& dataFolder, const std::string& staging,
-                               std::vector<StagedItem> items, const std::vector<std::string>& leftovers,
-                               const std::string& markerName) {
-  HeldFiles held;
-  if (!HoldStaged(tree, staging, items, held)) return Refused("a staged file is in use or no plain file");
-  if (!IsTrusted(dataFolder, staging, items, markerName, held)) {
-    return Refused("not signed with the studio's key, not made from this version, or not as signed");
-  }
-  // A temporary file of an interrupted unpacking is never installed.
+UpdateReport ApplyStagedUpdate(const std::string& publicKeyHex, PinnedTree& tree, const std::string& dataFolder,
+                               const std::string& staging, std::vector<StagedItem> items,
+                               const std::vector<std::string>& leftovers, const std::string& markerName) {
+  // A temporary file of an interrupted unpacking is never installed, nor
+  // part of the update checked.
   for (const std::string& leftover : leftovers) {
     if (!RemoveFileSafely(tree, leftover)) return Refused("a temporary file could not be removed");
+  }
+  HeldFiles held;
+  if (!HoldStaged(tree, staging, items, held)) return Refused("a staged file is in use or no plain file");
+  if (!IsTrusted(publicKeyHex, dataFolder, staging, items, markerName, held)) {
+    return Refused("not signed with the studio's key, not made from this version, or not as signed");
   }
   if (!UnpackStaged(tree, staging, markerName, items, held)) return Refused("a packed file could not be unpacked");
   const std::optional<Plan> plan = PlanUpdate(tree, dataFolder, items, markerName, held);
@@ -259,6 +261,11 @@ std::string UpdateReport::Text() const {
 }
 
 UpdateReport RunUpdatePass(PinnedTree& tree, const std::string& dataFolder, const std::string& markerName) {
+  return RunUpdatePassWithKey(UpdatePublicKey(), tree, dataFolder, markerName);
+}
+
+UpdateReport RunUpdatePassWithKey(const std::string& publicKeyHex, PinnedTree& tree, const std::string& dataFolder,
+                                  const std::string& markerName) {
   const OptionalPath staging = StagingFolderOf(dataFolder);
   if (!staging) return {};
   // Whatever a stopped launcher left is settled first; state that is not
@@ -282,7 +289,7 @@ UpdateReport RunUpdatePass(PinnedTree& tree, const std::string& dataFolder, cons
     if (!ListStaging(tree, *staging, items, leftovers, problem)) {
       report = Refused(problem);
     } else if (MarkerListed(items, markerName)) {
-      report = ApplyStagedUpdate(tree, dataFolder, *staging, std::move(items), leftovers, markerName);
+      report = ApplyStagedUpdate(publicKeyHex, tree, dataFolder, *staging, std::move(items), leftovers, markerName);
       // The journal stays, and the staging folder holds what it needs.
       if (report.outcome == UpdateReport::Blocked) return report;
     }

@@ -9,6 +9,7 @@
 
 #include "fs/ascii.h"
 #include "fs/handles.h"
+#include "rules/rules.h"
 #include "rungame_signed_manifest.h"
 
 #ifndef LAUNCHER_UPDATE_PUBLIC_KEY
@@ -119,6 +120,8 @@ std::string NameOf(const std::string& path) {
 
 bool UpdateSignatureRequired() { return kUpdatePublicKey[0] != '\0'; }
 
+std::string UpdatePublicKey() { return kUpdatePublicKey; }
+
 UpdateTrust CheckUpdateTrust(const std::string& markerPath, const std::vector<StagedEntryFact>& staged,
                              const std::optional<std::pair<long, long>>& dataVersion, void* markerFile) {
   return CheckUpdateTrustWithKey(kUpdatePublicKey, markerPath, staged, dataVersion, markerFile);
@@ -139,6 +142,9 @@ UpdateTrust CheckUpdateTrustWithKey(const std::string& publicKeyHex, const std::
     return UpdateTrust::Refused;
   }
   for (const StagedEntryFact& fact : staged) {
+    // Its own temporary files are never part of an update (the update pass
+    // removes them before it asks).
+    if (!fact.isFolder && rules::IsLauncherTemporaryName(NameOf(fact.relative))) continue;
     RunGameSignedEntry* entry = RunGameFindSignedEntry(manifest.Get(), fact.relative.c_str());
     if (entry == nullptr || entry->seen || (entry->isFolder != 0) != fact.isFolder) return UpdateTrust::Refused;
     entry->seen = 1;

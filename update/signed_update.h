@@ -26,7 +26,8 @@ struct StagedEntryFact {
 enum class UpdateTrust { NotRequired, Trusted, Refused };
 
 // markerPath: the staged marker (its content is the signed manifest).
-// staged: every entry of the staging folder but the marker.
+// staged: every entry of the staging folder but the marker; files named like
+// the launcher's temporary files are no part of the update, and left out.
 // dataVersion: the data folder's version (x, y), when it has one; without,
 // any version counts as later.
 // Refused also for a marker that is no plain file, is larger than
@@ -48,3 +49,6 @@ enum class UpdateTrust { NotRequired, Trusted, Refused };
 
 // Whether this launcher was built with a key.
 [[nodiscard]] bool UpdateSignatureRequired();
+
+// The key this launcher was built with (64 hex digits); "" for none.
+[[nodiscard]] std::string UpdatePublicKey();

@@ -24,5 +24,10 @@ struct UpdateReport {
 // next start).
 [[nodiscard]] UpdateReport RunUpdatePass(PinnedTree& tree, const std::string& dataFolder, const std::string& markerName);
 
+// The same with the given key (64 hex digits; "" for none) in place of the
+// one the launcher was built with; for tests.
+[[nodiscard]] UpdateReport RunUpdatePassWithKey(const std::string& publicKeyHex, PinnedTree& tree,
+                                                const std::string& dataFolder, const std::string& markerName);
+
 // Tells the game started next what became of the staged update.
 void PublishUpdateReport(const UpdateReport& report);

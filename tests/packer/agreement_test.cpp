@@ -2,7 +2,7 @@
 // launcher itself. Random releases with hostile names: every one the packer
 // accepts, the real launcher installs exactly; every one it refuses, the
 // launcher would not. Staging folders the packer would never write end as
-// the model predicts; version and settings files read the same.
+// the model predicts.
 #include <gtest/gtest.h>
 
 #include "packer/checks.h"
@@ -11,9 +11,7 @@
 #include "packer/names.h"
 #include "packer/release.h"
 #include "packer/staged_file.h"
-#include "provisioning/version_file.h"
 #include "rungame_update.h"
-#include "settings/settings.h"
 #include "tests/packer/packer_support.h"
 #include "tests/packer/random_release.h"
 #include "tests/support/launcher_test.h"
@@ -179,47 +177,4 @@ TEST_F(ModelAgreement, FileOverFolderInstallsNothing) {
   AddFile(staging, "other.txt", "moves");
   AddFile(staging, "update.ready", "");
   ExpectLauncherMatchesModel(data, staging);
-}
-
-TEST(ReadingAgreement, VersionFilesReadAsTheLauncherReadsThem) {
-  const std::string root = FreshScratchFolder();
-  const std::vector<std::string> files = {
-      "<version x=\"1\" y=\"4\"/>",
-      "<VERSION x=\"07\" y=\" +3\"/>",
-      "<version x=\"1\"/><version x=\"2\" y=\"5\"/>",
-      "<version x=\"beta\" y=\"1.9\"/>",
-      "<version x=\"99999999999\" y=\"-99999999999\"/>",
-      "<root><version x=\"1\" y=\"1\"/></root>",
-      "<version X=\"1\" Y=\"2\"/>",
-      "<version x=\"1\" y=\"2\">",
-      "",
-  };
-  for (const std::string& text : files) {
-    WriteFile(Join(root, "properties\\version.xml"), text);
-    const auto packerVersion = packer::ReadReleaseVersion(root);
-    const auto launcherVersion = ReadVersionFile(Join(root, "properties\\version.xml"));
-    ASSERT_EQ(launcherVersion.has_value(), packerVersion.has_value()) << text;
-    if (!launcherVersion) continue;
-    EXPECT_EQ(launcherVersion->x, packerVersion->x) << text;
-    EXPECT_EQ(launcherVersion->y, packerVersion->y) << text;
-  }
-}
-
-TEST(ReadingAgreement, SettingsReadAsTheLauncherReadsThem) {
-  const std::string root = FreshScratchFolder();
-  const std::vector<std::string> files = {
-      "<settings update_semaphore=\"update.ready\"/>",
-      "<SETTINGS update_semaphore=\"a &amp; b\"/>",
-      "<settings company=\"x\"/><settings update_semaphore=\"second\"/>",
-      "<other update_semaphore=\"no\"/><Settings update_semaphore=\"yes\"/>",
-      "<root><settings update_semaphore=\"nested\"/></root>",
-      "<settings Update_Semaphore=\"wrong case\"/>",
-      "<settings update_semaphore=\"unclosed\">",
-  };
-  for (const std::string& text : files) {
-    WriteFile(Join(root, "game.xml"), text);
-    const auto elements = ReadTopLevelElements(Join(root, "game.xml"));
-    const std::string launcherValue = elements ? FindSetting(*elements, "update_semaphore") : std::string();
-    EXPECT_EQ(launcherValue, packer::ReadReleaseSetting(root, "update_semaphore")) << text;
-  }
 }

@@ -1,6 +1,8 @@
-// Signed updates: one table of damaged updates, each refused by every reader
-// of the signed manifest: the packer's verify --key everywhere, and under
-// Windows the game-side helper and the launcher's trust check.
+// Signed updates: one table of updates, each run through every reader of
+// its bytes, which all give one answer: the packer's verify --key
+// everywhere, and under Windows the game-side helper's check and staging,
+// each program's own reading of the data folder's version, the launcher's
+// trust check and its update pass.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -15,8 +17,14 @@
 #include "tests/packer/packer_support.h"
 
 #ifdef _WIN32
+#include <windows.h>
+
+#include "fs/pinned_tree.h"
+#include "rules/config_files.h"
 #include "rungame_signed.h"
+#include "rungame_update.h"
 #include "update/signed_update.h"
+#include "update/update.h"
 #endif
 
 using namespace packer;
@@ -24,19 +32,47 @@ using namespace packer_testing;
 
 namespace {
 
-// What a damage does to an update folder before it is checked.
+// A row's update, packed and signed with `secretKey` from `previous` to
+// `next`, and the data folder (a copy of `previous`) it is checked against.
+struct Scene {
+  std::string update, data, previous, next, secretKey, otherKey;
+};
+
+// What a row does to the update or the data folder before every reader
+// reads them, and the answers: the helper's check (a RunGameSignedResult,
+// which every other reader's answer follows) and its staging (a
+// RunGameStageResult, from the unsigned manifest beside the update).
 struct Damage {
   const char* name;
-  int helperResult;  // RunGameSignedResult
-  // Changes the packed update; `other` is a second key of another studio.
-  void (*apply)(const std::string& update, const std::string& data, const std::string& previous,
-                const std::string& next, const std::string& otherKey);
+  int helperResult;
+  int stageResult;
+  void (*apply)(const Scene& scene);
 };
 
 void PrintTo(const Damage& damage, std::ostream* out) { *out << damage.name; }
 
+// The full path, which the launcher's update pass takes.
+std::string Absolute(const std::string& path) {
+#ifdef _WIN32
+  char full[MAX_PATH];
+  const DWORD length = GetFullPathNameA(path.c_str(), MAX_PATH, full, nullptr);
+  return length > 0 && length < MAX_PATH ? std::string(full, length) : path;
+#else
+  return path;
+#endif
+}
+
+// A full path Windows takes as it is: no device name read into "nul.txt".
+std::string Verbatim(const std::string& path) {
+#ifdef _WIN32
+  return "\\\\?\\" + path;
+#else
+  return path;
+#endif
+}
+
 void WriteBytes(const std::string& path, const std::string& bytes) {
-  HostFile file = OpenHostFile(path, "wb");
+  HostFile file = OpenHostFile(Verbatim(path), "wb");
   ASSERT_TRUE(file && std::fwrite(bytes.data(), 1, bytes.size(), file.Get()) == bytes.size()) << path;
   ASSERT_TRUE(file.Close());
 }
@@ -51,10 +87,9 @@ std::string ReadBytes(const std::string& path) {
 }
 
 // Packs again, replacing the update: unsigned, or with another key.
-void Repack(const std::string& update, const std::string& previous, const std::string& next,
-            const std::vector<std::string>& extra) {
-  ASSERT_TRUE(RemoveHostTree(update) && RemoveHostTree(update + ".manifest"));
-  std::vector<std::string> arguments = {"pack", previous, next, update};
+void Repack(const Scene& scene, const std::vector<std::string>& extra) {
+  ASSERT_TRUE(RemoveHostTree(scene.update) && RemoveHostTree(scene.update + ".manifest"));
+  std::vector<std::string> arguments = {"pack", scene.previous, scene.next, scene.update};
   arguments.insert(arguments.end(), extra.begin(), extra.end());
   const CliResult result = RunCli(arguments);
   ASSERT_EQ(0, result.exitCode) << result.err;
@@ -62,93 +97,139 @@ void Repack(const std::string& update, const std::string& previous, const std::s
 
 std::string Marker(const std::string& update) { return HostJoin(update, "update.ready"); }
 
+void ReplaceOnce(std::string& text, const std::string& from, const std::string& to) {
+  const std::size_t at = text.find(from);
+  ASSERT_NE(std::string::npos, at) << from;
+  text.replace(at, from.size(), to);
+}
+
+// Signs anew, with the studio's key, the marker's signed part as `edit`
+// leaves it; the unsigned manifest lists the new marker, so that only what
+// was edited differs.
+void Resign(const Scene& scene, void (*edit)(std::string& signedPart)) {
+  const std::string text = ReadBytes(Marker(scene.update));
+  std::string signedPart = text.substr(0, text.rfind("signature "));
+  edit(signedPart);
+  std::string error;
+  const auto pair = LoadSecretKey(scene.secretKey, error);
+  ASSERT_TRUE(pair) << error;
+  unsigned char secret[crypto_sign_SECRETKEYBYTES];
+  PublicKey publicKey{};
+  crypto_sign_seed_keypair(publicKey.data(), secret, pair->seed.data());
+  unsigned char signature[crypto_sign_BYTES];
+  crypto_sign_detached(signature, nullptr, reinterpret_cast<const unsigned char*>(signedPart.data()),
+                       signedPart.size(), secret);
+  const std::string marker = signedPart + "signature " + BytesToHex(signature, sizeof signature) + "\n";
+  WriteBytes(Marker(scene.update), marker);
+  std::string manifest = ReadBytes(scene.update + ".manifest");
+  ReplaceOnce(manifest, "file " + std::to_string(text.size()) + " " + Sha256Hex(text) + " update.ready",
+              "file " + std::to_string(marker.size()) + " " + Sha256Hex(marker) + " update.ready");
+  WriteBytes(scene.update + ".manifest", manifest);
+}
+
+// The data folder's version file, as a row writes it.
+void WriteVersion(const Scene& scene, const std::string& text) {
+  WriteBytes(HostJoin(scene.data, "properties\\version.xml"), text);
+}
+
+#define VERSION_ROW(name, helper, stage, text) \
+  {name, helper, stage, [](const Scene& s) { WriteVersion(s, text); }}
+
 const Damage kDamages[] = {
-    {"Intact", 0, [](auto&, auto&, auto&, auto&, auto&) {}},
-    {"Unsigned", 3, [](auto& update, auto&, auto& previous, auto& next, auto&) { Repack(update, previous, next, {}); }},
-    {"SignedByAnotherKey", 3,
-     [](auto& update, auto&, auto& previous, auto& next, auto& other) {
-       Repack(update, previous, next, {"--sign", other});
+    {"Intact", 0, 0, [](const Scene&) {}},
+    {"Unsigned", 3, 0, [](const Scene& s) { Repack(s, {}); }},
+    {"SignedByAnotherKey", 3, 0, [](const Scene& s) { Repack(s, {"--sign", s.otherKey}); }},
+    {"KeyLineNamesAnotherKey", 3, 0,
+     [](const Scene& s) { Resign(s, [](std::string& part) { part.replace(part.find("\nkey ") + 5, 16, std::string(16, 'a')); }); }},
+    {"LinesEndInCrLf", 3, 0,
+     [](const Scene& s) {
+       Resign(s, [](std::string& part) {
+         for (std::size_t at = part.find('\n'); at != std::string::npos; at = part.find('\n', at + 2)) part.insert(at, "\r");
+       });
      }},
-    {"FileChangedAfterSigning", 5,
-     [](auto& update, auto&, auto&, auto&, auto&) {
-       std::string level = ReadBytes(HostJoin(update, "levels\\level2.dat"));
+    {"DeviceNameListed", 3, 6,
+     [](const Scene& s) {
+       const std::string entry = "file 0 " + Sha256Hex("") + " nul.txt\n";
+       Resign(s, [](std::string& part) { part += "file 0 " + Sha256Hex("") + " nul.txt\n"; });
+       std::string manifest = ReadBytes(s.update + ".manifest");
+       WriteBytes(s.update + ".manifest", manifest.insert(manifest.find("\nfile ") + 1, entry));
+       WriteBytes(HostJoin(s.update, "nul.txt"), "");
+     }},
+    {"LeftoverOfTheLauncherIsNoPartOfIt", 0, 0,
+     [](const Scene& s) { WriteBytes(HostJoin(s.update, "levels\\level2.dat.unpacking~launcher"), "MZ"); }},
+    {"FileChangedAfterSigning", 5, 7,
+     [](const Scene& s) {
+       std::string level = ReadBytes(HostJoin(s.update, "levels\\level2.dat"));
        level[level.size() / 2] ^= 0x20;
-       WriteBytes(HostJoin(update, "levels\\level2.dat"), level);
+       WriteBytes(HostJoin(s.update, "levels\\level2.dat"), level);
      }},
-    {"FileGrownAfterSigning", 5,
-     [](auto& update, auto&, auto&, auto&, auto&) {
-       WriteBytes(HostJoin(update, "game.dll"), ReadBytes(HostJoin(update, "game.dll")) + "x");
+    {"FileGrownAfterSigning", 5, 7,
+     [](const Scene& s) { WriteBytes(HostJoin(s.update, "game.dll"), ReadBytes(HostJoin(s.update, "game.dll")) + "x"); }},
+    {"ExtraFile", 5, 7, [](const Scene& s) { WriteBytes(HostJoin(s.update, "evil.dll"), "MZ"); }},
+    {"ExtraFolder", 5, 7, [](const Scene& s) { ASSERT_TRUE(MakeHostFolder(HostJoin(s.update, "plugins"))); }},
+    {"MissingFile", 5, 7, [](const Scene& s) { ASSERT_TRUE(RemoveHostTree(HostJoin(s.update, "game.dll"))); }},
+    {"OlderSignedUpdateReplayed", 4, 8, [](const Scene& s) { WriteVersion(s, VersionXml(1, 2)); }},
+    {"MadeFromAnOlderVersion", 4, 8, [](const Scene& s) { WriteVersion(s, VersionXml(0, 9)); }},
+    {"SameVersionReplayed", 4, 8, [](const Scene& s) { WriteVersion(s, VersionXml(1, 1)); }},
+    {"SignatureCutShort", 3, 7,
+     [](const Scene& s) {
+       const std::string text = ReadBytes(Marker(s.update));
+       WriteBytes(Marker(s.update), text.substr(0, text.size() - 11) + "\n");
      }},
-    {"ExtraFile", 5, [](auto& update, auto&, auto&, auto&, auto&) { WriteBytes(HostJoin(update, "evil.dll"), "MZ"); }},
-    {"ExtraFolder", 5,
-     [](auto& update, auto&, auto&, auto&, auto&) { ASSERT_TRUE(MakeHostFolder(HostJoin(update, "plugins"))); }},
-    {"MissingFile", 5,
-     [](auto& update, auto&, auto&, auto&, auto&) { ASSERT_TRUE(RemoveHostTree(HostJoin(update, "game.dll"))); }},
-    {"OlderSignedUpdateReplayed", 4,
-     [](auto&, auto& data, auto&, auto&, auto&) {
-       WriteBytes(HostJoin(data, "properties\\version.xml"), VersionXml(1, 2));
+    {"SignatureCutOff", 3, 7,
+     [](const Scene& s) {
+       const std::string text = ReadBytes(Marker(s.update));
+       WriteBytes(Marker(s.update), text.substr(0, text.rfind("signature ")));
      }},
-    {"MadeFromAnOlderVersion", 4,
-     [](auto&, auto& data, auto&, auto&, auto&) {
-       WriteBytes(HostJoin(data, "properties\\version.xml"), VersionXml(0, 9));
-     }},
-    {"SameVersionReplayed", 4,
-     [](auto&, auto& data, auto&, auto&, auto&) {
-       WriteBytes(HostJoin(data, "properties\\version.xml"), VersionXml(1, 1));
-     }},
-    {"SignatureCutShort", 3,
-     [](auto& update, auto&, auto&, auto&, auto&) {
-       const std::string text = ReadBytes(Marker(update));
-       WriteBytes(Marker(update), text.substr(0, text.size() - 11) + "\n");
-     }},
-    {"SignatureCutOff", 3,
-     [](auto& update, auto&, auto&, auto&, auto&) {
-       const std::string text = ReadBytes(Marker(update));
-       WriteBytes(Marker(update), text.substr(0, text.rfind("signature ")));
-     }},
-    {"SignatureDamaged", 3,
-     [](auto& update, auto&, auto&, auto&, auto&) {
-       std::string text = ReadBytes(Marker(update));
+    {"SignatureDamaged", 3, 7,
+     [](const Scene& s) {
+       std::string text = ReadBytes(Marker(s.update));
        text[text.size() - 20] = text[text.size() - 20] == '0' ? '1' : '0';
-       WriteBytes(Marker(update), text);
+       WriteBytes(Marker(s.update), text);
      }},
-    {"SignedVersionChanged", 3,
-     [](auto& update, auto&, auto&, auto&, auto&) {
-       std::string text = ReadBytes(Marker(update));
-       text.replace(text.find("\nto 1.1\n"), 8, "\nto 9.1\n");
-       WriteBytes(Marker(update), text);
+    {"SignedVersionChanged", 3, 7,
+     [](const Scene& s) {
+       std::string text = ReadBytes(Marker(s.update));
+       ReplaceOnce(text, "\nto 1.1\n", "\nto 9.1\n");
+       WriteBytes(Marker(s.update), text);
      }},
-    {"NoDataVersionTakesAny", 0,
-     [](auto&, auto& data, auto&, auto&, auto&) {
-       ASSERT_TRUE(RemoveHostTree(HostJoin(data, "properties\\version.xml")));
+    {"NoDataVersionTakesAny", 0, 0,
+     [](const Scene& s) { ASSERT_TRUE(RemoveHostTree(HostJoin(s.data, "properties\\version.xml"))); }},
+    {"MarkerMissing", 2, 7, [](const Scene& s) { ASSERT_TRUE(RemoveHostTree(Marker(s.update))); }},
+    {"MarkerIsAFolder", 2, 7,
+     [](const Scene& s) { ASSERT_TRUE(RemoveHostTree(Marker(s.update)) && MakeHostFolder(Marker(s.update))); }},
+    {"MarkerTooLarge", 2, 7,
+     [](const Scene& s) {
+       WriteBytes(Marker(s.update), ReadBytes(Marker(s.update)) + std::string(RUNGAME_SIGNED_MAX_MARKER, '\n'));
      }},
-    {"MarkerMissing", 2,
-     [](auto& update, auto&, auto&, auto&, auto&) { ASSERT_TRUE(RemoveHostTree(Marker(update))); }},
-    {"MarkerIsAFolder", 2,
-     [](auto& update, auto&, auto&, auto&, auto&) {
-       ASSERT_TRUE(RemoveHostTree(Marker(update)) && MakeHostFolder(Marker(update)));
-     }},
-    {"MarkerTooLarge", 2,
-     [](auto& update, auto&, auto&, auto&, auto&) {
-       WriteBytes(Marker(update), ReadBytes(Marker(update)) + std::string(RUNGAME_SIGNED_MAX_MARKER, '\n'));
-     }},
+    // The data folder's version (the update is from 1.0), as both programs
+    // read it: references decoded, signs and spaces as strtol takes them,
+    // 32-bit saturation; a text TinyXML refuses has no version at all.
+    VERSION_ROW("VersionByCharacterReferences", 0, 0, "<version x=\"&#49;\" y=\"&#x30;\"/>"),
+    VERSION_ROW("VersionWithSigns", 0, 0, "<version x=\"+1\" y=\"-0\"/>"),
+    VERSION_ROW("VersionNegative", 4, 8, "<version x=\"-1\" y=\"0\"/>"),
+    VERSION_ROW("VersionAfterSpaces", 0, 0, "<version x=\" \v\f1\" y=\"\t0 \"/>"),
+    VERSION_ROW("VersionHuge", 4, 8, "<version x=\"1\" y=\"99999999999999999999\"/>"),
+    VERSION_ROW("VersionAfterOneWithoutY", 0, 0, "<version x=\"0\"/><Version y=\"0\" x=\"1\"></Version>"),
+    VERSION_ROW("VersionNestedIsNone", 0, 0, "<root><version x=\"0\" y=\"9\"/></root>"),
+    VERSION_ROW("VersionLeftOpenIsNone", 0, 0, "<version x=\"0\" y=\"9\">"),
+    VERSION_ROW("VersionBeforeAFaultIsNone", 0, 0, "<version x=\"0\" y=\"9\"/><a></b>"),
+    VERSION_ROW("VersionAttributeTwiceIsNone", 0, 0, "<version x=\"0\" y=\"9\" x=\"1\"/>"),
+    VERSION_ROW("VersionAfterTextIsNone", 0, 0, "<a/>text<version x=\"0\" y=\"9\"/>"),
+    VERSION_ROW("VersionNotANumber", 4, 8, "<version x=\"beta\" y=\"1.9\"/>"),
 };
 
 class SignedUpdate : public ::testing::TestWithParam<Damage> {
  protected:
-  std::string root = FreshFolder();
-  std::string previous = HostJoin(root, "previous");
-  std::string next = HostJoin(root, "next");
-  std::string update = HostJoin(root, "update");
-  std::string data = HostJoin(root, "data");
-  std::string secretKey = HostJoin(root, "studio.key");
+  std::string root = Absolute(FreshFolder());
+  Scene scene{HostJoin(root, "update"),     HostJoin(root, "data"),      HostJoin(root, "previous"),
+              HostJoin(root, "next"),       HostJoin(root, "studio.key"), HostJoin(root, "other.key")};
   std::string publicKey = HostJoin(root, "studio.pub");
-  std::string otherKey = HostJoin(root, "other.key");
   std::string keyHex;
 
   void SetUp() override {
-    ASSERT_EQ(0, RunCli({"keygen", secretKey, publicKey}).exitCode);
-    ASSERT_EQ(0, RunCli({"keygen", otherKey, HostJoin(root, "other.pub")}).exitCode);
+    ASSERT_EQ(0, RunCli({"keygen", scene.secretKey, publicKey}).exitCode);
+    ASSERT_EQ(0, RunCli({"keygen", scene.otherKey, HostJoin(root, "other.pub")}).exitCode);
     std::string error;
     const auto key = LoadPublicKey(publicKey, error);
     ASSERT_TRUE(key) << error;
@@ -160,47 +241,116 @@ class SignedUpdate : public ::testing::TestWithParam<Damage> {
     AddFile(after, "levels\\level2.dat", Incompressible(30000, 2));
     AddFile(after, "levels\\packed.dat", Compressible(60000, 3));
     AddFolder(after, "saves\\empty");
-    WriteTree(previous, before);
-    WriteTree(next, after);
-    WriteTree(data, before);
-    Repack(update, previous, next, {"--sign", secretKey});
+    WriteTree(scene.previous, before);
+    WriteTree(scene.next, after);
+    WriteTree(scene.data, before);
+    Repack(scene, {"--sign", scene.secretKey});
   }
 
 #ifdef _WIN32
-  // The staging folder's entries as the launcher's walk lists them: all but
-  // the top-level marker.
+  // Names Windows takes for devices ("nul.txt") go too, for the next run.
+  void TearDown() override { RemoveVerbatim(root); }
+
+  static void RemoveVerbatim(const std::string& folder) {
+    WIN32_FIND_DATAA data;
+    const HANDLE search = FindFirstFileA(Verbatim(HostJoin(folder, "*")).c_str(), &data);
+    if (search == INVALID_HANDLE_VALUE) return;
+    do {
+      const std::string path = HostJoin(folder, data.cFileName);
+      if (std::strcmp(data.cFileName, ".") == 0 || std::strcmp(data.cFileName, "..") == 0) continue;
+      if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+        RemoveVerbatim(path);
+        RemoveDirectoryA(Verbatim(path).c_str());
+      } else {
+        SetFileAttributesA(Verbatim(path).c_str(), FILE_ATTRIBUTE_NORMAL);
+        DeleteFileA(Verbatim(path).c_str());
+      }
+    } while (FindNextFileA(search, &data));
+    FindClose(search);
+  }
+
+  // The update's entries, the marker's aside, as a walk lists them.
   std::vector<StagedEntryFact> Staged() const {
     std::vector<StagedEntryFact> staged;
-    for (const ReleaseEntry& entry : ListRelease(update).entries) {
-      if (entry.path != "update.ready") staged.push_back({entry.path, HostJoin(update, entry.path), entry.isFolder});
+    for (const ReleaseEntry& entry : ListRelease(scene.update).entries) {
+      if (entry.path != "update.ready") {
+        staged.push_back({entry.path, HostJoin(scene.update, entry.path), entry.isFolder});
+      }
     }
     return staged;
   }
 #endif
 };
 
+#ifdef _WIN32
+// Copies a tree byte for byte, names as they are.
+void CopyVerbatim(const std::string& from, const std::string& to) {
+  CreateDirectoryA(Verbatim(to).c_str(), nullptr);
+  WIN32_FIND_DATAA data;
+  const HANDLE search = FindFirstFileA(Verbatim(HostJoin(from, "*")).c_str(), &data);
+  if (search == INVALID_HANDLE_VALUE) return;
+  do {
+    const std::string name = data.cFileName;
+    if (name == "." || name == "..") continue;
+    if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+      CopyVerbatim(HostJoin(from, name), HostJoin(to, name));
+    } else {
+      EXPECT_TRUE(CopyFileA(Verbatim(HostJoin(from, name)).c_str(), Verbatim(HostJoin(to, name)).c_str(), TRUE));
+    }
+  } while (FindNextFileA(search, &data));
+  FindClose(search);
+}
+#endif
+
 }  // namespace
 
 TEST_P(SignedUpdate, EveryReaderAgrees) {
   const Damage& damage = GetParam();
-  damage.apply(update, data, previous, next, otherKey);
+  damage.apply(scene);
   if (HasFatalFailure()) return;
   const bool trusted = damage.helperResult == 0;
 
   // The studio's check knows no data folder: a replayed update is intact.
-  const CliResult verified = RunCli({"verify", update, "--key", publicKey});
+  const CliResult verified = RunCli({"verify", scene.update, "--key", publicKey});
   EXPECT_EQ(trusted || damage.helperResult == 4 ? 0 : 1, verified.exitCode) << verified.out << verified.err;
 
 #ifdef _WIN32
-  EXPECT_EQ(damage.helperResult, RunGameCheckSignedUpdate(update.c_str(), data.c_str(), "update.ready", keyHex.c_str()));
-  const std::string versionText = ReadBytes(HostJoin(data, "properties\\version.xml"));
+  // The data folder's version, as the launcher reads it and as the helper does.
+  const std::string versionFile = HostJoin(scene.data, "properties\\version.xml");
+  std::optional<std::pair<long, long>> launcherVersion, helperVersion;
+  if (const auto elements = ReadTopLevelElements(versionFile)) {
+    if (const auto version = rules::FindVersion(*elements)) launcherVersion = std::make_pair(version->x, version->y);
+  }
   long x = 0, y = 0;
-  std::optional<std::pair<long, long>> dataVersion;
-  if (RunGameParseVersionText(versionText.data(), versionText.size(), &x, &y)) dataVersion = std::make_pair(x, y);
-  const UpdateTrust trust = CheckUpdateTrustWithKey(keyHex, Marker(update), Staged(), dataVersion);
-  EXPECT_EQ(trusted ? UpdateTrust::Trusted : UpdateTrust::Refused, trust);
+  if (RunGameReadVersionFile(versionFile.c_str(), &x, &y)) helperVersion = std::make_pair(x, y);
+  EXPECT_EQ(launcherVersion, helperVersion);
+
+  EXPECT_EQ(damage.helperResult,
+            RunGameCheckSignedUpdate(scene.update.c_str(), scene.data.c_str(), "update.ready", keyHex.c_str()));
+  EXPECT_EQ(trusted ? UpdateTrust::Trusted : UpdateTrust::Refused,
+            CheckUpdateTrustWithKey(keyHex, Marker(scene.update), Staged(), launcherVersion));
   // Without a key, the launcher installs it as before.
-  EXPECT_EQ(UpdateTrust::NotRequired, CheckUpdateTrustWithKey("", Marker(update), Staged(), dataVersion));
+  EXPECT_EQ(UpdateTrust::NotRequired, CheckUpdateTrustWithKey("", Marker(scene.update), Staged(), launcherVersion));
+
+  // The helper stages a copy; the update pass gets the row's bytes as they
+  // are in the staging folder, whatever the helper would have left out.
+  const std::string download = HostJoin(root, "download");
+  CopyVerbatim(scene.update, download);
+  const std::string manifest = scene.update + ".manifest";
+  EXPECT_EQ(damage.stageResult,
+            RunGameStageUpdate(download.c_str(), manifest.c_str(), scene.data.c_str(), "update.ready", nullptr, 0));
+  RemoveVerbatim(HostJoin(scene.data, "game"));
+  CopyVerbatim(scene.update, HostJoin(scene.data, "game"));
+  const std::string stagedMarker = ReadBytes(Marker(HostJoin(scene.data, "game")));
+  PinnedTree tree(scene.data);
+  const UpdateReport report = RunUpdatePassWithKey(keyHex, tree, scene.data, "update.ready");
+  EXPECT_EQ(trusted, report.outcome == UpdateReport::Installed) << report.Text();
+  if (trusted) {
+    // The next release exactly, and the marker: nothing else staged arrives.
+    Tree expected = ReadTree(scene.next);
+    AddFile(expected, "update.ready", stagedMarker);
+    EXPECT_EQ("", TreeDifference(ReadTree(scene.data), expected));
+  }
 #endif
 }
 
@@ -278,7 +428,7 @@ TEST(SignedUpdateLauncher, WithoutACompiledKey_NothingIsRequired) {
 TEST(SignedManifestReader, SignedButMalformed_IsRefused) {
   const KeyPair pair = MakeKeyPair();
   const std::string file = "file 3 " + Sha256Hex("abc") + " a\\b.txt\n";
-  const std::string head = "rungame-signed-update 1\nkey 0123456789abcdef\nrungame-update-manifest 1\n";
+  const std::string head = "rungame-signed-update 1\nkey " + KeyId(pair.publicKey) + "\nrungame-update-manifest 1\n";
   const std::string good = head + "from 1.0\nto 1.1\nmarker update.ready\nfolder a\n" + file;
   const struct {
     std::string body;
