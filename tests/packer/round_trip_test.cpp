@@ -128,6 +128,7 @@ TEST_F(PackedUpdate, KeyedLauncherRacedAtEveryChangeInstallsOnlySignedBytes) {
                             " --sign " + Quoted(key)));
   const Install install{previousFolder, Join(previousFolder, "launcher.exe")};
   ASSERT_EQ(0, Run(install)) << "the first start fills the data folder";
+  WriteFile(Join(data, "saves\\slot1.sav"), "saved");  // a saved game: no refresh copy at the raced starts
   const testing_support::Tree filled = testing_support::ReadTree(data);
   const testing_support::Tree staged = testing_support::ReadTree(download);
   const std::string raceFile = Join(scratch, "race.txt"), victims = Join(scratch, "victims");
