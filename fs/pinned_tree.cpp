@@ -289,7 +289,6 @@ bool PinnedTree::CopyToNewFile(const std::string& from, const std::string& to) {
     }
   }
   copied = copied && SetFileTime(target.Get(), nullptr, nullptr, &info.ftLastWriteTime) &&
-           FlushFileBuffers(target.Get()) &&
            (!native_.Available() || native_.SetAttributes(target.Get(), info.dwFileAttributes));
   const DWORD error = GetLastError();
   if (!copied) DropNewFile(target, to);
