@@ -6,20 +6,36 @@
 # persistent wineserver and prints the table (also in
 # build/bench/results-<arch>.md). It measures every architecture this host
 # runs: the 32-bit launcher where it can, and always the 64-bit one.
+# "--arch win32" or "--arch win64" first measures that architecture alone.
 # Extra arguments go to bench.py, e.g. --reps 3 --cases ttg,memory.
 set -euo pipefail
 source "$(dirname "$0")/../tools/lib.sh"
+only=
+if [ "${1:-}" = "--arch" ]; then
+  case ${2:-} in
+    win32|win64) only=$2 ;;
+    *) fail "--arch takes win32 or win64" ;;
+  esac
+  shift 2
+fi
 setup_packages
 source "$root/tools/wine-env.sh"
 
 archs=()
-if can_run_arch win32; then
+if [ "$only" = win32 ]; then
+  can_run_arch win32 || fail "the 32-bit launcher cannot be measured: $WINE_PROBE_REASON"
   archs+=(win32)
-else
-  echo "bench/run.sh: the 32-bit launcher is not measured: $WINE_PROBE_REASON" >&2
+elif [ -z "$only" ]; then
+  if can_run_arch win32; then
+    archs+=(win32)
+  else
+    echo "bench/run.sh: the 32-bit launcher is not measured: $WINE_PROBE_REASON" >&2
+  fi
 fi
-can_run_arch win64 || fail "the 64-bit Wine cannot run either: $WINE_PROBE_REASON"
-archs+=(win64)
+if [ "$only" != win32 ]; then
+  can_run_arch win64 || fail "the 64-bit Wine cannot run either: $WINE_PROBE_REASON"
+  archs+=(win64)
+fi
 
 # The signed case: the native packer signs the bench's update with a key of
 # the bench's own (made once, kept in build/bench/keys), and a second
