@@ -273,15 +273,8 @@ class Bench:
         keyed_launcher, packer, secret_key = self.keyed
         company = self.company("signed%s" % scale_name(scale))
         settings = app_settings(company)
-        # Two releases as a studio packs them: 1.0 with only the game, 1.1 with the update's files too.
         previous, new = self.work / "signed-1.0", self.work / "signed-1.1"
-        for folder, minor in ((previous, 0), (new, 1)):
-            shutil.rmtree(folder, ignore_errors=True)
-            (folder / "properties").mkdir(parents=True)
-            shutil.copy2(self.bin / "game.dll", folder / "game.dll")
-            write_settings(folder, settings)
-            (folder / "properties" / "version.xml").write_text('<version x="1" y="%d"/>\n' % minor)
-        expected = generate_release_files(new, self.seed, scale)
+        expected = generate_releases(previous, new, settings, self.bin / "game.dll", self.seed, scale)
         signed, unsigned = self.work / "signed-update", self.work / "unsigned-update"
         for path in (signed, unsigned):
             shutil.rmtree(path, ignore_errors=True)
@@ -405,12 +398,19 @@ def generate_update(root, seed, scale):
     return len(expected), sum(expected.values()), expected
 
 
-def generate_release_files(root, seed, scale):
-    """The update's files unpacked under `root`, as a new release holds them; returns {relative path: size}."""
+def generate_releases(previous, new, settings, game, seed, scale):
+    """Two releases as a studio packs them: 1.0 with only the game, 1.1 with the update's files too
+    (unpacked). Returns {relative path: size} of the update's files."""
+    for folder, minor in ((previous, 0), (new, 1)):
+        shutil.rmtree(folder, ignore_errors=True)
+        (folder / "properties").mkdir(parents=True)
+        shutil.copy2(game, folder / "game.dll")
+        write_settings(folder, settings)
+        (folder / "properties" / "version.xml").write_text('<version x="1" y="%d"/>\n' % minor)
     expected = {}
     for rel, data in update_files(seed, scale):
-        (root / rel).parent.mkdir(parents=True, exist_ok=True)
-        (root / rel).write_bytes(data)
+        (new / rel).parent.mkdir(parents=True, exist_ok=True)
+        (new / rel).write_bytes(data)
         expected[rel] = len(data)
     return expected
 
