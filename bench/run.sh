@@ -1,39 +1,78 @@
 #!/usr/bin/env bash
 # The benchmarks, from a fresh Debian 12 machine as root: installs and builds
 # the launcher, cross-builds the bench's own Windows programs, generates the
-# bench's data (seeded) under build/bench, runs every case under Wine with one
+# bench's data (seeded) under build/bench, with a key of the bench's own and a
+# launcher built with it for the signed case, runs every case under Wine with one
 # persistent wineserver and prints the table (also in
 # build/bench/results-<arch>.md). It measures every architecture this host
 # runs: the 32-bit launcher where it can, and always the 64-bit one.
+# "--arch win32" or "--arch win64" first measures that architecture alone.
 # Extra arguments go to bench.py, e.g. --reps 3 --cases ttg,memory.
 set -euo pipefail
 source "$(dirname "$0")/../tools/lib.sh"
+only=
+if [ "${1:-}" = "--arch" ]; then
+  case ${2:-} in
+    win32|win64) only=$2 ;;
+    *) fail "--arch takes win32 or win64" ;;
+  esac
+  shift 2
+fi
 setup_packages
 source "$root/tools/wine-env.sh"
 
 archs=()
-if can_run_arch win32; then
+if [ "$only" = win32 ]; then
+  can_run_arch win32 || fail "the 32-bit launcher cannot be measured: $WINE_PROBE_REASON"
   archs+=(win32)
-else
-  echo "bench/run.sh: the 32-bit launcher is not measured: $WINE_PROBE_REASON" >&2
+elif [ -z "$only" ]; then
+  if can_run_arch win32; then
+    archs+=(win32)
+  else
+    echo "bench/run.sh: the 32-bit launcher is not measured: $WINE_PROBE_REASON" >&2
+  fi
 fi
-can_run_arch win64 || fail "the 64-bit Wine cannot run either: $WINE_PROBE_REASON"
-archs+=(win64)
+if [ "$only" != win32 ]; then
+  can_run_arch win64 || fail "the 64-bit Wine cannot run either: $WINE_PROBE_REASON"
+  archs+=(win64)
+fi
+
+# The signed case: the native packer signs the bench's update with a key of
+# the bench's own (made once, kept in build/bench/keys), and a second
+# launcher is built with its public key, as a studio builds its own.
+mkdir -p "$build/bench"
+log=$build/bench/build-native.log
+keys=$build/bench/keys
+{ prepare_dependencies native &&
+  cmake -S "$root" -B "$build/bench/native" -DCMAKE_BUILD_TYPE=Release -DLAUNCHER_BUILD_TESTS=OFF \
+    -DTINYXML_SOURCE_DIR="$build/deps/tinyxml" &&
+  cmake --build "$build/bench/native" -j "$(nproc)" --target packer &&
+  if [ ! -f "$keys/bench.key" ]; then
+    rm -rf "$keys" && mkdir -p "$keys" &&
+      "$build/bench/native/bin/packer" keygen "$keys/bench.key" "$keys/bench.pub"
+  fi; } >"$log" 2>&1 || fail "building the packer or making the bench's key failed; see $log"
+public_key=$(awk '$1 == "public" { print $2 }' "$keys/bench.pub")
+[ ${#public_key} -eq 64 ] || fail "no public key in $keys/bench.pub; remove $keys and try again"
 
 for arch in "${archs[@]}"; do
   log=$build/bench/build-$arch.log
-  mkdir -p "$build/bench"
   { "$root/tools/build.sh" --arch "$arch" &&
     cmake -S "$root/bench" -B "$build/bench/$arch" \
       $(toolchain_args "$arch") -DCMAKE_BUILD_TYPE=Release &&
-    cmake --build "$build/bench/$arch" -j "$(nproc)"; } >"$log" 2>&1 ||
-    fail "building the $arch launcher or bench programs failed; see $log"
+    cmake --build "$build/bench/$arch" -j "$(nproc)" &&
+    cmake -S "$root" -B "$build/bench/keyed-$arch" $(toolchain_args "$arch") -DCMAKE_BUILD_TYPE=Release \
+      -DLAUNCHER_BUILD_TESTS=OFF -DTINYXML_SOURCE_DIR="$build/deps/tinyxml" \
+      -DLAUNCHER_UPDATE_PUBLIC_KEY="$public_key" &&
+    cmake --build "$build/bench/keyed-$arch" -j "$(nproc)" --target launcher; } >"$log" 2>&1 ||
+    fail "building the $arch launcher, its keyed twin or the bench programs failed; see $log"
 
   # A prefix of the bench's own, so test runs and bench runs never meet.
   start_wine "$arch" "$build/bench/wineprefix-$arch" ||
     fail "could not create the $arch Wine prefix in $build/bench/wineprefix-$arch; remove it and try again"
   echo "== $arch launcher"
-  in_display python3 "$root/bench/bench.py" --build "$build" --arch "$arch" "$@" ||
+  in_display python3 "$root/bench/bench.py" --build "$build" --arch "$arch" \
+    --keyed-launcher "$build/bench/keyed-$arch/launcher.exe" --packer "$build/bench/native/bin/packer" \
+    --secret-key "$keys/bench.key" "$@" ||
     { stop_wine; fail "the $arch bench run failed; see its output above"; }
   stop_wine
   echo

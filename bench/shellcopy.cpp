@@ -1,6 +1,6 @@
-// Diagnosis of the first-start copy: the shell copy alone, as the launcher
-// makes it (SHFileOperationA, FO_COPY, flags 0x0614), of every top-level entry
-// of the source folder but launcher.exe, into the destination folder.
+// Context for the first-start copy: Wine's shell copy (SHFileOperationA,
+// FO_COPY, flags 0x0614, as the launcher once copied) of every top-level
+// entry of the source folder but launcher.exe, into the destination folder.
 // Usage: shellcopy <source folder> <destination folder>
 #include <windows.h>
 #include <shellapi.h>
