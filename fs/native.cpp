@@ -42,6 +42,17 @@ struct BasicRecord {
   ULONG attributes;
 };
 
+struct StandardRecord {
+  LARGE_INTEGER allocated, size;
+  ULONG links;
+  BOOLEAN deleting, folder;
+};
+
+struct VolumeSizeRecord {
+  LARGE_INTEGER units, available;
+  ULONG sectorsPerUnit, bytesPerSector;
+};
+
 struct DirectoryRecord {
   ULONG next;
   ULONG index;
@@ -60,6 +71,9 @@ using StatusToErrorCall = ULONG(WINAPI*)(LONG);
 
 constexpr int kDirectoryInformation = 1;
 constexpr int kBasicInformation = 4;
+constexpr int kStandardInformation = 5;
+constexpr int kInternalInformation = 6;
+constexpr int kVolumeSizeInformation = 3;
 constexpr int kRenameInformation = 10;
 constexpr int kDispositionInformation = 13;
 
@@ -122,8 +136,9 @@ NativeFiles::NativeFiles() {
   setInformation_ = find("NtSetInformationFile");
   queryInformation_ = find("NtQueryInformationFile");
   queryDirectory_ = find("NtQueryDirectoryFile");
+  queryVolume_ = find("NtQueryVolumeInformationFile");
   statusToError_ = find("RtlNtStatusToDosError");
-  available_ = createFile_ && setInformation_ && queryInformation_ && queryDirectory_ && statusToError_;
+  available_ = createFile_ && setInformation_ && queryInformation_ && queryDirectory_ && queryVolume_ && statusToError_;
 }
 
 bool NativeFiles::Fail(long status) const {
@@ -228,13 +243,22 @@ NativeFiles::ListEnd NativeFiles::List(HANDLE folder, const std::function<bool(c
   }
 }
 
-bool IdentityOf(HANDLE handle, FileIdentity& identity) {
-  BY_HANDLE_FILE_INFORMATION info;
-  if (!GetFileInformationByHandle(handle, &info)) return false;
-  identity.volume = info.dwVolumeSerialNumber;
-  identity.high = info.nFileIndexHigh;
-  identity.low = info.nFileIndexLow;
-  identity.links = info.nNumberOfLinks;
-  identity.attributes = info.dwFileAttributes;
-  return true;
+bool NativeFiles::IdentityOf(HANDLE entry, FileIdentity& identity) const {
+  if (!available_) return false;
+  const auto query = As<InformationCall>(queryInformation_);
+  LARGE_INTEGER number{};
+  StandardRecord standard{};
+  VolumeSizeRecord volume{};
+  IoResult io{};
+  if (query(entry, &io, &number, sizeof number, kInternalInformation) < 0 ||
+      query(entry, &io, &standard, sizeof standard, kStandardInformation) < 0 ||
+      As<InformationCall>(queryVolume_)(entry, &io, &volume, sizeof volume, kVolumeSizeInformation) < 0) {
+    return false;
+  }
+  identity.volume = static_cast<unsigned long long>(volume.units.QuadPart) * volume.sectorsPerUnit *
+                    volume.bytesPerSector;
+  identity.number = static_cast<unsigned long long>(number.QuadPart);
+  identity.links = standard.links;
+  identity.attributes = AttributesOf(entry);
+  return identity.attributes != INVALID_FILE_ATTRIBUTES;
 }

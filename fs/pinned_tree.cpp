@@ -33,15 +33,19 @@ bool IsLinkAt(const std::string& path) { return IsLinkBits(GetFileAttributesA(pa
 
 }  // namespace
 
-bool PathStillLeadsTo(HANDLE handle, const std::string& path) {
-  FileIdentity held, found;
-  if (!IdentityOf(handle, held)) return false;
+bool PinnedTree::StillLeadsTo(HANDLE handle, const std::string& path) {
+  FileIdentity held;
+  return native_.IdentityOf(handle, held) && Leads(path, held, IsLinkAt(path));
+}
+
+bool PinnedTree::Leads(const std::string& path, const FileIdentity& held, bool linkAtPath) {
   // Wine opens a link's target even when asked for the link, and shows the
   // link only in the attributes of its path.
-  if (IsLinkAt(path) && !IsLinkBits(held.attributes)) return false;
+  if (linkAtPath && !IsLinkBits(held.attributes)) return false;
   const UniqueFileHandle again(CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
                                            FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-  return again && IdentityOf(again.Get(), found) && found == held;
+  FileIdentity found;
+  return again && native_.IdentityOf(again.Get(), found) && found == held;
 }
 
 PinnedTree::PinnedTree(const std::string& root)
@@ -71,7 +75,9 @@ HANDLE PinnedTree::Folder(const std::string& path) {
     return real ? kByPath : nullptr;
   }
   UniqueFileHandle folder = native_.Open(parent, name, kPinAccess, kPinnedShare, false, NativeFiles::Kind::Folder);
-  if (!folder || IsLinkBits(native_.AttributesOf(folder.Get())) || !PathStillLeadsTo(folder.Get(), path)) {
+  FileIdentity identity;
+  if (!folder || !native_.IdentityOf(folder.Get(), identity) || IsLinkBits(identity.attributes) ||
+      !Leads(path, identity, IsLinkAt(path))) {
     return nullptr;
   }
   const HANDLE handle = folder.Get();
@@ -116,10 +122,11 @@ UniqueFileHandle PinnedTree::OpenChecked(const std::string& path, DWORD access, 
   UniqueFileHandle entry = native_.Open(parent, name, access | FILE_READ_ATTRIBUTES, share, false, kind);
   if (!entry) return entry;
   FileIdentity identity;
-  const bool link = IsLinkBits(native_.AttributesOf(entry.Get())) || IsLinkAt(path);
-  const bool secondName =
-      IdentityOf(entry.Get(), identity) && !(identity.attributes & FILE_ATTRIBUTE_DIRECTORY) && identity.links > 1;
-  if ((link && !linkAllowed) || (plain && secondName) || !PathStillLeadsTo(entry.Get(), path)) {
+  if (!native_.IdentityOf(entry.Get(), identity)) return UniqueFileHandle();
+  const bool linkAtPath = IsLinkAt(path);
+  const bool link = IsLinkBits(identity.attributes) || linkAtPath;
+  const bool secondName = !(identity.attributes & FILE_ATTRIBUTE_DIRECTORY) && identity.links > 1;
+  if ((link && !linkAllowed) || (plain && secondName) || !Leads(path, identity, linkAtPath)) {
     SetLastError(ERROR_ACCESS_DENIED);
     return UniqueFileHandle();
   }
@@ -143,8 +150,8 @@ bool PinnedTree::MakeFolder(const std::string& path) {
   std::string name;
   if (!Parent(path, parent, name)) return false;
   if (!native_.Available()) return CreateDirectoryA(path.c_str(), nullptr) != FALSE;
-  if (!PathStillLeadsTo(parent, path.substr(0, path.find_last_of('\\')))) return false;
-  // Made pinned: the launcher works in what it makes.
+  // Made in the held folder, wherever its path leads now; made pinned: the
+  // launcher works in what it makes.
   UniqueFileHandle folder = native_.Open(parent, name, kPinAccess, kPinnedShare, true, NativeFiles::Kind::Folder);
   if (!folder) return false;
   pinned_[Folded(path)] = std::move(folder);
@@ -163,11 +170,11 @@ bool PinnedTree::Rename(const std::string& from, const std::string& to, bool rep
   if (!held) {
     opened = OpenChecked(from, DELETE, FILE_SHARE_READ, NativeFiles::Kind::Any, true, false);
     held = opened.Get();
-  } else if (!PathStillLeadsTo(held, from)) {
+  } else if (!StillLeadsTo(held, from)) {
     SetLastError(ERROR_FILE_INVALID);
     return false;
   }
-  return held && held != INVALID_HANDLE_VALUE && PathStillLeadsTo(targetFolder, to.substr(0, to.find_last_of('\\'))) &&
+  return held && held != INVALID_HANDLE_VALUE && StillLeadsTo(targetFolder, to.substr(0, to.find_last_of('\\'))) &&
          native_.Rename(held, targetFolder, targetName, replace);
 }
 
@@ -220,14 +227,15 @@ UniqueFileHandle PinnedTree::OpenPlain(const std::string& path, DWORD access, DW
 }
 
 UniqueFileHandle PinnedTree::CreateNewFile(const std::string& path) {
-  constexpr DWORD access = GENERIC_WRITE | DELETE | FILE_WRITE_ATTRIBUTES;
+  constexpr DWORD access = GENERIC_WRITE | DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES;
   HANDLE parent = nullptr;
   std::string name;
   if (!Parent(path, parent, name)) return UniqueFileHandle();
   if (!native_.Available()) {
     return UniqueFileHandle(CreateFileA(path.c_str(), access, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
   }
-  if (!PathStillLeadsTo(parent, path.substr(0, path.find_last_of('\\')))) return UniqueFileHandle();
+  // Made in the held folder, wherever its path leads now: what is done with
+  // it by name later is checked then.
   return native_.Open(parent, name, access, 0, true, NativeFiles::Kind::File);
 }
 
@@ -244,8 +252,8 @@ bool PinnedTree::CommitNewFile(UniqueFileHandle& file, const std::string& path, 
   HANDLE targetFolder = nullptr;
   std::string targetName;
   // Wine renames by the path the file was made at: it must still lead here.
-  const bool renamed = Parent(to, targetFolder, targetName) && PathStillLeadsTo(file.Get(), path) &&
-                       PathStillLeadsTo(targetFolder, to.substr(0, to.find_last_of('\\'))) &&
+  const bool renamed = Parent(to, targetFolder, targetName) && StillLeadsTo(file.Get(), path) &&
+                       StillLeadsTo(targetFolder, to.substr(0, to.find_last_of('\\'))) &&
                        native_.Rename(file.Get(), targetFolder, targetName, true);
   const DWORD error = GetLastError();
   if (!renamed) DropNewFile(file, path);
@@ -270,11 +278,19 @@ bool PinnedTree::CopyToNewFile(const std::string& from, const std::string& to) {
   if (!Reach("copy", from, to)) return false;
   const UniqueFileHandle source(CreateFileA(from.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                             FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-  BY_HANDLE_FILE_INFORMATION info;
-  if (!source || !GetFileInformationByHandle(source.Get(), &info)) return false;
+  // Time and attributes alone: GetFileInformationByHandle would ask Wine's
+  // mount manager for the volume's serial too, at a millisecond a file.
+  FILETIME written{};
+  const DWORD attributes = !source                 ? INVALID_FILE_ATTRIBUTES
+                           : native_.Available() ? native_.AttributesOf(source.Get())
+                                                 : GetFileAttributesA(from.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES || !GetFileTime(source.Get(), nullptr, nullptr, &written)) return false;
   UniqueFileHandle target = CreateNewFile(to);
   if (!target) return false;
-  std::vector<char> block(kCopyBlock);
+  // One block for every copy of the pass: a fresh megabyte a file costs
+  // about 1.5 ms under Wine (mapped, zeroed, unmapped).
+  std::vector<char>& block = copyBlock_;
+  block.resize(kCopyBlock);
   bool copied = true;
   for (;;) {
     DWORD got = 0, written = 0;
@@ -288,12 +304,12 @@ bool PinnedTree::CopyToNewFile(const std::string& from, const std::string& to) {
       break;
     }
   }
-  copied = copied && SetFileTime(target.Get(), nullptr, nullptr, &info.ftLastWriteTime) &&
-           (!native_.Available() || native_.SetAttributes(target.Get(), info.dwFileAttributes));
+  copied = copied && SetFileTime(target.Get(), nullptr, nullptr, &written) &&
+           (!native_.Available() || native_.SetAttributes(target.Get(), attributes));
   const DWORD error = GetLastError();
   if (!copied) DropNewFile(target, to);
   target.Reset();
-  if (copied && !native_.Available()) copied = SetFileAttributesA(to.c_str(), info.dwFileAttributes) != FALSE;
+  if (copied && !native_.Available()) copied = SetFileAttributesA(to.c_str(), attributes) != FALSE;
   SetLastError(error);
   return copied;
 }

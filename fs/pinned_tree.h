@@ -19,6 +19,7 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "fs/handles.h"
 #include "fs/native.h"
@@ -60,7 +61,7 @@ class PinnedTree {
   // Opens everything to everyone (a null access list) on a plain entry.
   [[nodiscard]] bool OpenAccess(const std::string& path);
   // Copies the file `from` (outside the tree, trusted as named) to `to`,
-  // which must not exist yet, with its attributes and time, flushed.
+  // which must not exist yet, with its attributes and time.
   [[nodiscard]] bool CopyToNewFile(const std::string& from, const std::string& to);
 
   // Opens the plain entry at `path` (no link; for a file, its only name)
@@ -75,6 +76,11 @@ class PinnedTree {
   // it, or with `keep` hands the open handle on.
   [[nodiscard]] bool CommitNewFile(UniqueFileHandle& file, const std::string& path, const std::string& to,
                                    UniqueFileHandle* keep = nullptr);
+  // Whether the path `path` leads to the very object open as `handle`, and
+  // no link stands at its end: the check just before every act by name,
+  // against a folder on the way swapped for a link by whoever the platform
+  // let do it.
+  [[nodiscard]] bool StillLeadsTo(HANDLE handle, const std::string& path);
   // Whether files can be held open and renamed through their handles.
   bool HoldsHandles() const { return native_.Available(); }
   // Removes the file made by CreateNewFile at `path`, and closes it.
@@ -94,6 +100,9 @@ class PinnedTree {
   UniqueFileHandle OpenChecked(const std::string& path, DWORD access, DWORD share, NativeFiles::Kind kind,
                                bool linkAllowed, bool plain);
   bool Rename(const std::string& from, const std::string& to, bool replace, HANDLE held);
+  // StillLeadsTo for an object whose identity was just read, and whether
+  // the path's own attributes show a link.
+  bool Leads(const std::string& path, const FileIdentity& held, bool linkAtPath);
   // Pins the folders of a change, then marks its fault point.
   bool Reach(const char* kind, const std::string& path, const std::string& other = std::string());
 
@@ -102,9 +111,5 @@ class PinnedTree {
   UniqueFileHandle root_;
   bool valid_ = false;
   std::map<std::string, UniqueFileHandle> pinned_;  // by the folded path
+  std::vector<char> copyBlock_;                     // CopyToNewFile's, kept between files
 };
-
-// Whether the path `path` leads to the very object open as `handle`, and no
-// link stands at its end: the check just before every act, against a folder
-// on the way swapped for a link by whoever the platform let do it.
-[[nodiscard]] bool PathStillLeadsTo(HANDLE handle, const std::string& path);

@@ -36,6 +36,6 @@ bool DiscardStagingFolder(PinnedTree& tree, const std::string& stagingFolder) {
   tree.Release(*path);
   const std::string above = path->substr(0, path->find_last_of('\\'));
   const HANDLE folder = tree.Folder(above);
-  if (!folder || (tree.HoldsHandles() && !PathStillLeadsTo(folder, above))) return false;
+  if (!folder || (tree.HoldsHandles() && !tree.StillLeadsTo(folder, above))) return false;
   return ShellDelete(*path) == 0;
 }
