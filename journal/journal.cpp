@@ -380,7 +380,7 @@ PendingOutcome SettlePendingPlan(PinnedTree& tree, const std::string& dataFolder
       if (leftover.Exists() && (leftover.IsFolder() || leftover.IsLink() || !tree.RemoveFileEntry(*temporary))) {
         return {PendingState::Blocked, std::string(), kJournalTemporaryName};
       }
-      return {PendingState::None, std::string()};
+      return {PendingState::None, std::string(), std::string()};
     }
     case JournalRead::Read:
       break;
