@@ -1,0 +1,80 @@
+/* See feed_store.h. */
+#include "feed_store.h"
+
+#include <sodium.h>
+#include <string.h>
+#include <zlib.h>
+
+#include "feed_text.h"
+
+static void CopyOut(FeedText* text, char* path, size_t capacity) {
+  const size_t size = text->failed || text->size >= capacity ? 0 : text->size;
+  if (size > 0) memcpy(path, text->data, size);
+  path[size] = '\0';
+  FeedTextFree(text);
+}
+
+void FeedChunkPath(const unsigned char sha256[32], char path[FEED_CHUNK_PATH_BYTES]) {
+  FeedText text = {NULL, 0, 0, 0};
+  FeedTextAppendString(&text, "chunks/");
+  FeedTextAppendHex(&text, sha256, 1);
+  FeedTextAppend(&text, "/", 1);
+  FeedTextAppendHex(&text, sha256, 32);
+  CopyOut(&text, path, FEED_CHUNK_PATH_BYTES);
+}
+
+void FeedManifestPath(long x, long y, char path[FEED_VERSION_PATH_BYTES]) {
+  FeedText text = {NULL, 0, 0, 0};
+  FeedTextAppendString(&text, "versions/");
+  FeedTextAppendVersion(&text, x, y);
+  FeedTextAppendString(&text, ".manifest");
+  CopyOut(&text, path, FEED_VERSION_PATH_BYTES);
+}
+
+int FeedIndexPath(const char* channel, char path[FEED_INDEX_PATH_BYTES]) {
+  FeedText text = {NULL, 0, 0, 0};
+  if (!FeedIsChannelName(channel, strlen(channel))) return 0;
+  FeedTextAppendString(&text, "channels/");
+  FeedTextAppendString(&text, channel);
+  FeedTextAppendString(&text, ".index");
+  CopyOut(&text, path, FEED_INDEX_PATH_BYTES);
+  return 1;
+}
+
+static int Fail(const char** reason, const char* why) {
+  *reason = why;
+  return 0;
+}
+
+int FeedOpenChunk(const unsigned char* stored, size_t storedSize, const unsigned char sha256[32], size_t size,
+                  unsigned char* out, const char** reason) {
+  z_stream stream;
+  unsigned char spare;
+  unsigned char digest[crypto_hash_sha256_BYTES];
+  int status;
+  int longer = 0;
+  memset(&stream, 0, sizeof stream);
+  if (storedSize > 0xFFFFFFFFu || size > 0xFFFFFFFFu) return Fail(reason, "larger than any chunk");
+  if (inflateInit(&stream) != Z_OK) return Fail(reason, "zlib cannot start");
+  stream.next_in = (unsigned char*)stored;
+  stream.avail_in = (uInt)storedSize;
+  stream.next_out = out;
+  stream.avail_out = (uInt)size;
+  status = inflate(&stream, Z_FINISH);
+  if ((status == Z_BUF_ERROR || status == Z_OK) && stream.avail_out == 0) {
+    /* Full: room for one byte more tells a longer stream from the exact end. */
+    stream.next_out = &spare;
+    stream.avail_out = 1;
+    status = inflate(&stream, Z_FINISH);
+    longer = stream.avail_out == 0;
+  }
+  inflateEnd(&stream);
+  if (longer) return Fail(reason, "its bytes are longer than listed");
+  if (status != Z_STREAM_END) return Fail(reason, "not one whole zlib stream (damaged or cut short)");
+  if (stream.total_out != size) return Fail(reason, "its bytes are shorter than listed");
+  if (stream.avail_in != 0) return Fail(reason, "bytes follow its zlib stream");
+  if (sodium_init() < 0) return Fail(reason, "libsodium cannot start");
+  crypto_hash_sha256(digest, out, size);
+  if (sodium_memcmp(digest, sha256, sizeof digest) != 0) return Fail(reason, "its bytes do not hash to its name");
+  return 1;
+}

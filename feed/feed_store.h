@@ -1,0 +1,40 @@
+/* Where things lie in a feed folder, as relative URLs ('/'-separated), and
+ * the check of a stored chunk:
+ *
+ *   channels/<channel>.index      signed index (feed_index.h)
+ *   versions/<X.Y>.manifest       signed manifest (feed_manifest.h)
+ *   chunks/<2 hex>/<64 hex>       a chunk, zlib-compressed, named by the
+ *                                 SHA-256 of its uncompressed bytes
+ *
+ * Chunks fan out over 256 folders by their first byte so no folder grows
+ * past what a web server or object store lists comfortably. Plain C over
+ * memory (zlib and libsodium), no OS calls. */
+#ifndef FEED_STORE_H
+#define FEED_STORE_H
+
+#include <stddef.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#define FEED_CHUNK_PATH_BYTES (7 + 3 + 64 + 1)
+#define FEED_VERSION_PATH_BYTES (9 + 23 + 9 + 1)
+#define FEED_INDEX_PATH_BYTES (9 + 32 + 6 + 1)
+
+void FeedChunkPath(const unsigned char sha256[32], char path[FEED_CHUNK_PATH_BYTES]);
+void FeedManifestPath(long x, long y, char path[FEED_VERSION_PATH_BYTES]);
+/* 0 for a name that is no channel name. */
+int FeedIndexPath(const char* channel, char path[FEED_INDEX_PATH_BYTES]);
+
+/* Inflates a stored chunk into `out` (at least `size` bytes) and checks it:
+ * 1 when it is one zlib stream of exactly `size` bytes hashing to `sha256`;
+ * 0 with the reason otherwise. Never writes past `size` bytes. */
+int FeedOpenChunk(const unsigned char* stored, size_t storedSize, const unsigned char sha256[32], size_t size,
+                  unsigned char* out, const char** reason);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* FEED_STORE_H */
