@@ -5,11 +5,14 @@
 #include <map>
 #include <optional>
 
+#include "packer/feed_folder.h"
+#include "packer/feed_verify.h"
 #include "packer/files.h"
 #include "packer/keys.h"
 #include "packer/launcher_model.h"
 #include "packer/manifest.h"
 #include "packer/plan.h"
+#include "packer/publish.h"
 #include "packer/release.h"
 #include "packer/sha256.h"
 #include "packer/signature.h"
@@ -24,10 +27,14 @@ const char kUsage[] =
     "usage: packer pack <previous release> <new release> <update folder> [--manifest <file>] [--allow-deleted]\n"
     "                   [--allow-long-paths] [--sign <secret key file>]\n"
     "       packer verify <update folder> [--manifest <file>] [--key <public key file>]\n"
+    "       packer publish <release> <feed folder> --key <secret key file> [--channel <name>]\n"
+    "       packer verify <feed folder> --public-key <public key file or 64 hex digits>\n"
     "       packer keygen <secret key file> <public key file>\n"
     "       packer dry-run <update folder> [--manifest <file>] [--onto <data folder>] [--marker <name>]\n"
     "pack writes the update folder (laid out as the staging folder \"game\" must be) and its manifest,\n"
     "by default <update folder>.manifest beside it; --sign makes its marker the manifest signed with the key.\n"
+    "publish adds the release to the feed folder's channel (default \"stable\") as signed, chunked files\n"
+    "any static web server serves; verify --public-key checks such a folder.\n"
     "Exit codes: 0 done or intact, 1 refused or not intact, 2 usage.\n";
 
 struct Arguments {
@@ -44,8 +51,8 @@ std::optional<Arguments> ParseArguments(const std::vector<std::string>& words, c
     if (word.size() < 2 || word.compare(0, 2, "--") != 0) {
       parsed.positional.push_back(WithoutTrailingSeparators(word));
     } else if (std::find(valued.begin(), valued.end(), word) != valued.end() && i + 1 < words.size()) {
-      // Every valued option is a path, but --marker, a name.
-      parsed.options[word] = word == "--marker" ? words[i + 1] : WithoutTrailingSeparators(words[i + 1]);
+      // Every valued option is a path, but --marker and --channel, names.
+      parsed.options[word] = word == "--marker" || word == "--channel" ? words[i + 1] : WithoutTrailingSeparators(words[i + 1]);
       ++i;
     } else if (std::find(flags.begin(), flags.end(), word) != flags.end()) {
       parsed.options[word] = std::string();
@@ -254,6 +261,61 @@ int Verify(const Arguments& arguments, std::ostream& out, std::ostream& err) {
   return kExitDone;
 }
 
+int PublishCommand(const Arguments& arguments, std::ostream& out, std::ostream& err) {
+  if (arguments.positional.size() != 2 || !arguments.options.count("--key")) {
+    err << kUsage;
+    return kExitUsage;
+  }
+  std::string error;
+  const auto key = LoadSecretKey(Option(arguments, "--key", std::string()), error);
+  if (!key) {
+    err << "packer: " << error << "\n";
+    return kExitRefused;
+  }
+  const std::string channel = Option(arguments, "--channel", "stable");
+  const std::string& feed = arguments.positional[1];
+  PublishSummary summary;
+  if (!Publish(arguments.positional[0], feed, channel, *key, summary, error)) {
+    err << "packer: " << error << "\n";
+    return kExitRefused;
+  }
+  const std::string version = ToString(summary.version);
+  if (summary.unchanged) {
+    out << "packer: version " << version << " is already published to channel " << channel << "; nothing changed\n";
+    return kExitDone;
+  }
+  out << "published " << version << " to channel " << channel << " of " << feed << ": " << summary.files
+      << " files (" << Bytes(summary.releaseBytes) << ") in " << summary.chunks << " chunks, " << summary.newChunks
+      << " of them new (" << Bytes(summary.newChunkBytes) << " stored); signed with key " << KeyId(key->publicKey)
+      << "\n";
+  return kExitDone;
+}
+
+int VerifyFeedCommand(const Arguments& arguments, std::ostream& out, std::ostream& err) {
+  if (arguments.positional.size() != 1) {
+    err << kUsage;
+    return kExitUsage;
+  }
+  std::string error;
+  const auto key = PublicKeyArgument(Option(arguments, "--public-key", std::string()), error);
+  if (!key) {
+    err << "packer: " << error << "\n";
+    return kExitRefused;
+  }
+  const std::string& feed = arguments.positional[0];
+  const FeedReport report = VerifyFeed(feed, *key);
+  for (const std::string& problem : report.problems) out << "  " << problem << "\n";
+  const std::string counts = std::to_string(report.channels) + " channels, " + std::to_string(report.versions) +
+                             " versions, " + std::to_string(report.files) + " files, " +
+                             std::to_string(report.chunks) + " chunks";
+  if (!report.problems.empty()) {
+    out << feed << ": NOT intact (" << report.problems.size() << " problems; " << counts << ")\n";
+    return kExitRefused;
+  }
+  out << feed << ": intact, signed by key " << KeyId(*key) << " (" << counts << ")\n";
+  return kExitDone;
+}
+
 int DryRun(const Arguments& arguments, std::ostream& out, std::ostream& err) {
   if (arguments.positional.size() != 1) {
     err << kUsage;
@@ -346,8 +408,18 @@ int RunPacker(const std::vector<std::string>& arguments, std::ostream& out, std:
     parsed = ParseArguments(rest, {"--manifest", "--sign"}, {"--allow-deleted", "--allow-long-paths"});
     if (parsed) return Pack(*parsed, options, out, err);
   } else if (command == "verify") {
-    parsed = ParseArguments(rest, {"--manifest", "--key"}, {});
+    parsed = ParseArguments(rest, {"--manifest", "--key", "--public-key"}, {});
+    if (parsed && parsed->options.count("--public-key")) {
+      if (parsed->options.size() != 1) {
+        err << "packer: --public-key verifies a feed folder; --manifest and --key, an update folder\n";
+        return kExitUsage;
+      }
+      return VerifyFeedCommand(*parsed, out, err);
+    }
     if (parsed) return Verify(*parsed, out, err);
+  } else if (command == "publish") {
+    parsed = ParseArguments(rest, {"--key", "--channel"}, {});
+    if (parsed) return PublishCommand(*parsed, out, err);
   } else if (command == "keygen") {
     parsed = ParseArguments(rest, {}, {});
     if (parsed) return Keygen(*parsed, out, err);

@@ -49,6 +49,11 @@ EntryKind KindOf(const std::string& path);
 // Renames a file or folder into a free name.
 [[nodiscard]] bool RenameHostPath(const std::string& from, const std::string& to);
 
+// Renames a file over `to`, replacing a plain file there in one step (a
+// reader sees the old file or the new one, never neither); never replaces a
+// folder or a link.
+[[nodiscard]] bool ReplaceHostFile(const std::string& from, const std::string& to);
+
 // Owns an open stdio file; closes it once.
 class HostFile {
  public:

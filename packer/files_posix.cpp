@@ -97,6 +97,12 @@ bool RenameHostPath(const std::string& from, const std::string& to) {
   return std::rename(from.c_str(), to.c_str()) == 0;
 }
 
+bool ReplaceHostFile(const std::string& from, const std::string& to) {
+  const EntryKind kind = KindOf(to);
+  if (kind != EntryKind::Missing && kind != EntryKind::File) return false;
+  return std::rename(from.c_str(), to.c_str()) == 0;
+}
+
 HostFile OpenHostFile(const std::string& path, const char* mode) {
   if (mode[0] != 'r') return HostFile(std::fopen(path.c_str(), mode));
   // Non-blocking, so a FIFO opens at once, and then is told apart by fstat.

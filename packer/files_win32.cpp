@@ -138,6 +138,12 @@ bool RenameHostPath(const std::string& from, const std::string& to) {
   return MoveFileExW(Wide(from).c_str(), Wide(to).c_str(), MOVEFILE_WRITE_THROUGH) != FALSE;
 }
 
+bool ReplaceHostFile(const std::string& from, const std::string& to) {
+  const EntryKind kind = KindOf(to);
+  if (kind != EntryKind::Missing && kind != EntryKind::File) return false;
+  return MoveFileExW(Wide(from).c_str(), Wide(to).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
+}
+
 namespace {
 
 // The stdio file of an open handle, which it then owns.

@@ -1,0 +1,46 @@
+#include "packer/feed_folder.h"
+
+#include <cstdio>
+
+#include "packer/files.h"
+
+namespace packer {
+
+const char kPartialSuffix[] = ".partial~packer";
+
+std::string FeedPath(const std::string& feed, const std::string& url) {
+  std::string relative = url;
+  for (char& c : relative) c = c == '/' ? '\\' : c;
+  return HostJoin(feed, relative);
+}
+
+bool WriteFeedFile(const std::string& path, const std::string& bytes, bool replace, std::string& error) {
+  const std::string partial = path + kPartialSuffix;
+  // A leftover of an interrupted publish: only ever a plain file of ours.
+  if (KindOf(partial) == EntryKind::File && !RemoveHostTree(partial)) {
+    error = "cannot remove the leftover " + partial;
+    return false;
+  }
+  HostFile file = CreateNewHostFile(partial, false);
+  if (!file) {
+    error = "cannot create " + partial;
+    return false;
+  }
+  const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file.Get()) == bytes.size() &&
+                       std::fflush(file.Get()) == 0 && file.Close();
+  const bool renamed = written && (replace ? ReplaceHostFile(partial, path) : RenameHostPath(partial, path));
+  if (!renamed) {
+    (void)file.Close();
+    (void)RemoveHostTree(partial);
+    error = written ? "cannot rename " + partial + " to " + path : "cannot write " + partial + " (is the disk full?)";
+    return false;
+  }
+  return true;
+}
+
+std::optional<PublicKey> PublicKeyArgument(const std::string& argument, std::string& error) {
+  if (const auto key = HexToBytes<32>(argument)) return *key;
+  return LoadPublicKey(argument, error);
+}
+
+}  // namespace packer

@@ -1,0 +1,168 @@
+#include "packer/feed_verify.h"
+
+#include <zlib.h>
+
+#include <cstring>
+#include <map>
+#include <set>
+
+#include "feed/feed_chunker.h"
+#include "feed/feed_index.h"
+#include "feed/feed_manifest.h"
+#include "feed/feed_store.h"
+#include "packer/feed_folder.h"
+#include "packer/files.h"
+#include "packer/sha256.h"
+
+namespace packer {
+
+namespace {
+
+struct OwnedManifest {
+  FeedManifest manifest{};
+  OwnedManifest() = default;
+  ~OwnedManifest() { FeedFreeManifest(&manifest); }
+  OwnedManifest(const OwnedManifest&) = delete;
+  OwnedManifest& operator=(const OwnedManifest&) = delete;
+};
+
+struct OwnedIndex {
+  FeedIndex index{};
+  OwnedIndex() = default;
+  ~OwnedIndex() { FeedFreeIndex(&index); }
+  OwnedIndex(const OwnedIndex&) = delete;
+  OwnedIndex& operator=(const OwnedIndex&) = delete;
+};
+
+// Links and other non-files anywhere below `folder`: a web server may
+// follow them out of the feed.
+void FindLinks(const std::string& folder, const std::string& relative, std::vector<std::string>& problems) {
+  std::vector<HostEntry> entries;
+  if (!ListHostFolder(HostJoin(folder, relative), entries)) {
+    problems.push_back("unreadable  " + (relative.empty() ? std::string(".") : relative));
+    return;
+  }
+  for (const HostEntry& entry : entries) {
+    const std::string path = relative.empty() ? entry.name : relative + "/" + entry.name;
+    if (entry.kind == EntryKind::Folder) {
+      FindLinks(folder, path, problems);
+    } else if (entry.kind != EntryKind::File) {
+      problems.push_back("not a file  " + path + ": a link or special file in the feed folder");
+    }
+  }
+}
+
+class Checker {
+ public:
+  Checker(const std::string& feed, const PublicKey& key, FeedReport& report) : feed_(feed), key_(key), report_(report) {}
+
+  void Channel(const std::string& file) {
+    const std::string url = "channels/" + file;
+    const auto text = ReadHostFile(FeedPath(feed_, url), FEED_MAX_INDEX);
+    OwnedIndex owned;
+    const char* reason = "cannot be read";
+    if (!text || !FeedReadIndex(text->data(), text->size(), key_.data(), &owned.index, &reason)) {
+      Problem("bad index  " + url + ": " + reason);
+      return;
+    }
+    ++report_.channels;
+    if (std::string(owned.index.channel) + ".index" != file) {
+      Problem("bad index  " + url + ": it names the channel " + owned.index.channel);
+    }
+    for (std::size_t i = 0; i < owned.index.count; ++i) Version(url, owned.index.versions[i]);
+  }
+
+ private:
+  void Problem(const std::string& text) { report_.problems.push_back(text); }
+
+  void Version(const std::string& indexUrl, const FeedVersion& listed) {
+    char url[FEED_VERSION_PATH_BYTES];
+    FeedManifestPath(listed.x, listed.y, url);
+    ++report_.versions;
+    const auto text = ReadHostFile(FeedPath(feed_, url), FEED_MAX_MANIFEST);
+    if (!text) {
+      Problem("missing  " + std::string(url) + ", listed by " + indexUrl);
+      return;
+    }
+    unsigned char digest[32];
+    crypto_hash_sha256(digest, reinterpret_cast<const unsigned char*>(text->data()), text->size());
+    if (text->size() != listed.manifestSize || std::memcmp(digest, listed.manifestSha256, 32) != 0) {
+      Problem("bad manifest  " + std::string(url) + ": not the manifest " + indexUrl + " lists (size or SHA-256)");
+      return;
+    }
+    if (!checked_.insert(url).second) return;
+    OwnedManifest owned;
+    const char* reason = "";
+    if (!FeedReadManifest(text->data(), text->size(), key_.data(), &owned.manifest, &reason)) {
+      Problem("bad manifest  " + std::string(url) + ": " + reason);
+      return;
+    }
+    if (owned.manifest.x != listed.x || owned.manifest.y != listed.y) {
+      Problem("bad manifest  " + std::string(url) + ": it names another version");
+    }
+    for (std::size_t i = 0; i < owned.manifest.count; ++i) File(url, owned.manifest, owned.manifest.entries[i]);
+  }
+
+  // Every chunk of the file, in order, its bytes hashed on into the file's.
+  void File(const std::string& manifestUrl, const FeedManifest& manifest, const FeedEntry& entry) {
+    if (entry.isFolder) return;
+    ++report_.files;
+    Sha256 whole;
+    bool complete = true;
+    std::vector<unsigned char> bytes(FEED_CHUNK_MAX);
+    for (std::size_t i = 0; i < entry.chunkCount; ++i) {
+      const FeedChunk& chunk = manifest.chunks[entry.firstChunk + i];
+      char url[FEED_CHUNK_PATH_BYTES];
+      FeedChunkPath(chunk.sha256, url);
+      const bool first = seen_.insert(url).second;
+      report_.chunks += first ? 1 : 0;
+      const auto stored = ReadHostFile(FeedPath(feed_, url), compressBound(FEED_CHUNK_MAX) + 64);
+      const char* reason = "missing, not a plain file, or larger than any chunk";
+      if (!stored || !FeedOpenChunk(reinterpret_cast<const unsigned char*>(stored->data()), stored->size(),
+                                    chunk.sha256, static_cast<std::size_t>(chunk.size), bytes.data(), &reason)) {
+        if (bad_.insert(url).second) Problem("bad chunk  " + std::string(url) + ": " + reason);
+        complete = false;
+        continue;
+      }
+      whole.Add(bytes.data(), static_cast<std::size_t>(chunk.size));
+    }
+    if (complete && std::memcmp(whole.Finish().data(), entry.sha256, 32) != 0) {
+      Problem("bad file  " + std::string(entry.path) + " in " + manifestUrl +
+              ": its chunks do not hash to its SHA-256");
+    }
+  }
+
+  const std::string& feed_;
+  const PublicKey& key_;
+  FeedReport& report_;
+  std::set<std::string> checked_;  // manifests
+  std::set<std::string> seen_;     // chunks
+  std::set<std::string> bad_;      // chunks already reported
+};
+
+}  // namespace
+
+FeedReport VerifyFeed(const std::string& feed, const PublicKey& key) {
+  FeedReport report;
+  if (KindOf(feed) != EntryKind::Folder) {
+    report.problems.push_back("not a folder  " + feed);
+    return report;
+  }
+  FindLinks(feed, std::string(), report.problems);
+  std::vector<HostEntry> channels;
+  if (KindOf(HostJoin(feed, "channels")) != EntryKind::Folder || !ListHostFolder(HostJoin(feed, "channels"), channels)) {
+    report.problems.push_back("missing  channels: no channel index in the feed");
+    return report;
+  }
+  std::set<std::string> names;
+  for (const HostEntry& entry : channels) {
+    const std::size_t dot = entry.name.size() > 6 ? entry.name.size() - 6 : 0;
+    if (entry.kind == EntryKind::File && dot > 0 && entry.name.compare(dot, 6, ".index") == 0) names.insert(entry.name);
+  }
+  Checker checker(feed, key, report);
+  for (const std::string& name : names) checker.Channel(name);
+  if (report.channels == 0 && names.empty()) report.problems.push_back("missing  channels: no channel index in the feed");
+  return report;
+}
+
+}  // namespace packer

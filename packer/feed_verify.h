@@ -1,0 +1,26 @@
+#pragma once
+// `packer verify` of a feed folder: every channel's index and every
+// manifest it lists signed with the key (and the manifest the very one the
+// index pins), every chunk present and its bytes hashing to its name, every
+// file's chunks adding up to its size and SHA-256, no link anywhere in the
+// folder. One line a fault, each saying what and why.
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "packer/keys.h"
+
+namespace packer {
+
+struct FeedReport {
+  std::vector<std::string> problems;
+  std::size_t channels = 0;
+  std::size_t versions = 0;
+  std::size_t files = 0;
+  std::size_t chunks = 0;  // distinct chunks checked
+};
+
+[[nodiscard]] FeedReport VerifyFeed(const std::string& feed, const PublicKey& key);
+
+}  // namespace packer

@@ -1,0 +1,346 @@
+#include "packer/publish.h"
+
+#include <zlib.h>
+
+#include <cstring>
+#include <set>
+#include <vector>
+
+#include "feed/feed_chunker.h"
+#include "feed/feed_envelope.h"
+#include "feed/feed_index.h"
+#include "feed/feed_manifest.h"
+#include "feed/feed_store.h"
+#include "packer/feed_folder.h"
+#include "packer/files.h"
+#include "packer/sha256.h"
+#include "rules/rungame_rules.h"
+
+namespace packer {
+
+namespace {
+
+using Digest = std::array<std::uint8_t, 32>;
+
+// The owned forms of the C library's structures.
+struct OwnedText {
+  FeedText text{};
+  OwnedText() = default;
+  ~OwnedText() { FeedTextFree(&text); }
+  OwnedText(const OwnedText&) = delete;
+  OwnedText& operator=(const OwnedText&) = delete;
+  std::string Bytes() const { return text.failed ? std::string() : std::string(text.data, text.size); }
+};
+
+struct OwnedIndex {
+  FeedIndex index{};
+  OwnedIndex() = default;
+  ~OwnedIndex() { FeedFreeIndex(&index); }
+  OwnedIndex(const OwnedIndex&) = delete;
+  OwnedIndex& operator=(const OwnedIndex&) = delete;
+};
+
+struct PlannedFile {
+  std::string path;
+  bool isFolder = false;
+  std::uint64_t size = 0;
+  Digest sha256{};
+  std::vector<FeedChunk> chunks;
+};
+
+// Reads a file through a buffer that always holds a whole chunk's reach.
+class ChunkReader {
+ public:
+  explicit ChunkReader(HostFile file) : file_(std::move(file)), buffer_(2 * FEED_CHUNK_MAX) {}
+  // The next `size` bytes, or the chunker's next chunk when `size` is 0; an
+  // empty result at the end. `failed` on a read error.
+  [[nodiscard]] std::pair<const unsigned char*, std::size_t> Next(const FeedChunker& chunker, std::size_t size) {
+    if (end_ - start_ < FEED_CHUNK_MAX && !eof_) Fill();
+    const std::size_t available = end_ - start_;
+    const std::size_t length =
+        size != 0 ? std::min(size, available) : FeedChunkLength(&chunker, buffer_.data() + start_, available);
+    const unsigned char* at = buffer_.data() + start_;
+    start_ += length;
+    return {at, length};
+  }
+  bool failed() const { return failed_; }
+
+ private:
+  void Fill() {
+    std::memmove(buffer_.data(), buffer_.data() + start_, end_ - start_);
+    end_ -= start_;
+    start_ = 0;
+    while (end_ < buffer_.size() && !eof_) {
+      const std::size_t got = std::fread(buffer_.data() + end_, 1, buffer_.size() - end_, file_.Get());
+      end_ += got;
+      if (got == 0) {
+        eof_ = true;
+        failed_ = std::ferror(file_.Get()) != 0;
+      }
+    }
+  }
+  HostFile file_;
+  std::vector<unsigned char> buffer_;
+  std::size_t start_ = 0;
+  std::size_t end_ = 0;
+  bool eof_ = false;
+  bool failed_ = false;
+};
+
+// Cuts a release file into chunks and hashes it.
+bool ChunkFile(const std::string& path, const FeedChunker& chunker, PlannedFile& file, std::string& error) {
+  HostFile handle = OpenHostFile(path, "rb");
+  if (!handle) {
+    error = "cannot read " + path;
+    return false;
+  }
+  ChunkReader reader(std::move(handle));
+  Sha256 whole;
+  for (;;) {
+    const auto piece = reader.Next(chunker, 0);
+    if (piece.second == 0) break;
+    FeedChunk chunk{};
+    chunk.size = piece.second;
+    crypto_hash_sha256(chunk.sha256, piece.first, piece.second);
+    whole.Add(piece.first, piece.second);
+    file.size += piece.second;
+    file.chunks.push_back(chunk);
+  }
+  file.sha256 = whole.Finish();
+  if (reader.failed()) error = "cannot read " + path;
+  return !reader.failed();
+}
+
+bool CheckFeedFolders(const std::string& feed, std::string& error) {
+  for (const char* level : {"", "channels", "versions", "chunks"}) {
+    const std::string path = *level ? HostJoin(feed, level) : feed;
+    if (KindOf(path) == EntryKind::Missing && !MakeHostFolder(path)) {
+      error = "cannot create the folder " + path;
+      return false;
+    }
+    if (KindOf(path) != EntryKind::Folder) {
+      error = path + " is not a real folder (a link or a file); the feed is left as it is";
+      return false;
+    }
+  }
+  return true;
+}
+
+// Stores the chunks of `file` the feed lacks, read again from the release:
+// a file that changed since it was chunked is refused.
+bool StoreChunks(const std::string& path, const PlannedFile& file, const std::string& feed,
+                 std::set<std::string>& stored, PublishSummary& summary, std::string& error) {
+  HostFile handle = OpenHostFile(path, "rb");
+  if (!handle) {
+    error = "cannot read " + path;
+    return false;
+  }
+  ChunkReader reader(std::move(handle));
+  const FeedChunker unused{};
+  std::vector<unsigned char> packed(compressBound(FEED_CHUNK_MAX));
+  for (const FeedChunk& chunk : file.chunks) {
+    const auto piece = reader.Next(unused, static_cast<std::size_t>(chunk.size));
+    Digest digest{};
+    if (piece.second == chunk.size) crypto_hash_sha256(digest.data(), piece.first, piece.second);
+    if (piece.second != chunk.size || std::memcmp(digest.data(), chunk.sha256, 32) != 0) {
+      error = path + " changed while it was being published";
+      return false;
+    }
+    char url[FEED_CHUNK_PATH_BYTES];
+    FeedChunkPath(chunk.sha256, url);
+    if (!stored.insert(url).second) continue;
+    const std::string target = FeedPath(feed, url);
+    const EntryKind kind = KindOf(target);
+    if (kind == EntryKind::File) continue;  // never rewritten: its name is its content
+    if (kind != EntryKind::Missing) {
+      error = target + " is not a plain file";
+      return false;
+    }
+    const std::string folder = target.substr(0, target.size() - 65);
+    if (KindOf(folder) == EntryKind::Missing && !MakeHostFolder(folder)) {
+      error = "cannot create the folder " + folder;
+      return false;
+    }
+    uLongf packedSize = static_cast<uLongf>(packed.size());
+    if (compress2(packed.data(), &packedSize, piece.first, static_cast<uLong>(piece.second), Z_BEST_COMPRESSION) !=
+        Z_OK) {
+      error = "zlib cannot compress a chunk of " + path;
+      return false;
+    }
+    if (!WriteFeedFile(target, std::string(reinterpret_cast<const char*>(packed.data()), packedSize), false, error)) {
+      return false;
+    }
+    ++summary.newChunks;
+    summary.newChunkBytes += packedSize;
+  }
+  return true;
+}
+
+// The release listed and chunked.
+bool PlanFiles(const std::string& release, std::vector<PlannedFile>& files, PublishSummary& summary,
+               std::string& error) {
+  const ReleaseTree tree = ListRelease(release);
+  if (!tree.problems.empty()) {
+    error = "the release holds " + tree.problems.front();
+    return false;
+  }
+  FeedChunker chunker;
+  FeedChunkerInit(&chunker);
+  std::set<std::string> distinct;
+  for (const ReleaseEntry& entry : tree.entries) {
+    if (!rungame_is_installable_path(entry.path.c_str(), entry.isFolder ? 1 : 0)) {
+      error = "the release holds " + entry.path + ", a path the launcher would not install as it is";
+      return false;
+    }
+    PlannedFile file;
+    file.path = entry.path;
+    file.isFolder = entry.isFolder;
+    if (!entry.isFolder && !ChunkFile(HostJoin(release, entry.path), chunker, file, error)) return false;
+    for (const FeedChunk& chunk : file.chunks) distinct.insert(std::string(reinterpret_cast<const char*>(chunk.sha256), 32));
+    summary.files += entry.isFolder ? 0 : 1;
+    summary.releaseBytes += file.size;
+    files.push_back(std::move(file));
+  }
+  summary.chunks = distinct.size();
+  return true;
+}
+
+std::string SignedManifest(const std::vector<PlannedFile>& files, const Version& version, const KeyPair& key,
+                           std::string& error) {
+  std::vector<FeedEntry> entries;
+  std::vector<FeedChunk> chunks;
+  for (const PlannedFile& file : files) {
+    FeedEntry entry{};
+    entry.path = file.path.c_str();
+    entry.isFolder = file.isFolder ? 1 : 0;
+    entry.size = file.size;
+    std::memcpy(entry.sha256, file.sha256.data(), 32);
+    entry.firstChunk = chunks.size();
+    entry.chunkCount = file.chunks.size();
+    chunks.insert(chunks.end(), file.chunks.begin(), file.chunks.end());
+    entries.push_back(entry);
+  }
+  FeedManifest manifest{};
+  manifest.x = version.x;
+  manifest.y = version.y;
+  manifest.entries = entries.data();
+  manifest.count = entries.size();
+  manifest.chunks = chunks.data();
+  manifest.chunkCount = chunks.size();
+  OwnedText text;
+  const char* reason = "";
+  if (!FeedWriteManifest(&manifest, key.seed.data(), &text.text, &reason)) {
+    error = std::string("cannot write the manifest: ") + reason;
+    return std::string();
+  }
+  return text.Bytes();
+}
+
+std::string VersionText(long x, long y) { return std::to_string(x) + "." + std::to_string(y); }
+
+}  // namespace
+
+bool Publish(const std::string& release, const std::string& feed, const std::string& channel, const KeyPair& key,
+             PublishSummary& summary, std::string& error) {
+  summary = PublishSummary();
+  char indexUrl[FEED_INDEX_PATH_BYTES];
+  if (!FeedIndexPath(channel.c_str(), indexUrl)) {
+    error = "\"" + channel + "\" is no channel name (1 to 32 of a-z, 0-9, '-' and '_')";
+    return false;
+  }
+  if (KindOf(release) != EntryKind::Folder) {
+    error = release + " is not a folder";
+    return false;
+  }
+  const std::string releaseAt = CanonicalHostPath(release);
+  const std::string feedAt = CanonicalHostPath(feed);
+  if (feedAt.empty() || IsSameOrBelow(feedAt, releaseAt) || IsSameOrBelow(releaseAt, feedAt)) {
+    error = "the feed and the release must lie apart, neither inside the other";
+    return false;
+  }
+  const auto version = ReadReleaseVersion(release);
+  if (!version || version->x < 0 || version->y < 0) {
+    error = "the release has no properties\\version.xml with a version the feed can list (x and y from 0)";
+    return false;
+  }
+  summary.version = *version;
+  if (!CheckFeedFolders(feed, error)) return false;
+
+  // The channel's index as it stands, which only this key may have signed.
+  const std::string indexPath = FeedPath(feed, indexUrl);
+  OwnedIndex existing;
+  if (KindOf(indexPath) != EntryKind::Missing) {
+    const auto text = ReadHostFile(indexPath, FEED_MAX_INDEX);
+    const char* reason = "not a plain file";
+    if (!text || !FeedReadIndex(text->data(), text->size(), key.publicKey.data(), &existing.index, &reason)) {
+      error = indexPath + ": " + reason + "; nothing published";
+      return false;
+    }
+  }
+
+  std::vector<PlannedFile> files;
+  if (!PlanFiles(release, files, summary, error)) return false;
+  const std::string manifest = SignedManifest(files, *version, key, error);
+  if (manifest.empty()) return false;
+  FeedVersion listed{};
+  listed.x = version->x;
+  listed.y = version->y;
+  listed.manifestSize = manifest.size();
+  crypto_hash_sha256(listed.manifestSha256, reinterpret_cast<const unsigned char*>(manifest.data()), manifest.size());
+
+  char manifestUrl[FEED_VERSION_PATH_BYTES];
+  FeedManifestPath(version->x, version->y, manifestUrl);
+  const std::string manifestPath = FeedPath(feed, manifestUrl);
+  const std::string name = VersionText(version->x, version->y);
+  const FeedIndex& index = existing.index;
+  for (std::size_t i = 0; i < index.count; ++i) {
+    const FeedVersion& other = index.versions[i];
+    if (FeedCompareVersions(other.x, other.y, version->x, version->y) != 0) continue;
+    if (other.manifestSize != listed.manifestSize ||
+        std::memcmp(other.manifestSha256, listed.manifestSha256, 32) != 0) {
+      error = "version " + name + " is already published to channel " + channel +
+              " with other content; give the release a new version";
+      return false;
+    }
+    if (ReadHostFile(manifestPath, FEED_MAX_MANIFEST) == manifest) {
+      summary.unchanged = true;
+      return true;
+    }
+  }
+  if (index.count > 0) {
+    const FeedVersion& newest = index.versions[index.count - 1];
+    if (FeedCompareVersions(newest.x, newest.y, version->x, version->y) >= 0) {
+      error = "version " + name + " is not newer than " + VersionText(newest.x, newest.y) + ", the newest in channel " +
+              channel + "; nothing published";
+      return false;
+    }
+  }
+  const EntryKind manifestKind = KindOf(manifestPath);
+  const bool manifestThere = manifestKind == EntryKind::File && ReadHostFile(manifestPath, FEED_MAX_MANIFEST) == manifest;
+  if (manifestKind != EntryKind::Missing && !manifestThere) {
+    error = manifestPath + " already holds other content for version " + name +
+            " (published to another channel from another release); give the release a new version";
+    return false;
+  }
+
+  std::set<std::string> stored;
+  for (const PlannedFile& file : files) {
+    if (!file.isFolder && !StoreChunks(HostJoin(release, file.path), file, feed, stored, summary, error)) return false;
+  }
+  if (!manifestThere && !WriteFeedFile(manifestPath, manifest, false, error)) return false;
+
+  std::vector<FeedVersion> versions(index.versions, index.versions + index.count);
+  versions.push_back(listed);
+  FeedIndex next{};
+  std::memcpy(next.channel, channel.c_str(), channel.size() + 1);
+  next.versions = versions.data();
+  next.count = versions.size();
+  OwnedText text;
+  if (!FeedWriteIndex(&next, key.seed.data(), &text.text)) {
+    error = "cannot write the index (out of memory)";
+    return false;
+  }
+  return WriteFeedFile(indexPath, text.Bytes(), true, error);
+}
+
+}  // namespace packer

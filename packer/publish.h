@@ -1,0 +1,35 @@
+#pragma once
+// `packer publish`: a release added to a feed folder (layout: feed/feed_store.h).
+//
+// New chunks first (each written under a temporary name and renamed in,
+// never rewritten), then the version's signed manifest, then the channel's
+// signed index, replaced in one rename: a reader of the index never sees a
+// version whose manifest or chunks are not all there. A publish that fails
+// half-way may leave unreferenced chunks, never a changed index. Everything
+// written is a function of the release and the key, so publishing the same
+// release again writes nothing.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "packer/keys.h"
+#include "packer/release.h"
+
+namespace packer {
+
+struct PublishSummary {
+  Version version;
+  bool unchanged = false;  // already published: nothing written
+  std::size_t files = 0;
+  std::size_t chunks = 0;     // listed, counting each distinct chunk once
+  std::size_t newChunks = 0;  // written now
+  std::uint64_t releaseBytes = 0;
+  std::uint64_t newChunkBytes = 0;  // as stored (compressed)
+};
+
+// False, with the reason in `error`, when refused or not done.
+[[nodiscard]] bool Publish(const std::string& release, const std::string& feed, const std::string& channel,
+                           const KeyPair& key, PublishSummary& summary, std::string& error);
+
+}  // namespace packer
