@@ -1,0 +1,213 @@
+// publish and verify of a feed folder, end to end through the command line.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <functional>
+#include <map>
+
+#include "feed/feed_chunker.h"
+#include "packer/files.h"
+#include "packer/publish.h"
+#include "tests/feed/feed_support.h"
+#include "tests/packer/packer_support.h"
+
+namespace {
+
+using feed_testing::GameBytes;
+using feed_testing::Release;
+using packer_testing::CliResult;
+using packer_testing::RunCli;
+
+// One test's folders: its keys, its releases and its feed.
+struct Bench {
+  std::string root = packer_testing::FreshFolder();
+  std::string feed = root + "/feed";
+  std::pair<std::string, std::string> key = feed_testing::WriteTestKey(root);
+
+  CliResult Publish(const packer::Tree& release, const std::string& name, std::vector<std::string> extra = {}) {
+    const std::string folder = root + "/" + name;
+    if (packer::KindOf(folder) == packer::EntryKind::Missing) packer_testing::WriteTree(folder, release);
+    std::vector<std::string> arguments = {"publish", folder, feed, "--key", key.first};
+    arguments.insert(arguments.end(), extra.begin(), extra.end());
+    return RunCli(arguments);
+  }
+  CliResult Verify(const std::string& publicKey) { return RunCli({"verify", feed, "--public-key", publicKey}); }
+  CliResult Verify() { return Verify(key.second); }
+  std::string Chunk(std::size_t n) const {
+    std::size_t seen = 0;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(feed + "/chunks")) {
+      if (entry.is_regular_file() && seen++ == n) return entry.path().string();
+    }
+    return std::string();
+  }
+};
+
+std::string Slurp(const std::string& path) { return packer::ReadHostFile(path, 1u << 26).value_or(std::string()); }
+void Spill(const std::string& path, const std::string& bytes) {
+  packer::HostFile file = packer::OpenHostFile(path, "wb");
+  ASSERT_TRUE(file) << path;
+  ASSERT_EQ(bytes.size(), std::fwrite(bytes.data(), 1, bytes.size(), file.Get()));
+  ASSERT_TRUE(file.Close());
+}
+
+// Every file and link below `feed`, links not followed: path -> bytes.
+std::map<std::string, std::string> Snapshot(const std::string& feed) {
+  std::map<std::string, std::string> files;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(feed)) {
+    const std::string path = entry.path().string();
+    if (entry.is_symlink()) {
+      files[path] = "link to " + std::filesystem::read_symlink(entry.path()).string();
+    } else if (entry.is_regular_file()) {
+      files[path] = Slurp(path);
+    }
+  }
+  return files;
+}
+
+const packer::Tree kSmall = Release(0, {{"levels\\one.dat", GameBytes(600 * 1024, 1)}, {"empty.txt", ""}});
+
+TEST(FeedPublish, APublishedReleaseVerifiesIntact) {
+  Bench bench;
+  const CliResult published = bench.Publish(kSmall, "r10");
+  ASSERT_EQ(0, published.exitCode) << published.err;
+  EXPECT_NE(std::string::npos, published.out.find("published 1.0 to channel stable")) << published.out;
+  const CliResult verified = bench.Verify();
+  EXPECT_EQ(0, verified.exitCode) << verified.out << verified.err;
+  EXPECT_NE(std::string::npos, verified.out.find("intact")) << verified.out;
+  // The key given as its hex digits does as well.
+  EXPECT_EQ(0, bench.Verify(packer::PublicKeyHex(feed_testing::TestKey().publicKey)).exitCode);
+}
+
+TEST(FeedPublish, PublishingTheSameReleaseAgainChangesNothing) {
+  Bench bench;
+  ASSERT_EQ(0, bench.Publish(kSmall, "r10").exitCode);
+  const auto before = Snapshot(bench.feed);
+  const CliResult again = bench.Publish(kSmall, "r10");
+  EXPECT_EQ(0, again.exitCode) << again.err;
+  EXPECT_NE(std::string::npos, again.out.find("nothing changed")) << again.out;
+  EXPECT_TRUE(before == Snapshot(bench.feed));
+}
+
+TEST(FeedPublish, VersionsShareTheirUnchangedChunksAndListInOrder) {
+  Bench bench;
+  const std::string big = GameBytes(4 * 1024 * 1024, 2);
+  ASSERT_EQ(0, bench.Publish(Release(0, {{"big.dat", big}, {"small.dat", "one"}}), "r10").exitCode);
+  const std::size_t first = Snapshot(bench.feed).size();
+  const CliResult second = bench.Publish(Release(1, {{"big.dat", big}, {"small.dat", "two"}}), "r11");
+  ASSERT_EQ(0, second.exitCode) << second.err;
+  // game.xml is the same, version.xml and small.dat changed: 2 chunks and a manifest.
+  EXPECT_EQ(first + 3, Snapshot(bench.feed).size()) << second.out;
+  const std::string index = Slurp(bench.feed + "/channels/stable.index");
+  EXPECT_LT(index.find("version 1.0 "), index.find("version 1.1 ")) << index;
+  EXPECT_EQ(0, bench.Verify().exitCode);
+}
+
+TEST(FeedPublish, RefusesAVersionNotNewerAndLeavesTheFeedAsItWas) {
+  Bench bench;
+  ASSERT_EQ(0, bench.Publish(Release(1, {}), "r11").exitCode);
+  const auto before = Snapshot(bench.feed);
+  const CliResult older = bench.Publish(Release(0, {}), "r10");
+  EXPECT_EQ(1, older.exitCode);
+  EXPECT_NE(std::string::npos, older.err.find("1.0 is not newer than 1.1, the newest in channel stable")) << older.err;
+  const CliResult changed = bench.Publish(Release(1, {{"new.dat", "x"}}), "r11b");
+  EXPECT_EQ(1, changed.exitCode);
+  EXPECT_NE(std::string::npos, changed.err.find("already published")) << changed.err;
+  // Another channel takes it, as long as it is the very same release.
+  EXPECT_EQ(0, bench.Publish(Release(1, {}), "r11", {"--channel", "beta"}).exitCode);
+  EXPECT_EQ(1, bench.Publish(Release(1, {{"new.dat", "x"}}), "r11b", {"--channel", "gamma"}).exitCode);
+  auto after = Snapshot(bench.feed);
+  EXPECT_EQ(1u, after.erase(bench.feed + "/channels/beta.index"));  // the beta index alone
+  EXPECT_TRUE(before == after);
+}
+
+TEST(FeedPublish, RefusesAFeedItCannotTrust) {
+  const std::vector<std::pair<const char*, std::function<void(Bench&)>>> rows = {
+      {"an index signed by another key",
+       [](Bench& bench) { bench.key = feed_testing::WriteTestKey(bench.root, 9); }},
+      {"a chunk store that is a link",
+       [](Bench& bench) {
+         std::filesystem::rename(bench.feed + "/chunks", bench.root + "/elsewhere");
+         std::filesystem::create_directory_symlink("../elsewhere", bench.feed + "/chunks");
+       }},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.first);
+    Bench bench;
+    ASSERT_EQ(0, bench.Publish(Release(0, {}), "r10").exitCode);
+    row.second(bench);
+    const auto before = Snapshot(bench.feed);
+    const CliResult refused = bench.Publish(Release(1, {{"new.dat", "x"}}), "r11");
+    EXPECT_EQ(1, refused.exitCode) << refused.out;
+    EXPECT_TRUE(before == Snapshot(bench.feed)) << refused.err;
+  }
+}
+
+TEST(FeedVerify, NamesEveryFault) {
+  const std::vector<std::tuple<const char*, std::function<void(Bench&)>, const char*>> rows = {
+      {"a chunk missing", [](Bench& b) { std::filesystem::remove(b.Chunk(0)); }, "bad chunk"},
+      {"a chunk damaged",
+       [](Bench& b) {
+         std::string bytes = Slurp(b.Chunk(1));
+         bytes[bytes.size() / 2] ^= 0x20;
+         Spill(b.Chunk(1), bytes);
+       },
+       "bad chunk"},
+      {"a chunk with another's bytes", [](Bench& b) { Spill(b.Chunk(2), Slurp(b.Chunk(3))); }, "bad chunk"},
+      {"a chunk that is a link",
+       [](Bench& b) {
+         const std::string chunk = b.Chunk(0);
+         std::filesystem::rename(chunk, b.root + "/moved");
+         std::filesystem::create_symlink(std::filesystem::absolute(b.root + "/moved"), chunk);
+       },
+       "a link"},
+      {"a manifest changed",
+       [](Bench& b) { Spill(b.feed + "/versions/1.0.manifest", Slurp(b.feed + "/versions/1.0.manifest") + "\n"); },
+       "not the manifest"},
+      {"a manifest missing", [](Bench& b) { std::filesystem::remove(b.feed + "/versions/1.0.manifest"); }, "missing"},
+      {"an index changed",
+       [](Bench& b) {
+         std::string index = Slurp(b.feed + "/channels/stable.index");
+         index.replace(index.find("stable"), 6, "stabl2");
+         Spill(b.feed + "/channels/stable.index", index);
+       },
+       "not signed with this key"},
+      {"another key", [](Bench& b) { b.key = feed_testing::WriteTestKey(b.root, 9); }, "not signed with this key"},
+      {"no index", [](Bench& b) { std::filesystem::remove(b.feed + "/channels/stable.index"); }, "no channel index"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(std::get<0>(row));
+    Bench bench;
+    ASSERT_EQ(0, bench.Publish(kSmall, "r10").exitCode);
+    std::get<1>(row)(bench);
+    const CliResult verified = bench.Verify();
+    EXPECT_EQ(1, verified.exitCode) << verified.out;
+    EXPECT_NE(std::string::npos, verified.out.find(std::get<2>(row))) << verified.out;
+  }
+}
+
+// A large file with 1 % of its bytes changed in a few places costs few new chunks.
+TEST(FeedPublish, AOnePercentChangeReusesMostChunks) {
+  Bench bench;
+  const std::size_t size = 32u * 1024 * 1024;
+  const std::string before = GameBytes(size, 3);
+  std::string after = before;
+  const std::size_t places = 4;
+  const std::size_t each = size / 100 / places;
+  for (std::size_t i = 0; i < places; ++i) {
+    const std::string noise = GameBytes(each, 40 + static_cast<unsigned>(i));
+    after.replace(size / places * i + size / 8, each, noise);
+  }
+  ASSERT_EQ(0, bench.Publish(Release(0, {{"data.pak", before}}), "r10").exitCode);
+  packer_testing::WriteTree(bench.root + "/r11", Release(1, {{"data.pak", after}}));
+  packer::PublishSummary summary;
+  std::string error;
+  ASSERT_TRUE(packer::Publish(bench.root + "/r11", bench.feed, "stable", feed_testing::TestKey(), summary, error))
+      << error;
+  const double share = 100.0 * static_cast<double>(summary.newChunks) / static_cast<double>(summary.chunks);
+  std::printf("1 %% of a 32 MiB file changed in %zu places: %zu of %zu chunks new (%.1f %%), %zu bytes stored\n",
+              places, summary.newChunks, summary.chunks, share, static_cast<std::size_t>(summary.newChunkBytes));
+  EXPECT_LE(share, 5.0);
+}
+
+}  // namespace
