@@ -44,7 +44,9 @@ TEST(FeedChunker, SizesStayWithinBoundsAndAverageNearTheTarget) {
 TEST(FeedChunker, CutsDoNotDependOnHowMuchFollows) {
   FeedChunker chunker;
   FeedChunkerInit(&chunker);
-  const std::string bytes = GameBytes(kFileSize / 2, 4);
+  // Long runs of one byte give no content cut: the forced cuts at the
+  // maximum must not depend on what follows either.
+  const std::string bytes = GameBytes(kFileSize / 4, 4) + std::string(kFileSize / 4, '\0') + GameBytes(kFileSize / 4, 5);
   const auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
   const auto whole = CutInto(bytes).sizes;
   std::vector<std::size_t> windowed;
