@@ -130,6 +130,16 @@ TEST(FeedPublish, RefusesAFeedItCannotTrust) {
          std::filesystem::rename(bench.feed + "/chunks", bench.root + "/elsewhere");
          std::filesystem::create_directory_symlink("../elsewhere", bench.feed + "/chunks");
        }},
+      {"every free chunk folder a link",
+       [](Bench& bench) {
+         std::filesystem::create_directory(bench.root + "/elsewhere");
+         for (int i = 0; i < 256; ++i) {
+           char name[3];
+           std::snprintf(name, sizeof name, "%02x", i);
+           const std::string folder = bench.feed + "/chunks/" + name;
+           if (!std::filesystem::exists(folder)) std::filesystem::create_directory_symlink("../../elsewhere", folder);
+         }
+       }},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.first);
