@@ -6,9 +6,41 @@
 #include <optional>
 #include <string>
 
+#include "feed/feed_index.h"
+#include "feed/feed_manifest.h"
+#include "feed/feed_text.h"
 #include "packer/keys.h"
 
 namespace packer {
+
+// The feed library's texts, indexes and manifests, owned: freed once.
+class OwnedText {
+ public:
+  OwnedText() = default;
+  ~OwnedText() { FeedTextFree(&text); }
+  OwnedText(const OwnedText&) = delete;
+  OwnedText& operator=(const OwnedText&) = delete;
+  std::string Bytes() const { return text.failed ? std::string() : std::string(text.data, text.size); }
+  FeedText text{};
+};
+
+class OwnedIndex {
+ public:
+  OwnedIndex() = default;
+  ~OwnedIndex() { FeedFreeIndex(&index); }
+  OwnedIndex(const OwnedIndex&) = delete;
+  OwnedIndex& operator=(const OwnedIndex&) = delete;
+  FeedIndex index{};
+};
+
+class OwnedManifest {
+ public:
+  OwnedManifest() = default;
+  ~OwnedManifest() { FeedFreeManifest(&manifest); }
+  OwnedManifest(const OwnedManifest&) = delete;
+  OwnedManifest& operator=(const OwnedManifest&) = delete;
+  FeedManifest manifest{};
+};
 
 // Files an interrupted write leaves behind end in this; no reader asks for one.
 extern const char kPartialSuffix[];

@@ -18,22 +18,6 @@ namespace packer {
 
 namespace {
 
-struct OwnedManifest {
-  FeedManifest manifest{};
-  OwnedManifest() = default;
-  ~OwnedManifest() { FeedFreeManifest(&manifest); }
-  OwnedManifest(const OwnedManifest&) = delete;
-  OwnedManifest& operator=(const OwnedManifest&) = delete;
-};
-
-struct OwnedIndex {
-  FeedIndex index{};
-  OwnedIndex() = default;
-  ~OwnedIndex() { FeedFreeIndex(&index); }
-  OwnedIndex(const OwnedIndex&) = delete;
-  OwnedIndex& operator=(const OwnedIndex&) = delete;
-};
-
 // Links and other non-files anywhere below `folder`: a web server may
 // follow them out of the feed.
 void FindLinks(const std::string& folder, const std::string& relative, std::vector<std::string>& problems) {

@@ -2,8 +2,11 @@
 
 #include <zlib.h>
 
+#include <algorithm>
+#include <array>
 #include <cstring>
 #include <set>
+#include <utility>
 #include <vector>
 
 #include "feed/feed_chunker.h"
@@ -21,24 +24,6 @@ namespace packer {
 namespace {
 
 using Digest = std::array<std::uint8_t, 32>;
-
-// The owned forms of the C library's structures.
-struct OwnedText {
-  FeedText text{};
-  OwnedText() = default;
-  ~OwnedText() { FeedTextFree(&text); }
-  OwnedText(const OwnedText&) = delete;
-  OwnedText& operator=(const OwnedText&) = delete;
-  std::string Bytes() const { return text.failed ? std::string() : std::string(text.data, text.size); }
-};
-
-struct OwnedIndex {
-  FeedIndex index{};
-  OwnedIndex() = default;
-  ~OwnedIndex() { FeedFreeIndex(&index); }
-  OwnedIndex(const OwnedIndex&) = delete;
-  OwnedIndex& operator=(const OwnedIndex&) = delete;
-};
 
 struct PlannedFile {
   std::string path;
@@ -161,6 +146,10 @@ bool StoreChunks(const std::string& path, const PlannedFile& file, const std::st
       error = "cannot create the folder " + folder;
       return false;
     }
+    if (KindOf(folder) != EntryKind::Folder) {
+      error = folder + " is not a real folder (a link or a file); the feed is left as it is";
+      return false;
+    }
     uLongf packedSize = static_cast<uLongf>(packed.size());
     if (compress2(packed.data(), &packedSize, piece.first, static_cast<uLong>(piece.second), Z_BEST_COMPRESSION) !=
         Z_OK) {
@@ -231,6 +220,10 @@ std::string SignedManifest(const std::vector<PlannedFile>& files, const Version&
   const char* reason = "";
   if (!FeedWriteManifest(&manifest, key.seed.data(), &text.text, &reason)) {
     error = std::string("cannot write the manifest: ") + reason;
+    return std::string();
+  }
+  if (text.text.size > FEED_MAX_MANIFEST) {
+    error = "the release lists more files and chunks than a manifest holds";
     return std::string();
   }
   return text.Bytes();
@@ -336,8 +329,8 @@ bool Publish(const std::string& release, const std::string& feed, const std::str
   next.versions = versions.data();
   next.count = versions.size();
   OwnedText text;
-  if (!FeedWriteIndex(&next, key.seed.data(), &text.text)) {
-    error = "cannot write the index (out of memory)";
+  if (!FeedWriteIndex(&next, key.seed.data(), &text.text) || text.text.size > FEED_MAX_INDEX) {
+    error = "cannot write the index (out of memory, or more versions than an index holds)";
     return false;
   }
   return WriteFeedFile(indexPath, text.Bytes(), true, error);
