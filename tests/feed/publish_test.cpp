@@ -6,6 +6,11 @@
 #include <functional>
 #include <map>
 
+#ifndef _WIN32
+#include <csignal>
+#include <sys/resource.h>
+#endif
+
 #include "feed/feed_chunker.h"
 #include "packer/files.h"
 #include "packer/publish.h"
@@ -152,6 +157,37 @@ TEST(FeedPublish, RefusesAFeedItCannotTrust) {
     EXPECT_TRUE(before == Snapshot(bench.feed)) << refused.err;
   }
 }
+
+#ifndef _WIN32
+// A disk that fills up half-way: the file-size limit makes every write past
+// 64 KiB fail, as a full disk does. The feed stays the one published before.
+TEST(FeedPublish, AFullDiskLeavesTheFeedAsItWas) {
+  Bench bench;
+  ASSERT_EQ(0, bench.Publish(kSmall, "r10").exitCode);
+  const auto before = Snapshot(bench.feed);
+  packer_testing::WriteTree(bench.root + "/r11",
+                            Release(1, {{"big.dat", packer_testing::Incompressible(1024 * 1024, 7)}}));
+  rlimit saved{};
+  ASSERT_EQ(0, getrlimit(RLIMIT_FSIZE, &saved));
+  rlimit small = saved;
+  small.rlim_cur = 64 * 1024;
+  const auto handler = std::signal(SIGXFSZ, SIG_IGN);
+  ASSERT_EQ(0, setrlimit(RLIMIT_FSIZE, &small));
+  const CliResult refused = bench.Publish(packer::Tree(), "r11");
+  setrlimit(RLIMIT_FSIZE, &saved);
+  std::signal(SIGXFSZ, handler);
+  EXPECT_EQ(1, refused.exitCode) << refused.out;
+  EXPECT_NE(std::string::npos, refused.err.find("is the disk full?")) << refused.err;
+  // Nothing the index lists changed, and nothing half-written is left.
+  auto after = Snapshot(bench.feed);
+  for (auto entry = after.begin(); entry != after.end();) {
+    EXPECT_EQ(std::string::npos, entry->first.find("partial")) << entry->first;
+    entry = before.count(entry->first) ? std::next(entry) : after.erase(entry);
+  }
+  EXPECT_TRUE(before == after);
+  EXPECT_EQ(0, bench.Verify().exitCode);
+}
+#endif
 
 TEST(FeedVerify, NamesEveryFault) {
   const std::vector<std::tuple<const char*, std::function<void(Bench&)>, const char*>> rows = {
