@@ -28,12 +28,12 @@ void FeedKeyId(const unsigned char publicKey[32], char id[17]);
 void FeedBeginSigned(FeedText* text, const char* header, const unsigned char seed[32]);
 /* Ends it with the signature line over everything before. 0 when out of
  * memory or libsodium cannot start. */
-int FeedEndSigned(FeedText* text, const unsigned char seed[32]);
+FEED_MUST_USE int FeedEndSigned(FeedText* text, const unsigned char seed[32]);
 
 /* Opens `size` bytes (at most `limit`) signed with `key` under `header`.
  * 1 with the body's bounds (after the key line, before the signature line);
  * 0 with the reason otherwise. The body holds no NUL and no "\r". */
-int FeedOpenSigned(const char* text, size_t size, size_t limit, const char* header, const unsigned char key[32],
+FEED_MUST_USE int FeedOpenSigned(const char* text, size_t size, size_t limit, const char* header, const unsigned char key[32],
                    size_t* bodyStart, size_t* bodyEnd, const char** reason);
 
 #ifdef __cplusplus

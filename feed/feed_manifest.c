@@ -27,8 +27,9 @@ static int ParseFileLine(char* line, size_t length, FeedEntry* entry) {
   char* third;
   unsigned long long count;
   if (space == NULL || !FeedParseSize(line, (size_t)(space - line), &entry->size)) return 0;
+  if (length - (size_t)(space - line) <= 66) return 0; /* " <64 hex> " and more */
   second = space + 65;
-  if ((size_t)(second - line) >= length || *second != ' ' || !FeedParseHex(space + 1, 64, entry->sha256, 32)) return 0;
+  if (*second != ' ' || !FeedParseHex(space + 1, 64, entry->sha256, 32)) return 0;
   third = (char*)memchr(second + 1, ' ', length - (size_t)(second + 1 - line));
   if (third == NULL || !FeedParseSize(second + 1, (size_t)(third - second - 1), &count)) return 0;
   entry->chunkCount = (size_t)count;

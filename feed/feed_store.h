@@ -14,6 +14,8 @@
 
 #include <stddef.h>
 
+#include "feed_text.h"
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -25,12 +27,12 @@ extern "C" {
 void FeedChunkPath(const unsigned char sha256[32], char path[FEED_CHUNK_PATH_BYTES]);
 void FeedManifestPath(long x, long y, char path[FEED_VERSION_PATH_BYTES]);
 /* 0 for a name that is no channel name. */
-int FeedIndexPath(const char* channel, char path[FEED_INDEX_PATH_BYTES]);
+FEED_MUST_USE int FeedIndexPath(const char* channel, char path[FEED_INDEX_PATH_BYTES]);
 
 /* Inflates a stored chunk into `out` (at least `size` bytes) and checks it:
  * 1 when it is one zlib stream of exactly `size` bytes hashing to `sha256`;
  * 0 with the reason otherwise. Never writes past `size` bytes. */
-int FeedOpenChunk(const unsigned char* stored, size_t storedSize, const unsigned char sha256[32], size_t size,
+FEED_MUST_USE int FeedOpenChunk(const unsigned char* stored, size_t storedSize, const unsigned char sha256[32], size_t size,
                   unsigned char* out, const char** reason);
 
 #ifdef __cplusplus

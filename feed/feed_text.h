@@ -6,6 +6,13 @@
 
 #include <stddef.h>
 
+/* A verdict the caller must look at. */
+#if defined(__GNUC__)
+#define FEED_MUST_USE __attribute__((warn_unused_result))
+#else
+#define FEED_MUST_USE
+#endif
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -27,18 +34,18 @@ void FeedTextFree(FeedText* text);
 
 /* "X.Y", each a decimal number from 0 to 2147483647 without leading zeros
  * (one spelling per version, so equal versions are equal text). 1 when so. */
-int FeedParseVersion(const char* text, size_t length, long* x, long* y);
+FEED_MUST_USE int FeedParseVersion(const char* text, size_t length, long* x, long* y);
 void FeedTextAppendVersion(FeedText* text, long x, long y);
 /* -1, 0 or 1 as (ax, ay) is older, equal or newer than (bx, by). */
 int FeedCompareVersions(long ax, long ay, long bx, long by);
 
 /* A decimal number below 10^18 without leading zeros. 1 when so. */
-int FeedParseSize(const char* text, size_t length, unsigned long long* value);
+FEED_MUST_USE int FeedParseSize(const char* text, size_t length, unsigned long long* value);
 /* Exactly 2 * size lower-case hex digits. 1 when so. */
-int FeedParseHex(const char* text, size_t length, unsigned char* bytes, size_t size);
+FEED_MUST_USE int FeedParseHex(const char* text, size_t length, unsigned char* bytes, size_t size);
 
 /* A channel name: 1 to 32 of a-z, 0-9, '-' and '_'. */
-int FeedIsChannelName(const char* name, size_t length);
+FEED_MUST_USE int FeedIsChannelName(const char* name, size_t length);
 
 #ifdef __cplusplus
 }
