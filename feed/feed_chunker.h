@@ -11,10 +11,11 @@
  *    look-ups a byte), so chunking runs near the speed of reading;
  *  - the normalised cut keeps sizes near the average (fewer tiny chunks,
  *    fewer forced cuts, which are not content-defined);
- *  - 64 KiB targeted (about 75 KiB measured): a 1 % change in a few places costs a few chunks of
- *    64 KiB each, while a 170 MB release stays near 2,300 chunks (manifest
- *    lines, files on the server, requests), and each chunk is large enough
- *    for zlib to compress well on its own; 16 KiB to 256 KiB around it.
+ *  - 64 KiB targeted (about 75 KiB measured): a 1 % change in a few
+ *    places costs a few such chunks each, while a 170 MB release stays near
+ *    2,300 chunks (manifest lines, files on the server, requests), and each
+ *    chunk is large enough for zlib to compress well on its own; 16 KiB to
+ *    256 KiB around it.
  * The table is derived from a fixed seed: cuts never depend on the machine.
  * Plain C over memory, no OS calls. */
 #ifndef FEED_CHUNKER_H
