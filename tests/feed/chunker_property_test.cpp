@@ -54,7 +54,7 @@ TEST(FeedChunker, CutsDoNotDependOnHowMuchFollows) {
   for (std::size_t at = 0; at < bytes.size();) {
     // Anything from the chunker's reach to the rest of the file.
     const std::size_t rest = bytes.size() - at;
-    const std::size_t given = std::min(rest, FEED_CHUNK_MAX + random() % (2 * FEED_CHUNK_MAX));
+    const std::size_t given = std::min<std::size_t>(rest, FEED_CHUNK_MAX + random() % (2 * FEED_CHUNK_MAX));
     windowed.push_back(FeedChunkLength(&chunker, data + at, given));
     at += windowed.back();
   }

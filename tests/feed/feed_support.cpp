@@ -1,5 +1,13 @@
 #include "tests/feed/feed_support.h"
 
+#include <algorithm>
+#include <filesystem>
+#include <system_error>
+
+#ifdef _WIN32
+#include "tests/support/harness.h"
+#endif
+
 #include <gtest/gtest.h>
 #include <sodium.h>
 
@@ -74,6 +82,35 @@ packer::Tree Release(int minor, const std::vector<std::pair<std::string, std::st
   packer::Tree tree = packer_testing::MinimalRelease(minor);
   for (const auto& file : files) packer_testing::AddFile(tree, file.first, file.second);
   return tree;
+}
+
+bool MakeLink(const std::string& link, const std::string& target) {
+#ifdef _WIN32
+  const auto windows = [](std::string path) {
+    std::replace(path.begin(), path.end(), '/', '\\');
+    return std::filesystem::absolute(path).string();
+  };
+  return testing_support::PlantLink(windows(link), windows(target));
+#else
+  std::error_code error;
+  if (std::filesystem::is_directory(target)) {
+    std::filesystem::create_directory_symlink(target, link, error);
+  } else {
+    std::filesystem::create_symlink(target, link, error);
+  }
+  return !error;
+#endif
+}
+
+void RemoveLinkedTree(const std::string& folder) {
+#ifdef _WIN32
+  std::string path = std::filesystem::absolute(folder).string();
+  std::replace(path.begin(), path.end(), '/', '\\');
+  testing_support::RemoveTree(path);
+#else
+  std::error_code error;
+  std::filesystem::remove_all(folder, error);
+#endif
 }
 
 }  // namespace feed_testing

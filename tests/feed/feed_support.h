@@ -31,4 +31,12 @@ Cut CutInto(const std::string& bytes);
 // A minimal release at 1.<minor> with `files` added (path -> content).
 packer::Tree Release(int minor, const std::vector<std::pair<std::string, std::string>>& files);
 
+// A symbolic link at `link` to the folder or file at the absolute path
+// `target`: a unix link under Wine, which makes no Windows one. True when
+// the link is there.
+bool MakeLink(const std::string& link, const std::string& target);
+
+// Removes the tree at `folder`, links in it removed as links.
+void RemoveLinkedTree(const std::string& folder);
+
 }  // namespace feed_testing
