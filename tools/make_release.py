@@ -37,10 +37,11 @@ KIT_PATHS = (
      " and ship its launcher."),
 )
 INCLUDE_PATH = re.compile(r"(?<!sdk/)include/")
+FORMAT_PATH = re.compile(r"(?<![\w/])format/")
 # What no kit README may name: the repository's folders (the kit's sdk/ and
 # the helper's relative include of its rules aside).
-KIT_FOLDERS = re.compile(r"sdk/include/|sdk/rules/|\.\./rules/")
-REPOSITORY_FOLDERS = re.compile(r"\b(build|tools|tests|include|rules)/")
+KIT_FOLDERS = re.compile(r"sdk/include/|sdk/rules/|sdk/format/|\.\./rules/|\.\./format/")
+REPOSITORY_FOLDERS = re.compile(r"\b(build|tools|tests|include|rules|format)/")
 LINK = re.compile(r"\]\(([^()\s]+)\)")
 FENCE = re.compile(r"^```.*?^```", re.M | re.S)
 
@@ -71,7 +72,7 @@ def kit_paths(text):
         text, count = pattern.subn(lambda _: new, text)
         if count == 0:
             raise ValueError("no page of the kit's README says %r any more: say it in the kit's paths here" % old)
-    return INCLUDE_PATH.sub("sdk/include/", text)
+    return FORMAT_PATH.sub("sdk/format/", INCLUDE_PATH.sub("sdk/include/", text))
 
 
 def kit_readme(template, fields):

@@ -13,7 +13,7 @@
 #include "packer/keys.h"
 #include "packer/release.h"
 #include "packer/sha256.h"
-#include "rungame_signed_manifest.h"
+#include "rungame_format.h"
 #include "tests/packer/packer_support.h"
 
 #ifdef _WIN32
@@ -396,7 +396,7 @@ TEST(SignedUpdateVersion, VersionText_ReadsTheFirstTopLevelVersion) {
   };
   for (const auto& c : cases) {
     long x = 0, y = 0;
-    EXPECT_EQ(c.found, RunGameParseVersionText(c.text, std::strlen(c.text), &x, &y)) << c.text;
+    EXPECT_EQ(c.found, rungame_read_version_text(c.text, std::strlen(c.text), &x, &y)) << c.text;
     if (c.found) {
       EXPECT_EQ(std::make_pair(c.x, c.y), std::make_pair(x, y)) << c.text;
     }
@@ -454,15 +454,15 @@ TEST(SignedManifestReader, SignedButMalformed_IsRefused) {
     crypto_sign_detached(signature, nullptr, reinterpret_cast<const unsigned char*>(c.body.data()), c.body.size(),
                          secret);
     const std::string text = c.body + "signature " + BytesToHex(signature, sizeof signature) + "\n";
-    RunGameSignedManifest manifest{};
-    EXPECT_EQ(c.opens, RunGameOpenSignedManifest(text.data(), text.size(), key.data(), &manifest) != 0) << c.body;
+    RunGameManifest manifest{};
+    EXPECT_EQ(c.opens, rungame_open_signed_manifest(text.data(), text.size(), key.data(), &manifest) != 0) << c.body;
     if (c.opens) {
       EXPECT_EQ(2u, manifest.count);
       EXPECT_EQ(std::make_pair(1L, 1L), std::make_pair(manifest.toX, manifest.toY));
-      const RunGameSignedEntry* entry = RunGameFindSignedEntry(&manifest, "a\\b.txt");
+      const RunGameManifestEntry* entry = rungame_find_entry(&manifest, "a\\b.txt");
       ASSERT_NE(nullptr, entry);
       EXPECT_EQ(3u, entry->size);
     }
-    RunGameCloseSignedManifest(&manifest);
+    rungame_free_manifest(&manifest);
   }
 }
