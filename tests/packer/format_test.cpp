@@ -1,6 +1,7 @@
 // The update format's one reader, as every program meets it: each manifest
 // of the table read by the format itself, by the packer and inside a signed
-// envelope; the entry check against random listings.
+// envelope; the entry check against random listings; the version file read
+// by TinyXML (the launcher's way) and by the plain-C reader, on random texts.
 #include <gtest/gtest.h>
 
 #include <random>
@@ -10,6 +11,7 @@
 #include "packer/keys.h"
 #include "packer/manifest.h"
 #include "packer/sha256.h"
+#include "rules/config_files.h"
 #include "rungame_format.h"
 
 using namespace packer;
@@ -253,4 +255,95 @@ TEST(Format, TheEntryCheckTellsEachChange) {
     }
     rungame_free_manifest(&manifest);
   }
+}
+
+namespace {
+
+// A random version file: the launcher's element among others, its numbers
+// spelt with references, signs, spaces, digits beyond 32 bits.
+std::string RandomVersionText(std::mt19937& random) {
+  static const char* const numbers[] = {"1", "0", "-0", "+7", " \t12", "007", "1.9", "beta", "",
+                                        "99999999999999999999", "-2147483649", "2147483647", "&#49;&#50;",
+                                        "&#x2D;3", "&#x2b;4", "&amp;1", "&lt;", " &#32;5", "1 ", "&#0;9", "&#x;"};
+  static const char* const names[] = {"version", "VERSION", "Version", "versions", "v"};
+  static const char* const around[] = {"", "<?xml version=\"1.0\"?>", "<!-- <version x='9' y='9'/> -->", "<a/>",
+                                       "<a><version x='8' y='8'/></a>", "\xEF\xBB\xBF", "<b>text</b>", "text",
+                                       "<?xml version='1.0' encoding='ISO-8859-1'?>", "<c></d>"};
+  const auto number = [&] { return std::string(numbers[random() % (sizeof numbers / sizeof *numbers)]); };
+  const auto quote = [&] { return random() % 2 ? std::string("\"") : std::string("'"); };
+  std::string text = around[random() % (sizeof around / sizeof *around)];
+  const int elements = 1 + static_cast<int>(random() % 3);
+  for (int e = 0; e < elements; ++e) {
+    text += std::string("<") + names[random() % (sizeof names / sizeof *names)];
+    const std::string q = quote();
+    if (random() % 5) text += " x=" + q + number() + q;
+    if (random() % 5) text += " y=" + q + number() + q;
+    if (random() % 8 == 0) text += " x='2'";
+    text += random() % 2 ? "/>" : "></version>";
+    if (random() % 4 == 0) text += around[random() % (sizeof around / sizeof *around)];
+  }
+  return text;
+}
+
+}  // namespace
+
+namespace {
+
+// The version as TinyXML reads it, the launcher's way, and as the plain-C reader does.
+std::optional<std::pair<long, long>> ByTinyXml(const std::string& text) {
+  if (const auto elements = ParseTopLevelElements(text)) {
+    if (const auto version = rules::FindVersion(*elements)) return std::make_pair(version->x, version->y);
+  }
+  return std::nullopt;
+}
+
+std::optional<std::pair<long, long>> ByPlainReader(const std::string& text) {
+  long x = 0, y = 0;
+  if (!rungame_read_version_text(text.data(), text.size(), &x, &y)) return std::nullopt;
+  return std::make_pair(x, y);
+}
+
+}  // namespace
+
+TEST(Format, EveryVersionReaderAgrees) {
+  using Pair = std::optional<std::pair<long, long>>;
+  const struct {
+    std::string text;
+    Pair version;
+  } rows[] = {
+      {"<version x=\"1\" y=\"4\"/>", std::make_pair(1L, 4L)},
+      {"<?xml version=\"1.0\"?>\n<!-- <version x='9' y='9'/> -->\n<VERSION y='2' x='3'></VERSION>", std::make_pair(3L, 2L)},
+      {"<game><version x=\"9\" y=\"9\"/></game><version x=\"1\" y=\"0\"/>", std::make_pair(1L, 0L)},
+      {"<version x=\"1\"/><version x=\"2\" y=\"5\"/>", std::make_pair(2L, 5L)},
+      {"<version x=\"&#49;&#x30;\" y=\"&#x2D;3\"/>", std::make_pair(10L, -3L)},
+      {"<version x=\"+1\" y=\"-0\"/>", std::make_pair(1L, 0L)},
+      {"<version x=\" \v\f1\" y=\"\t0 \"/>", std::make_pair(1L, 0L)},
+      {"<version x=\"99999999999\" y=\"-99999999999\"/>", std::make_pair(2147483647L, -2147483647L - 1)},
+      {"<version x=\"beta\" y=\"1.9\"/>", std::make_pair(0L, 1L)},
+      {"<version x=\"007\" y=\"&amp;1\"/>", std::make_pair(7L, 0L)},
+      {"<version X=\"1\" Y=\"2\"/>", std::nullopt},
+      {"<version x=\"1\" y=\"2", std::nullopt},
+      {"<version x=\"0\" y=\"9\"/><a></b>", std::nullopt},
+      {"<version x=\"0\" y=\"9\" x=\"1\"/>", std::nullopt},
+      {"<a/>text<version x=\"0\" y=\"9\"/>", std::nullopt},
+      {"", std::nullopt},
+  };
+  for (const auto& row : rows) {
+    EXPECT_EQ(row.version, ByTinyXml(row.text)) << row.text;
+    EXPECT_EQ(row.version, ByPlainReader(row.text)) << row.text;
+  }
+}
+
+TEST(Format, TinyXmlAndThePlainReaderReadOneVersion) {
+  std::mt19937 random(2024);
+  int found = 0;
+  for (int round = 0; round < 4000; ++round) {
+    const std::string text = RandomVersionText(random);
+    const auto plain = ByPlainReader(text);
+    ASSERT_EQ(ByTinyXml(text), plain) << text;
+    found += plain.has_value();
+  }
+  // Both answers are common: the texts are neither all refused nor all read.
+  EXPECT_GT(found, 300);
+  EXPECT_LT(found, 3000);
 }

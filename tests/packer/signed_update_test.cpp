@@ -378,31 +378,6 @@ TEST(SignedUpdateSecret, TheSecretKeyIsNeverWrittenIntoTheUpdate) {
   EXPECT_EQ(std::string::npos, ReadBytes(update + ".manifest").find(seed.substr(0, 16)));
 }
 
-// The data folder's version as the helper reads it.
-TEST(SignedUpdateVersion, VersionText_ReadsTheFirstTopLevelVersion) {
-  const struct {
-    const char* text;
-    int found;
-    long x, y;
-  } cases[] = {
-      {"<version x=\"1\" y=\"4\"/>", 1, 1, 4},
-      {"<?xml version=\"1.0\"?>\n<!-- <version x='9' y='9'/> -->\n<VERSION y='2' x='3'></VERSION>", 1, 3, 2},
-      {"<game><version x=\"9\" y=\"9\"/></game><version x=\"1\" y=\"0\"/>", 1, 1, 0},
-      {"<version x=\"1\"/><version x=\"2\" y=\"5\"/>", 1, 2, 5},
-      {"<version x=\"99999999999\" y=\"-3\"/>", 1, 2147483647L, -3},
-      {"<version X=\"1\" Y=\"2\"/>", 0, 0, 0},
-      {"<version x=\"1\" y=\"2", 0, 0, 0},
-      {"", 0, 0, 0},
-  };
-  for (const auto& c : cases) {
-    long x = 0, y = 0;
-    EXPECT_EQ(c.found, rungame_read_version_text(c.text, std::strlen(c.text), &x, &y)) << c.text;
-    if (c.found) {
-      EXPECT_EQ(std::make_pair(c.x, c.y), std::make_pair(x, y)) << c.text;
-    }
-  }
-}
-
 #ifdef _WIN32
 TEST(SignedUpdateHelper, BadArguments_AreRefusedBeforeAnythingIsRead) {
   const std::string root = FreshFolder();
