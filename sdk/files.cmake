@@ -1,6 +1,7 @@
 # The game-side files of the update helper, in one place: the package below
-# builds them and the release kit ships them. Names are relative to the
-# folder that holds them: include/ of this repository, sdk/include/ of a kit.
+# builds them and the release kit ships them. Headers are in include/ of this
+# repository (sdk/include/ of a kit), sources in this folder (sdk/src/ of a
+# kit).
 set(RUNGAME_UPDATE_HEADERS rungame.h rungame_update.h rungame_sha256.h rungame_signed.h)
 set(RUNGAME_UPDATE_SOURCES rungame_update.c rungame_sha256.c rungame_signed.c)
 # The shared rules the helper compiles in, in rules/ beside that folder, and
