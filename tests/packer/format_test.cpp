@@ -4,6 +4,9 @@
 // by TinyXML (the launcher's way) and by the plain-C reader, on random texts.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cctype>
+#include <optional>
 #include <random>
 
 #include <sodium.h>
