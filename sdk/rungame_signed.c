@@ -116,13 +116,16 @@ static int MatchTree(const char* folder, const char* relative, const char* marke
     staged.isFolder = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     staged.size = ((unsigned long long)data.nFileSizeHigh << 32) | data.nFileSizeLow;
     entry = rungame_find_entry(manifest, childRelative);
+    if (entry != NULL && (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+      /* A link would be installed as a link, its target free to change
+         later; nothing is read through it. */
+      result = RUNGAME_SIGNED_FILES_DIFFER;
+      break;
+    }
     if (!staged.isFolder && entry != NULL && !entry->isFolder && entry->size == staged.size) {
       staged.readable = DigestFile(child, entry->size, staged.sha256);
     }
     if (rungame_check_entry(manifest, &staged, relative[0] == '\0' ? markerName : NULL, &entry) != 0) {
-      result = RUNGAME_SIGNED_FILES_DIFFER;
-    } else if (entry != NULL && (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-      /* A link would be installed as a link, its target free to change later. */
       result = RUNGAME_SIGNED_FILES_DIFFER;
     } else if (entry != NULL && staged.isFolder) {
       result = MatchTree(child, childRelative, markerName, manifest);

@@ -145,6 +145,14 @@ UpdateTrust CheckUpdateTrustWithKey(const std::string& publicKeyHex, const std::
     entry.path = fact.relative.c_str();
     entry.isFolder = fact.isFolder;
     const RunGameManifestEntry* listed = rungame_find_entry(manifest.Get(), entry.path);
+    // A link would be installed as a link, its target free to change later;
+    // it is refused before anything is read through it.
+    if (listed != nullptr) {
+      const DWORD attributes = GetFileAttributesA(fact.path.c_str());
+      if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        return UpdateTrust::Refused;
+      }
+    }
     if (listed != nullptr && !listed->isFolder && !fact.isFolder) {
       // Read up to the listed size: one longer or shorter reads as unreadable,
       // refused alike.
@@ -152,12 +160,6 @@ UpdateTrust CheckUpdateTrustWithKey(const std::string& publicKeyHex, const std::
       entry.readable = DigestFile(fact.path, fact.file, listed->size, entry.sha256);
     }
     if (rungame_check_entry(manifest.Get(), &entry, nullptr, &listed) != 0) return UpdateTrust::Refused;
-    if (listed == nullptr) continue;  // the launcher's own temporary file
-    // A link would be installed as a link, its target free to change later.
-    const DWORD attributes = GetFileAttributesA(fact.path.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-      return UpdateTrust::Refused;
-    }
   }
   return rungame_next_missing(manifest.Get(), nullptr) == nullptr ? UpdateTrust::Trusted : UpdateTrust::Refused;
 }
