@@ -7,13 +7,13 @@
  * RunGameStageUpdate, with the same public key, so it never stages what the
  * launcher would discard.
  *
- * Compile rungame_signed.c and rungame_signed_manifest.c into the game (plain
- * C, kernel32), and link libsodium.
+ * Compile rungame_signed.c and the update format's sources (format/ beside
+ * this folder) into the game (plain C, kernel32), and link libsodium.
  */
 #ifndef RUNGAME_SIGNED_H
 #define RUNGAME_SIGNED_H
 
-#include "rungame_signed_manifest.h"
+#include <stddef.h>
 
 #ifdef __cplusplus
 extern "C" {
@@ -25,8 +25,7 @@ enum RunGameSignedResult {
      is not 64 hex digits, or a path is too long */
   RUNGAME_SIGNED_BAD_ARGUMENT = 1,
   /* the update folder or its marker is missing, or the marker is no plain
-     file (a folder, a link), larger than RUNGAME_SIGNED_MAX_MARKER, or
-     unreadable */
+     file (a folder, a link), larger than 8 MiB, or unreadable */
   RUNGAME_SIGNED_NO_MARKER = 2,
   /* the marker holds no manifest signed with the key: unsigned, signed by
      another key, changed after signing, cut short or damaged, or naming
@@ -52,7 +51,7 @@ int RunGameCheckSignedUpdate(const char* updateFolder, const char* dataFolder, c
                              const char* publicKeyHex);
 
 /* The version of the properties\version.xml at `path`, read as the launcher
- * reads it (a plain file of at most RUNGAME_SIGNED_MAX_VERSION_FILE bytes).
+ * reads it (a plain file of at most 64 KiB).
  * 1 when found. */
 int RunGameReadVersionFile(const char* path, long* x, long* y);
 

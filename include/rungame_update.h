@@ -7,9 +7,10 @@
  * the launcher relies on: every file is on disk and in the staging folder
  * before the marker appears there.
  *
- * Compile rungame_update.c and rungame_sha256.c into the game and link
- * libsodium (plain C, system DLLs only, 32- and 64-bit); rungame_update.c
- * includes ../rules/rungame_rules.h, the launcher's own name rules.
+ * Compile rungame_update.c, rungame_sha256.c and the update format's sources
+ * (format/ beside this folder) into the game and link libsodium (plain C,
+ * system DLLs only, 32- and 64-bit); they include ../rules/rungame_rules.h,
+ * the launcher's own name rules.
  */
 #ifndef RUNGAME_UPDATE_H
 #define RUNGAME_UPDATE_H

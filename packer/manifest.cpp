@@ -1,126 +1,126 @@
 #include "packer/manifest.h"
 
-#include <set>
-#include <sstream>
+#include <algorithm>
+#include <array>
+#include <cstdlib>
+#include <memory>
+#include <new>
 
-#include "packer/names.h"
+#include "packer/sha256.h"
 #include "rules/rules.h"
+#include "rungame_format.h"
 
 namespace packer {
 
-const char kManifestHeader[] = "rungame-update-manifest 1";
+const char kManifestHeader[] = RUNGAME_MANIFEST_HEADER;
 
 std::string FormatManifest(const Manifest& manifest) {
-  std::ostringstream text;
-  text << kManifestHeader << "\n";
-  text << "from " << manifest.from << "\n";
-  text << "to " << manifest.to << "\n";
-  text << "marker " << manifest.marker << "\n";
+  std::vector<RunGameManifestLine> lines;
+  lines.reserve(manifest.entries.size());
   for (const ManifestEntry& entry : manifest.entries) {
-    if (entry.isFolder) {
-      text << "folder " << entry.path << "\n";
-    } else {
-      text << "file " << entry.size << " " << entry.sha256 << " " << entry.path << "\n";
-    }
+    lines.push_back({entry.path.c_str(), entry.isFolder ? 1 : 0, entry.size, entry.sha256.c_str()});
   }
-  return text.str();
+  const std::unique_ptr<char, decltype(&std::free)> text(
+      rungame_write_manifest(manifest.from.c_str(), manifest.to.c_str(), manifest.marker.c_str(), lines.data(),
+                             lines.size()),
+      &std::free);
+  if (!text) throw std::bad_alloc();
+  return text.get();
 }
 
 namespace {
 
-// Splits off the first space-separated word of `rest`.
-std::string NextWord(std::string& rest) {
-  const std::size_t space = rest.find(' ');
-  std::string word = rest.substr(0, space);
-  rest = space == std::string::npos ? std::string() : rest.substr(space + 1);
-  return word;
+// Owns a manifest the format's reader read.
+class ReadManifest {
+ public:
+  ReadManifest() = default;
+  ~ReadManifest() { rungame_free_manifest(&manifest_); }
+  ReadManifest(const ReadManifest&) = delete;
+  ReadManifest& operator=(const ReadManifest&) = delete;
+  RunGameManifest* Get() { return &manifest_; }
+
+ private:
+  RunGameManifest manifest_{};
+};
+
+// Line `number` (from 1) of `text`, its line end aside.
+std::string LineOf(const std::string& text, std::size_t number) {
+  std::size_t start = 0;
+  for (std::size_t i = 1; i < number && start != std::string::npos; ++i) {
+    start = text.find('\n', start);
+    if (start != std::string::npos) ++start;
+  }
+  if (start == std::string::npos) return std::string();
+  std::string line = text.substr(start, text.find('\n', start) - start);
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  return line;
 }
 
-bool IsHexDigest(const std::string& text) {
-  if (text.size() != 64) return false;
-  for (char c : text) {
-    if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return false;
-  }
-  return true;
+// The path a "folder" or "file" line lists.
+std::string PathOf(const std::string& line, bool& isFolder) {
+  isFolder = line.compare(0, 7, "folder ") == 0;
+  if (isFolder) return line.substr(7);
+  std::size_t at = line.find(' ');
+  for (int field = 0; field < 2 && at != std::string::npos; ++field) at = line.find(' ', at + 1);
+  return at == std::string::npos ? std::string() : line.substr(at + 1);
 }
 
-bool ParseSize(const std::string& text, std::uint64_t& size) {
-  if (text.empty() || text.size() > 19) return false;
-  size = 0;
-  for (char c : text) {
-    if (c < '0' || c > '9') return false;
-    size = size * 10 + static_cast<std::uint64_t>(c - '0');
+// Why the reader refused, in the studio's words.
+std::string Why(int problem, const std::string& line) {
+  bool isFolder = false;
+  const std::string path = PathOf(line, isFolder);
+  switch (problem) {
+    case RUNGAME_MANIFEST_NO_HEADER:
+      return std::string("not an update manifest (expected \"") + kManifestHeader + "\")";
+    case RUNGAME_MANIFEST_NUL: return "a NUL byte inside";
+    case RUNGAME_MANIFEST_UNKNOWN_LINE: return "unknown entry \"" + line.substr(0, line.find(' ')) + "\"";
+    case RUNGAME_MANIFEST_TWICE: return "a second \"" + line.substr(0, line.find(' ')) + "\" line";
+    case RUNGAME_MANIFEST_BAD_VERSION: return "\"" + line + "\" is no version X.Y";
+    case RUNGAME_MANIFEST_BAD_MARKER: return "the marker \"" + line.substr(7) + "\" is no plain file name";
+    case RUNGAME_MANIFEST_BAD_SIZE: return "a file without a valid size";
+    case RUNGAME_MANIFEST_BAD_DIGEST: return "a file without a valid SHA-256";
+    case RUNGAME_MANIFEST_BAD_PATH: {
+      const std::string problemText = rules::ReleaseNameProblem(path, isFolder);
+      return path + ": " + (problemText.empty() ? "a path the launcher would not install" : problemText);
+    }
+    case RUNGAME_MANIFEST_LISTED_TWICE: return path + ": listed twice";
+    case RUNGAME_MANIFEST_NO_FOLDER: return path + ": its folder is not listed before it";
+    case RUNGAME_MANIFEST_NO_VERSION: return "no \"from\" or no \"to\" line";
+    case RUNGAME_MANIFEST_NO_MARKER: return "no marker line";
+    default: return "out of memory";
   }
-  return true;
 }
+
+std::string VersionText(long x, long y) { return std::to_string(x) + "." + std::to_string(y); }
 
 }  // namespace
 
 std::optional<Manifest> ParseManifest(const std::string& text, std::string& error) {
-  std::istringstream lines(text);
-  std::string line;
-  int number = 0;
-  Manifest manifest;
-  const auto fail = [&](const std::string& why) {
-    error = "line " + std::to_string(number) + ": " + why;
-    return std::nullopt;
-  };
-  bool hasMarker = false;
-  std::set<std::string> listed;  // folded paths
-  std::set<std::string> folders;
-  // A path the launcher installs as it is, listed once, below a listed folder.
-  const auto checkPath = [&](const std::string& path, bool isFolder) -> std::string {
-    const std::string problem = rules::ReleaseNameProblem(path, isFolder);
-    if (!problem.empty()) return path + ": " + problem;
-    if (!listed.insert(FoldCase(path)).second) return path + ": listed twice";
-    const std::string parent = ParentPath(path);
-    if (!parent.empty() && !folders.count(FoldCase(parent))) return path + ": its folder is not listed before it";
-    if (isFolder) folders.insert(FoldCase(path));
-    return std::string();
-  };
-  while (std::getline(lines, line)) {
-    ++number;
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (number == 1) {
-      if (line != kManifestHeader) return fail(std::string("not an update manifest (expected \"") + kManifestHeader + "\")");
-      continue;
-    }
-    if (line.empty()) continue;
-    std::string rest = line;
-    const std::string keyword = NextWord(rest);
-    if (keyword == "from") {
-      manifest.from = rest;
-    } else if (keyword == "to") {
-      manifest.to = rest;
-    } else if (keyword == "marker") {
-      if (hasMarker) return fail("a second marker line");
-      if (!rules::IsPlainMarkerName(rest)) return fail("the marker \"" + rest + "\" is no plain file name");
-      hasMarker = true;
-      manifest.marker = rest;
-    } else if (keyword == "folder") {
-      const std::string problem = checkPath(rest, true);
-      if (!problem.empty()) return fail(problem);
-      manifest.entries.push_back({true, 0, std::string(), rest});
-    } else if (keyword == "file") {
-      ManifestEntry entry;
-      if (!ParseSize(NextWord(rest), entry.size)) return fail("a file without a valid size");
-      entry.sha256 = NextWord(rest);
-      if (!IsHexDigest(entry.sha256)) return fail("a file without a valid SHA-256");
-      const std::string problem = checkPath(rest, false);
-      if (!problem.empty()) return fail(problem);
-      entry.path = rest;
-      manifest.entries.push_back(entry);
+  ReadManifest read;
+  std::size_t line = 0;
+  const int problem = rungame_read_manifest(text.data(), text.size(), read.Get(), &line);
+  if (problem != RUNGAME_MANIFEST_OK) {
+    if (text.empty()) {
+      error = "empty";
     } else {
-      return fail("unknown entry \"" + keyword + "\"");
+      error = (line > 0 ? "line " + std::to_string(line) + ": " : std::string()) + Why(problem, LineOf(text, line));
     }
-  }
-  if (number == 0) {
-    error = "empty";
     return std::nullopt;
   }
-  if (!hasMarker) {
-    error = "no marker line";
-    return std::nullopt;
+  const RunGameManifest& m = *read.Get();
+  std::vector<const RunGameManifestEntry*> inOrder;
+  for (std::size_t i = 0; i < m.count; ++i) inOrder.push_back(&m.entries[i]);
+  std::sort(inOrder.begin(), inOrder.end(),
+            [](const RunGameManifestEntry* a, const RunGameManifestEntry* b) { return a->line < b->line; });
+  Manifest manifest;
+  manifest.from = VersionText(m.fromX, m.fromY);
+  manifest.to = VersionText(m.toX, m.toY);
+  manifest.marker = m.marker;
+  for (const RunGameManifestEntry* entry : inOrder) {
+    std::array<std::uint8_t, 32> digest{};
+    std::copy(entry->sha256, entry->sha256 + 32, digest.begin());
+    manifest.entries.push_back(
+        {entry->isFolder != 0, entry->size, entry->isFolder ? std::string() : ToHex(digest), entry->path});
   }
   return manifest;
 }

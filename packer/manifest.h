@@ -15,6 +15,7 @@
 //   file 0 e3b0...b855 update.ready
 //
 // Folders come before what they hold; the marker's file comes last.
+// format/rungame_format.h is the format's one reader and writer.
 
 #include <cstddef>
 #include <cstdint>
@@ -45,11 +46,12 @@ struct Manifest {
 
 std::string FormatManifest(const Manifest& manifest);
 
-// nullopt, with the reason in `error`, for text that is not a manifest, or
-// not one the packer writes: a marker line that is not a plain marker name,
-// a path the launcher would not install as it is (rules::ReleaseNameProblem),
-// an entry listed twice (in any letter case), a folder listed after what it
-// holds or missing before it.
+// The format's own writer and reader (format/rungame_format.h), in the
+// packer's values. nullopt, with the reason in `error`, for text the reader
+// refuses: no "from", "to" or marker line, a marker that is no plain file
+// name, a path the launcher would not install as it is
+// (rules::ReleaseNameProblem says why), an entry listed twice (in any letter
+// case), a folder listed after what it holds or missing before it.
 std::optional<Manifest> ParseManifest(const std::string& text, std::string& error);
 
 // The manifest's default place: beside the update folder.

@@ -4,15 +4,15 @@
 
 #include <cstdlib>
 
-#include "rungame_signed_manifest.h"
+#include "rungame_format.h"
 
 namespace packer {
 
-const char kSignedUpdateHeader[] = "rungame-signed-update 1";
+const char kSignedUpdateHeader[] = RUNGAME_SIGNED_HEADER;
 
 namespace {
 
-const char kSignatureKeyword[] = "signature ";
+const char kSignatureKeyword[] = RUNGAME_SIGNATURE_KEYWORD;
 
 std::string SignedPart(const Manifest& manifest, const PublicKey& key) {
   Manifest listed = manifest;
@@ -60,9 +60,9 @@ std::optional<Manifest> OpenSignedManifest(const std::string& text, const Public
     return std::nullopt;
   }
   // The verdict is the launcher's own reader's.
-  RunGameSignedManifest opened{};
-  const bool trusted = RunGameOpenSignedManifest(text.data(), text.size(), key.data(), &opened) != 0;
-  RunGameCloseSignedManifest(&opened);
+  RunGameManifest opened{};
+  const bool trusted = rungame_open_signed_manifest(text.data(), text.size(), key.data(), &opened) != 0;
+  rungame_free_manifest(&opened);
   if (!trusted) {
     error = "not signed with key " + KeyId(key) + ": signed by another key, changed after signing, or malformed";
     return std::nullopt;

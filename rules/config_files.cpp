@@ -10,6 +10,7 @@
 #include <tinyxml.h>
 
 #include "rules/rules.h"
+#include "rungame_format.h"
 
 using rules::EqualsIgnoringAsciiCase;
 
@@ -113,8 +114,7 @@ std::optional<Version> FindVersion(const std::vector<XmlElement>& elements) {
 }
 
 bool IsLaterVersion(const Version& candidate, const Version& than) {
-  if (candidate.x != than.x) return candidate.x > than.x;
-  return candidate.y > than.y;
+  return rungame_version_is_later(candidate.x, candidate.y, than.x, than.y) != 0;
 }
 
 }  // namespace rules

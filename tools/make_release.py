@@ -29,7 +29,8 @@ KIT_PATHS = (
      "beside each launcher (`build/win32/packer.exe`, `build/win64/packer.exe`).",
      "The kit holds it for Linux build\nmachines (`linux/packer`) and for Windows (`packer.exe`)."),
     ("build/native/bin/packer", "linux/packer"),
-    ("so ship `include/` and `rules/` together", "so keep `sdk/include/` and `sdk/rules/` together"),
+    ("so ship `sdk/`, `include/`, `rules/` and `format/` together",
+     "so keep `sdk/src/`, `sdk/include/`, `sdk/rules/` and `sdk/format/` together"),
     (" (`rules/config_files.h`)", ""),
     ("build the launcher with the printed key, `tools/build.sh -DLAUNCHER_UPDATE_PUBLIC_KEY=217af0a9...2786` "
      "(64 hex digits; a malformed key stops the build), and ship it.",
@@ -37,10 +38,12 @@ KIT_PATHS = (
      " and ship its launcher."),
 )
 INCLUDE_PATH = re.compile(r"(?<!sdk/)include/")
+FORMAT_PATH = re.compile(r"(?<![\w/])format/")
+SOURCE_PATH = re.compile(r"(?<![\w/])sdk/(rungame_\w+\.c)")
 # What no kit README may name: the repository's folders (the kit's sdk/ and
 # the helper's relative include of its rules aside).
-KIT_FOLDERS = re.compile(r"sdk/include/|sdk/rules/|\.\./rules/")
-REPOSITORY_FOLDERS = re.compile(r"\b(build|tools|tests|include|rules)/")
+KIT_FOLDERS = re.compile(r"sdk/include/|sdk/src/|sdk/rules/|sdk/format/|\.\./rules/|\.\./format/")
+REPOSITORY_FOLDERS = re.compile(r"\b(build|tools|tests|include|rules|format)/")
 LINK = re.compile(r"\]\(([^()\s]+)\)")
 FENCE = re.compile(r"^```.*?^```", re.M | re.S)
 
@@ -71,7 +74,8 @@ def kit_paths(text):
         text, count = pattern.subn(lambda _: new, text)
         if count == 0:
             raise ValueError("no page of the kit's README says %r any more: say it in the kit's paths here" % old)
-    return INCLUDE_PATH.sub("sdk/include/", text)
+    text = SOURCE_PATH.sub(r"sdk/src/\1", text)
+    return FORMAT_PATH.sub("sdk/format/", INCLUDE_PATH.sub("sdk/include/", text))
 
 
 def kit_readme(template, fields):

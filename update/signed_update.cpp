@@ -5,13 +5,10 @@
 #include <algorithm>
 #include <memory>
 
-#include <sodium.h>
-
 #include "fs/ascii.h"
 #include "fs/handles.h"
 #include "hash/sha256.h"
-#include "rules/rules.h"
-#include "rungame_signed_manifest.h"
+#include "rungame_format.h"
 
 #ifndef LAUNCHER_UPDATE_PUBLIC_KEY
 #define LAUNCHER_UPDATE_PUBLIC_KEY ""
@@ -26,18 +23,18 @@ constexpr DWORD kBlock = 64 * 1024;
 class SignedManifest {
  public:
   SignedManifest() = default;
-  ~SignedManifest() { RunGameCloseSignedManifest(&manifest_); }
+  ~SignedManifest() { rungame_free_manifest(&manifest_); }
   SignedManifest(const SignedManifest&) = delete;
   SignedManifest& operator=(const SignedManifest&) = delete;
 
   [[nodiscard]] bool Open(const std::string& text, const unsigned char key[32]) {
-    RunGameCloseSignedManifest(&manifest_);
-    return RunGameOpenSignedManifest(text.data(), text.size(), key, &manifest_) != 0;
+    rungame_free_manifest(&manifest_);
+    return rungame_open_signed_manifest(text.data(), text.size(), key, &manifest_) != 0;
   }
-  RunGameSignedManifest* Get() { return &manifest_; }
+  RunGameManifest* Get() { return &manifest_; }
 
  private:
-  RunGameSignedManifest manifest_{};
+  RunGameManifest manifest_{};
 };
 
 UniqueFileHandle OpenForReading(const std::string& path) {
@@ -89,9 +86,9 @@ std::optional<std::string> ReadMarker(const std::string& path, void* held) {
   return text;
 }
 
-// Whether the file has exactly the entry's size and SHA-256; reading stops
-// as soon as it runs longer.
-bool FileMatches(const std::string& path, void* held, const RunGameSignedEntry& entry) {
+// The file's SHA-256 when it has exactly `size` bytes; reading stops as
+// soon as it runs longer.
+bool DigestFile(const std::string& path, void* held, unsigned long long size, unsigned char digest[32]) {
   const ReadingFrom file(path, held);
   if (!file) return false;
   FastSha256 state;
@@ -103,12 +100,11 @@ bool FileMatches(const std::string& path, void* held, const RunGameSignedEntry& 
     if (!ReadFile(file.Get(), block.get(), kBlock, &got, nullptr)) return false;
     if (got == 0) break;
     total += got;
-    if (total > entry.size) return false;
+    if (total > size) return false;
     FastSha256Update(&state, block.get(), got);
   }
-  unsigned char digest[crypto_hash_sha256_BYTES];
   FastSha256Final(&state, digest);
-  return total == entry.size && sodium_memcmp(digest, entry.sha256, sizeof digest) == 0;
+  return total == size;
 }
 
 // The marker's name: what follows the last separator.
@@ -133,28 +129,36 @@ UpdateTrust CheckUpdateTrustWithKey(const std::string& publicKeyHex, const std::
                                     const std::optional<std::pair<long, long>>& dataVersion, void* markerFile) {
   if (publicKeyHex.empty()) return UpdateTrust::NotRequired;
   unsigned char key[32];
-  if (!RunGameParsePublicKey(publicKeyHex.c_str(), key)) return UpdateTrust::Refused;
+  if (!rungame_parse_public_key(publicKeyHex.c_str(), key)) return UpdateTrust::Refused;
   const std::optional<std::string> text = ReadMarker(markerPath, markerFile);
   SignedManifest manifest;
   if (!text || !manifest.Open(*text, key)) return UpdateTrust::Refused;
   if (!EqualsIgnoringAsciiCase(manifest.Get()->marker, NameOf(markerPath))) return UpdateTrust::Refused;
-  if (!RunGameSignedAppliesTo(manifest.Get(), dataVersion.has_value(), dataVersion ? dataVersion->first : 0,
-                            dataVersion ? dataVersion->second : 0)) {
+  if (!rungame_manifest_applies_to(manifest.Get(), dataVersion.has_value(), dataVersion ? dataVersion->first : 0,
+                                   dataVersion ? dataVersion->second : 0)) {
     return UpdateTrust::Refused;
   }
+  rungame_begin_check(manifest.Get());
   for (const StagedEntryFact& fact : staged) {
-    // Its own temporary files are never part of an update (the update pass
-    // removes them before it asks).
-    if (!fact.isFolder && rules::IsLauncherTemporaryName(NameOf(fact.relative))) continue;
-    RunGameSignedEntry* entry = RunGameFindSignedEntry(manifest.Get(), fact.relative.c_str());
-    if (entry == nullptr || entry->seen || (entry->isFolder != 0) != fact.isFolder) return UpdateTrust::Refused;
-    entry->seen = 1;
-    // A link would be installed as a link, its target free to change later.
-    const DWORD attributes = GetFileAttributesA(fact.path.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-      return UpdateTrust::Refused;
+    RunGameStagedEntry entry{};
+    entry.path = fact.relative.c_str();
+    entry.isFolder = fact.isFolder;
+    const RunGameManifestEntry* listed = rungame_find_entry(manifest.Get(), entry.path);
+    // A link would be installed as a link, its target free to change later;
+    // it is refused before anything is read through it.
+    if (listed != nullptr) {
+      const DWORD attributes = GetFileAttributesA(fact.path.c_str());
+      if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        return UpdateTrust::Refused;
+      }
     }
-    if (!fact.isFolder && !FileMatches(fact.path, fact.file, *entry)) return UpdateTrust::Refused;
+    if (listed != nullptr && !listed->isFolder && !fact.isFolder) {
+      // Read up to the listed size: one longer or shorter reads as unreadable,
+      // refused alike.
+      entry.size = listed->size;
+      entry.readable = DigestFile(fact.path, fact.file, listed->size, entry.sha256);
+    }
+    if (rungame_check_entry(manifest.Get(), &entry, nullptr, &listed) != 0) return UpdateTrust::Refused;
   }
-  return RunGameAllSignedEntriesSeen(manifest.Get()) ? UpdateTrust::Trusted : UpdateTrust::Refused;
+  return rungame_next_missing(manifest.Get(), nullptr) == nullptr ? UpdateTrust::Trusted : UpdateTrust::Refused;
 }

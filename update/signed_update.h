@@ -4,8 +4,8 @@
 // digits as `packer keygen` prints them).
 //
 // A signed update carries its manifest, signed with the studio's Ed25519
-// key, as the content of its marker (include/rungame_signed_manifest.h has
-// the format). It is trusted only when that manifest is signed with the key,
+// key, as the content of its marker (format/rungame_format.h has the
+// format). It is trusted only when that manifest is signed with the key,
 // brings a version later than the data folder's, and lists exactly what is
 // staged: every file with its size and SHA-256, every folder, nothing more,
 // nothing less. A launcher built without a key requires nothing.

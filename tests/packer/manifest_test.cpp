@@ -37,7 +37,7 @@ TEST(Manifest, ReadsBackWhatItWrites) {
 
 TEST(Manifest, WindowsLineEndsAreRead) {
   std::string error;
-  const auto read = ParseManifest(WithHeader("marker m\r\nfile 3 " + kDigest + " a.txt\r\n"), error);
+  const auto read = ParseManifest(WithHeader("from 1.0\r\nto 1.1\r\nmarker m\r\nfile 3 " + kDigest + " a.txt\r\n"), error);
   ASSERT_TRUE(read) << error;
   EXPECT_EQ("m", read->marker);
   EXPECT_EQ("a.txt", read->entries.at(0).path);

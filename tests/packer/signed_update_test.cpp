@@ -13,7 +13,7 @@
 #include "packer/keys.h"
 #include "packer/release.h"
 #include "packer/sha256.h"
-#include "rungame_signed_manifest.h"
+#include "rungame_format.h"
 #include "tests/packer/packer_support.h"
 
 #ifdef _WIN32
@@ -378,31 +378,6 @@ TEST(SignedUpdateSecret, TheSecretKeyIsNeverWrittenIntoTheUpdate) {
   EXPECT_EQ(std::string::npos, ReadBytes(update + ".manifest").find(seed.substr(0, 16)));
 }
 
-// The data folder's version as the helper reads it.
-TEST(SignedUpdateVersion, VersionText_ReadsTheFirstTopLevelVersion) {
-  const struct {
-    const char* text;
-    int found;
-    long x, y;
-  } cases[] = {
-      {"<version x=\"1\" y=\"4\"/>", 1, 1, 4},
-      {"<?xml version=\"1.0\"?>\n<!-- <version x='9' y='9'/> -->\n<VERSION y='2' x='3'></VERSION>", 1, 3, 2},
-      {"<game><version x=\"9\" y=\"9\"/></game><version x=\"1\" y=\"0\"/>", 1, 1, 0},
-      {"<version x=\"1\"/><version x=\"2\" y=\"5\"/>", 1, 2, 5},
-      {"<version x=\"99999999999\" y=\"-3\"/>", 1, 2147483647L, -3},
-      {"<version X=\"1\" Y=\"2\"/>", 0, 0, 0},
-      {"<version x=\"1\" y=\"2", 0, 0, 0},
-      {"", 0, 0, 0},
-  };
-  for (const auto& c : cases) {
-    long x = 0, y = 0;
-    EXPECT_EQ(c.found, RunGameParseVersionText(c.text, std::strlen(c.text), &x, &y)) << c.text;
-    if (c.found) {
-      EXPECT_EQ(std::make_pair(c.x, c.y), std::make_pair(x, y)) << c.text;
-    }
-  }
-}
-
 #ifdef _WIN32
 TEST(SignedUpdateHelper, BadArguments_AreRefusedBeforeAnythingIsRead) {
   const std::string root = FreshFolder();
@@ -454,15 +429,15 @@ TEST(SignedManifestReader, SignedButMalformed_IsRefused) {
     crypto_sign_detached(signature, nullptr, reinterpret_cast<const unsigned char*>(c.body.data()), c.body.size(),
                          secret);
     const std::string text = c.body + "signature " + BytesToHex(signature, sizeof signature) + "\n";
-    RunGameSignedManifest manifest{};
-    EXPECT_EQ(c.opens, RunGameOpenSignedManifest(text.data(), text.size(), key.data(), &manifest) != 0) << c.body;
+    RunGameManifest manifest{};
+    EXPECT_EQ(c.opens, rungame_open_signed_manifest(text.data(), text.size(), key.data(), &manifest) != 0) << c.body;
     if (c.opens) {
       EXPECT_EQ(2u, manifest.count);
       EXPECT_EQ(std::make_pair(1L, 1L), std::make_pair(manifest.toX, manifest.toY));
-      const RunGameSignedEntry* entry = RunGameFindSignedEntry(&manifest, "a\\b.txt");
+      const RunGameManifestEntry* entry = rungame_find_entry(&manifest, "a\\b.txt");
       ASSERT_NE(nullptr, entry);
       EXPECT_EQ(3u, entry->size);
     }
-    RunGameCloseSignedManifest(&manifest);
+    rungame_free_manifest(&manifest);
   }
 }

@@ -9,10 +9,7 @@
 #include "../rules/rungame_rules.h"
 #include "rungame_sha256.h"
 #include "rungame_signed.h"
-#include "rungame_signed_manifest.h"
-
-/* A manifest larger than this is not read (it would list millions of files). */
-#define RUNGAME_MAX_MANIFEST_BYTES (64u * 1024u * 1024u)
+#include "../format/rungame_format.h"
 
 static int IsDots(const char* name) { return strcmp(name, ".") == 0 || strcmp(name, "..") == 0; }
 
@@ -32,178 +29,50 @@ static void CopyBounded(char* out, size_t outSize, const char* text) {
   out[length] = '\0';
 }
 
-/* ---- The manifest, as the packer writes it ----------------------------- */
+/* ---- The download against its manifest ------------------------------- */
 
-typedef struct ManifestEntry {
-  const char* path; /* into the manifest's text */
-  const char* sha256; /* 64 lower-case hex digits, files only */
-  unsigned long long size;
-  int isFolder;
-  int seen;
-} ManifestEntry;
-
-typedef struct Manifest {
-  char* text;
-  ManifestEntry* entries;
-  size_t count;
-  const char* marker;
-  long fromX, fromY; /* the version the update was made from */
-} Manifest;
-
-static void FreeManifest(Manifest* manifest) {
-  free(manifest->text);
-  free(manifest->entries);
-  manifest->text = NULL;
-  manifest->entries = NULL;
-}
-
-static int CompareFolded(const char* a, const char* b) {
-  for (;; ++a, ++b) {
-    unsigned char x = (unsigned char)rungame_ascii_lower(*a);
-    unsigned char y = (unsigned char)rungame_ascii_lower(*b);
-    if (x != y || x == 0) return (int)x - (int)y;
-  }
-}
-
-static int CompareEntries(const void* a, const void* b) {
-  return CompareFolded(((const ManifestEntry*)a)->path, ((const ManifestEntry*)b)->path);
-}
-
-static int StartsWithWord(const char* line, const char* word, const char** rest) {
-  size_t length = strlen(word);
-  if (strncmp(line, word, length) != 0 || line[length] != ' ') return 0;
-  *rest = line + length + 1;
-  return 1;
-}
-
-static int IsLowerHex(const char* text, size_t length) {
-  size_t i;
-  for (i = 0; i < length; ++i) {
-    if (!((text[i] >= '0' && text[i] <= '9') || (text[i] >= 'a' && text[i] <= 'f'))) return 0;
-  }
-  return 1;
-}
-
-/* One "file <size> <sha256> <path>" line's fields; 0 when malformed. */
-static int ParseFileLine(char* rest, ManifestEntry* entry) {
-  char* space = strchr(rest, ' ');
-  char* digits;
-  if (space == NULL || space == rest || space - rest > 19) return 0;
-  entry->size = 0;
-  for (digits = rest; digits < space; ++digits) {
-    if (*digits < '0' || *digits > '9') return 0;
-    entry->size = entry->size * 10 + (unsigned long long)(*digits - '0');
-  }
-  rest = space + 1;
-  if (strlen(rest) < 66 || rest[64] != ' ' || !IsLowerHex(rest, 64)) return 0;
-  rest[64] = '\0';
-  entry->sha256 = rest;
-  entry->path = rest + 65;
-  return 1;
-}
-
-/* Reads and parses the manifest: every path one the launcher installs as it
- * is, none listed twice, one marker line with a plain marker name. */
-static int LoadManifest(const char* path, Manifest* manifest) {
+/* Reads and reads in the manifest: a plain file the format's reader takes,
+ * within its limit. */
+static int LoadManifest(const char* path, RunGameManifest* manifest) {
   HANDLE file;
   LARGE_INTEGER fileSize;
   DWORD got = 0;
-  char* line;
-  char* next;
-  size_t lines = 1;
-  size_t i;
-  int number = 0;
-  int hasFrom = 0;
+  char* text;
+  int ok;
   memset(manifest, 0, sizeof *manifest);
   file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
   if (file == INVALID_HANDLE_VALUE) return 0;
   if (GetFileType(file) != FILE_TYPE_DISK || !GetFileSizeEx(file, &fileSize) || fileSize.QuadPart < 0 ||
-      fileSize.QuadPart > RUNGAME_MAX_MANIFEST_BYTES) {
+      fileSize.QuadPart > RUNGAME_MAX_MANIFEST) {
     CloseHandle(file);
     return 0;
   }
-  manifest->text = (char*)malloc((size_t)fileSize.QuadPart + 1);
-  if (manifest->text == NULL || !ReadFile(file, manifest->text, (DWORD)fileSize.QuadPart, &got, NULL) ||
-      got != (DWORD)fileSize.QuadPart) {
-    CloseHandle(file);
-    return 0;
-  }
+  text = (char*)malloc((size_t)fileSize.QuadPart + 1);
+  ok = text != NULL && ReadFile(file, text, (DWORD)fileSize.QuadPart, &got, NULL) && got == (DWORD)fileSize.QuadPart;
   CloseHandle(file);
-  manifest->text[got] = '\0';
-  if (strlen(manifest->text) != got) return 0; /* a NUL byte inside */
-  for (i = 0; i < got; ++i) lines += manifest->text[i] == '\n';
-  manifest->entries = (ManifestEntry*)calloc(lines, sizeof(ManifestEntry));
-  if (manifest->entries == NULL) return 0;
-
-  for (line = manifest->text; line != NULL; line = next) {
-    const char* rest = NULL;
-    size_t length;
-    next = strchr(line, '\n');
-    if (next != NULL) *next++ = '\0';
-    length = strlen(line);
-    if (length > 0 && line[length - 1] == '\r') line[--length] = '\0';
-    if (++number == 1) {
-      if (strcmp(line, "rungame-update-manifest 1") != 0) return 0;
-      continue;
-    }
-    if (StartsWithWord(line, "from", &rest)) {
-      if (hasFrom || !RunGameParseVersionLine(rest, &manifest->fromX, &manifest->fromY)) return 0;
-      hasFrom = 1;
-      continue;
-    }
-    if (length == 0 || StartsWithWord(line, "to", &rest)) continue;
-    if (StartsWithWord(line, "marker", &rest)) {
-      if (manifest->marker != NULL || !rungame_is_plain_marker_name(rest)) return 0;
-      manifest->marker = rest;
-    } else if (StartsWithWord(line, "folder", &rest)) {
-      manifest->entries[manifest->count].isFolder = 1;
-      manifest->entries[manifest->count].path = rest;
-      if (!rungame_is_installable_path(rest, 1)) return 0;
-      ++manifest->count;
-    } else if (StartsWithWord(line, "file", &rest)) {
-      if (!ParseFileLine((char*)rest, &manifest->entries[manifest->count])) return 0;
-      if (!rungame_is_installable_path(manifest->entries[manifest->count].path, 0)) return 0;
-      ++manifest->count;
-    } else {
-      return 0;
-    }
-  }
-  if (manifest->marker == NULL || !hasFrom) return 0;
-  qsort(manifest->entries, manifest->count, sizeof(ManifestEntry), CompareEntries);
-  for (i = 1; i < manifest->count; ++i) {
-    if (CompareEntries(&manifest->entries[i - 1], &manifest->entries[i]) == 0) return 0;
-  }
-  return 1;
+  ok = ok && rungame_read_manifest(text, got, manifest, NULL) == RUNGAME_MANIFEST_OK;
+  free(text);
+  return ok;
 }
 
-static ManifestEntry* FindEntry(Manifest* manifest, const char* relative) {
-  ManifestEntry key;
-  memset(&key, 0, sizeof key);
-  key.path = relative;
-  return (ManifestEntry*)bsearch(&key, manifest->entries, manifest->count, sizeof(ManifestEntry), CompareEntries);
-}
-
-/* Whether the file at `path` has the entry's size and SHA-256. */
-static int MatchesEntry(const char* path, const ManifestEntry* entry, unsigned long long listedSize) {
-  static const char digits[] = "0123456789abcdef";
-  unsigned char digest[32];
-  char hex[65];
+/* One staged entry as the check takes it: a file read only when its listed
+ * entry has its size, the answer being the same otherwise. */
+static void DescribeEntry(const RunGameManifest* manifest, const char* path, const char* relative,
+                          const WIN32_FIND_DATAA* data, RunGameStagedEntry* staged) {
+  const RunGameManifestEntry* entry = rungame_find_entry(manifest, relative);
   unsigned long long size = 0;
-  int i;
-  if (listedSize != entry->size) return 0; /* told by the folder listing: no need to read */
-  if (!rungame_sha256_file(path, &size, digest) || size != entry->size) return 0;
-  for (i = 0; i < 32; ++i) {
-    hex[2 * i] = digits[digest[i] >> 4];
-    hex[2 * i + 1] = digits[digest[i] & 15];
-  }
-  hex[64] = '\0';
-  return strcmp(hex, entry->sha256) == 0;
+  memset(staged, 0, sizeof *staged);
+  staged->path = relative;
+  staged->isFolder = (data->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  staged->size = ((unsigned long long)data->nFileSizeHigh << 32) | data->nFileSizeLow;
+  if (staged->isFolder || entry == NULL || entry->isFolder || entry->size != staged->size) return;
+  staged->readable = rungame_sha256_file(path, &size, staged->sha256) && size == staged->size;
 }
 
-/* Every entry below `source` listed, of the listed kind, files with the
- * listed size and SHA-256. `relative` (RUNGAME_PATH_LIMIT bytes) holds the
- * path of `source` below the update folder and, on failure, the failing one. */
-static int VerifyTree(const char* source, char* relative, Manifest* manifest) {
+/* Every entry below `source` against the manifest. `relative`
+ * (RUNGAME_PATH_LIMIT bytes) holds the path of `source` below the update
+ * folder and, on failure, the failing one. */
+static int VerifyTree(const char* source, char* relative, RunGameManifest* manifest) {
   char pattern[MAX_PATH];
   char child[MAX_PATH];
   WIN32_FIND_DATAA data;
@@ -214,24 +83,18 @@ static int VerifyTree(const char* source, char* relative, Manifest* manifest) {
   search = FindFirstFileA(pattern, &data);
   if (search == INVALID_HANDLE_VALUE) return RUNGAME_STAGE_UNSAFE_UPDATE;
   do {
-    ManifestEntry* entry;
-    int isFolder = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    if (IsDots(data.cFileName) || IsLeftover(&data)) continue;
+    RunGameStagedEntry staged;
+    const RunGameManifestEntry* listed;
+    if (IsDots(data.cFileName)) continue;
     if (!rungame_join_path(child, source, data.cFileName) || !rungame_join_path(relative, relative, data.cFileName)) {
       result = RUNGAME_STAGE_UNSAFE_UPDATE;
       break;
     }
-    entry = FindEntry(manifest, relative);
-    if (entry == NULL || entry->isFolder != isFolder) {
+    DescribeEntry(manifest, child, relative, &data, &staged);
+    if (rungame_check_entry(manifest, &staged, NULL, &listed) != 0) {
       result = RUNGAME_STAGE_NOT_AS_LISTED;
-    } else if (isFolder) {
-      entry->seen = 1;
+    } else if (staged.isFolder) {
       result = VerifyTree(child, relative, manifest);
-    } else {
-      entry->seen = 1;
-      if (!MatchesEntry(child, entry, ((unsigned long long)data.nFileSizeHigh << 32) | data.nFileSizeLow)) {
-        result = RUNGAME_STAGE_NOT_AS_LISTED;
-      }
     }
     if (result == RUNGAME_STAGED) relative[base] = '\0';
   } while (result == RUNGAME_STAGED && FindNextFileA(search, &data));
@@ -241,21 +104,21 @@ static int VerifyTree(const char* source, char* relative, Manifest* manifest) {
 
 /* The whole update folder against the manifest: nothing missing, nothing
  * damaged, nothing extra. */
-static int VerifyUpdate(const char* updateFolder, Manifest* manifest, char* failedEntry, size_t failedEntrySize) {
+static int VerifyUpdate(const char* updateFolder, RunGameManifest* manifest, char* failedEntry, size_t failedEntrySize) {
   char relative[MAX_PATH];
-  size_t i;
+  const RunGameManifestEntry* missing;
   int result;
   relative[0] = '\0';
+  rungame_begin_check(manifest);
   result = VerifyTree(updateFolder, relative, manifest);
   if (result != RUNGAME_STAGED) {
     CopyBounded(failedEntry, failedEntrySize, relative);
     return result;
   }
-  for (i = 0; i < manifest->count; ++i) {
-    if (!manifest->entries[i].seen) {
-      CopyBounded(failedEntry, failedEntrySize, manifest->entries[i].path);
-      return RUNGAME_STAGE_NOT_AS_LISTED;
-    }
+  missing = rungame_next_missing(manifest, NULL);
+  if (missing != NULL) {
+    CopyBounded(failedEntry, failedEntrySize, missing->path);
+    return RUNGAME_STAGE_NOT_AS_LISTED;
   }
   return RUNGAME_STAGED;
 }
@@ -378,7 +241,7 @@ int RunGameStageUpdate(const char* updateFolder, const char* manifestPath, const
   char besideManifest[MAX_PATH];
   char versionFile[MAX_PATH];
   long dataX = 0, dataY = 0;
-  Manifest manifest;
+  RunGameManifest manifest;
   DWORD attributes;
   DWORD markerAttributes;
   size_t length;
@@ -418,17 +281,17 @@ int RunGameStageUpdate(const char* updateFolder, const char* manifestPath, const
 
   /* The whole download checked before anything moves. */
   if (!LoadManifest(manifestPath, &manifest) || !rungame_equals_ascii_case(manifest.marker, markerName)) {
-    FreeManifest(&manifest);
+    rungame_free_manifest(&manifest);
     return RUNGAME_STAGE_BAD_MANIFEST;
   }
   /* Made from another version, it would leave that version's files mixed
      with its own. */
   if (RunGameReadVersionFile(versionFile, &dataX, &dataY) && (dataX != manifest.fromX || dataY != manifest.fromY)) {
-    FreeManifest(&manifest);
+    rungame_free_manifest(&manifest);
     return RUNGAME_STAGE_WRONG_VERSION;
   }
   result = VerifyUpdate(updateFolder, &manifest, failedEntry, failedEntrySize);
-  FreeManifest(&manifest);
+  rungame_free_manifest(&manifest);
   if (result != RUNGAME_STAGED) return result;
 
   /* No marker may stand in the staging folder while it is being filled. */

@@ -7,6 +7,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "../format/rungame_format.h"
 #include "../rules/rungame_rules.h"
 
 
@@ -53,12 +54,12 @@ static char* ReadSmallFile(const char* path, size_t limit, size_t* size) {
   return buffer;
 }
 
-/* 1 when the file at `path` has exactly the entry's size and SHA-256. */
-static int FileMatches(const char* path, const RunGameSignedEntry* entry) {
+/* The SHA-256 of the file at `path`, when it has exactly `size` bytes;
+ * reading stops as soon as it runs longer. */
+static int DigestFile(const char* path, unsigned long long size, unsigned char digest[32]) {
   enum { kBlock = 65536 };
   unsigned char* block;
   crypto_hash_sha256_state state;
-  unsigned char digest[32];
   unsigned long long total = 0;
   DWORD got = 0;
   int ok = 1;
@@ -74,23 +75,22 @@ static int FileMatches(const char* path, const RunGameSignedEntry* entry) {
     }
     if (got == 0) break;
     total += got;
-    if (total > entry->size) {
-      ok = 0; /* longer than signed: no need to read on */
+    if (total > size) {
+      ok = 0;
       break;
     }
     crypto_hash_sha256_update(&state, block, got);
   }
   CloseHandle(file);
   free(block);
-  if (!ok || total != entry->size) return 0;
+  if (!ok || total != size) return 0;
   crypto_hash_sha256_final(&state, digest);
-  return sodium_memcmp(digest, entry->sha256, sizeof digest) == 0;
+  return 1;
 }
 
 /* Matches every entry under `folder` (whose path relative to the update is
  * `relative`, "" at the top) against the manifest, marking what it finds. */
-static int MatchTree(const char* folder, const char* relative, const char* markerName,
-                     const RunGameSignedManifest* manifest) {
+static int MatchTree(const char* folder, const char* relative, const char* markerName, RunGameManifest* manifest) {
   char pattern[MAX_PATH];
   char child[MAX_PATH];
   char childRelative[MAX_PATH];
@@ -101,13 +101,9 @@ static int MatchTree(const char* folder, const char* relative, const char* marke
   search = FindFirstFileA(pattern, &data);
   if (search == INVALID_HANDLE_VALUE) return RUNGAME_SIGNED_FILES_DIFFER;
   do {
-    RunGameSignedEntry* entry;
-    int isFolder = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    RunGameStagedEntry staged;
+    const RunGameManifestEntry* entry;
     if (strcmp(data.cFileName, ".") == 0 || strcmp(data.cFileName, "..") == 0) continue;
-    if (relative[0] == '\0' && rungame_equals_ascii_case(data.cFileName, markerName)) continue;
-    /* The launcher's temporary files are never part of an update: it
-       removes them before it checks one. */
-    if (!isFolder && rungame_is_launcher_temporary_name(data.cFileName)) continue;
     if (!rungame_join_path(child, folder, data.cFileName) ||
         (relative[0] == '\0' ? strlen(data.cFileName) >= MAX_PATH
                              : !rungame_join_path(childRelative, relative, data.cFileName))) {
@@ -115,17 +111,24 @@ static int MatchTree(const char* folder, const char* relative, const char* marke
       break;
     }
     if (relative[0] == '\0') memcpy(childRelative, data.cFileName, strlen(data.cFileName) + 1);
-    entry = RunGameFindSignedEntry(manifest, childRelative);
-    if ((data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) || entry == NULL || entry->seen ||
-        entry->isFolder != isFolder) {
+    memset(&staged, 0, sizeof staged);
+    staged.path = childRelative;
+    staged.isFolder = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    staged.size = ((unsigned long long)data.nFileSizeHigh << 32) | data.nFileSizeLow;
+    entry = rungame_find_entry(manifest, childRelative);
+    if (entry != NULL && (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+      /* A link would be installed as a link, its target free to change
+         later; nothing is read through it. */
       result = RUNGAME_SIGNED_FILES_DIFFER;
-    } else {
-      entry->seen = 1;
-      if (isFolder) {
-        result = MatchTree(child, childRelative, markerName, manifest);
-      } else if (!FileMatches(child, entry)) {
-        result = RUNGAME_SIGNED_FILES_DIFFER;
-      }
+      break;
+    }
+    if (!staged.isFolder && entry != NULL && !entry->isFolder && entry->size == staged.size) {
+      staged.readable = DigestFile(child, entry->size, staged.sha256);
+    }
+    if (rungame_check_entry(manifest, &staged, relative[0] == '\0' ? markerName : NULL, &entry) != 0) {
+      result = RUNGAME_SIGNED_FILES_DIFFER;
+    } else if (entry != NULL && staged.isFolder) {
+      result = MatchTree(child, childRelative, markerName, manifest);
     }
   } while (result == RUNGAME_SIGNED_OK && FindNextFileA(search, &data));
   FindClose(search);
@@ -134,8 +137,8 @@ static int MatchTree(const char* folder, const char* relative, const char* marke
 
 int RunGameReadVersionFile(const char* path, long* x, long* y) {
   size_t size = 0;
-  char* text = ReadSmallFile(path, RUNGAME_SIGNED_MAX_VERSION_FILE, &size);
-  int found = text != NULL && RunGameParseVersionText(text, size, x, y);
+  char* text = ReadSmallFile(path, RUNGAME_MAX_VERSION_FILE, &size);
+  int found = text != NULL && rungame_read_version_text(text, size, x, y);
   free(text);
   return found;
 }
@@ -146,7 +149,7 @@ int RunGameCheckSignedUpdate(const char* updateFolder, const char* dataFolder, c
   char markerPath[MAX_PATH];
   char versionPath[MAX_PATH];
   unsigned char key[32];
-  RunGameSignedManifest manifest;
+  RunGameManifest manifest;
   char* text;
   size_t size = 0;
   long x = 0, y = 0;
@@ -156,7 +159,7 @@ int RunGameCheckSignedUpdate(const char* updateFolder, const char* dataFolder, c
 
   if (updateFolder == NULL || updateFolder[0] == '\0' || markerName == NULL ||
       !rungame_is_plain_marker_name(markerName) ||
-      !RunGameParsePublicKey(publicKeyHex, key)) {
+      !rungame_parse_public_key(publicKeyHex, key)) {
     return RUNGAME_SIGNED_BAD_ARGUMENT;
   }
   if (dataFolder == NULL) {
@@ -174,7 +177,7 @@ int RunGameCheckSignedUpdate(const char* updateFolder, const char* dataFolder, c
 
   text = ReadSmallFile(markerPath, RUNGAME_SIGNED_MAX_MARKER, &size);
   if (text == NULL) return RUNGAME_SIGNED_NO_MARKER;
-  result = RunGameOpenSignedManifest(text, size, key, &manifest) ? RUNGAME_SIGNED_OK : RUNGAME_SIGNED_NOT_SIGNED;
+  result = rungame_open_signed_manifest(text, size, key, &manifest) ? RUNGAME_SIGNED_OK : RUNGAME_SIGNED_NOT_SIGNED;
   free(text);
   if (result != RUNGAME_SIGNED_OK) return result;
 
@@ -182,13 +185,14 @@ int RunGameCheckSignedUpdate(const char* updateFolder, const char* dataFolder, c
     result = RUNGAME_SIGNED_NOT_SIGNED;
   } else {
     hasVersion = RunGameReadVersionFile(versionPath, &x, &y);
-    if (!RunGameSignedAppliesTo(&manifest, hasVersion, x, y)) {
+    if (!rungame_manifest_applies_to(&manifest, hasVersion, x, y)) {
       result = RUNGAME_SIGNED_NOT_NEWER;
     } else {
+      rungame_begin_check(&manifest);
       result = MatchTree(updateFolder, "", markerName, &manifest);
-      if (result == RUNGAME_SIGNED_OK && !RunGameAllSignedEntriesSeen(&manifest)) result = RUNGAME_SIGNED_FILES_DIFFER;
+      if (result == RUNGAME_SIGNED_OK && rungame_next_missing(&manifest, NULL) != NULL) result = RUNGAME_SIGNED_FILES_DIFFER;
     }
   }
-  RunGameCloseSignedManifest(&manifest);
+  rungame_free_manifest(&manifest);
   return result;
 }
