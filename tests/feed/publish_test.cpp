@@ -28,6 +28,21 @@ using packer_testing::CliResult;
 using packer_testing::RunCli;
 
 // One test's folders: its keys, its releases and its feed.
+// Every entry below `folder`, links not followed, sorted: path -> kind. Through
+// the packer's own listing, which takes paths of any length (the iterator of
+// std::filesystem does not, under Wine).
+std::map<std::string, packer::EntryKind> ListTree(const std::string& folder) {
+  std::map<std::string, packer::EntryKind> tree;
+  std::vector<packer::HostEntry> entries;
+  EXPECT_TRUE(packer::ListHostFolder(folder, entries)) << folder;
+  for (const packer::HostEntry& entry : entries) {
+    const std::string path = folder + "/" + entry.name;
+    tree[path] = entry.kind;
+    if (entry.IsFolder()) tree.merge(ListTree(path));
+  }
+  return tree;
+}
+
 struct Bench {
   std::string root = packer_testing::FreshFolder();
   std::string feed = root + "/feed";
@@ -44,8 +59,8 @@ struct Bench {
   CliResult Verify() { return Verify(key.second); }
   std::string Chunk(std::size_t n) const {
     std::size_t seen = 0;
-    for (const auto& entry : std::filesystem::recursive_directory_iterator(feed + "/chunks")) {
-      if (entry.is_regular_file() && seen++ == n) return entry.path().string();
+    for (const auto& [path, kind] : ListTree(feed + "/chunks")) {
+      if (kind == packer::EntryKind::File && seen++ == n) return path;
     }
     return std::string();
   }
@@ -62,13 +77,11 @@ void Spill(const std::string& path, const std::string& bytes) {
 // Every file and link below `feed`, links not followed: path -> bytes.
 std::map<std::string, std::string> Snapshot(const std::string& feed) {
   std::map<std::string, std::string> files;
-  for (const auto& entry : std::filesystem::recursive_directory_iterator(feed)) {
-    std::string path = entry.path().string();
-    std::replace(path.begin(), path.end(), '\\', '/');
-    if (entry.is_symlink()) {
-      files[path] = "link to " + std::filesystem::read_symlink(entry.path()).string();
-    } else if (entry.is_regular_file()) {
+  for (const auto& [path, kind] : ListTree(feed)) {
+    if (kind == packer::EntryKind::File) {
       files[path] = Slurp(path);
+    } else if (kind != packer::EntryKind::Folder) {
+      files[path] = "not a plain file";
     }
   }
   return files;
