@@ -4,6 +4,9 @@
 # kit).
 set(RUNGAME_UPDATE_HEADERS rungame.h rungame_update.h rungame_sha256.h rungame_signed.h)
 set(RUNGAME_UPDATE_SOURCES rungame_update.c rungame_sha256.c rungame_signed.c)
+# The download from a feed (rungame_download.h): WinHTTP, zlib and the feed's
+# sources in feed/ beside the sources' folder.
+set(RUNGAME_DOWNLOAD_SOURCES rungame_download.c rungame_http.c rungame_http.h)
 # The shared rules the helper compiles in, in rules/ beside that folder, and
 # the update format's core, in format/ beside it.
 set(RUNGAME_UPDATE_RULES rungame_rules.h)

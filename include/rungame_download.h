@@ -1,0 +1,95 @@
+/* Downloading an update from the studio's feed, from inside a game.
+ *
+ * The studio publishes every release into a feed folder (`packer publish`)
+ * that any static web server serves. A game asks RunGameCheckForUpdate
+ * whether its channel holds a newer version, then RunGameDownloadUpdate
+ * fetches only the chunks its data folder lacks, checks every chunk and
+ * file against the signed manifest, stages the changed files with
+ * RunGameStageUpdate (marker last) and returns; the game then returns
+ * nonzero from RunGame and the launcher installs the update.
+ *
+ * Downloads are kept between calls in "~download" of the data folder: a
+ * call cancelled, cut off or killed resumes where it stopped, a chunk cut
+ * short by a ranged request. Nothing else of the data folder changes until
+ * the update is whole and checked. The data folder is open to every
+ * account: what lies in "~download" is checked before use, never trusted.
+ *
+ * Compile rungame_download.c and rungame_http.c with the helper
+ * (rungame_update.h) and the feed's sources (feed/ beside this folder), and
+ * link winhttp, zlib and libsodium. Needs WinHTTP: Windows 2000 SP3, XP and
+ * later, Wine.
+ */
+#ifndef RUNGAME_DOWNLOAD_H
+#define RUNGAME_DOWNLOAD_H
+
+#include <stddef.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#define RUNGAME_DOWNLOAD_FOLDER "~download"
+
+enum RunGameFeedResult {
+  /* a newer version is there (check); it is staged (download) */
+  RUNGAME_FEED_OK = 0,
+  /* the channel's newest version is the data folder's */
+  RUNGAME_FEED_UP_TO_DATE = 1,
+  /* an argument is null or empty, the key is not 64 hex digits, the marker
+     no plain file name, a path too long */
+  RUNGAME_FEED_BAD_ARGUMENT = 2,
+  /* the server could not be reached or kept failing (404, 500, 503 too
+     long, the connection cut again and again, too many redirects) */
+  RUNGAME_FEED_UNREACHABLE = 3,
+  /* the feed is not to be trusted: an index or manifest not signed with the
+     key, changed or malformed, an index older than the data folder's
+     version (an old index served again), bytes that do not match their
+     hash; nothing was staged */
+  RUNGAME_FEED_REFUSED = 4,
+  /* the download folder cannot be written (a full disk, a locked file, a
+     link where it must be a folder); what was downloaded is kept */
+  RUNGAME_FEED_WRITE_FAILED = 5,
+  RUNGAME_FEED_CANCELLED = 6,
+  /* everything was downloaded and checked, but staging failed */
+  RUNGAME_FEED_STAGE_FAILED = 7
+};
+
+typedef struct RunGameFeedUpdate {
+  /* the channel's newest version, "X.Y"; empty when the index was not read */
+  char version[24];
+  /* what is still to download: the chunks the data folder and earlier
+     calls do not hold, counted uncompressed (what travels is compressed) */
+  unsigned long long downloadBytes;
+  unsigned long chunkCount;
+  /* why, for a result other than RUNGAME_FEED_OK, in words a game can show */
+  char reason[512];
+} RunGameFeedUpdate;
+
+/* Told of the download's progress in bytes of chunks (uncompressed), after
+ * each chunk; returns 0 to cancel. */
+typedef int (*RunGameFeedProgress)(void* context, unsigned long long doneBytes, unsigned long long totalBytes);
+
+/* Reads the signed index of `channel` (NULL: "stable") of the feed at
+ * `feedUrl` (http or https, the folder `packer publish` wrote), and, when
+ * its newest version is later than the data folder's (NULL: the working
+ * folder), that version's signed manifest, and tells in `update` what a
+ * download would fetch. `publicKeyHex`: the studio's public key, 64 hex
+ * digits, as `packer keygen` prints it. Changes nothing on disk. Returns a
+ * RunGameFeedResult. */
+int RunGameCheckForUpdate(const char* feedUrl, const char* channel, const char* dataFolder, const char* publicKeyHex,
+                          RunGameFeedUpdate* update);
+
+/* As RunGameCheckForUpdate, then downloads what is missing, assembles and
+ * checks the changed files and stages them with the marker `markerName`
+ * (game.xml's update_semaphore) last. `progress` (may be NULL) is told of
+ * every chunk; `cancel` (may be NULL) is watched throughout: nonzero stops
+ * the call with RUNGAME_FEED_CANCELLED, keeping what was downloaded. */
+int RunGameDownloadUpdate(const char* feedUrl, const char* channel, const char* dataFolder, const char* publicKeyHex,
+                          const char* markerName, RunGameFeedProgress progress, void* progressContext,
+                          const volatile long* cancel, RunGameFeedUpdate* update);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* RUNGAME_DOWNLOAD_H */

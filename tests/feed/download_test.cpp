@@ -1,0 +1,222 @@
+// The game-side download from a feed that a real nginx serves on the
+// loopback address, with the faults a server and a network make. The
+// server (feed-server.sh) serves T:\feed-server\www; each test publishes
+// its own feed below it and downloads into a data folder of its own.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "include/rungame_download.h"
+#include "packer/files.h"
+#include "packer/keys.h"
+#include "packer/publish.h"
+#include "tests/feed/feed_support.h"
+#include "tests/packer/packer_support.h"
+
+namespace {
+
+using feed_testing::GameBytes;
+using feed_testing::Release;
+using packer::Tree;
+
+const char kRoot[] = "T:\\feed-server";
+
+std::string ServerUrl() {
+  std::ifstream file(std::string(kRoot) + "\\url");
+  std::string url;
+  std::getline(file, url);
+  return url;
+}
+
+std::string AccessLog() {
+  std::ifstream file(std::string(kRoot) + "\\access.log", std::ios::binary);
+  std::ostringstream text;
+  text << file.rdbuf();
+  return text.str();
+}
+
+// A 1 MB level, and the same with 1 % of it changed in three places.
+const std::string kLevel = GameBytes(1024 * 1024, 7);
+std::string Changed(std::string bytes) {
+  for (std::size_t at : {100000u, 500000u, 900000u}) {
+    for (std::size_t i = 0; i < 3500; ++i) bytes[at + i] = static_cast<char>(bytes[at + i] ^ 0x5a);
+  }
+  return bytes;
+}
+const Tree kOld = Release(0, {{"levels\\level1.dat", kLevel}, {"readme.txt", "one"}});
+const Tree kNew = Release(1, {{"levels\\level1.dat", Changed(kLevel)},
+                              {"readme.txt", "one"},
+                              {"levels\\level2.dat", GameBytes(100 * 1024, 8)}});
+
+// One test's feed, served below the web root, and its data folder at the
+// old release.
+struct Player {
+  explicit Player(const std::string& suffix = "") : name(TestName() + suffix) { Start(); }
+  static std::string TestName() { return ::testing::UnitTest::GetInstance()->current_test_info()->name(); }
+
+  std::string name;
+  std::string www = std::string(kRoot) + "\\www\\" + name;
+  std::string folder = std::string(kRoot) + "\\players\\" + name;
+  std::string data = folder + "\\data";
+  packer::KeyPair key = feed_testing::TestKey(1);
+  std::string publicKey = packer::PublicKeyHex(key.publicKey);
+  int published = 0;
+
+  void Start() {
+    EXPECT_FALSE(ServerUrl().empty()) << "no server: run through CTest, which starts it";
+    EXPECT_TRUE(packer::RemoveHostTree(www) && packer::RemoveHostTree(folder));
+    EXPECT_TRUE(packer::MakeHostFolder(std::string(kRoot) + "\\players") && packer::MakeHostFolder(folder));
+    packer_testing::WriteTree(data, kOld);
+  }
+  void Publish(const Tree& release, const packer::KeyPair& by) {
+    const std::string source = folder + "\\release" + std::to_string(published++);
+    packer_testing::WriteTree(source, release);
+    packer::PublishSummary summary;
+    std::string error;
+    ASSERT_TRUE(packer::Publish(source, www, "stable", by, summary, error)) << error;
+  }
+  std::string Url(const std::string& prefix = "") const { return ServerUrl() + "/" + prefix + name; }
+  int Download(const std::string& prefix, RunGameFeedUpdate& update, RunGameFeedProgress progress = nullptr,
+               void* context = nullptr) {
+    return RunGameDownloadUpdate(Url(prefix).c_str(), nullptr, data.c_str(), publicKey.c_str(), "update.ready",
+                                 progress, context, nullptr, &update);
+  }
+  // The data folder without the download's own folder.
+  Tree Data() const {
+    Tree tree = packer_testing::ReadTree(data);
+    for (auto it = tree.begin(); it != tree.end();) {
+      it = it->first.rfind(RUNGAME_DOWNLOAD_FOLDER, 0) == 0 ? tree.erase(it) : std::next(it);
+    }
+    return tree;
+  }
+  // What a download of kNew onto kOld stages: the changed files and marker.
+  static Tree Staged() {
+    Tree tree = kOld;
+    packer_testing::AddFile(tree, "game\\update.ready", "");
+    for (const char* path : {"levels\\level1.dat", "levels\\level2.dat", "properties\\version.xml"}) {
+      packer_testing::AddFile(tree, std::string("game\\") + path, kNew.at(path).content);
+    }
+    return tree;
+  }
+};
+
+TEST(FeedDownload, OnlyTheChangedChunksTravelAndTheUpdateIsStaged) {
+  Player player;
+  player.Publish(kOld, player.key);
+  player.Publish(kNew, player.key);
+  RunGameFeedUpdate update;
+  ASSERT_EQ(RUNGAME_FEED_OK, RunGameCheckForUpdate(player.Url().c_str(), "stable", player.data.c_str(),
+                                                   player.publicKey.c_str(), &update))
+      << update.reason;
+  EXPECT_STREQ("1.1", update.version);
+  // Three changed places of the level, the new level, the version file.
+  EXPECT_LT(update.downloadBytes, 600u * 1024) << update.chunkCount;
+  EXPECT_GT(update.downloadBytes, 100u * 1024);
+  EXPECT_EQ("", packer_testing::TreeDifference(player.Data(), kOld)) << "a check changes nothing";
+
+  std::pair<unsigned long long, int> seen{0, 0};
+  const auto progress = [](void* context, unsigned long long done, unsigned long long total) {
+    auto* seen = static_cast<std::pair<unsigned long long, int>*>(context);
+    EXPECT_LE(done, total);
+    seen->first = total;
+    ++seen->second;
+    return 1;
+  };
+  ASSERT_EQ(RUNGAME_FEED_OK, player.Download("", update, progress, &seen)) << update.reason;
+  EXPECT_EQ("", packer_testing::TreeDifference(player.Data(), Player::Staged()));
+  EXPECT_EQ(update.downloadBytes, seen.first);
+  EXPECT_EQ(static_cast<int>(update.chunkCount) + 1, seen.second);
+  EXPECT_EQ(packer::EntryKind::Missing, packer::KindOf(player.data + "\\" RUNGAME_DOWNLOAD_FOLDER));
+}
+
+// Every fault leaves the data folder as it was, with a reason; what can
+// pass, passes on the next call.
+TEST(FeedDownload, FaultsOfTheServerLeaveTheDataFolderAlone) {
+  const struct {
+    const char* prefix;
+    int result;
+    const char* reason;
+  } faults[] = {
+      {"status/404/", RUNGAME_FEED_UNREACHABLE, "404"},
+      {"status/500/", RUNGAME_FEED_UNREACHABLE, "500"},
+      {"status/503/", RUNGAME_FEED_UNREACHABLE, "503"},
+      {"loop/", RUNGAME_FEED_UNREACHABLE, "redirect"},
+      {"shortlength/", RUNGAME_FEED_REFUSED, "does not match"},
+      {"wrongbytes/", RUNGAME_FEED_REFUSED, "does not match"},
+      {"cut/", RUNGAME_FEED_UNREACHABLE, "cut"},
+      {"redirect/", RUNGAME_FEED_OK, ""},
+  };
+  Player player;
+  player.Publish(kOld, player.key);
+  player.Publish(kNew, player.key);
+  for (const auto& fault : faults) {
+    RunGameFeedUpdate update;
+    EXPECT_EQ(fault.result, player.Download(fault.prefix, update)) << fault.prefix << ": " << update.reason;
+    EXPECT_NE(std::string::npos, std::string(update.reason).find(fault.reason)) << fault.prefix << ": " << update.reason;
+    if (fault.result != RUNGAME_FEED_OK) {
+      EXPECT_EQ("", packer_testing::TreeDifference(player.Data(), kOld)) << fault.prefix;
+    }
+  }
+  EXPECT_EQ("", packer_testing::TreeDifference(player.Data(), Player::Staged()));
+  // The cut chunks were resumed by range, not fetched again whole.
+  EXPECT_NE(std::string::npos, AccessLog().find("206 \"GET /" + player.name + "/chunks/"));
+}
+
+TEST(FeedDownload, AFeedNotToBeTrustedIsRefused) {
+  Player player;
+  const packer::KeyPair other = feed_testing::TestKey(2);
+  player.Publish(kOld, other);
+  RunGameFeedUpdate update;
+  EXPECT_EQ(RUNGAME_FEED_REFUSED, player.Download("", update));
+  EXPECT_NE(std::string::npos, std::string(update.reason).find("index is refused")) << update.reason;
+
+  // An old index served again to a player who has moved on.
+  Player replayed("-replayed");
+  replayed.Publish(kOld, replayed.key);
+  packer_testing::WriteTree(replayed.data, kNew);
+  EXPECT_EQ(RUNGAME_FEED_REFUSED, replayed.Download("", update));
+  EXPECT_NE(std::string::npos, std::string(update.reason).find("older than the installed 1.1")) << update.reason;
+  EXPECT_EQ(RUNGAME_FEED_REFUSED, RunGameCheckForUpdate(replayed.Url().c_str(), nullptr, replayed.data.c_str(),
+                                                        replayed.publicKey.c_str(), &update));
+  EXPECT_EQ("", packer_testing::TreeDifference(player.Data(), kOld));
+}
+
+TEST(FeedDownload, ACancelledOrStarvedDownloadResumesWhereItStopped) {
+  Player player;
+  player.Publish(kOld, player.key);
+  player.Publish(kNew, player.key);
+  const auto check = [&player] {
+    RunGameFeedUpdate update;
+    EXPECT_EQ(RUNGAME_FEED_OK, RunGameCheckForUpdate(player.Url().c_str(), nullptr, player.data.c_str(),
+                                                     player.publicKey.c_str(), &update));
+    return update.chunkCount;
+  };
+  const unsigned long before = check();
+  RunGameFeedUpdate update;
+  const auto stopAfterOne = [](void*, unsigned long long done, unsigned long long) { return done == 0 ? 1 : 0; };
+  EXPECT_EQ(RUNGAME_FEED_CANCELLED, player.Download("slow/", update, stopAfterOne));
+  EXPECT_EQ("", packer_testing::TreeDifference(player.Data(), kOld));
+  EXPECT_EQ(before - 1, check()) << "the chunk fetched before is kept";
+  ASSERT_EQ(RUNGAME_FEED_OK, player.Download("", update)) << update.reason;
+  EXPECT_EQ("", packer_testing::TreeDifference(player.Data(), Player::Staged()));
+
+  // A chunk the feed lacks: the server says 404, nothing is staged.
+  Player lacking("-lacking");
+  lacking.Publish(kOld, lacking.key);
+  lacking.Publish(kNew, lacking.key);
+  std::vector<packer::HostEntry> fans;
+  ASSERT_TRUE(packer::ListHostFolder(lacking.www + "\\chunks", fans));
+  for (const auto& fan : fans) {
+    std::vector<packer::HostEntry> chunks;
+    ASSERT_TRUE(packer::ListHostFolder(lacking.www + "\\chunks\\" + fan.name, chunks));
+    for (const auto& chunk : chunks) ASSERT_TRUE(packer::RemoveHostTree(lacking.www + "\\chunks\\" + fan.name + "\\" + chunk.name));
+  }
+  EXPECT_EQ(RUNGAME_FEED_UNREACHABLE, lacking.Download("", update));
+  EXPECT_NE(std::string::npos, std::string(update.reason).find("404")) << update.reason;
+  EXPECT_EQ("", packer_testing::TreeDifference(lacking.Data(), kOld));
+}
+
+}  // namespace
