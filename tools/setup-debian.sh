@@ -57,6 +57,9 @@ packages=(
   osslsigncode openssl
   wine wine64 wine32:i386
   xvfb xauth
+  # the download tests' web server, run privately by tests/feed/server
+  # (the system's nginx service is not used)
+  nginx
   # the VM that runs the 32-bit tests where this kernel cannot (tools/vm32)
   qemu-system-x86 debootstrap e2fsprogs
 )
