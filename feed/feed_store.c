@@ -31,6 +31,16 @@ void FeedManifestPath(long x, long y, char path[FEED_VERSION_PATH_BYTES]) {
   CopyOut(&text, path, FEED_VERSION_PATH_BYTES);
 }
 
+void FeedUpgradeMarkerPath(long toX, long toY, long fromX, long fromY, char path[FEED_UPGRADE_PATH_BYTES]) {
+  FeedText text = {NULL, 0, 0, 0};
+  FeedTextAppendString(&text, "versions/");
+  FeedTextAppendVersion(&text, toX, toY);
+  FeedTextAppendString(&text, ".from-");
+  FeedTextAppendVersion(&text, fromX, fromY);
+  FeedTextAppendString(&text, ".marker");
+  CopyOut(&text, path, FEED_UPGRADE_PATH_BYTES);
+}
+
 int FeedIndexPath(const char* channel, char path[FEED_INDEX_PATH_BYTES]) {
   FeedText text = {NULL, 0, 0, 0};
   if (!FeedIsChannelName(channel, strlen(channel))) return 0;

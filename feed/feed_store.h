@@ -3,6 +3,7 @@
  *
  *   channels/<channel>.index      signed index (feed_index.h)
  *   versions/<X.Y>.manifest       signed manifest (feed_manifest.h)
+ *   versions/<X.Y>.from-<U.V>.marker  signed update marker, U.V to X.Y
  *   chunks/<2 hex>/<64 hex>       a chunk, zlib-compressed, named by the
  *                                 SHA-256 of its uncompressed bytes
  *
@@ -23,9 +24,15 @@ extern "C" {
 #define FEED_CHUNK_PATH_BYTES (7 + 3 + 64 + 1)
 #define FEED_VERSION_PATH_BYTES (9 + 23 + 9 + 1)
 #define FEED_INDEX_PATH_BYTES (9 + 32 + 6 + 1)
+#define FEED_UPGRADE_PATH_BYTES (9 + 23 + 6 + 23 + 7 + 1)
 
 void FeedChunkPath(const unsigned char sha256[32], char path[FEED_CHUNK_PATH_BYTES]);
 void FeedManifestPath(long x, long y, char path[FEED_VERSION_PATH_BYTES]);
+/* versions/<to>.from-<from>.marker: the signed update marker of the step
+ * from one published version to a later one (the launcher's own signed
+ * update manifest, listing the files that step changes), which a launcher
+ * built with the studio's key requires as the staged update's marker. */
+void FeedUpgradeMarkerPath(long toX, long toY, long fromX, long fromY, char path[FEED_UPGRADE_PATH_BYTES]);
 /* 0 for a name that is no channel name. */
 FEED_MUST_USE int FeedIndexPath(const char* channel, char path[FEED_INDEX_PATH_BYTES]);
 

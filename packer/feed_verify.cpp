@@ -12,6 +12,8 @@
 #include "feed/feed_store.h"
 #include "packer/feed_folder.h"
 #include "packer/files.h"
+#include "packer/signature.h"
+#include "format/rungame_format.h"
 #include "packer/sha256.h"
 
 namespace packer {
@@ -54,9 +56,29 @@ class Checker {
       Problem("bad index  " + url + ": it names the channel " + owned.index.channel);
     }
     for (std::size_t i = 0; i < owned.index.count; ++i) Version(url, owned.index.versions[i]);
+    for (std::size_t to = 1; to < owned.index.count; ++to) {
+      for (std::size_t from = 0; from < to; ++from) UpgradeMarker(owned.index.versions[from], owned.index.versions[to]);
+    }
   }
 
  private:
+  // A step's signed update marker, where publish wrote one: signed with the
+  // key, for that very step.
+  void UpgradeMarker(const FeedVersion& from, const FeedVersion& to) {
+    char url[FEED_UPGRADE_PATH_BYTES];
+    FeedUpgradeMarkerPath(to.x, to.y, from.x, from.y, url);
+    if (KindOf(FeedPath(feed_, url)) == EntryKind::Missing || !checked_.insert(url).second) return;
+    const auto text = ReadHostFile(FeedPath(feed_, url), RUNGAME_SIGNED_MAX_MARKER);
+    std::string error = "cannot be read";
+    const auto manifest = text ? OpenSignedManifest(*text, key_, error) : std::nullopt;
+    if (!manifest) {
+      Problem("bad marker  " + std::string(url) + ": " + error);
+    } else if (manifest->from != std::to_string(from.x) + "." + std::to_string(from.y) ||
+               manifest->to != std::to_string(to.x) + "." + std::to_string(to.y)) {
+      Problem("bad marker  " + std::string(url) + ": it names another step");
+    }
+  }
+
   void Problem(const std::string& text) { report_.problems.push_back(text); }
 
   void Version(const std::string& indexUrl, const FeedVersion& listed) {

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <map>
 #include <set>
 #include <utility>
 #include <vector>
@@ -16,7 +17,9 @@
 #include "feed/feed_store.h"
 #include "packer/feed_folder.h"
 #include "packer/files.h"
+#include "packer/names.h"
 #include "packer/sha256.h"
+#include "packer/signature.h"
 #include "rules/rungame_rules.h"
 
 namespace packer {
@@ -231,6 +234,64 @@ std::string SignedManifest(const std::vector<PlannedFile>& files, const Version&
 
 std::string VersionText(long x, long y) { return std::to_string(x) + "." + std::to_string(y); }
 
+// The step from a published version's files to the release's, as the
+// launcher's update manifest: every file new or changed, every folder new
+// or above such a file.
+Manifest UpgradeManifest(const FeedManifest& before, const std::vector<PlannedFile>& files, const std::string& from,
+                         const std::string& to, const std::string& marker) {
+  std::map<std::string, const FeedEntry*> had;
+  for (std::size_t i = 0; i < before.count; ++i) had[before.entries[i].path] = &before.entries[i];
+  const auto changed = [&had](const PlannedFile& file) {
+    const auto it = had.find(file.path);
+    return it == had.end() || it->second->isFolder || it->second->size != file.size ||
+           std::memcmp(it->second->sha256, file.sha256.data(), 32) != 0;
+  };
+  std::set<std::string> above;
+  for (const PlannedFile& file : files) {
+    if (file.isFolder || !changed(file)) continue;
+    for (std::string folder = ParentPath(file.path); !folder.empty(); folder = ParentPath(folder)) above.insert(folder);
+  }
+  Manifest manifest{from, to, marker, {}};
+  for (const PlannedFile& file : files) {
+    if (file.isFolder ? had.count(file.path) == 0 || above.count(file.path) > 0 : changed(file)) {
+      manifest.entries.push_back(ManifestEntry{file.isFolder, file.size,
+                                               file.isFolder ? std::string() : BytesToHex(file.sha256.data(), 32),
+                                               file.path});
+    }
+  }
+  return manifest;
+}
+
+// A signed update marker for the step from every version the channel lists
+// to the release, so a launcher built with the key installs what a game
+// downloads. None when the release names no marker of its own.
+bool WriteUpgradeMarkers(const std::string& feed, const std::string& release, const FeedIndex& index,
+                         const std::vector<PlannedFile>& files, const Version& version, const KeyPair& key,
+                         PublishSummary& summary, std::string& error) {
+  const std::string marker = ReadReleaseSetting(release, "update_semaphore");
+  if (!rungame_is_plain_marker_name(marker.c_str())) return true;
+  for (std::size_t i = 0; i < index.count; ++i) {
+    const FeedVersion& step = index.versions[i];
+    char manifestUrl[FEED_VERSION_PATH_BYTES];
+    FeedManifestPath(step.x, step.y, manifestUrl);
+    const auto text = ReadHostFile(FeedPath(feed, manifestUrl), FEED_MAX_MANIFEST);
+    OwnedManifest before;
+    const char* reason = "missing or not a plain file";
+    if (!text || !FeedReadManifest(text->data(), text->size(), key.publicKey.data(), &before.manifest, &reason)) {
+      error = std::string(manifestUrl) + ": " + reason + "; nothing published";
+      return false;
+    }
+    char markerUrl[FEED_UPGRADE_PATH_BYTES];
+    FeedUpgradeMarkerPath(version.x, version.y, step.x, step.y, markerUrl);
+    const std::string signed_ = SignManifest(
+        UpgradeManifest(before.manifest, files, VersionText(step.x, step.y), VersionText(version.x, version.y), marker),
+        key);
+    if (!WriteFeedFile(FeedPath(feed, markerUrl), signed_, true, error)) return false;
+    ++summary.upgradeMarkers;
+  }
+  return true;
+}
+
 }  // namespace
 
 bool Publish(const std::string& release, const std::string& feed, const std::string& channel, const KeyPair& key,
@@ -321,6 +382,7 @@ bool Publish(const std::string& release, const std::string& feed, const std::str
     if (!file.isFolder && !StoreChunks(HostJoin(release, file.path), file, feed, stored, summary, error)) return false;
   }
   if (!manifestThere && !WriteFeedFile(manifestPath, manifest, false, error)) return false;
+  if (!WriteUpgradeMarkers(feed, release, index, files, *version, key, summary, error)) return false;
 
   std::vector<FeedVersion> versions(index.versions, index.versions + index.count);
   versions.push_back(listed);

@@ -26,6 +26,7 @@ struct PublishSummary {
   std::size_t newChunks = 0;  // written now
   std::uint64_t releaseBytes = 0;
   std::uint64_t newChunkBytes = 0;  // as stored (compressed)
+  std::size_t upgradeMarkers = 0;   // signed update markers, one per earlier version
 };
 
 // False, with the reason in `error`, when refused or not done.

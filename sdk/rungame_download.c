@@ -56,6 +56,11 @@ typedef struct Job {
   long haveX, haveY;
   FeedIndex index;
   FeedManifest manifest;
+  /* the signed update marker of the step from the data folder's version,
+     where the feed has one */
+  char* stepText;
+  size_t stepSize;
+  RunGameManifest step;
   /* the plan */
   unsigned char* changed; /* per entry: a file to stage, a folder to list */
   LocalChunk* local;
@@ -68,6 +73,8 @@ static void EndJob(Job* job) {
   RunGameHttpClose(&job->http);
   FeedFreeIndex(&job->index);
   FeedFreeManifest(&job->manifest);
+  free(job->stepText);
+  rungame_free_manifest(&job->step);
   free(job->changed);
   free(job->local);
   free(job->missing);
@@ -89,6 +96,34 @@ static int CompareMissing(const void* a, const void* b) {
 }
 
 /* ---- The feed's signed index and manifest ----------------------------- */
+
+/* The signed update marker of the step from the data folder's version to
+ * the newest, which a launcher built with the studio's key requires; a feed
+ * without one (404) is served unsigned. */
+static int ReadStep(Job* job) {
+  char url[FEED_UPGRADE_PATH_BYTES];
+  const FeedVersion* newest = &job->index.versions[job->index.count - 1];
+  int result;
+  if (!job->hasVersion) return RUNGAME_FEED_OK;
+  FeedUpgradeMarkerPath(newest->x, newest->y, job->haveX, job->haveY, url);
+  result = RunGameHttpGetAll(&job->http, url, RUNGAME_SIGNED_MAX_MARKER, &job->stepText, &job->stepSize,
+                             job->update->reason, sizeof job->update->reason);
+  if (result != RUNGAME_HTTP_OK) {
+    if (result == RUNGAME_HTTP_FAILED && job->http.lastStatus == 404) {
+      job->update->reason[0] = '\0';
+      return RUNGAME_FEED_OK;
+    }
+    return FeedFailure(job, result);
+  }
+  if (job->stepText == NULL ||
+      !rungame_open_signed_manifest(job->stepText, job->stepSize, job->key, &job->step) ||
+      job->step.fromX != job->haveX || job->step.fromY != job->haveY || job->step.toX != newest->x ||
+      job->step.toY != newest->y) {
+    Tell(job->update, "the signed update marker %s is refused%s", url, "");
+    return RUNGAME_FEED_REFUSED;
+  }
+  return RUNGAME_FEED_OK;
+}
 
 static int ReadFeed(Job* job, const char* channel) {
   char indexPath[FEED_INDEX_PATH_BYTES];
@@ -141,7 +176,7 @@ static int ReadFeed(Job* job, const char* channel) {
     return RUNGAME_FEED_REFUSED;
   }
   free(text);
-  return RUNGAME_FEED_OK;
+  return ReadStep(job);
 }
 
 /* ---- What the data folder already holds ------------------------------- */
@@ -241,6 +276,24 @@ static void MarkFoldersAbove(Job* job, const char* path) {
   }
 }
 
+/* With a signed step, the files and folders it lists are staged, each as
+ * the manifest has it, and nothing else. 0 when the two disagree. */
+static int TakeStep(Job* job) {
+  size_t e, listed = 0;
+  for (e = 0; e < job->manifest.count; ++e) {
+    const FeedEntry* entry = &job->manifest.entries[e];
+    const RunGameManifestEntry* step = rungame_find_entry(&job->step, entry->path);
+    job->changed[e] = step != NULL;
+    if (step == NULL) continue;
+    ++listed;
+    if (step->isFolder != entry->isFolder ||
+        (!entry->isFolder && (step->size != entry->size || memcmp(step->sha256, entry->sha256, 32) != 0))) {
+      return 0;
+    }
+  }
+  return listed == job->step.count;
+}
+
 /* Which files change, and which chunks neither the data folder nor an
  * earlier call holds. */
 static int Plan(Job* job) {
@@ -270,10 +323,14 @@ static int Plan(Job* job) {
     return RUNGAME_FEED_WRITE_FAILED;
   }
   qsort(job->local, job->localCount, sizeof *job->local, CompareHash);
+  if (job->step.text != NULL && !TakeStep(job)) {
+    Tell(job->update, "the signed update marker does not list what the manifest does%s%s", "", "");
+    return RUNGAME_FEED_REFUSED;
+  }
   for (e = 0; e < job->manifest.count; ++e) {
     const FeedEntry* entry = &job->manifest.entries[e];
     if (entry->isFolder || !job->changed[e]) continue;
-    MarkFoldersAbove(job, entry->path);
+    if (job->step.text == NULL) MarkFoldersAbove(job, entry->path);
     for (c = 0; c < entry->chunkCount; ++c) {
       const FeedChunk* chunk = &job->manifest.chunks[entry->firstChunk + c];
       if (FindLocal(job, chunk->sha256) == NULL) job->missing[job->missingCount++] = chunk;
@@ -545,6 +602,10 @@ static int AssembleAndStage(Job* job, const char* markerName) {
     result = RUNGAME_FEED_WRITE_FAILED;
     Tell(job->update, "out of memory%s%s", "", "");
   }
+  if (result == RUNGAME_FEED_OK && job->step.text != NULL && !rungame_equals_ascii_case(job->step.marker, markerName)) {
+    Tell(job->update, "the feed's update marker is named %s, not %s", job->step.marker, markerName);
+    result = RUNGAME_FEED_REFUSED;
+  }
   if (result == RUNGAME_FEED_OK && (!RemoveOwnTree(updateFolder) || !MakeOwnFolder(updateFolder))) {
     Tell(job->update, "cannot make %s%s", updateFolder, "");
     result = RUNGAME_FEED_WRITE_FAILED;
@@ -569,6 +630,16 @@ static int AssembleAndStage(Job* job, const char* markerName) {
     }
     ++count;
   }
+  if (result == RUNGAME_FEED_OK && job->stepText != NULL) {
+    /* The update's own marker is a file of the update, as the packer lists it. */
+    unsigned char sha256[32];
+    crypto_hash_sha256(sha256, (const unsigned char*)job->stepText, job->stepSize);
+    lines[count].path = markerName;
+    lines[count].size = job->stepSize;
+    lines[count].sha256Hex = hex + 65 * count;
+    Hex(sha256, 32, hex + 65 * count);
+    ++count;
+  }
   if (result == RUNGAME_FEED_OK) {
     HANDLE file;
     DWORD written = 0;
@@ -584,6 +655,20 @@ static int AssembleAndStage(Job* job, const char* markerName) {
     if (file == INVALID_HANDLE_VALUE || !WriteFile(file, text, (DWORD)strlen(text), &written, NULL) ||
         written != strlen(text)) {
       Tell(job->update, "cannot write %s%s", manifestPath, "");
+      result = RUNGAME_FEED_WRITE_FAILED;
+    }
+    if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+  }
+  if (result == RUNGAME_FEED_OK && job->stepText != NULL) {
+    /* The signed marker goes in last, as the update's own. */
+    char markerPath[MAX_PATH];
+    HANDLE file = rungame_join_path(markerPath, updateFolder, markerName)
+                      ? OpenOwnFile(markerPath, GENERIC_WRITE, CREATE_NEW)
+                      : INVALID_HANDLE_VALUE;
+    DWORD written = 0;
+    if (file == INVALID_HANDLE_VALUE || !WriteFile(file, job->stepText, (DWORD)job->stepSize, &written, NULL) ||
+        written != job->stepSize) {
+      Tell(job->update, "cannot write the marker in %s%s", updateFolder, "");
       result = RUNGAME_FEED_WRITE_FAILED;
     }
     if (file != INVALID_HANDLE_VALUE) CloseHandle(file);

@@ -222,6 +222,7 @@ static int Attempt(RunGameHttp* http, const wchar_t* widePath, Transfer* transfe
     return ATTEMPT_RETRY;
   }
   status = QueryNumber(request, WINHTTP_QUERY_STATUS_CODE, 0);
+  http->lastStatus = status;
   contentLength = QueryNumber(request, WINHTTP_QUERY_CONTENT_LENGTH, (DWORD)-1);
   if (contentLength != (DWORD)-1) expected = contentLength;
   if (status == 206 && RangeStart(request) != (long long)transfer->sunk) {
@@ -285,6 +286,7 @@ int RunGameHttpGet(RunGameHttp* http, const char* path, unsigned long long from,
   if (MultiByteToWideChar(CP_ACP, 0, path, -1, widePath + baseLength, (int)(2048 - baseLength)) == 0) {
     return RUNGAME_HTTP_FAILED;
   }
+  http->lastStatus = 0;
   for (attempt = 0; attempt < RUNGAME_HTTP_ATTEMPTS; ++attempt) {
     int outcome;
     if (attempt > 0 && !Wait(http, transfer.wait)) return RUNGAME_HTTP_CANCELLED;

@@ -22,6 +22,7 @@ typedef struct RunGameHttp {
   int secure;
   wchar_t basePath[1024]; /* the URL's path, ending in '/' */
   const volatile long* cancel;
+  unsigned long lastStatus; /* of the last answer, 0 for none */
 } RunGameHttp;
 
 enum RunGameHttpResult {

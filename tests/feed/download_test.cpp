@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "include/rungame_download.h"
+#include "include/rungame_signed.h"
 #include "packer/files.h"
 #include "packer/keys.h"
 #include "packer/publish.h"
@@ -92,10 +93,12 @@ struct Player {
     }
     return tree;
   }
-  // What a download of kNew onto kOld stages: the changed files and marker.
-  static Tree Staged() {
+  // What a download of kNew onto kOld stages: the changed files, and the
+  // marker (the step's signed manifest, checked on its own).
+  Tree Staged() const {
     Tree tree = kOld;
-    packer_testing::AddFile(tree, "game\\update.ready", "");
+    const auto marker = packer::ReadHostFile(data + "\\game\\update.ready", 1 << 20);
+    packer_testing::AddFile(tree, "game\\update.ready", marker.value_or("(missing)"));
     for (const char* path : {"levels\\level1.dat", "levels\\level2.dat", "properties\\version.xml"}) {
       packer_testing::AddFile(tree, std::string("game\\") + path, kNew.at(path).content);
     }
@@ -126,7 +129,11 @@ TEST(FeedDownload, OnlyTheChangedChunksTravelAndTheUpdateIsStaged) {
     return 1;
   };
   ASSERT_EQ(RUNGAME_FEED_OK, player.Download("", update, progress, &seen)) << update.reason;
-  EXPECT_EQ("", packer_testing::TreeDifference(player.Data(), Player::Staged()));
+  EXPECT_EQ("", packer_testing::TreeDifference(player.Data(), player.Staged()));
+  // The marker is the step's signed manifest: a launcher built with the key
+  // installs it.
+  EXPECT_EQ(RUNGAME_SIGNED_OK, RunGameCheckSignedUpdate((player.data + "\\game").c_str(), player.data.c_str(),
+                                                        "update.ready", player.publicKey.c_str()));
   EXPECT_EQ(update.downloadBytes, seen.first);
   EXPECT_EQ(static_cast<int>(update.chunkCount) + 1, seen.second);
   EXPECT_EQ(packer::EntryKind::Missing, packer::KindOf(player.data + "\\" RUNGAME_DOWNLOAD_FOLDER));
@@ -160,7 +167,7 @@ TEST(FeedDownload, FaultsOfTheServerLeaveTheDataFolderAlone) {
       EXPECT_EQ("", packer_testing::TreeDifference(player.Data(), kOld)) << fault.prefix;
     }
   }
-  EXPECT_EQ("", packer_testing::TreeDifference(player.Data(), Player::Staged()));
+  EXPECT_EQ("", packer_testing::TreeDifference(player.Data(), player.Staged()));
   // The cut chunks were resumed by range, not fetched again whole.
   EXPECT_NE(std::string::npos, AccessLog().find("206 \"GET /" + player.name + "/chunks/"));
 }
@@ -201,7 +208,7 @@ TEST(FeedDownload, ACancelledOrStarvedDownloadResumesWhereItStopped) {
   EXPECT_EQ("", packer_testing::TreeDifference(player.Data(), kOld));
   EXPECT_EQ(before - 1, check()) << "the chunk fetched before is kept";
   ASSERT_EQ(RUNGAME_FEED_OK, player.Download("", update)) << update.reason;
-  EXPECT_EQ("", packer_testing::TreeDifference(player.Data(), Player::Staged()));
+  EXPECT_EQ("", packer_testing::TreeDifference(player.Data(), player.Staged()));
 
   // A chunk the feed lacks: the server says 404, nothing is staged.
   Player lacking("-lacking");
