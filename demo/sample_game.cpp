@@ -4,10 +4,13 @@
 // Cycle 1 (version 1.0): reports where it runs, takes the update folder the
 // studio's packer wrote (named on the command line after --update, as if it
 // had just been downloaded), has the game-side helper check it against its
-// manifest and stage it, and returns 1 to be restarted on it.
+// manifest and stage it, and returns 1 to be restarted on it. Or, given
+// --feed URL --key HEX, asks the studio's feed for a newer version,
+// downloads what the data folder lacks and stages it.
 // Cycle 2 (version 1.1): reports the updated files and returns 0.
 #define RUNGAME_BUILDING_GAME
 #include "rungame.h"
+#include "rungame_download.h"
 #include "rungame_update.h"
 
 #include <cstdio>
@@ -39,11 +42,11 @@ std::string ReadText(const char* path) {
   return text;
 }
 
-// The folder after "--update" on the command line, quoted or not.
-std::string UpdateFolderArgument(const char* commandLine) {
-  const char* option = commandLine ? std::strstr(commandLine, "--update ") : nullptr;
-  if (!option) return std::string();
-  std::string rest = option + std::strlen("--update ");
+// The value after `option` ("--update ") on the command line, quoted or not.
+std::string Argument(const char* commandLine, const char* option) {
+  const char* found = commandLine ? std::strstr(commandLine, option) : nullptr;
+  if (!found) return std::string();
+  std::string rest = found + std::strlen(option);
   if (!rest.empty() && rest[0] == '"') return rest.substr(1, rest.find('"', 1) - 1);
   return rest.substr(0, rest.find(' '));
 }
@@ -62,6 +65,41 @@ const char* Describe(int result) {
   }
 }
 
+int ShowProgress(void*, unsigned long long done, unsigned long long total) {
+  char line[128];
+  std::snprintf(line, sizeof line, "%3u %% (%llu of %llu bytes of chunks)",
+                total ? static_cast<unsigned>(done * 100 / total) : 100u, done, total);
+  Log("game: downloading %s", line);
+  return 1;
+}
+
+// The studio's feed: whether it holds a newer version, then the download.
+int UpdateFromFeed(const std::string& feed, const std::string& key) {
+  RunGameFeedUpdate update;
+  Log("game: asking the feed %s for a newer version", feed);
+  int result = RunGameCheckForUpdate(feed.c_str(), nullptr, nullptr, key.c_str(), &update);
+  if (result == RUNGAME_FEED_UP_TO_DATE) {
+    Log("game: the feed's newest version is %s, ours: nothing to do (RunGame returns 0)", update.version);
+    return 0;
+  }
+  if (result != RUNGAME_FEED_OK) {
+    Log("game: no update from the feed: %s", update.reason);
+    return 0;
+  }
+  const std::string line = std::string("game: version ") + update.version + " is there; to download: " +
+                           std::to_string(update.downloadBytes) + " bytes in " +
+                           std::to_string(update.chunkCount) + " chunks";
+  Log("%s", line);
+  result = RunGameDownloadUpdate(feed.c_str(), nullptr, nullptr, key.c_str(), kMarker, ShowProgress, nullptr, nullptr,
+                                 &update);
+  if (result != RUNGAME_FEED_OK) {
+    Log("game: the download stopped: %s", update.reason);
+    return 0;
+  }
+  Log("game: every chunk and file matched the signed manifest; staged in game\\, the marker last; RunGame returns 1");
+  return 1;
+}
+
 }  // namespace
 
 extern "C" __declspec(dllexport) int __cdecl RunGame(HINSTANCE, HINSTANCE, LPSTR commandLine, int) {
@@ -73,7 +111,9 @@ extern "C" __declspec(dllexport) int __cdecl RunGame(HINSTANCE, HINSTANCE, LPSTR
   Log("game: command line [%s]", commandLine ? commandLine : "");
   Log("game: version file %s", version);
   if (!updated) {
-    const std::string download = UpdateFolderArgument(commandLine);
+    const std::string feed = Argument(commandLine, "--feed ");
+    if (!feed.empty()) return UpdateFromFeed(feed, Argument(commandLine, "--key "));
+    const std::string download = Argument(commandLine, "--update ");
     if (download.empty()) {
       Log("game: no --update folder on the command line (RunGame returns 0)");
       return 0;

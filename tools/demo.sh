@@ -3,7 +3,10 @@
 # end: the packer turns the 1.0 and 1.1 release folders into an update; a
 # sample game installed beside launcher.exe is started under Wine on a fresh
 # machine, checks the "downloaded" update against its manifest and stages it
-# with the game-side helper; the launcher installs it. It prints what
+# with the game-side helper; the launcher installs it. Then the same from a
+# web server: the packer publishes both releases to a feed that a local nginx
+# serves, and a fresh player's game checks it, downloads what its data
+# folder lacks with a progress line, and stages it; the launcher installs it. It prints what
 # happened: the packing, the mode and data folder, the first-start copy, each
 # game cycle, the update installed between them, and the exit code. It runs
 # the 32-bit launcher where this host can execute 32-bit programs, else the
@@ -91,3 +94,37 @@ grep -q 'remastered in version 1.1' "$data_unix/levels/level1.dat" 2>/dev/null |
   fail "the data folder does not hold version 1.1's level 1: the update was not installed"
 [ -f "$data_unix/levels/level2.dat" ] || fail "the data folder lacks version 1.1's new level 2"
 echo "== the data folder holds version 1.1, as packed by the packer and staged by the helper"
+
+echo
+echo "== the same update from a web server: publishing 1.0 and 1.1 to a feed (packer publish)"
+server=$demo/server
+"$build/native/bin/packer" keygen "$demo/studio.key" "$demo/studio.pub" | sed 's/^/   /'
+key=$(sed -n 's/^public //p' "$demo/studio.pub")
+for minor in 0 1; do
+  "$build/native/bin/packer" publish "$demo/release-1.$minor" "$demo/feed" --key "$demo/studio.key" | sed 's/^/   /'
+done
+"$build/native/bin/packer" verify "$demo/feed" --public-key "$demo/studio.pub" | sed 's/^/   /'
+"$root/tests/feed/server/feed-server.sh" start "$server" >/dev/null
+trap '"$root/tests/feed/server/feed-server.sh" stop "$server"; stop_wine' EXIT
+cp -r "$demo/feed" "$server/www/feed"
+feed_url=$(cat "$server/url")/feed
+echo "== nginx serves the feed folder as plain files at $feed_url"
+# A fresh player of 1.0: the first install's data folder set aside.
+rm -rf "$WINEPREFIX/drive_c/ProgramData/Demo Studio" "$home"
+mkdir -p "$home/.local/share"
+rm -rf "$install" && cp -r "$demo/release-1.0" "$install" && cp "$build/$arch/launcher.exe" "$install/"
+echo "== starting launcher.exe --feed $feed_url --key <the studio's public key>"
+set +e
+(cd "$install" && HOME=$home in_display "$WINELOADER" launcher.exe --feed "$feed_url" --key "$key" 2>/dev/null)
+status=$?
+set -e
+echo "== what the game reported, cycle by cycle"
+sed 's/^/   /' "$data_unix/demo-log.txt" 2>/dev/null || echo "   (the game never ran: no log in the data folder)"
+echo "== requests nginx served (status, request, range, bytes sent)"
+sed 's/^/   /' "$server/access.log"
+echo "== launcher exit code: $status"
+[ "$status" -eq 0 ] || fail "the launcher ended with exit code $status instead of 0"
+grep -q 'remastered in version 1.1' "$data_unix/levels/level1.dat" 2>/dev/null ||
+  fail "the data folder does not hold version 1.1's level 1: the download was not installed"
+[ -f "$data_unix/levels/level2.dat" ] || fail "the data folder lacks version 1.1's new level 2"
+echo "== the data folder holds version 1.1, downloaded from the feed by the helper and installed by the launcher"
