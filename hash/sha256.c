@@ -199,3 +199,10 @@ void FastSha256Final(FastSha256* hash, unsigned char digest[32]) {
     digest[4 * i + 3] = (unsigned char)hash->state[i];
   }
 }
+
+void FastSha256Digest(const void* data, size_t size, unsigned char digest[32]) {
+  FastSha256 hash;
+  FastSha256Init(&hash, 1);
+  FastSha256Update(&hash, data, size);
+  FastSha256Final(&hash, digest);
+}

@@ -24,6 +24,8 @@ typedef struct FastSha256 {
 void FastSha256Init(FastSha256* hash, int allowInstructions);
 void FastSha256Update(FastSha256* hash, const void* data, size_t size);
 void FastSha256Final(FastSha256* hash, unsigned char digest[32]);
+/* The digest of `size` bytes at once. */
+void FastSha256Digest(const void* data, size_t size, unsigned char digest[32]);
 /* Whether this processor and system run the SHA instructions. */
 int FastSha256HasInstructions(void);
 

@@ -6,11 +6,14 @@ set(RUNGAME_UPDATE_HEADERS rungame.h rungame_update.h rungame_sha256.h rungame_s
 set(RUNGAME_UPDATE_SOURCES rungame_update.c rungame_sha256.c rungame_signed.c)
 # The download from a feed (rungame_download.h): WinHTTP, zlib and the feed's
 # sources in feed/ beside the sources' folder.
-set(RUNGAME_DOWNLOAD_SOURCES rungame_download.c rungame_http.c rungame_http.h)
+set(RUNGAME_DOWNLOAD_SOURCES rungame_download.c rungame_http.c rungame_http.h download_job.h download_feed.c
+  download_files.c download_plan.c download_store.c download_assemble.c)
 # The shared rules the helper compiles in, in rules/ beside that folder, and
 # the update format's core, in format/ beside it.
 set(RUNGAME_UPDATE_RULES rungame_rules.h)
 set(RUNGAME_UPDATE_FORMAT rungame_format.h check.c manifest.c signed.c version.c)
+# SHA-256 on the processor's own instructions, in hash/ beside that folder.
+set(RUNGAME_UPDATE_HASH sha256.h sha256.c)
 # Libraries the helper links beyond the C runtime (kernel32 comes with it);
 # libsodium, for SHA-256 and signatures, is found by the package itself.
 set(RUNGAME_UPDATE_LIBRARIES)

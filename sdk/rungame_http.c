@@ -149,13 +149,18 @@ static int ReadBody(RunGameHttp* http, HINTERNET request, Transfer* transfer, un
     return ATTEMPT_FAILED;
   }
   for (;;) {
-    DWORD read = 0;
+    DWORD read = 0, available = 0;
+    /* The announced length read: done, without asking for more. */
+    if (expected != (unsigned long long)-1 && got == expected) break;
     if (Cancelled(http)) {
       transfer->result = RUNGAME_HTTP_CANCELLED;
       outcome = ATTEMPT_FAILED;
       break;
     }
-    if (!WinHttpReadData(request, block, (DWORD)blockSize, &read)) {
+    /* Only what has arrived: a read of a whole block would wait for it,
+       deaf to the cancel flag, on a slow server. */
+    if (!WinHttpQueryDataAvailable(request, &available) ||
+        (available > 0 && !WinHttpReadData(request, block, available < blockSize ? available : (DWORD)blockSize, &read))) {
       outcome = ATTEMPT_RETRY;
       break;
     }
@@ -300,41 +305,36 @@ int RunGameHttpGet(RunGameHttp* http, const char* path, unsigned long long from,
   return RUNGAME_HTTP_FAILED;
 }
 
-typedef struct Buffer {
-  char* bytes;
-  size_t size, capacity;
-} Buffer;
-
-static int Append(void* context, const void* bytes, size_t size) {
-  Buffer* buffer = (Buffer*)context;
-  if (buffer->size + size > buffer->capacity) {
-    size_t capacity = buffer->capacity ? buffer->capacity : 64 * 1024;
-    char* grown;
-    while (capacity < buffer->size + size) capacity *= 2;
-    grown = (char*)realloc(buffer->bytes, capacity);
+int RunGameHttpAppend(void* context, const void* bytes, size_t size) {
+  RunGameHttpBody* body = (RunGameHttpBody*)context;
+  if (body->size + size > body->capacity) {
+    size_t capacity = body->capacity ? body->capacity : 64 * 1024;
+    unsigned char* grown;
+    while (capacity < body->size + size) capacity *= 2;
+    grown = (unsigned char*)realloc(body->bytes, capacity);
     if (grown == NULL) return 0;
-    buffer->bytes = grown;
-    buffer->capacity = capacity;
+    body->bytes = grown;
+    body->capacity = capacity;
   }
-  memcpy(buffer->bytes + buffer->size, bytes, size);
-  buffer->size += size;
+  memcpy(body->bytes + body->size, bytes, size);
+  body->size += size;
   return 1;
 }
 
-static int Empty(void* context) {
-  ((Buffer*)context)->size = 0;
+int RunGameHttpEmpty(void* context) {
+  ((RunGameHttpBody*)context)->size = 0;
   return 1;
 }
 
 int RunGameHttpGetAll(RunGameHttp* http, const char* path, size_t limit, char** body, size_t* size, char* reason,
                       size_t reasonSize) {
-  Buffer buffer = {NULL, 0, 0};
-  int result = RunGameHttpGet(http, path, 0, limit, Append, Empty, &buffer, reason, reasonSize);
+  RunGameHttpBody buffer = {NULL, 0, 0};
+  int result = RunGameHttpGet(http, path, 0, limit, RunGameHttpAppend, RunGameHttpEmpty, &buffer, reason, reasonSize);
   if (result != RUNGAME_HTTP_OK) {
     free(buffer.bytes);
     return result;
   }
-  *body = buffer.bytes;
+  *body = (char*)buffer.bytes;
   *size = buffer.size;
   return RUNGAME_HTTP_OK;
 }

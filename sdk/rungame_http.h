@@ -54,6 +54,15 @@ typedef int (*RunGameHttpRestart)(void* context);
 int RunGameHttpGet(RunGameHttp* http, const char* path, unsigned long long from, unsigned long long limit,
                    RunGameHttpSink sink, RunGameHttpRestart restart, void* context, char* reason, size_t reasonSize);
 
+/* A body collected in memory: RunGameHttpAppend and RunGameHttpEmpty are
+ * its sink and restart. Free `bytes` when done. */
+typedef struct RunGameHttpBody {
+  unsigned char* bytes;
+  size_t size, capacity;
+} RunGameHttpBody;
+int RunGameHttpAppend(void* body, const void* bytes, size_t size);
+int RunGameHttpEmpty(void* body);
+
 /* The whole body of `path` in memory (freed by the caller with free), at
  * most `limit` bytes. */
 int RunGameHttpGetAll(RunGameHttp* http, const char* path, size_t limit, char** body, size_t* size, char* reason,

@@ -3,11 +3,11 @@
 #include "rungame_signed.h"
 
 #include <windows.h>
-#include <sodium.h>
 #include <stdlib.h>
 #include <string.h>
 
 #include "../format/rungame_format.h"
+#include "../hash/sha256.h"
 #include "../rules/rungame_rules.h"
 
 
@@ -59,7 +59,7 @@ static char* ReadSmallFile(const char* path, size_t limit, size_t* size) {
 static int DigestFile(const char* path, unsigned long long size, unsigned char digest[32]) {
   enum { kBlock = 65536 };
   unsigned char* block;
-  crypto_hash_sha256_state state;
+  FastSha256 state;
   unsigned long long total = 0;
   DWORD got = 0;
   int ok = 1;
@@ -67,7 +67,7 @@ static int DigestFile(const char* path, unsigned long long size, unsigned char d
   if (file == INVALID_HANDLE_VALUE) return 0;
   block = (unsigned char*)malloc(kBlock);
   ok = block != NULL;
-  crypto_hash_sha256_init(&state);
+  FastSha256Init(&state, 1);
   while (ok) {
     if (!ReadFile(file, block, kBlock, &got, NULL)) {
       ok = 0;
@@ -79,12 +79,12 @@ static int DigestFile(const char* path, unsigned long long size, unsigned char d
       ok = 0;
       break;
     }
-    crypto_hash_sha256_update(&state, block, got);
+    FastSha256Update(&state, block, got);
   }
   CloseHandle(file);
   free(block);
   if (!ok || total != size) return 0;
-  crypto_hash_sha256_final(&state, digest);
+  FastSha256Final(&state, digest);
   return 1;
 }
 

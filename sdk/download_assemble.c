@@ -1,0 +1,189 @@
+/* Assembling the files that change from the data folder's files and the
+ * chunk store, each chunk checked again as it is read and each whole file
+ * against its SHA-256, into ~download\update with its manifest, then
+ * staging that as the packer's update for the data folder's version. */
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "../hash/sha256.h"
+
+#include "../feed/feed_chunker.h"
+#include "../rules/rungame_rules.h"
+#include "download_job.h"
+#include "rungame_update.h"
+
+/* The file chunks are read from, kept open while the next chunk lies in it
+ * too. */
+typedef struct Source {
+  size_t id; /* a manifest entry, or FROM_STORE */
+  HANDLE file;
+} Source;
+
+static int ReadChunk(const Job* job, Source* source, const LocalChunk* local, unsigned char* out) {
+  LARGE_INTEGER at;
+  DWORD got = 0;
+  unsigned char sha256[32];
+  if (source->file == INVALID_HANDLE_VALUE || source->id != local->source) {
+    if (source->file != INVALID_HANDLE_VALUE) CloseHandle(source->file);
+    source->id = local->source;
+    source->file = local->source == FROM_STORE
+                       ? DownloadOpenOwnFile(job->store, GENERIC_READ, OPEN_EXISTING)
+                       : DownloadOpenDataFile(job, job->manifest.entries[local->source].path);
+    if (source->file == INVALID_HANDLE_VALUE) return 0;
+  }
+  at.QuadPart = (LONGLONG)local->offset;
+  if (!SetFilePointerEx(source->file, at, NULL, FILE_BEGIN) || !ReadFile(source->file, out, (DWORD)local->size, &got, NULL) ||
+      got != local->size) {
+    return 0;
+  }
+  FastSha256Digest(out, local->size, sha256);
+  return memcmp(sha256, local->sha256, 32) == 0;
+}
+
+/* Writes the file of entry `e` into the update folder from its chunks. */
+static int AssembleFile(Job* job, size_t e, const char* updateFolder, Source* source, unsigned char* scratch) {
+  const FeedEntry* entry = &job->manifest.entries[e];
+  char path[MAX_PATH];
+  FastSha256 whole;
+  unsigned char sha256[32];
+  HANDLE out;
+  size_t c;
+  if (!rungame_join_path(path, updateFolder, entry->path)) return RUNGAME_FEED_BAD_ARGUMENT;
+  out = DownloadOpenOwnFile(path, GENERIC_WRITE, CREATE_NEW);
+  if (out == INVALID_HANDLE_VALUE) {
+    DownloadTell(job->update, "cannot write %s%s", path, "");
+    return RUNGAME_FEED_WRITE_FAILED;
+  }
+  FastSha256Init(&whole, 1);
+  for (c = 0; c < entry->chunkCount; ++c) {
+    const FeedChunk* chunk = &job->manifest.chunks[entry->firstChunk + c];
+    const LocalChunk* local = DownloadFindLocal(job, chunk->sha256);
+    DWORD written = 0;
+    if (local == NULL || !ReadChunk(job, source, local, scratch)) {
+      DownloadTell(job->update, "%s changed while the update was being made; try again%s", entry->path, "");
+      CloseHandle(out);
+      return RUNGAME_FEED_REFUSED;
+    }
+    if (!WriteFile(out, scratch, (DWORD)chunk->size, &written, NULL) || written != chunk->size) {
+      DownloadTell(job->update, "cannot write %s (is the disk full?)%s", path, "");
+      CloseHandle(out);
+      return RUNGAME_FEED_WRITE_FAILED;
+    }
+    FastSha256Update(&whole, scratch, (size_t)chunk->size);
+  }
+  CloseHandle(out);
+  FastSha256Final(&whole, sha256);
+  if (memcmp(sha256, entry->sha256, 32) != 0) {
+    DownloadTell(job->update, "%s does not match the manifest's SHA-256%s", entry->path, "");
+    return RUNGAME_FEED_REFUSED;
+  }
+  return RUNGAME_FEED_OK;
+}
+
+/* The update folder and its manifest, as the packer would have written
+ * them for the data folder's version, then staged. */
+int DownloadAssembleAndStage(Job* job, const char* markerName) {
+  char updateFolder[MAX_PATH], manifestPath[MAX_PATH], from[24], failed[MAX_PATH];
+  RunGameManifestLine* lines = (RunGameManifestLine*)calloc(job->manifest.count + 1, sizeof *lines);
+  char* hex = (char*)malloc(65 * (job->manifest.count + 1));
+  unsigned char* scratch = (unsigned char*)malloc(FEED_CHUNK_MAX);
+  char* text = NULL;
+  Source source = {0, INVALID_HANDLE_VALUE};
+  size_t e, count = 0;
+  int result = RUNGAME_FEED_OK;
+  if (lines == NULL || hex == NULL || scratch == NULL || !rungame_join_path(updateFolder, job->downloads, "update") ||
+      !rungame_join_path(manifestPath, job->downloads, "update.manifest")) {
+    result = RUNGAME_FEED_WRITE_FAILED;
+    DownloadTell(job->update, "out of memory%s%s", "", "");
+  }
+  if (result == RUNGAME_FEED_OK && job->step.text != NULL && !rungame_equals_ascii_case(job->step.marker, markerName)) {
+    DownloadTell(job->update, "the feed's update marker is named %s, not %s", job->step.marker, markerName);
+    result = RUNGAME_FEED_REFUSED;
+  }
+  if (result == RUNGAME_FEED_OK && (!DownloadRemoveOwnTree(updateFolder) || !DownloadMakeOwnFolder(updateFolder))) {
+    DownloadTell(job->update, "cannot make %s%s", updateFolder, "");
+    result = RUNGAME_FEED_WRITE_FAILED;
+  }
+  for (e = 0; e < job->manifest.count && result == RUNGAME_FEED_OK; ++e) {
+    const FeedEntry* entry = &job->manifest.entries[e];
+    RunGameManifestLine* line = &lines[count];
+    char path[MAX_PATH];
+    if (!job->changed[e]) continue;
+    line->path = entry->path;
+    line->isFolder = entry->isFolder;
+    if (entry->isFolder) {
+      if (!rungame_join_path(path, updateFolder, entry->path) || !DownloadMakeOwnFolder(path)) {
+        DownloadTell(job->update, "cannot make %s%s", path, "");
+        result = RUNGAME_FEED_WRITE_FAILED;
+      }
+    } else {
+      line->size = entry->size;
+      line->sha256Hex = hex + 65 * count;
+      DownloadHex(entry->sha256, 32, hex + 65 * count);
+      result = AssembleFile(job, e, updateFolder, &source, scratch);
+    }
+    ++count;
+  }
+  if (result == RUNGAME_FEED_OK && job->stepText != NULL) {
+    /* The update's own marker is a file of the update, as the packer lists it. */
+    unsigned char sha256[32];
+    FastSha256Digest((const unsigned char*)job->stepText, job->stepSize, sha256);
+    lines[count].path = markerName;
+    lines[count].size = job->stepSize;
+    lines[count].sha256Hex = hex + 65 * count;
+    DownloadHex(sha256, 32, hex + 65 * count);
+    ++count;
+  }
+  if (result == RUNGAME_FEED_OK) {
+    HANDLE file;
+    DWORD written = 0;
+    if (job->hasVersion) {
+      _snprintf(from, sizeof from, "%ld.%ld", job->haveX, job->haveY);
+    } else {
+      strcpy(from, "0.0");
+    }
+    from[sizeof from - 1] = '\0';
+    text = rungame_write_manifest(from, job->update->version, markerName, lines, count);
+    DownloadRemoveOwnTree(manifestPath);
+    file = text ? DownloadOpenOwnFile(manifestPath, GENERIC_WRITE, CREATE_NEW) : INVALID_HANDLE_VALUE;
+    if (file == INVALID_HANDLE_VALUE || !WriteFile(file, text, (DWORD)strlen(text), &written, NULL) ||
+        written != strlen(text)) {
+      DownloadTell(job->update, "cannot write %s%s", manifestPath, "");
+      result = RUNGAME_FEED_WRITE_FAILED;
+    }
+    if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+  }
+  if (result == RUNGAME_FEED_OK && job->stepText != NULL) {
+    /* The signed marker goes in last, as the update's own. */
+    char markerPath[MAX_PATH];
+    HANDLE file = rungame_join_path(markerPath, updateFolder, markerName)
+                      ? DownloadOpenOwnFile(markerPath, GENERIC_WRITE, CREATE_NEW)
+                      : INVALID_HANDLE_VALUE;
+    DWORD written = 0;
+    if (file == INVALID_HANDLE_VALUE || !WriteFile(file, job->stepText, (DWORD)job->stepSize, &written, NULL) ||
+        written != job->stepSize) {
+      DownloadTell(job->update, "cannot write the marker in %s%s", updateFolder, "");
+      result = RUNGAME_FEED_WRITE_FAILED;
+    }
+    if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+  }
+  if (source.file != INVALID_HANDLE_VALUE) CloseHandle(source.file);
+  free(text);
+  free(lines);
+  free(hex);
+  free(scratch);
+  if (result == RUNGAME_FEED_OK) {
+    int staged = RunGameStageUpdate(updateFolder, manifestPath, job->dataFolder, markerName, failed, sizeof failed);
+    if (staged != RUNGAME_STAGED) {
+      char number[16];
+      _snprintf(number, sizeof number, "%d", staged);
+      number[15] = '\0';
+      DownloadTell(job->update, "staging failed (RunGameStageUpdate %s) at \"%s\"", number, failed);
+      /* Assembled anew from the store by the next call. */
+      DownloadRemoveOwnTree(updateFolder);
+      return RUNGAME_FEED_STAGE_FAILED;
+    }
+  }
+  return result;
+}

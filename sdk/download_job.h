@@ -1,0 +1,75 @@
+/* The download's own parts (rungame_download.h is its face): one call's
+ * state, and the pieces that read the feed, plan against the data folder,
+ * fetch into the chunk store and assemble the update. */
+#ifndef RUNGAME_DOWNLOAD_JOB_H
+#define RUNGAME_DOWNLOAD_JOB_H
+
+#include <windows.h>
+
+#include "../feed/feed_index.h"
+#include "../feed/feed_manifest.h"
+#include "../format/rungame_format.h"
+#include "rungame_download.h"
+#include "rungame_http.h"
+
+/* A chunk on disk the update can be made of: in a data-folder file or in
+ * the chunk store. */
+#define FROM_STORE ((size_t)-1)
+typedef struct LocalChunk {
+  unsigned char sha256[32];
+  size_t source; /* the manifest entry whose data-folder file holds it, or FROM_STORE */
+  unsigned long long offset;
+  size_t size;
+} LocalChunk;
+
+typedef struct Job {
+  const char* feedUrl;
+  const volatile long* cancel; /* the caller's, may be NULL */
+  RunGameHttp http;
+  RunGameFeedUpdate* update;
+  unsigned char key[32];
+  char dataFolder[MAX_PATH];
+  char downloads[MAX_PATH]; /* <data folder>\~download */
+  char store[MAX_PATH];     /* its chunks.bin */
+  int hasVersion;
+  long haveX, haveY;
+  FeedIndex index;
+  FeedManifest manifest;
+  /* the signed update marker of the step from the data folder's version,
+     where the feed has one */
+  char* stepText;
+  size_t stepSize;
+  RunGameManifest step;
+  /* the plan */
+  unsigned char* changed; /* per entry: a file to stage, a folder to list */
+  LocalChunk* local;      /* sorted by hash once planned */
+  size_t localCount, localCapacity;
+  unsigned long long storeEnd; /* after the store's last sound record */
+  const FeedChunk** missing;   /* unique, by hash */
+  size_t missingCount;
+} Job;
+
+/* Sets the reason: `format` with two strings. */
+void DownloadTell(RunGameFeedUpdate* update, const char* format, const char* a, const char* b);
+void DownloadHex(const unsigned char* bytes, size_t count, char* out);
+/* The result for an HTTP failure, the reason told already. */
+int DownloadHttpFailure(Job* job, int httpResult);
+
+/* Files: the data folder's for reading, the download folder's own. */
+HANDLE DownloadOpenDataFile(const Job* job, const char* relative);
+HANDLE DownloadOpenOwnFile(const char* path, DWORD access, DWORD disposition);
+unsigned char* DownloadReadOwnFile(const char* path, size_t limit, size_t* size);
+int DownloadMakeOwnFolder(const char* path);
+int DownloadRemoveOwnTree(const char* path);
+
+int DownloadAddLocal(Job* job, const unsigned char sha256[32], size_t source, unsigned long long offset, size_t size);
+void DownloadSortLocal(Job* job);
+const LocalChunk* DownloadFindLocal(const Job* job, const unsigned char sha256[32]);
+
+/* The steps of a call, each a RunGameFeedResult. */
+int DownloadReadFeed(Job* job, const char* channel);
+int DownloadPlan(Job* job);
+int DownloadFetch(Job* job, RunGameFeedProgress progress, void* progressContext);
+int DownloadAssembleAndStage(Job* job, const char* markerName);
+
+#endif /* RUNGAME_DOWNLOAD_JOB_H */

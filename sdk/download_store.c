@@ -1,0 +1,240 @@
+/* Fetching the missing chunks into the chunk store. Each chunk is fetched
+ * into memory, checked (one zlib stream of its listed size hashing to its
+ * name) and appended to the store uncompressed: a call costs a request and
+ * a write a chunk, no file of its own. A chunk cut short that cannot be
+ * resumed within the call is kept as ~download\<hash>.part, which the next
+ * call resumes with a ranged request. */
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "../feed/feed_chunker.h"
+#include "../feed/feed_store.h"
+#include "../rules/rungame_rules.h"
+#include "download_job.h"
+
+/* A zlib stream of a chunk is never much larger than the chunk. */
+#define STORED_LIMIT(size) ((size) + (size) / 8 + 1024)
+#define RECORD_HEADER 36
+
+static int PartPath(const Job* job, const unsigned char sha256[32], char path[MAX_PATH]) {
+  char name[64 + sizeof ".part"];
+  DownloadHex(sha256, 32, name);
+  memcpy(name + 64, ".part", sizeof ".part");
+  return rungame_join_path(path, job->downloads, name);
+}
+
+/* What an earlier call kept of the chunk, and the .part removed: it is
+ * either completed now or written again. */
+static void TakePart(const Job* job, const FeedChunk* chunk, RunGameHttpBody* body) {
+  char path[MAX_PATH];
+  size_t size = 0;
+  unsigned char* kept;
+  if (!PartPath(job, chunk->sha256, path)) return;
+  kept = DownloadReadOwnFile(path, STORED_LIMIT((size_t)chunk->size), &size);
+  if (kept != NULL && size > 0 && !RunGameHttpAppend(body, kept, size)) body->size = 0;
+  free(kept);
+  DownloadRemoveOwnTree(path);
+}
+
+static void KeepPart(const Job* job, const FeedChunk* chunk, const RunGameHttpBody* body) {
+  char path[MAX_PATH];
+  HANDLE file;
+  DWORD written = 0;
+  if (body->size == 0 || !PartPath(job, chunk->sha256, path)) return;
+  DownloadRemoveOwnTree(path);
+  file = DownloadOpenOwnFile(path, GENERIC_WRITE, CREATE_NEW);
+  if (file == INVALID_HANDLE_VALUE) return;
+  if (!WriteFile(file, body->bytes, (DWORD)body->size, &written, NULL) || written != body->size) {
+    CloseHandle(file);
+    DownloadRemoveOwnTree(path); /* a part cut short is no start of the chunk */
+    return;
+  }
+  CloseHandle(file);
+}
+
+/* The fetch runs on a few connections at once: Wine's WinHTTP, like any
+ * HTTP client, spends a round trip and its own work on every request, and
+ * the chunks are many. The caller's thread stays the one that reports
+ * progress and watches the caller's cancel flag. */
+#define FETCHERS 4
+
+typedef struct Fetch {
+  Job* job;
+  CRITICAL_SECTION lock; /* guards everything below, the store and job->local */
+  HANDLE store;
+  int parts;
+  size_t next;
+  unsigned long long done;
+  volatile long stop; /* every fetcher's cancel flag */
+  int result;
+} Fetch;
+
+/* Ends the fetch with `result` unless it has ended already. */
+static void Stop(Fetch* fetch, int result, const char* reason) {
+  EnterCriticalSection(&fetch->lock);
+  if (fetch->result == RUNGAME_FEED_OK) {
+    fetch->result = result;
+    if (reason != NULL) DownloadTell(fetch->job->update, "%s%s", reason, "");
+  }
+  InterlockedExchange(&fetch->stop, 1);
+  LeaveCriticalSection(&fetch->lock);
+}
+
+/* Fetches one chunk into `record` (its header, then its checked bytes). */
+static int FetchChunk(Fetch* fetch, RunGameHttp* http, const FeedChunk* chunk, RunGameHttpBody* body,
+                      unsigned char* record, char* reason, size_t reasonSize) {
+  char url[FEED_CHUNK_PATH_BYTES];
+  const char* why = "";
+  int resumed, result;
+  FeedChunkPath(chunk->sha256, url);
+  body->size = 0;
+  if (fetch->parts) TakePart(fetch->job, chunk, body);
+  for (resumed = body->size > 0;; resumed = 0) {
+    /* A part kept whole by a call stopped right after it needs no request. */
+    if (resumed && FeedOpenChunk(body->bytes, body->size, chunk->sha256, (size_t)chunk->size, record + RECORD_HEADER,
+                                 &why)) {
+      break;
+    }
+    result = RunGameHttpGet(http, url, body->size, STORED_LIMIT(chunk->size), RunGameHttpAppend, RunGameHttpEmpty,
+                            body, reason, reasonSize);
+    if (result != RUNGAME_HTTP_OK) {
+      KeepPart(fetch->job, chunk, body);
+      return result;
+    }
+    if (FeedOpenChunk(body->bytes, body->size, chunk->sha256, (size_t)chunk->size, record + RECORD_HEADER, &why)) {
+      break;
+    }
+    body->size = 0;
+    /* A resumed chunk may have started from a stranger's bytes: once more
+       from the start before the server is blamed. */
+    if (!resumed) {
+      _snprintf(reason, reasonSize, "the chunk %s from the feed does not match its hash: %s", url, why);
+      reason[reasonSize - 1] = '\0';
+      return -1;
+    }
+  }
+  memcpy(record, chunk->sha256, 32);
+  record[32] = (unsigned char)(chunk->size & 0xff);
+  record[33] = (unsigned char)(chunk->size >> 8 & 0xff);
+  record[34] = (unsigned char)(chunk->size >> 16 & 0xff);
+  record[35] = (unsigned char)(chunk->size >> 24 & 0xff);
+  return RUNGAME_HTTP_OK;
+}
+
+/* Appends a fetched chunk's record to the store. */
+static int Keep(Fetch* fetch, const FeedChunk* chunk, const unsigned char* record) {
+  Job* job = fetch->job;
+  DWORD written = 0;
+  int ok;
+  EnterCriticalSection(&fetch->lock);
+  ok = WriteFile(fetch->store, record, (DWORD)(RECORD_HEADER + chunk->size), &written, NULL) &&
+       written == RECORD_HEADER + chunk->size &&
+       DownloadAddLocal(job, chunk->sha256, FROM_STORE, job->storeEnd + RECORD_HEADER, (size_t)chunk->size);
+  if (ok) {
+    job->storeEnd += RECORD_HEADER + chunk->size;
+    fetch->done += chunk->size;
+  }
+  LeaveCriticalSection(&fetch->lock);
+  return ok;
+}
+
+static DWORD WINAPI Fetcher(void* context) {
+  Fetch* fetch = (Fetch*)context;
+  Job* job = fetch->job;
+  RunGameHttp http;
+  RunGameHttpBody body = {NULL, 0, 0};
+  unsigned char* record = (unsigned char*)malloc(RECORD_HEADER + FEED_CHUNK_MAX);
+  char reason[sizeof job->update->reason];
+  if (record == NULL || !RunGameHttpOpen(&http, job->feedUrl, &fetch->stop, reason, sizeof reason)) {
+    Stop(fetch, RUNGAME_FEED_UNREACHABLE, record == NULL ? "out of memory" : reason);
+    free(record);
+    return 0;
+  }
+  while (!fetch->stop) {
+    const FeedChunk* chunk;
+    int result;
+    EnterCriticalSection(&fetch->lock);
+    chunk = fetch->next < job->missingCount ? job->missing[fetch->next++] : NULL;
+    LeaveCriticalSection(&fetch->lock);
+    if (chunk == NULL) break;
+    result = FetchChunk(fetch, &http, chunk, &body, record, reason, sizeof reason);
+    if (result == -1) {
+      Stop(fetch, RUNGAME_FEED_REFUSED, reason);
+    } else if (result == RUNGAME_HTTP_CANCELLED) {
+      Stop(fetch, RUNGAME_FEED_CANCELLED, NULL);
+    } else if (result == RUNGAME_HTTP_SINK_FAILED) {
+      Stop(fetch, RUNGAME_FEED_WRITE_FAILED, "out of memory");
+    } else if (result != RUNGAME_HTTP_OK) {
+      Stop(fetch, result == RUNGAME_HTTP_TOO_LARGE ? RUNGAME_FEED_REFUSED : RUNGAME_FEED_UNREACHABLE, reason);
+    } else if (!Keep(fetch, chunk, record)) {
+      _snprintf(reason, sizeof reason, "cannot write %s (is the disk full?)", job->store);
+      reason[sizeof reason - 1] = '\0';
+      Stop(fetch, RUNGAME_FEED_WRITE_FAILED, reason);
+    }
+  }
+  RunGameHttpClose(&http);
+  free(body.bytes);
+  free(record);
+  return 0;
+}
+
+/* Whether any .part is there: one listing rather than a look a chunk. */
+static int HasParts(const Job* job) {
+  char pattern[MAX_PATH];
+  WIN32_FIND_DATAA found;
+  HANDLE search;
+  if (!rungame_join_path(pattern, job->downloads, "*.part")) return 0;
+  search = FindFirstFileA(pattern, &found);
+  if (search == INVALID_HANDLE_VALUE) return 0;
+  FindClose(search);
+  return 1;
+}
+
+int DownloadFetch(Job* job, RunGameFeedProgress progress, void* progressContext) {
+  Fetch fetch;
+  HANDLE threads[FETCHERS];
+  DWORD count = 0, i;
+  unsigned long long total = 0, told = (unsigned long long)-1;
+  LARGE_INTEGER end;
+  size_t c;
+  for (c = 0; c < job->missingCount; ++c) total += job->missing[c]->size;
+  memset(&fetch, 0, sizeof fetch);
+  fetch.job = job;
+  fetch.parts = HasParts(job);
+  /* The store from its last sound record on. */
+  fetch.store = DownloadOpenOwnFile(job->store, GENERIC_WRITE, OPEN_ALWAYS);
+  end.QuadPart = (LONGLONG)job->storeEnd;
+  if (fetch.store == INVALID_HANDLE_VALUE || !SetFilePointerEx(fetch.store, end, NULL, FILE_BEGIN) ||
+      !SetEndOfFile(fetch.store)) {
+    if (fetch.store != INVALID_HANDLE_VALUE) CloseHandle(fetch.store);
+    DownloadTell(job->update, "cannot write %s%s", job->store, "");
+    return RUNGAME_FEED_WRITE_FAILED;
+  }
+  InitializeCriticalSection(&fetch.lock);
+  for (i = 0; i < FETCHERS && i < job->missingCount; ++i) {
+    threads[count] = CreateThread(NULL, 0, Fetcher, &fetch, 0, NULL);
+    if (threads[count] != NULL) ++count;
+  }
+  if (count == 0 && job->missingCount > 0) Stop(&fetch, RUNGAME_FEED_WRITE_FAILED, "cannot start a thread");
+  /* Progress and the caller's cancel flag, here on the caller's thread. */
+  for (;;) {
+    unsigned long long done;
+    DWORD waited = count ? WaitForMultipleObjects(count, threads, TRUE, 50) : WAIT_OBJECT_0;
+    EnterCriticalSection(&fetch.lock);
+    done = fetch.done;
+    LeaveCriticalSection(&fetch.lock);
+    if (job->cancel != NULL && *job->cancel) Stop(&fetch, RUNGAME_FEED_CANCELLED, NULL);
+    if (progress != NULL && done != told) {
+      told = done;
+      if (!progress(progressContext, done, total)) Stop(&fetch, RUNGAME_FEED_CANCELLED, NULL);
+    }
+    if (waited != WAIT_TIMEOUT) break;
+  }
+  for (i = 0; i < count; ++i) CloseHandle(threads[i]);
+  DeleteCriticalSection(&fetch.lock);
+  CloseHandle(fetch.store);
+  if (fetch.result == RUNGAME_FEED_CANCELLED) DownloadTell(job->update, "cancelled%s%s", "", "");
+  DownloadSortLocal(job);
+  return fetch.result;
+}
