@@ -29,8 +29,8 @@ KIT_PATHS = (
      "beside each launcher (`build/win32/packer.exe`, `build/win64/packer.exe`).",
      "The kit holds it for Linux build\nmachines (`linux/packer`) and for Windows (`packer.exe`)."),
     ("build/native/bin/packer", "linux/packer"),
-    ("so ship `sdk/`, `include/`, `rules/` and `format/` together",
-     "so keep `sdk/src/`, `sdk/include/`, `sdk/rules/` and `sdk/format/` together"),
+    ("so ship `sdk/`, `include/`, `rules/`, `format/` and `hash/` together",
+     "so keep `sdk/src/`, `sdk/include/`, `sdk/rules/`, `sdk/format/` and `sdk/hash/` together"),
     (" (`rules/config_files.h`)", ""),
     ("build the launcher with the printed key, `tools/build.sh -DLAUNCHER_UPDATE_PUBLIC_KEY=217af0a9...2786` "
      "(64 hex digits; a malformed key stops the build), and ship it.",
@@ -38,11 +38,11 @@ KIT_PATHS = (
      " and ship its launcher."),
 )
 INCLUDE_PATH = re.compile(r"(?<!sdk/)include/")
-FORMAT_PATH = re.compile(r"(?<![\w/])format/")
+FORMAT_PATH = re.compile(r"(?<![\w/])(format|hash)/")
 SOURCE_PATH = re.compile(r"(?<![\w/])sdk/(rungame_\w+\.c)")
 # What no kit README may name: the repository's folders (the kit's sdk/ and
 # the helper's relative include of its rules aside).
-KIT_FOLDERS = re.compile(r"sdk/include/|sdk/src/|sdk/rules/|sdk/format/|\.\./rules/|\.\./format/")
+KIT_FOLDERS = re.compile(r"sdk/include/|sdk/src/|sdk/rules/|sdk/format/|sdk/hash/|\.\./rules/|\.\./format/|\.\./hash/")
 REPOSITORY_FOLDERS = re.compile(r"\b(build|tools|tests|include|rules|format)/")
 LINK = re.compile(r"\]\(([^()\s]+)\)")
 FENCE = re.compile(r"^```.*?^```", re.M | re.S)
@@ -75,7 +75,7 @@ def kit_paths(text):
         if count == 0:
             raise ValueError("no page of the kit's README says %r any more: say it in the kit's paths here" % old)
     text = SOURCE_PATH.sub(r"sdk/src/\1", text)
-    return FORMAT_PATH.sub("sdk/format/", INCLUDE_PATH.sub("sdk/include/", text))
+    return FORMAT_PATH.sub(r"sdk/\1/", INCLUDE_PATH.sub("sdk/include/", text))
 
 
 def kit_readme(template, fields):
