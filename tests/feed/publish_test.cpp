@@ -118,8 +118,14 @@ TEST(FeedPublish, VersionsShareTheirUnchangedChunksAndListInOrder) {
   const std::size_t first = Snapshot(bench.feed).size();
   const CliResult second = bench.Publish(Release(1, {{"big.dat", big}, {"small.dat", "two"}}), "r11");
   ASSERT_EQ(0, second.exitCode) << second.err;
-  // game.xml is the same, version.xml and small.dat changed: 2 chunks and a manifest.
-  EXPECT_EQ(first + 3, Snapshot(bench.feed).size()) << second.out;
+  // game.xml is the same, version.xml and small.dat changed: 2 chunks, a
+  // manifest, and the signed marker of the step from 1.0 listing just those.
+  EXPECT_EQ(first + 4, Snapshot(bench.feed).size()) << second.out;
+  const std::string step = Slurp(bench.feed + "/versions/1.1.from-1.0.marker");
+  EXPECT_NE(std::string::npos, step.find("\nfrom 1.0\nto 1.1\nmarker update.ready\n")) << step;
+  EXPECT_NE(std::string::npos, step.find(" small.dat\n")) << step;
+  EXPECT_NE(std::string::npos, step.find(" properties\\version.xml\n")) << step;
+  EXPECT_EQ(std::string::npos, step.find("big.dat")) << step;
   const std::string index = Slurp(bench.feed + "/channels/stable.index");
   EXPECT_LT(index.find("version 1.0 "), index.find("version 1.1 ")) << index;
   EXPECT_EQ(0, bench.Verify().exitCode);
@@ -243,6 +249,13 @@ TEST(FeedVerify, NamesEveryFault) {
        "not signed with this key"},
       {"another key", [](Bench& b) { b.key = feed_testing::WriteTestKey(b.root, 9); }, "not signed with this key"},
       {"no index", [](Bench& b) { std::filesystem::remove(b.feed + "/channels/stable.index"); }, "no channel index"},
+      {"a step's marker changed",
+       [](Bench& b) {
+         ASSERT_EQ(0, b.Publish(Release(1, {{"levels\\one.dat", "new"}}), "r11").exitCode);
+         const std::string marker = b.feed + "/versions/1.1.from-1.0.marker";
+         Spill(marker, Slurp(marker).replace(0, 1, "R"));
+       },
+       "bad marker"},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(std::get<0>(row));
