@@ -1,4 +1,4 @@
-#include "hash/sha256.h"
+#include "sha256.h"
 
 #include <string.h>
 
