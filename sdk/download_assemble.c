@@ -16,7 +16,7 @@
 /* The file chunks are read from, kept open while the next chunk lies in it
  * too. */
 typedef struct Source {
-  size_t id; /* a manifest entry, or FROM_STORE */
+  size_t id; /* a manifest entry, or STORE_SOURCE(k) */
   HANDLE file;
 } Source;
 
@@ -27,9 +27,14 @@ static int ReadChunk(const Job* job, Source* source, const LocalChunk* local, un
   if (source->file == INVALID_HANDLE_VALUE || source->id != local->source) {
     if (source->file != INVALID_HANDLE_VALUE) CloseHandle(source->file);
     source->id = local->source;
-    source->file = local->source == FROM_STORE
-                       ? DownloadOpenOwnFile(job->store, GENERIC_READ, OPEN_EXISTING)
-                       : DownloadOpenDataFile(job, job->manifest.entries[local->source].path);
+    if (IS_STORE_SOURCE(local->source)) {
+      char path[MAX_PATH];
+      source->file = DownloadStorePath(job, STORE_FILE_OF(local->source), path)
+                         ? DownloadOpenOwnFile(path, GENERIC_READ, OPEN_EXISTING)
+                         : INVALID_HANDLE_VALUE;
+    } else {
+      source->file = DownloadOpenDataFile(job, job->manifest.entries[local->source].path);
+    }
     if (source->file == INVALID_HANDLE_VALUE) return 0;
   }
   at.QuadPart = (LONGLONG)local->offset;
@@ -81,10 +86,35 @@ static int AssembleFile(Job* job, size_t e, const char* updateFolder, Source* so
   return RUNGAME_FEED_OK;
 }
 
+/* An update folder and a manifest name of this call's own, made new: names
+ * that something else already has are passed over, never removed. */
+static int MakeUpdateFolder(Job* job) {
+  int k;
+  for (k = 0; k < 32; ++k) {
+    char name[32];
+    _snprintf(name, sizeof name, "update-%d", k);
+    name[sizeof name - 1] = '\0';
+    if (!rungame_join_path(job->updateFolder, job->downloads, name) ||
+        strlen(job->updateFolder) + sizeof ".manifest" > MAX_PATH) {
+      break;
+    }
+    strcpy(job->updateManifest, job->updateFolder);
+    strcat(job->updateManifest, ".manifest");
+    if (GetFileAttributesA(job->updateManifest) == INVALID_FILE_ATTRIBUTES &&
+        CreateDirectoryA(job->updateFolder, NULL) && DownloadMakeOwnFolder(job->updateFolder)) {
+      return 1;
+    }
+  }
+  job->updateFolder[0] = job->updateManifest[0] = '\0';
+  return 0;
+}
+
 /* The update folder and its manifest, as the packer would have written
  * them for the data folder's version, then staged. */
 int DownloadAssembleAndStage(Job* job, const char* markerName) {
-  char updateFolder[MAX_PATH], manifestPath[MAX_PATH], from[24], failed[MAX_PATH];
+  char* updateFolder = job->updateFolder;
+  char* manifestPath = job->updateManifest;
+  char from[24], failed[MAX_PATH];
   RunGameManifestLine* lines = (RunGameManifestLine*)calloc(job->manifest.count + 1, sizeof *lines);
   char* hex = (char*)malloc(65 * (job->manifest.count + 1));
   unsigned char* scratch = (unsigned char*)malloc(FEED_CHUNK_MAX);
@@ -92,8 +122,7 @@ int DownloadAssembleAndStage(Job* job, const char* markerName) {
   Source source = {0, INVALID_HANDLE_VALUE};
   size_t e, count = 0;
   int result = RUNGAME_FEED_OK;
-  if (lines == NULL || hex == NULL || scratch == NULL || !rungame_join_path(updateFolder, job->downloads, "update") ||
-      !rungame_join_path(manifestPath, job->downloads, "update.manifest")) {
+  if (lines == NULL || hex == NULL || scratch == NULL) {
     result = RUNGAME_FEED_WRITE_FAILED;
     DownloadTell(job->update, "out of memory%s%s", "", "");
   }
@@ -101,8 +130,8 @@ int DownloadAssembleAndStage(Job* job, const char* markerName) {
     DownloadTell(job->update, "the feed's update marker is named %s, not %s", job->step.marker, markerName);
     result = RUNGAME_FEED_REFUSED;
   }
-  if (result == RUNGAME_FEED_OK && (!DownloadRemoveOwnTree(updateFolder) || !DownloadMakeOwnFolder(updateFolder))) {
-    DownloadTell(job->update, "cannot make %s%s", updateFolder, "");
+  if (result == RUNGAME_FEED_OK && !MakeUpdateFolder(job)) {
+    DownloadTell(job->update, "cannot make an update folder in %s%s", job->downloads, "");
     result = RUNGAME_FEED_WRITE_FAILED;
   }
   for (e = 0; e < job->manifest.count && result == RUNGAME_FEED_OK; ++e) {
@@ -145,7 +174,6 @@ int DownloadAssembleAndStage(Job* job, const char* markerName) {
     }
     from[sizeof from - 1] = '\0';
     text = rungame_write_manifest(from, job->update->version, markerName, lines, count);
-    DownloadRemoveOwnTree(manifestPath);
     file = text ? DownloadOpenOwnFile(manifestPath, GENERIC_WRITE, CREATE_NEW) : INVALID_HANDLE_VALUE;
     if (file == INVALID_HANDLE_VALUE || !WriteFile(file, text, (DWORD)strlen(text), &written, NULL) ||
         written != strlen(text)) {
@@ -180,10 +208,20 @@ int DownloadAssembleAndStage(Job* job, const char* markerName) {
       _snprintf(number, sizeof number, "%d", staged);
       number[15] = '\0';
       DownloadTell(job->update, "staging failed (RunGameStageUpdate %s) at \"%s\"", number, failed);
-      /* Assembled anew from the store by the next call. */
-      DownloadRemoveOwnTree(updateFolder);
       return RUNGAME_FEED_STAGE_FAILED;
     }
   }
   return result;
+}
+
+void DownloadClean(Job* job) {
+  int k;
+  /* Made by this call: staged, its contents are gone. */
+  if (job->updateFolder[0]) DownloadRemoveOwnTree(job->updateFolder);
+  if (job->updateManifest[0]) DeleteFileA(job->updateManifest);
+  for (k = 0; k < STORE_FILES; ++k) {
+    char path[MAX_PATH];
+    if ((job->storeOwned & 1u << k) && DownloadStorePath(job, k, path)) DeleteFileA(path);
+  }
+  RemoveDirectoryA(job->downloads);
 }

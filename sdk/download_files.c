@@ -142,3 +142,10 @@ int DownloadRemoveOwnTree(const char* path) {
   }
   return RemoveDirectoryA(path) != 0 && ok;
 }
+
+int DownloadStorePath(const Job* job, int k, char path[MAX_PATH]) {
+  char name[32];
+  _snprintf(name, sizeof name, "chunks-%d.bin", k);
+  name[sizeof name - 1] = '\0';
+  return rungame_join_path(path, job->downloads, name);
+}

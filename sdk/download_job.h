@@ -13,11 +13,17 @@
 #include "rungame_http.h"
 
 /* A chunk on disk the update can be made of: in a data-folder file or in
- * the chunk store. */
-#define FROM_STORE ((size_t)-1)
+ * one of the chunk store's files, ~download\chunks-<k>.bin, k from 0 to
+ * STORE_FILES - 1. A store file is written only by the call that made it
+ * new, never opened for writing again: a name a stranger put there (a link
+ * to some file elsewhere) is never written through. */
+#define STORE_FILES 32
+#define STORE_SOURCE(k) ((size_t)-1 - (size_t)(k))
+#define IS_STORE_SOURCE(source) ((source) > (size_t)-1 - STORE_FILES)
+#define STORE_FILE_OF(source) ((int)((size_t)-1 - (source)))
 typedef struct LocalChunk {
   unsigned char sha256[32];
-  size_t source; /* the manifest entry whose data-folder file holds it, or FROM_STORE */
+  size_t source; /* the manifest entry whose data-folder file holds it, or STORE_SOURCE(k) */
   unsigned long long offset;
   size_t size;
 } LocalChunk;
@@ -30,7 +36,7 @@ typedef struct Job {
   unsigned char key[32];
   char dataFolder[MAX_PATH];
   char downloads[MAX_PATH]; /* <data folder>\~download */
-  char store[MAX_PATH];     /* its chunks.bin */
+
   int hasVersion;
   long haveX, haveY;
   FeedIndex index;
@@ -44,7 +50,10 @@ typedef struct Job {
   unsigned char* changed; /* per entry: a file to stage, a folder to list */
   LocalChunk* local;      /* sorted by hash once planned */
   size_t localCount, localCapacity;
-  unsigned long long storeEnd; /* after the store's last sound record */
+  unsigned storeFiles;  /* bit k: chunks-<k>.bin is there */
+  unsigned storeOwned;  /* bit k: it held sound records, or this call made it */
+  char updateFolder[MAX_PATH]; /* made new by this call, or empty */
+  char updateManifest[MAX_PATH];
   const FeedChunk** missing;   /* unique, by hash */
   size_t missingCount;
 } Job;
@@ -54,6 +63,9 @@ void DownloadTell(RunGameFeedUpdate* update, const char* format, const char* a, 
 void DownloadHex(const unsigned char* bytes, size_t count, char* out);
 /* The result for an HTTP failure, the reason told already. */
 int DownloadHttpFailure(Job* job, int httpResult);
+
+/* The path of store file `k`. */
+int DownloadStorePath(const Job* job, int k, char path[MAX_PATH]);
 
 /* Files: the data folder's for reading, the download folder's own. */
 HANDLE DownloadOpenDataFile(const Job* job, const char* relative);
@@ -71,5 +83,8 @@ int DownloadReadFeed(Job* job, const char* channel);
 int DownloadPlan(Job* job);
 int DownloadFetch(Job* job, RunGameFeedProgress progress, void* progressContext);
 int DownloadAssembleAndStage(Job* job, const char* markerName);
+/* Removes what this call made or used in the download folder, and the
+ * folder when nothing else is left in it. */
+void DownloadClean(Job* job);
 
 #endif /* RUNGAME_DOWNLOAD_JOB_H */

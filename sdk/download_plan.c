@@ -19,15 +19,19 @@ static int CompareMissing(const void* a, const void* b) {
   return memcmp((*(const FeedChunk* const*)a)->sha256, (*(const FeedChunk* const*)b)->sha256, 32);
 }
 
-/* The chunk store (~download\chunks.bin): every chunk an earlier call
- * fetched and checked, uncompressed, one record after another. A record
- * counts only while its bytes hash to its name; the first that does not
- * (a call killed while writing it, a stranger's bytes) ends what is taken,
- * and the next download writes on from there. */
-static int ScanStore(Job* job, unsigned char* buffer) {
-  HANDLE store = DownloadOpenOwnFile(job->store, GENERIC_READ, OPEN_EXISTING);
+/* One file of the chunk store: every chunk an earlier call fetched and
+ * checked, uncompressed, one record after another. A record counts only
+ * while its bytes hash to its name; the first that does not (a call killed
+ * while writing it, a stranger's bytes) ends what is taken. */
+static int ScanStoreFile(Job* job, int k, unsigned char* buffer) {
+  char path[MAX_PATH];
+  HANDLE store;
   unsigned long long offset = 0;
   int ok = 1;
+  if (!DownloadStorePath(job, k, path)) return 1;
+  if (GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES) return 1;
+  job->storeFiles |= 1u << k;
+  store = DownloadOpenOwnFile(path, GENERIC_READ, OPEN_EXISTING);
   if (store == INVALID_HANDLE_VALUE) return 1;
   for (;;) {
     unsigned char header[RECORD_HEADER], sha256[32];
@@ -38,15 +42,23 @@ static int ScanStore(Job* job, unsigned char* buffer) {
     if (size == 0 || size > FEED_CHUNK_MAX || !ReadFile(store, buffer, (DWORD)size, &got, NULL) || got != size) break;
     FastSha256Digest(buffer, size, sha256);
     if (memcmp(sha256, header, 32) != 0) break;
-    if (!DownloadAddLocal(job, sha256, FROM_STORE, offset + RECORD_HEADER, size)) {
+    if (!DownloadAddLocal(job, sha256, STORE_SOURCE(k), offset + RECORD_HEADER, size)) {
       ok = 0;
       break;
     }
     offset += RECORD_HEADER + size;
+    job->storeOwned |= 1u << k;
   }
   CloseHandle(store);
-  job->storeEnd = offset;
   return ok;
+}
+
+static int ScanStore(Job* job, unsigned char* buffer) {
+  int k;
+  for (k = 0; k < STORE_FILES; ++k) {
+    if (!ScanStoreFile(job, k, buffer)) return 0;
+  }
+  return 1;
 }
 
 /* Cuts the data folder's file of entry `e` as the feed does; 1 when it

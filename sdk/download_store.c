@@ -1,7 +1,7 @@
 /* Fetching the missing chunks into the chunk store. Each chunk is fetched
  * into memory, checked (one zlib stream of its listed size hashing to its
- * name) and appended to the store uncompressed: a call costs a request and
- * a write a chunk, no file of its own. A chunk cut short that cannot be
+ * name) and appended uncompressed to a store file this call made new: a
+ * chunk costs a request and a write, no file of its own. A chunk cut short that cannot be
  * resumed within the call is kept as ~download\<hash>.part, which the next
  * call resumes with a ranged request. */
 #include <stdio.h>
@@ -24,33 +24,38 @@ static int PartPath(const Job* job, const unsigned char sha256[32], char path[MA
   return rungame_join_path(path, job->downloads, name);
 }
 
-/* What an earlier call kept of the chunk, and the .part removed: it is
- * either completed now or written again. */
-static void TakePart(const Job* job, const FeedChunk* chunk, RunGameHttpBody* body) {
+/* What an earlier call kept of the chunk, into `body`; its bytes (the
+ * caller frees them), so that the part is removed only once they proved to
+ * be the start of the chunk. Whatever else has the part's name, a
+ * stranger's file or a link to one, is read, found wanting and left alone:
+ * under Wine a unix link to a file cannot be told from the file, and
+ * deleting it deletes what it points to. */
+static unsigned char* TakePart(const Job* job, const FeedChunk* chunk, RunGameHttpBody* body, size_t* size) {
   char path[MAX_PATH];
-  size_t size = 0;
   unsigned char* kept;
-  if (!PartPath(job, chunk->sha256, path)) return;
-  kept = DownloadReadOwnFile(path, STORED_LIMIT((size_t)chunk->size), &size);
-  if (kept != NULL && size > 0 && !RunGameHttpAppend(body, kept, size)) body->size = 0;
-  free(kept);
-  DownloadRemoveOwnTree(path);
+  *size = 0;
+  if (!PartPath(job, chunk->sha256, path)) return NULL;
+  kept = DownloadReadOwnFile(path, STORED_LIMIT((size_t)chunk->size), size);
+  if (kept != NULL && *size > 0 && !RunGameHttpAppend(body, kept, *size)) body->size = 0;
+  return kept;
 }
 
+/* Keeps what arrived of a chunk as its part for the next call: written new
+ * under a name of this thread's, then renamed over the part's name, which
+ * replaces whatever had it as a name and writes through nothing. */
 static void KeepPart(const Job* job, const FeedChunk* chunk, const RunGameHttpBody* body) {
-  char path[MAX_PATH];
+  char path[MAX_PATH], fresh[MAX_PATH];
   HANDLE file;
   DWORD written = 0;
+  int ok;
   if (body->size == 0 || !PartPath(job, chunk->sha256, path)) return;
-  DownloadRemoveOwnTree(path);
-  file = DownloadOpenOwnFile(path, GENERIC_WRITE, CREATE_NEW);
+  _snprintf(fresh, sizeof fresh, "%s.%lu", path, (unsigned long)GetCurrentThreadId());
+  fresh[sizeof fresh - 1] = '\0';
+  file = DownloadOpenOwnFile(fresh, GENERIC_WRITE, CREATE_NEW);
   if (file == INVALID_HANDLE_VALUE) return;
-  if (!WriteFile(file, body->bytes, (DWORD)body->size, &written, NULL) || written != body->size) {
-    CloseHandle(file);
-    DownloadRemoveOwnTree(path); /* a part cut short is no start of the chunk */
-    return;
-  }
+  ok = WriteFile(file, body->bytes, (DWORD)body->size, &written, NULL) && written == body->size;
   CloseHandle(file);
+  if (!ok || !MoveFileExA(fresh, path, MOVEFILE_REPLACE_EXISTING)) DeleteFileA(fresh);
 }
 
 /* The fetch runs on a few connections at once: Wine's WinHTTP, like any
@@ -62,7 +67,9 @@ static void KeepPart(const Job* job, const FeedChunk* chunk, const RunGameHttpBo
 typedef struct Fetch {
   Job* job;
   CRITICAL_SECTION lock; /* guards everything below, the store and job->local */
-  HANDLE store;
+  HANDLE store;          /* the store file this call made */
+  int storeFile;
+  unsigned long long storeEnd;
   int parts;
   size_t next;
   unsigned long long done;
@@ -87,9 +94,11 @@ static int FetchChunk(Fetch* fetch, RunGameHttp* http, const FeedChunk* chunk, R
   char url[FEED_CHUNK_PATH_BYTES];
   const char* why = "";
   int resumed, result;
+  size_t keptSize = 0;
+  unsigned char* kept = NULL;
   FeedChunkPath(chunk->sha256, url);
   body->size = 0;
-  if (fetch->parts) TakePart(fetch->job, chunk, body);
+  if (fetch->parts) kept = TakePart(fetch->job, chunk, body, &keptSize);
   for (resumed = body->size > 0;; resumed = 0) {
     /* A part kept whole by a call stopped right after it needs no request. */
     if (resumed && FeedOpenChunk(body->bytes, body->size, chunk->sha256, (size_t)chunk->size, record + RECORD_HEADER,
@@ -100,6 +109,7 @@ static int FetchChunk(Fetch* fetch, RunGameHttp* http, const FeedChunk* chunk, R
                             body, reason, reasonSize);
     if (result != RUNGAME_HTTP_OK) {
       KeepPart(fetch->job, chunk, body);
+      free(kept);
       return result;
     }
     if (FeedOpenChunk(body->bytes, body->size, chunk->sha256, (size_t)chunk->size, record + RECORD_HEADER, &why)) {
@@ -111,9 +121,16 @@ static int FetchChunk(Fetch* fetch, RunGameHttp* http, const FeedChunk* chunk, R
     if (!resumed) {
       _snprintf(reason, reasonSize, "the chunk %s from the feed does not match its hash: %s", url, why);
       reason[reasonSize - 1] = '\0';
+      free(kept);
       return -1;
     }
   }
+  /* The part served as the start of the chunk: it has done its work. */
+  if (keptSize > 0 && body->size >= keptSize && memcmp(body->bytes, kept, keptSize) == 0) {
+    char path[MAX_PATH];
+    if (PartPath(fetch->job, chunk->sha256, path)) DeleteFileA(path);
+  }
+  free(kept);
   memcpy(record, chunk->sha256, 32);
   record[32] = (unsigned char)(chunk->size & 0xff);
   record[33] = (unsigned char)(chunk->size >> 8 & 0xff);
@@ -130,9 +147,10 @@ static int Keep(Fetch* fetch, const FeedChunk* chunk, const unsigned char* recor
   EnterCriticalSection(&fetch->lock);
   ok = WriteFile(fetch->store, record, (DWORD)(RECORD_HEADER + chunk->size), &written, NULL) &&
        written == RECORD_HEADER + chunk->size &&
-       DownloadAddLocal(job, chunk->sha256, FROM_STORE, job->storeEnd + RECORD_HEADER, (size_t)chunk->size);
+       DownloadAddLocal(job, chunk->sha256, STORE_SOURCE(fetch->storeFile), fetch->storeEnd + RECORD_HEADER,
+                        (size_t)chunk->size);
   if (ok) {
-    job->storeEnd += RECORD_HEADER + chunk->size;
+    fetch->storeEnd += RECORD_HEADER + chunk->size;
     fetch->done += chunk->size;
   }
   LeaveCriticalSection(&fetch->lock);
@@ -168,7 +186,7 @@ static DWORD WINAPI Fetcher(void* context) {
     } else if (result != RUNGAME_HTTP_OK) {
       Stop(fetch, result == RUNGAME_HTTP_TOO_LARGE ? RUNGAME_FEED_REFUSED : RUNGAME_FEED_UNREACHABLE, reason);
     } else if (!Keep(fetch, chunk, record)) {
-      _snprintf(reason, sizeof reason, "cannot write %s (is the disk full?)", job->store);
+      _snprintf(reason, sizeof reason, "cannot write the chunk store in %s (is the disk full?)", job->downloads);
       reason[sizeof reason - 1] = '\0';
       Stop(fetch, RUNGAME_FEED_WRITE_FAILED, reason);
     }
@@ -196,19 +214,24 @@ int DownloadFetch(Job* job, RunGameFeedProgress progress, void* progressContext)
   HANDLE threads[FETCHERS];
   DWORD count = 0, i;
   unsigned long long total = 0, told = (unsigned long long)-1;
-  LARGE_INTEGER end;
   size_t c;
   for (c = 0; c < job->missingCount; ++c) total += job->missing[c]->size;
   memset(&fetch, 0, sizeof fetch);
   fetch.job = job;
   fetch.parts = HasParts(job);
-  /* The store from its last sound record on. */
-  fetch.store = DownloadOpenOwnFile(job->store, GENERIC_WRITE, OPEN_ALWAYS);
-  end.QuadPart = (LONGLONG)job->storeEnd;
-  if (fetch.store == INVALID_HANDLE_VALUE || !SetFilePointerEx(fetch.store, end, NULL, FILE_BEGIN) ||
-      !SetEndOfFile(fetch.store)) {
-    if (fetch.store != INVALID_HANDLE_VALUE) CloseHandle(fetch.store);
-    DownloadTell(job->update, "cannot write %s%s", job->store, "");
+  /* A store file of this call's own, made new. */
+  fetch.store = INVALID_HANDLE_VALUE;
+  for (fetch.storeFile = 0; fetch.storeFile < STORE_FILES && fetch.store == INVALID_HANDLE_VALUE; ++fetch.storeFile) {
+    char path[MAX_PATH];
+    if (!(job->storeFiles & 1u << fetch.storeFile) && DownloadStorePath(job, fetch.storeFile, path)) {
+      fetch.store = DownloadOpenOwnFile(path, GENERIC_WRITE, CREATE_NEW);
+    }
+  }
+  --fetch.storeFile;
+  if (fetch.store != INVALID_HANDLE_VALUE) job->storeOwned |= 1u << fetch.storeFile;
+  if (fetch.store == INVALID_HANDLE_VALUE) {
+    DownloadTell(job->update, "cannot write the chunk store in %s (is the disk full, or %s full of others' files?)",
+                 job->downloads, RUNGAME_DOWNLOAD_FOLDER);
     return RUNGAME_FEED_WRITE_FAILED;
   }
   InitializeCriticalSection(&fetch.lock);

@@ -44,7 +44,6 @@ static int Begin(Job* job, RunGameFeedUpdate* update, const char* feedUrl, const
     strcpy(job->dataFolder, dataFolder);
   }
   if (!rungame_join_path(job->downloads, job->dataFolder, RUNGAME_DOWNLOAD_FOLDER) ||
-      !rungame_join_path(job->store, job->downloads, "chunks.bin") ||
       !rungame_join_path(versionFile, job->dataFolder, "properties\\version.xml")) {
     DownloadTell(update, "the data folder's path is too long%s%s", "", "");
     return RUNGAME_FEED_BAD_ARGUMENT;
@@ -102,8 +101,14 @@ int RunGameDownloadUpdate(const char* feedUrl, const char* channel, const char* 
   }
   if (result == RUNGAME_FEED_OK) result = DownloadFetch(&job, progress, progressContext);
   if (result == RUNGAME_FEED_OK) result = DownloadAssembleAndStage(&job, markerName);
-  /* Staged: the downloads have served. */
-  if (result == RUNGAME_FEED_OK) DownloadRemoveOwnTree(job.downloads);
+  /* Staged, the downloads have served; refused by the staging, the update
+     folder made of them goes, and the next call makes it anew. */
+  if (result == RUNGAME_FEED_OK) {
+    DownloadClean(&job);
+  } else if (job.updateFolder[0]) {
+    DownloadRemoveOwnTree(job.updateFolder);
+    DeleteFileA(job.updateManifest);
+  }
   EndJob(&job);
   return result;
 }

@@ -231,4 +231,35 @@ TEST(FeedDownload, ACancelledOrStarvedDownloadResumesWhereItStopped) {
   EXPECT_EQ("", packer_testing::TreeDifference(lacking.Data(), kOld));
 }
 
+// What lies in the download folder is a stranger's until checked: a store
+// file that is a link to a file elsewhere is never written through, forged
+// records and a forged part are fetched again, a file where a folder goes
+// is replaced.
+TEST(FeedDownload, AStrangersDownloadFolderIsCheckedNotTrusted) {
+  Player player;
+  player.Publish(kOld, player.key);
+  player.Publish(kNew, player.key);
+  const std::string downloads = player.data + "\\" RUNGAME_DOWNLOAD_FOLDER;
+  const std::string victim = player.folder + "\\victim.txt";
+  const std::string level2 = kNew.at("levels\\level2.dat").content;
+  const feed_testing::Cut cut = feed_testing::CutInto(level2);
+  const std::string first = packer::BytesToHex(reinterpret_cast<const std::uint8_t*>(cut.hashes[0].data()), 32);
+  Tree outside, planted;
+  packer_testing::AddFile(outside, "victim.txt", "a player's own file");
+  packer_testing::WriteTree(player.folder, outside);
+  ASSERT_TRUE(packer::MakeHostFolder(downloads));
+  ASSERT_TRUE(feed_testing::MakeLink(downloads + "\\chunks-0.bin", victim));
+  // A record named as the first chunk, with other bytes; a part of garbage.
+  std::string forged = cut.hashes[0] + std::string("\x10\x00\x00\x00", 4) + std::string(16, 'x');
+  packer_testing::AddFile(planted, "chunks-1.bin", forged);
+  packer_testing::AddFile(planted, first + ".part", "garbage");
+  packer_testing::AddFile(planted, "update", "");
+  packer_testing::WriteTree(downloads, planted);
+
+  RunGameFeedUpdate update;
+  ASSERT_EQ(RUNGAME_FEED_OK, player.Download("", update)) << update.reason;
+  EXPECT_EQ("", packer_testing::TreeDifference(player.Data(), player.Staged()));
+  EXPECT_EQ("a player's own file", packer::ReadHostFile(victim, 1 << 20).value_or("(gone)"));
+}
+
 }  // namespace

@@ -312,7 +312,12 @@ bool PlantLink(const std::string& link, const std::string& target) {
   // Wine makes no folder links that way.
   RemoveDirectoryA(link.c_str());
   DeleteFileA(link.c_str());
-  return wine_host::StartUnixLink(link, target) && WaitUntil([&] { return IsLinkEntry(link); }, 10000);
+  // A unix link to a file shows as the file itself: there its name is all
+  // there is to wait for.
+  const bool toFile = !IsDirectory(target) && GetFileAttributesA(target.c_str()) != INVALID_FILE_ATTRIBUTES;
+  return wine_host::StartUnixLink(link, target) && WaitUntil([&] {
+           return toFile ? GetFileAttributesA(link.c_str()) != INVALID_FILE_ATTRIBUTES : IsLinkEntry(link);
+         }, 10000);
 }
 
 }  // namespace testing_support

@@ -31,7 +31,8 @@ void RemoveTree(const std::string& path);
 std::vector<std::string> ListFolder(const std::string& path);
 // Plants a symbolic link at `link` pointing to the folder or file `target`:
 // CreateSymbolicLinkA where it makes one, else a unix link under Wine. True
-// when the planted entry is a link.
+// when the planted entry is a link (under Wine, for a link to a file, when
+// its name is there: Wine shows it as the file).
 bool PlantLink(const std::string& link, const std::string& target);
 
 // --- Where things are ----------------------------------------------------
