@@ -16,6 +16,7 @@
 #include "packer/publish.h"
 #include "tests/feed/feed_support.h"
 #include "tests/packer/packer_support.h"
+#include "tests/support/wine_host.h"
 
 namespace {
 
@@ -69,6 +70,10 @@ struct Player {
 
   void Start() {
     EXPECT_FALSE(ServerUrl().empty()) << "no server: run through CTest, which starts it";
+    // An earlier run's planted unix link is removed as a link from the unix
+    // side: under Wine deleting it would delete what it points to.
+    const std::string unixFolder = wine_host::UnixPathOf(folder);
+    if (!unixFolder.empty()) wine_host::RunUnixShell("rm -rf '" + unixFolder + "'", folder + "-shell");
     EXPECT_TRUE(packer::RemoveHostTree(www) && packer::RemoveHostTree(folder));
     EXPECT_TRUE(packer::MakeHostFolder(std::string(kRoot) + "\\players") && packer::MakeHostFolder(folder));
     packer_testing::WriteTree(data, kOld);
