@@ -86,6 +86,21 @@ int rungame_plan_update(const RunGameStagedItem* items, size_t count, size_t dat
   return RUNGAME_PLAN_OK;
 }
 
+size_t rungame_unpacked_length(const char* path) {
+  static const char* const suffixes[] = RUNGAME_TEMPORARY_SUFFIXES;
+  const char* slash = strrchr(path, '\\');
+  const size_t length = strlen(path);
+  size_t i;
+  if (!rungame_is_packed_name(slash ? slash + 1 : path)) return 0;
+  for (i = 0; i < sizeof suffixes / sizeof suffixes[0]; ++i) {
+    const size_t suffixLength = strlen(suffixes[i]);
+    if (length - 4 >= suffixLength && rungame_equals_ascii_case_n(path + length - 4 - suffixLength, suffixLength, suffixes[i])) {
+      return 0;
+    }
+  }
+  return length - 4;
+}
+
 const char* rungame_plan_problem_text(int problem) {
   switch (problem) {
     case RUNGAME_PLAN_OK: return "planned";

@@ -69,6 +69,12 @@ RUNGAME_MUST_USE int rungame_is_plannable_path(const char* path, size_t dataFold
 RUNGAME_MUST_USE int rungame_plan_update(const RunGameStagedItem* items, size_t count, size_t dataFolderLength,
                                          RunGamePlanStep* steps, size_t* stepCount, size_t* refused);
 
+/* The length of the path a staged file at `path` unpacks to (the path less
+ * its ".zip"), or 0 when the launcher installs it as it is: no packed name,
+ * or an unpacked name like its temporary files'. The launcher unpacks before
+ * it plans: the planner is handed the names unpacking leaves. */
+RUNGAME_MUST_USE size_t rungame_unpacked_length(const char* path);
+
 /* Words for a RunGamePlanProblem, for messages. */
 const char* rungame_plan_problem_text(int problem);
 

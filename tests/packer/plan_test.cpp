@@ -231,3 +231,20 @@ TEST(UpdatePlan, RandomListingsKeepThePlansPromises) {
     }
   }
 }
+
+TEST(UpdatePlan, WhatAStagedFileUnpacksTo) {
+  const std::pair<const char*, const char*> rows[] = {
+      {"a.zip", "a"},
+      {"levels\\x.dat.zip", "levels\\x.dat"},
+      {"x.zip.zip", "x.zip"},
+      {"x.ZIP", nullptr},
+      {".zip", nullptr},
+      {"dir.zip\\x", nullptr},
+      {"a.unpacking~launcher.zip", nullptr},  // its output would be taken for a leftover
+      {"a.COPYING~LAUNCHER.zip", nullptr},
+  };
+  for (const auto& row : rows) {
+    const std::size_t length = rungame_unpacked_length(row.first);
+    EXPECT_EQ(row.second ? std::string(row.second) : std::string(), std::string(row.first, length)) << row.first;
+  }
+}
