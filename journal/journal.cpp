@@ -16,6 +16,7 @@
 #include "fs/path.h"
 #include "fs/pinned_tree.h"
 #include "fs/remove.h"
+#include "rungame_plan.h"
 #include "rules/rules.h"
 
 const char kSetAsideFolderName[] = RUNGAME_SET_ASIDE_FOLDER;
@@ -350,17 +351,17 @@ PendingState RunPlan(PinnedTree& tree, const std::string& dataFolder, const Plan
 
 }  // namespace
 
+static_assert(RUNGAME_MAX_FOLDER_PATH == kMaxFolderPathLength && RUNGAME_PATH_LIMIT == MAX_PATH,
+              "the planner counts the limits this launcher's paths have");
+
+std::size_t PlannedFolderLength(const std::string& dataFolder) {
+  return !dataFolder.empty() && dataFolder.back() == '\\' ? dataFolder.size() - 1 : dataFolder.size();
+}
+
 bool IsPlannablePath(const std::string& dataFolder, const std::string& stagingName, const std::string& relative) {
-  std::size_t start = 0;
-  for (;;) {
-    const std::size_t end = relative.find('\\', start);
-    const std::string name = relative.substr(start, end == std::string::npos ? std::string::npos : end - start);
-    if (!rules::IsPlainName(name)) return false;
-    if (start == 0 && rules::IsReservedTopLevelName(name)) return false;
-    if (end == std::string::npos) break;
-    start = end + 1;
-  }
-  return PlacesOf(dataFolder, stagingName, relative).has_value();
+  // A NUL would end the name early: what the planner saw would not be the path.
+  return relative.find('\0') == std::string::npos && stagingName.find('\0') == std::string::npos &&
+         rungame_is_plannable_path(relative.c_str(), PlannedFolderLength(dataFolder), stagingName.size());
 }
 
 PendingOutcome SettlePendingPlan(PinnedTree& tree, const std::string& dataFolder) {

@@ -10,6 +10,7 @@
 // or undoes the plan, but only when what the data folder holds is a state
 // the plan passes through: anything else, it leaves as it is.
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -37,9 +38,14 @@ extern const char kJournalName[];
 extern const char kJournalTemporaryName[];
 extern const char kCopyStagingName[];
 
+// The length of `dataFolder` as the update planner (format/rungame_plan.h)
+// measures it: without a trailing separator, which JoinPath does not double.
+[[nodiscard]] std::size_t PlannedFolderLength(const std::string& dataFolder);
+
 // Whether `relative` may stand in a plan: names Windows holds as they are,
 // joined by single backslashes, none of the launcher's own at the top,
-// within the path limit under each of the places it names in `dataFolder`.
+// within the path limit under each of the places it names in `dataFolder`
+// (the planner's rule).
 [[nodiscard]] bool IsPlannablePath(const std::string& dataFolder, const std::string& stagingName,
                                    const std::string& relative);
 

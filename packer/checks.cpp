@@ -144,12 +144,16 @@ std::vector<PlayerFolder> PlayerFolders(const std::string& useAppDataFolder, con
   return folders;
 }
 
-void CheckPathLengths(const std::string& newRoot, bool allowLongPaths, Plan& plan) {
+PlayerFolder DeepestPlayerFolder(const std::string& root) {
   const std::vector<PlayerFolder> folders =
-      PlayerFolders(ReadReleaseSetting(newRoot, "use_app_data_folder"), ReadReleaseSetting(newRoot, "company"),
-                    ReadReleaseSetting(newRoot, "product"), ReadReleaseSetting(newRoot, "lang"));
-  const PlayerFolder& deepest = *std::max_element(
-      folders.begin(), folders.end(), [](const PlayerFolder& a, const PlayerFolder& b) { return a.length < b.length; });
+      PlayerFolders(ReadReleaseSetting(root, "use_app_data_folder"), ReadReleaseSetting(root, "company"),
+                    ReadReleaseSetting(root, "product"), ReadReleaseSetting(root, "lang"));
+  return *std::max_element(folders.begin(), folders.end(),
+                           [](const PlayerFolder& a, const PlayerFolder& b) { return a.length < b.length; });
+}
+
+void CheckPathLengths(const std::string& newRoot, bool allowLongPaths, Plan& plan) {
+  const PlayerFolder deepest = DeepestPlayerFolder(newRoot);
   const std::size_t limit = rules::LongestFittingPath(deepest.length);
   const std::size_t kListed = 10;
   std::size_t tooLong = 0;

@@ -41,6 +41,9 @@ struct PlayerFolder {
 std::vector<PlayerFolder> PlayerFolders(const std::string& useAppDataFolder, const std::string& company,
                                         const std::string& product, const std::string& lang);
 
+// The deepest of PlayerFolders for the game.xml of the release in `root`.
+PlayerFolder DeepestPlayerFolder(const std::string& root);
+
 // Refuses (with `allowLongPaths` only warns of) every file whose path, with
 // the launcher's temporary names, would not fit below one of them.
 void CheckPathLengths(const std::string& newRoot, bool allowLongPaths, Plan& plan);

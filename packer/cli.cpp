@@ -5,11 +5,12 @@
 #include <map>
 #include <optional>
 
+#include "packer/checks.h"
+#include "packer/dry_run.h"
 #include "packer/feed_folder.h"
 #include "packer/feed_verify.h"
 #include "packer/files.h"
 #include "packer/keys.h"
-#include "packer/launcher_model.h"
 #include "packer/manifest.h"
 #include "packer/plan.h"
 #include "packer/publish.h"
@@ -366,7 +367,11 @@ int DryRun(const Arguments& arguments, std::ostream& out, std::ostream& err) {
     }
   }
   out << "marker \"" << marker << "\" (from " << source << ")\n";
-  const LauncherOutcome outcome = ApplyLikeLauncher(staging, data, marker);
+  // The launcher's path limits count the player's data folder: the deepest
+  // its settings give (the data folder's game.xml, else the update's).
+  const PlayerFolder deepest = DeepestPlayerFolder(onto.empty() ? update : onto);
+  out << "data folder " << deepest.where << " (" << deepest.length << " characters)\n";
+  const DryRunReport outcome = DryRunUpdate(std::move(staging), data, marker, deepest.length);
   for (const std::string& step : outcome.steps) out << "  " << step << "\n";
   if (!outcome.installed || !outcome.complete) {
     out << "the launcher would " << (outcome.installed ? "install it only in part" : "not install it") << "\n";

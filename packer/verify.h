@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "packer/launcher_model.h"
+#include "packer/host_tree.h"
 #include "packer/manifest.h"
 
 namespace packer {

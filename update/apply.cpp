@@ -17,6 +17,7 @@
 #include "rules/config_files.h"
 #include "rules/rules.h"
 #include "journal/journal.h"
+#include "rungame_plan.h"
 #include "update/signed_update.h"
 #include "update/staging.h"
 #include "update/unpack.h"
@@ -110,11 +111,10 @@ bool UnpackStaged(PinnedTree& tree, const std::string& staging, const std::strin
   }
   std::vector<std::string> unpacked;
   for (StagedItem& item : items) {
-    const std::string name = item.relative.substr(item.relative.find_last_of('\\') + 1);
-    if (item.isFolder || IsStagedMarker(item, markerName) || !IsPackedName(name)) continue;
-    const std::string output = item.relative.substr(0, item.relative.size() - 4);
-    // Its output would carry the name reserved for temporary files.
-    if (IsUnpackLeftover(output)) continue;
+    // Not packed, or its output would carry a name reserved for temporary files.
+    const std::size_t unpackedLength = rungame_unpacked_length(item.relative.c_str());
+    if (item.isFolder || IsStagedMarker(item, markerName) || unpackedLength == 0) continue;
+    const std::string output = item.relative.substr(0, unpackedLength);
     const OptionalPath packedPath = JoinPath(staging, item.relative);
     const OptionalPath outputPath = JoinPath(staging, output);
     if (!packedPath || !outputPath) return false;
@@ -153,38 +153,45 @@ bool UnpackStaged(PinnedTree& tree, const std::string& staging, const std::strin
   return true;
 }
 
-// The plan that installs the staged items, the marker last; nothing when an
-// item cannot take its place: a file where a folder is or the reverse, a
-// link or a file with a second name in the way, a data-folder file in use, a
-// path over the limit. A staged file held open is left to its move: the
-// rename fails, and the plan is undone.
+// What the data folder holds at `relative`, as the planner weighs it. A
+// path the planner refuses by its names or length is not looked at: it may
+// name a device.
+int HeldAt(PinnedTree& tree, const std::string& dataFolder, const std::string& relative) {
+  if (!IsPlannablePath(dataFolder, kStagingFolderName, relative)) return RUNGAME_HELD_NOTHING;
+  const std::string current = *JoinPath(dataFolder, relative);
+  const EntryAttributes target = QueryEntry(current);
+  if (!target.Exists()) return RUNGAME_HELD_NOTHING;
+  if (target.IsRealFolder()) return RUNGAME_HELD_FOLDER;
+  return IsPlainReplaceableFile(tree, current) ? RUNGAME_HELD_PLAIN_FILE : RUNGAME_HELD_OTHER;
+}
+
+// The plan that installs the staged items (format/rungame_plan.h), from what
+// the data folder holds now; nothing when an item cannot take its place. A
+// staged file held open is left to its move: the rename fails, and the plan
+// is undone.
 std::optional<Plan> PlanUpdate(PinnedTree& tree, const std::string& dataFolder, const std::vector<StagedItem>& items,
                                const std::string& markerName, const HeldFiles& held) {
-  Plan plan{kStagingFolderName, {}};
-  std::optional<PlanEntry> marker;
+  std::vector<RunGameStagedItem> facts;
+  facts.reserve(items.size());
   for (const StagedItem& item : items) {
-    if (!IsPlannablePath(dataFolder, kStagingFolderName, item.relative)) return std::nullopt;
-    const std::string current = *JoinPath(dataFolder, item.relative);
-    const EntryAttributes target = QueryEntry(current);
-    PlanEntry entry{PlanEntry::AddFile, item.relative, item.isFolder ? nullptr : HeldOf(held, item.relative)};
-    if (item.isFolder) {
-      if (target.IsRealFolder()) continue;  // merged into
-      if (target.Exists() || current.size() >= kMaxFolderPathLength) return std::nullopt;
-      entry.kind = PlanEntry::AddFolder;
-    } else {
-      if (target.Exists()) {
-        if (!IsPlainReplaceableFile(tree, current)) return std::nullopt;
-        entry.kind = PlanEntry::ReplaceExisting;
-      }
-    }
-    if (IsStagedMarker(item, markerName)) {
-      marker = entry;
-    } else {
-      plan.entries.push_back(entry);
-    }
+    facts.push_back({item.relative.c_str(), item.isFolder, IsStagedMarker(item, markerName),
+                     HeldAt(tree, dataFolder, item.relative)});
   }
-  if (marker) plan.entries.push_back(*marker);
-  if (plan.entries.empty()) return std::nullopt;
+  std::vector<RunGamePlanStep> steps(items.size());
+  std::size_t count = 0;
+  std::size_t refused = 0;
+  if (rungame_plan_update(facts.data(), facts.size(), PlannedFolderLength(dataFolder), steps.data(), &count, &refused) !=
+      RUNGAME_PLAN_OK) {
+    return std::nullopt;
+  }
+  Plan plan{kStagingFolderName, {}};
+  for (std::size_t i = 0; i < count; ++i) {
+    const StagedItem& item = items[steps[i].item];
+    const PlanEntry::Kind kind = steps[i].kind == RUNGAME_ADD_FOLDER   ? PlanEntry::AddFolder
+                                 : steps[i].kind == RUNGAME_ADD_FILE ? PlanEntry::AddFile
+                                                                     : PlanEntry::ReplaceExisting;
+    plan.entries.push_back({kind, item.relative, item.isFolder ? nullptr : HeldOf(held, item.relative)});
+  }
   return plan;
 }
 

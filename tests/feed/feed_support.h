@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "packer/keys.h"
-#include "packer/launcher_model.h"
+#include "packer/host_tree.h"
 
 namespace feed_testing {
 

@@ -1,9 +1,8 @@
 // Random release pairs packed by packer.exe, staged by the game-side helper
 // and installed by the real launcher: the folder always becomes exactly the
-// new release, and exactly what the native model of the launcher predicts.
+// new release.
 #include <gtest/gtest.h>
 
-#include "packer/launcher_model.h"
 #include "rungame_update.h"
 #include "tests/packer/packer_e2e_support.h"
 #include "tests/packer/packer_support.h"
@@ -34,7 +33,6 @@ TEST_F(PackedUpdateProperty, RealLauncherInstallsRandomPairsExactly) {
     WriteTree(install, pair.previous);
     WriteTree(next, pair.next);
     ASSERT_EQ(0, RunPackerExe("pack " + Quoted(install) + " " + Quoted(next) + " " + Quoted(update)));
-    const Tree staged = ReadTree(update);
 
     const std::string launcherExe = ReadFile(LauncherExe());
     WriteFile(Join(install, "launcher.exe"), launcherExe);
@@ -45,10 +43,6 @@ TEST_F(PackedUpdateProperty, RealLauncherInstallsRandomPairsExactly) {
     AddFile(expected, "launcher.exe", launcherExe);
     AddFile(expected, "update.ready", "");
     EXPECT_EQ("", TreeDifference(ReadTree(install), expected));
-    Tree before = pair.previous;
-    AddFile(before, "launcher.exe", launcherExe);
-    EXPECT_EQ("", TreeDifference(packer::ApplyLikeLauncher(staged, before, "update.ready").data, expected))
-        << "the model disagrees";
     if (HasFailure()) return;
   }
 }

@@ -467,6 +467,14 @@ TEST_F(Verify, DryRunShowsWhatTheLauncherDoes) {
   EXPECT_NE(std::string::npos, result.out.find("add     levels\\level1.dat")) << result.out;
   EXPECT_NE(std::string::npos, result.out.find("add     new\\ (a new folder)")) << result.out;
   EXPECT_NE(std::string::npos, result.out.find("add     new\\empty\\ (a new folder)")) << result.out;
+  // A folder where a file goes: the plan is refused, naming it.
+  const std::string inTheWay = HostJoin(previousFolder, "levels\\level1.dat");
+  ASSERT_TRUE(MakeHostParents(inTheWay) && MakeHostFolder(inTheWay));
+  result = RunCli({"dry-run", update, "--onto", previousFolder});
+  EXPECT_EQ(1, result.exitCode);
+  EXPECT_NE(std::string::npos, result.out.find("fail    levels\\level1.dat (the data folder holds something there"))
+      << result.out;
+  ASSERT_TRUE(RemoveHostTree(inTheWay));
 
   result = RunCli({"dry-run", update, "--marker", "other.flag"});
   EXPECT_EQ(1, result.exitCode);

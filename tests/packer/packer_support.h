@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "packer/launcher_model.h"
+#include "packer/host_tree.h"
 
 namespace packer_testing {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "packer/launcher_model.h"
+#include "packer/host_tree.h"
 #include "tests/packer/packer_support.h"
 
 namespace packer_testing {
