@@ -4,27 +4,36 @@
 
 #include "packer/names.h"
 #include "rules/rules.h"
+#include "rungame_decode.h"
 #include "rungame_plan.h"
-#include "update/decode.h"
 
 namespace packer {
 
 namespace {
 
+// A packed file's bytes in memory, through the launcher's own decoder.
+struct Unpacking {
+  const std::string& packed;
+  std::size_t offset;
+  std::string& unpacked;
+};
+
+long ReadPacked(void* context, unsigned char* buffer, std::size_t size) {
+  Unpacking& unpacking = *static_cast<Unpacking*>(context);
+  const std::size_t count = std::min(size, unpacking.packed.size() - unpacking.offset);
+  std::copy_n(unpacking.packed.begin() + static_cast<std::ptrdiff_t>(unpacking.offset), count, buffer);
+  unpacking.offset += count;
+  return static_cast<long>(count);
+}
+
+int WriteUnpacked(void* context, const unsigned char* data, std::size_t size) {
+  static_cast<Unpacking*>(context)->unpacked.append(reinterpret_cast<const char*>(data), size);
+  return 1;
+}
+
 bool Decode(const std::string& packed, std::string& unpacked) {
-  std::size_t offset = 0;
-  const ReadBlock read = [&](unsigned char* buffer, std::size_t size) -> long {
-    const std::size_t count = std::min(size, packed.size() - offset);
-    std::copy(packed.begin() + static_cast<std::ptrdiff_t>(offset),
-              packed.begin() + static_cast<std::ptrdiff_t>(offset + count), buffer);
-    offset += count;
-    return static_cast<long>(count);
-  };
-  const WriteBlock write = [&](const unsigned char* data, std::size_t size) {
-    unpacked.append(reinterpret_cast<const char*>(data), size);
-    return true;
-  };
-  return DecodePackedStream(read, write);
+  Unpacking unpacking{packed, 0, unpacked};
+  return rungame_decode_packed(ReadPacked, WriteUnpacked, &unpacking) != 0;
 }
 
 // The staging folder as the launcher leaves it before it plans: leftovers

@@ -1,12 +1,13 @@
 #pragma once
-// The unpacking of one packed file, apart from any file: blocks come from
-// `read` and go to `write`, so the decoding rules can be checked on their own.
+// The launcher's face of the format's decoder (format/rungame_decode.h): the
+// unpacking of one packed file, apart from any file, blocks from `read` to
+// `write`.
 
 #include <cstddef>
 #include <functional>
 
 // Size of every block read from the packed file and handed to `write`.
-constexpr std::size_t kUnpackBlockSize = 32768;
+constexpr std::size_t kUnpackBlockSize = 32768;  // RUNGAME_UNPACK_BLOCK
 
 // Fills `buffer` with up to `size` bytes: the count, 0 at the end, negative
 // on a read error.
