@@ -14,10 +14,11 @@
  * the update is whole and checked. The data folder is open to every
  * account: what lies in "~download" is checked before use, never trusted.
  *
- * Compile rungame_download.c and rungame_http.c with the helper
- * (rungame_update.h) and the feed's sources (feed/ beside this folder), and
- * link winhttp, zlib and libsodium. Needs WinHTTP: Windows 2000 SP3, XP and
- * later, Wine.
+ * Compile rungame_download.c, rungame_http.c and download_*.c with the
+ * helper (rungame_update.h) and the feed's sources (feed/ beside this
+ * folder), and link winhttp, zlib and libsodium. Needs WinHTTP: Windows 2000
+ * SP3, XP and later, Wine. The download runs on a few threads of its own;
+ * the caller's thread reports progress.
  */
 #ifndef RUNGAME_DOWNLOAD_H
 #define RUNGAME_DOWNLOAD_H
@@ -65,8 +66,9 @@ typedef struct RunGameFeedUpdate {
   char reason[512];
 } RunGameFeedUpdate;
 
-/* Told of the download's progress in bytes of chunks (uncompressed), after
- * each chunk; returns 0 to cancel. */
+/* Told of the download's progress in bytes of chunks (uncompressed), on the
+ * caller's thread, whenever it moved (looked at every 50 ms); returns 0 to
+ * cancel. */
 typedef int (*RunGameFeedProgress)(void* context, unsigned long long doneBytes, unsigned long long totalBytes);
 
 /* Reads the signed index of `channel` (NULL: "stable") of the feed at
@@ -81,9 +83,12 @@ int RunGameCheckForUpdate(const char* feedUrl, const char* channel, const char* 
 
 /* As RunGameCheckForUpdate, then downloads what is missing, assembles and
  * checks the changed files and stages them with the marker `markerName`
- * (game.xml's update_semaphore) last. `progress` (may be NULL) is told of
- * every chunk; `cancel` (may be NULL) is watched throughout: nonzero stops
- * the call with RUNGAME_FEED_CANCELLED, keeping what was downloaded. */
+ * (game.xml's update_semaphore) last: with the feed's signed marker of the
+ * step from the data folder's version where it has one, so that a launcher
+ * built with the studio's key installs it. `progress` (may be NULL) is
+ * told as chunks arrive; `cancel` (may be NULL) is watched throughout:
+ * nonzero stops the call with RUNGAME_FEED_CANCELLED, keeping what was
+ * downloaded. */
 int RunGameDownloadUpdate(const char* feedUrl, const char* channel, const char* dataFolder, const char* publicKeyHex,
                           const char* markerName, RunGameFeedProgress progress, void* progressContext,
                           const volatile long* cancel, RunGameFeedUpdate* update);
