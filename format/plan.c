@@ -6,22 +6,7 @@
 #include "../rules/rungame_rules.h"
 
 /* Plain names joined by single '\', none of the launcher's own at the top. */
-static int HasPlannableNames(const char* path) {
-  char name[RUNGAME_NAME_LIMIT + 2];
-  const char* start = path;
-  int top = 1;
-  for (;;) {
-    const char* end = strchr(start, '\\');
-    size_t length = end ? (size_t)(end - start) : strlen(start);
-    if (length > RUNGAME_NAME_LIMIT) return 0;
-    memcpy(name, start, length);
-    name[length] = '\0';
-    if (!rungame_is_plain_name(name) || (top && rungame_is_reserved_top_level_name(name))) return 0;
-    if (!end) return 1;
-    start = end + 1;
-    top = 0;
-  }
-}
+static int HasPlannableNames(const char* path) { return rungame_path_levels_pass(path, 0, 0); }
 
 /* Whether it fits the path limit in each of its places in the data folder. */
 static int FitsBelow(const char* path, size_t dataFolderLength, size_t stagingNameLength) {

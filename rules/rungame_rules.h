@@ -273,12 +273,10 @@ RUNGAME_RULES_INLINE size_t rungame_longest_fitting_path(size_t folderLength) {
   return used >= RUNGAME_PATH_LIMIT ? 0 : RUNGAME_PATH_LIMIT - used;
 }
 
-/* A release-relative path ('\\'-separated) of a file, or with `isFolder` of
- * a folder, that the launcher installs as it is: every level a plain ASCII
- * name, none of its own names at the top, a file not named like its
- * temporary files (it removes only files). The packer ships only such paths;
- * rules::ReleaseNameProblem says why one is not. */
-RUNGAME_RULES_INLINE int rungame_is_installable_path(const char* path, int isFolder) {
+/* Whether every level of the '\\'-separated `path` is a plain name (with
+ * `ascii`, an ASCII one), none of the launcher's own names at the top, and
+ * with `lastIsFile` the last not named like its temporary files. */
+RUNGAME_RULES_INLINE int rungame_path_levels_pass(const char* path, int ascii, int lastIsFile) {
   char name[RUNGAME_NAME_LIMIT + 2];
   const char* start = path;
   int top = 1;
@@ -288,8 +286,8 @@ RUNGAME_RULES_INLINE int rungame_is_installable_path(const char* path, int isFol
     if (length > RUNGAME_NAME_LIMIT) return 0;
     memcpy(name, start, length);
     name[length] = '\0';
-    if (!rungame_is_plain_name(name) || !rungame_is_ascii_name(name) ||
-        (!end && !isFolder && rungame_is_launcher_temporary_name(name)) ||
+    if (!rungame_is_plain_name(name) || (ascii && !rungame_is_ascii_name(name)) ||
+        (!end && lastIsFile && rungame_is_launcher_temporary_name(name)) ||
         (top && rungame_is_reserved_top_level_name(name))) {
       return 0;
     }
@@ -297,6 +295,15 @@ RUNGAME_RULES_INLINE int rungame_is_installable_path(const char* path, int isFol
     start = end + 1;
     top = 0;
   }
+}
+
+/* A release-relative path ('\\'-separated) of a file, or with `isFolder` of
+ * a folder, that the launcher installs as it is: every level a plain ASCII
+ * name, none of its own names at the top, a file not named like its
+ * temporary files (it removes only files). The packer ships only such paths;
+ * rules::ReleaseNameProblem says why one is not. */
+RUNGAME_RULES_INLINE int rungame_is_installable_path(const char* path, int isFolder) {
+  return rungame_path_levels_pass(path, 1, !isFolder);
 }
 
 #endif /* RUNGAME_RULES_H */
