@@ -254,6 +254,14 @@ int DownloadFetch(Job* job, RunGameFeedProgress progress, void* progressContext)
     }
     if (waited != WAIT_TIMEOUT) break;
   }
+  /* A wait that failed outright: the fetchers are stopped and each is
+     waited for, since they use what is freed below. */
+  for (i = 0; i < count; ++i) {
+    if (WaitForSingleObject(threads[i], 0) != WAIT_OBJECT_0) {
+      Stop(&fetch, RUNGAME_FEED_WRITE_FAILED, "cannot wait for the download's threads");
+      WaitForSingleObject(threads[i], INFINITE);
+    }
+  }
   for (i = 0; i < count; ++i) CloseHandle(threads[i]);
   DeleteCriticalSection(&fetch.lock);
   CloseHandle(fetch.store);
