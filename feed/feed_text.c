@@ -40,13 +40,21 @@ void FeedTextAppendNumber(FeedText* text, unsigned long long value) {
   FeedTextAppend(text, digits + at, sizeof digits - at);
 }
 
-void FeedTextAppendHex(FeedText* text, const unsigned char* bytes, size_t size) {
+void FeedHex(const unsigned char* bytes, size_t size, char* out) {
   static const char kDigits[] = "0123456789abcdef";
   size_t i;
   for (i = 0; i < size; ++i) {
-    char pair[2];
-    pair[0] = kDigits[bytes[i] >> 4];
-    pair[1] = kDigits[bytes[i] & 15];
+    out[2 * i] = kDigits[bytes[i] >> 4];
+    out[2 * i + 1] = kDigits[bytes[i] & 15];
+  }
+  out[2 * size] = '\0';
+}
+
+void FeedTextAppendHex(FeedText* text, const unsigned char* bytes, size_t size) {
+  char pair[3];
+  size_t i;
+  for (i = 0; i < size; ++i) {
+    FeedHex(bytes + i, 1, pair);
     FeedTextAppend(text, pair, 2);
   }
 }

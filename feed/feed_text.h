@@ -30,6 +30,8 @@ void FeedTextAppend(FeedText* text, const char* bytes, size_t size);
 void FeedTextAppendString(FeedText* text, const char* string);
 void FeedTextAppendNumber(FeedText* text, unsigned long long value);
 void FeedTextAppendHex(FeedText* text, const unsigned char* bytes, size_t size);
+/* `size` bytes as 2 * size lower-case hex digits and a NUL, into `out`. */
+void FeedHex(const unsigned char* bytes, size_t size, char* out);
 void FeedTextFree(FeedText* text);
 
 /* "X.Y", each a decimal number from 0 to 2147483647 without leading zeros

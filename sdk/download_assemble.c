@@ -149,7 +149,7 @@ int DownloadAssembleAndStage(Job* job, const char* markerName) {
     } else {
       line->size = entry->size;
       line->sha256Hex = hex + 65 * count;
-      DownloadHex(entry->sha256, 32, hex + 65 * count);
+      FeedHex(entry->sha256, 32, hex + 65 * count);
       result = AssembleFile(job, e, updateFolder, &source, scratch);
     }
     ++count;
@@ -161,7 +161,7 @@ int DownloadAssembleAndStage(Job* job, const char* markerName) {
     lines[count].path = markerName;
     lines[count].size = job->stepSize;
     lines[count].sha256Hex = hex + 65 * count;
-    DownloadHex(sha256, 32, hex + 65 * count);
+    FeedHex(sha256, 32, hex + 65 * count);
     ++count;
   }
   if (result == RUNGAME_FEED_OK) {

@@ -12,16 +12,6 @@ void DownloadTell(RunGameFeedUpdate* update, const char* format, const char* a, 
   update->reason[sizeof update->reason - 1] = '\0';
 }
 
-void DownloadHex(const unsigned char* bytes, size_t count, char* out) {
-  static const char digits[] = "0123456789abcdef";
-  size_t i;
-  for (i = 0; i < count; ++i) {
-    out[2 * i] = digits[bytes[i] >> 4];
-    out[2 * i + 1] = digits[bytes[i] & 15];
-  }
-  out[2 * count] = '\0';
-}
-
 int DownloadHttpFailure(Job* job, int httpResult) {
   if (httpResult == RUNGAME_HTTP_CANCELLED) {
     DownloadTell(job->update, "cancelled%s%s", "", "");

@@ -60,7 +60,6 @@ typedef struct Job {
 
 /* Sets the reason: `format` with two strings. */
 void DownloadTell(RunGameFeedUpdate* update, const char* format, const char* a, const char* b);
-void DownloadHex(const unsigned char* bytes, size_t count, char* out);
 /* The result for an HTTP failure, the reason told already. */
 int DownloadHttpFailure(Job* job, int httpResult);
 

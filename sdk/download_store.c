@@ -19,7 +19,7 @@
 
 static int PartPath(const Job* job, const unsigned char sha256[32], char path[MAX_PATH]) {
   char name[64 + sizeof ".part"];
-  DownloadHex(sha256, 32, name);
+  FeedHex(sha256, 32, name);
   memcpy(name + 64, ".part", sizeof ".part");
   return rungame_join_path(path, job->downloads, name);
 }
