@@ -108,13 +108,28 @@ static int IsDataFolder(const Job* job, const char* relative) {
          !(attributes & FILE_ATTRIBUTE_REPARSE_POINT);
 }
 
+/* The entry whose path is the first `length` bytes of `path`, or NULL; the
+ * manifest lists its paths sorted by their bytes. */
+static const FeedEntry* FindEntry(const Job* job, const char* path, size_t length) {
+  size_t low = 0, high = job->manifest.count;
+  while (low < high) {
+    const size_t middle = low + (high - low) / 2;
+    const char* listed = job->manifest.entries[middle].path;
+    int order = strncmp(listed, path, length);
+    if (order == 0) order = listed[length] != '\0';
+    if (order == 0) return &job->manifest.entries[middle];
+    if (order < 0) low = middle + 1;
+    else high = middle;
+  }
+  return NULL;
+}
+
 /* Marks the folders above a changed file, which the staged update lists. */
 static void MarkFoldersAbove(Job* job, const char* path) {
-  size_t i;
-  for (i = 0; i < job->manifest.count; ++i) {
-    const FeedEntry* folder = &job->manifest.entries[i];
-    size_t length = strlen(folder->path);
-    if (folder->isFolder && strncmp(folder->path, path, length) == 0 && path[length] == '\\') job->changed[i] = 1;
+  const char* slash;
+  for (slash = strchr(path, '\\'); slash != NULL; slash = strchr(slash + 1, '\\')) {
+    const FeedEntry* folder = FindEntry(job, path, (size_t)(slash - path));
+    if (folder != NULL && folder->isFolder) job->changed[folder - job->manifest.entries] = 1;
   }
 }
 
