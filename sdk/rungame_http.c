@@ -124,6 +124,7 @@ typedef struct Transfer {
   const char* path;
   unsigned long long sunk; /* body bytes handed to the sink, from byte 0 */
   unsigned long long limit;
+  unsigned long long end; /* of a range asked for, 0 for the rest of the file */
   RunGameHttpSink sink;
   RunGameHttpRestart restart;
   void* context;
@@ -210,7 +211,11 @@ static int Attempt(RunGameHttp* http, const wchar_t* widePath, Transfer* transfe
   /* A loop of redirects ends in a failure after a few. */
   WinHttpSetOption(request, WINHTTP_OPTION_MAX_HTTP_AUTOMATIC_REDIRECTS, &redirects, sizeof redirects);
   range[0] = L'\0';
-  if (transfer->sunk > 0) _snwprintf(range, 64, L"Range: bytes=%I64u-", transfer->sunk);
+  if (transfer->end > 0) {
+    _snwprintf(range, 64, L"Range: bytes=%I64u-%I64u", transfer->sunk, transfer->end - 1);
+  } else if (transfer->sunk > 0) {
+    _snwprintf(range, 64, L"Range: bytes=%I64u-", transfer->sunk);
+  }
   range[63] = L'\0';
   if (!WinHttpSendRequest(request, range[0] ? range : WINHTTP_NO_ADDITIONAL_HEADERS, range[0] ? (DWORD)-1L : 0,
                           WINHTTP_NO_REQUEST_DATA, 0, 0, 0) ||
@@ -270,8 +275,9 @@ static int Attempt(RunGameHttp* http, const wchar_t* widePath, Transfer* transfe
   return outcome;
 }
 
-int RunGameHttpGet(RunGameHttp* http, const char* path, unsigned long long from, unsigned long long limit,
-                   RunGameHttpSink sink, RunGameHttpRestart restart, void* context, char* reason, size_t reasonSize) {
+static int Get(RunGameHttp* http, const char* path, unsigned long long from, unsigned long long end,
+               unsigned long long limit, RunGameHttpSink sink, RunGameHttpRestart restart, void* context, char* reason,
+               size_t reasonSize) {
   wchar_t widePath[2048];
   size_t baseLength = wcslen(http->basePath);
   Transfer transfer;
@@ -280,6 +286,7 @@ int RunGameHttpGet(RunGameHttp* http, const char* path, unsigned long long from,
   transfer.path = path;
   transfer.sunk = from;
   transfer.limit = limit;
+  transfer.end = end;
   transfer.sink = sink;
   transfer.restart = restart;
   transfer.context = context;
@@ -303,6 +310,24 @@ int RunGameHttpGet(RunGameHttp* http, const char* path, unsigned long long from,
     if (outcome == ATTEMPT_FAILED) return transfer.result == RUNGAME_HTTP_OK ? RUNGAME_HTTP_FAILED : transfer.result;
   }
   return RUNGAME_HTTP_FAILED;
+}
+
+int RunGameHttpGet(RunGameHttp* http, const char* path, unsigned long long from, unsigned long long limit,
+                   RunGameHttpSink sink, RunGameHttpRestart restart, void* context, char* reason, size_t reasonSize) {
+  return Get(http, path, from, 0, limit, sink, restart, context, reason, reasonSize);
+}
+
+/* A server that answers a range with the whole file is refused by the
+ * restart (or by the limit, for a range from byte 0). */
+static int NoRestart(void* context) {
+  (void)context;
+  return 0;
+}
+
+int RunGameHttpGetRange(RunGameHttp* http, const char* path, unsigned long long from, unsigned long long end,
+                        RunGameHttpSink sink, void* context, char* reason, size_t reasonSize) {
+  if (end <= from) return RUNGAME_HTTP_FAILED;
+  return Get(http, path, from, end, end, sink, NoRestart, context, reason, reasonSize);
 }
 
 int RunGameHttpAppend(void* context, const void* bytes, size_t size) {

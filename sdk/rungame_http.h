@@ -54,6 +54,13 @@ typedef int (*RunGameHttpRestart)(void* context);
 int RunGameHttpGet(RunGameHttp* http, const char* path, unsigned long long from, unsigned long long limit,
                    RunGameHttpSink sink, RunGameHttpRestart restart, void* context, char* reason, size_t reasonSize);
 
+/* GETs bytes `from` to `end` (exclusive) of `path`, and no others: an
+ * answer with any other bytes (a server that ignores ranges) fails with
+ * RUNGAME_HTTP_SINK_FAILED or RUNGAME_HTTP_TOO_LARGE. Retried and resumed
+ * as RunGameHttpGet. */
+int RunGameHttpGetRange(RunGameHttp* http, const char* path, unsigned long long from, unsigned long long end,
+                        RunGameHttpSink sink, void* context, char* reason, size_t reasonSize);
+
 /* A body collected in memory: RunGameHttpAppend and RunGameHttpEmpty are
  * its sink and restart. Free `bytes` when done. */
 typedef struct RunGameHttpBody {
