@@ -8,6 +8,7 @@
 
 #include "../feed/feed_index.h"
 #include "../feed/feed_manifest.h"
+#include "../feed/feed_packs.h"
 #include "../format/rungame_format.h"
 #include "rungame_download.h"
 #include "rungame_http.h"
@@ -54,9 +55,22 @@ typedef struct Job {
   unsigned storeOwned;  /* bit k: it held sound records, or this call made it */
   char updateFolder[MAX_PATH]; /* made new by this call, or empty */
   char updateManifest[MAX_PATH];
-  const FeedChunk** missing;   /* unique, by hash */
+  const FeedChunk** missing;   /* unique; in batch order once batched */
   size_t missingCount;
+  /* the fetch's work: runs of missing chunks, each one request */
+  FeedPacks packs;
+  const FeedPackedChunk** located; /* per missing chunk: where a pack holds it, or NULL */
+  struct Batch* batches;
+  size_t batchCount;
 } Job;
+
+/* Missing chunks fetched with one request: job->missing[first] on, `count`
+ * of them. One is fetched from the chunk store; more, as the bytes `start`
+ * to `end` of the pack their job->located entries name. */
+typedef struct Batch {
+  size_t first, count;
+  unsigned long long start, end;
+} Batch;
 
 /* Sets the reason: `format` with two strings. */
 void DownloadTell(RunGameFeedUpdate* update, const char* format, const char* a, const char* b);
@@ -80,6 +94,11 @@ const LocalChunk* DownloadFindLocal(const Job* job, const unsigned char sha256[3
 /* The steps of a call, each a RunGameFeedResult. */
 int DownloadReadFeed(Job* job, const char* channel);
 int DownloadPlan(Job* job);
+/* Reads where the packs hold the newest version's chunks, and batches the
+ * missing chunks into requests: runs of a pack, the rest one by one. A feed
+ * without packs, or whose list is refused, is fetched chunk by chunk. */
+int DownloadBatch(Job* job);
+void DownloadFreeBatches(Job* job);
 int DownloadFetch(Job* job, RunGameFeedProgress progress, void* progressContext);
 int DownloadAssembleAndStage(Job* job, const char* markerName);
 /* Removes what this call made or used in the download folder, and the

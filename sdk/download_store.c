@@ -1,4 +1,5 @@
-/* Fetching the missing chunks into the chunk store. Each chunk is fetched
+/* Fetching the missing chunks into the chunk store, one by one or in runs
+ * of a pack (download_batch.c). Each chunk is fetched
  * into memory, checked (one zlib stream of its listed size hashing to its
  * name) and appended uncompressed to a store file this call made new: a
  * chunk costs a request and a write, no file of its own. A chunk cut short that cannot be
@@ -131,19 +132,20 @@ static int FetchChunk(Fetch* fetch, RunGameHttp* http, const FeedChunk* chunk, R
     if (PartPath(fetch->job, chunk->sha256, path)) DeleteFileA(path);
   }
   free(kept);
+  return RUNGAME_HTTP_OK;
+}
+
+/* Appends a fetched chunk's record (its checked bytes after the header
+ * room) to the store. */
+static int Keep(Fetch* fetch, const FeedChunk* chunk, unsigned char* record) {
+  Job* job = fetch->job;
+  DWORD written = 0;
+  int ok;
   memcpy(record, chunk->sha256, 32);
   record[32] = (unsigned char)(chunk->size & 0xff);
   record[33] = (unsigned char)(chunk->size >> 8 & 0xff);
   record[34] = (unsigned char)(chunk->size >> 16 & 0xff);
   record[35] = (unsigned char)(chunk->size >> 24 & 0xff);
-  return RUNGAME_HTTP_OK;
-}
-
-/* Appends a fetched chunk's record to the store. */
-static int Keep(Fetch* fetch, const FeedChunk* chunk, const unsigned char* record) {
-  Job* job = fetch->job;
-  DWORD written = 0;
-  int ok;
   EnterCriticalSection(&fetch->lock);
   ok = WriteFile(fetch->store, record, (DWORD)(RECORD_HEADER + chunk->size), &written, NULL) &&
        written == RECORD_HEADER + chunk->size &&
@@ -155,6 +157,102 @@ static int Keep(Fetch* fetch, const FeedChunk* chunk, const unsigned char* recor
   }
   LeaveCriticalSection(&fetch->lock);
   return ok;
+}
+
+/* Keeps a checked chunk; 0 when the store cannot take it, the fetch stopped. */
+static int KeepOrStop(Fetch* fetch, const FeedChunk* chunk, unsigned char* record) {
+  char reason[sizeof fetch->job->update->reason];
+  if (Keep(fetch, chunk, record)) return 1;
+  _snprintf(reason, sizeof reason, "cannot write the chunk store in %s (is the disk full?)", fetch->job->downloads);
+  reason[sizeof reason - 1] = '\0';
+  Stop(fetch, RUNGAME_FEED_WRITE_FAILED, reason);
+  return 0;
+}
+
+/* Fetches one chunk from the chunk store and keeps it; 0 when the fetch
+ * stopped. */
+static int TakeChunk(Fetch* fetch, RunGameHttp* http, const FeedChunk* chunk, RunGameHttpBody* body,
+                     unsigned char* record) {
+  char reason[sizeof fetch->job->update->reason];
+  const int result = FetchChunk(fetch, http, chunk, body, record, reason, sizeof reason);
+  if (result == RUNGAME_HTTP_OK) return KeepOrStop(fetch, chunk, record);
+  if (result == -1) {
+    Stop(fetch, RUNGAME_FEED_REFUSED, reason);
+  } else if (result == RUNGAME_HTTP_CANCELLED) {
+    Stop(fetch, RUNGAME_FEED_CANCELLED, NULL);
+  } else if (result == RUNGAME_HTTP_SINK_FAILED) {
+    Stop(fetch, RUNGAME_FEED_WRITE_FAILED, "out of memory");
+  } else {
+    Stop(fetch, result == RUNGAME_HTTP_TOO_LARGE ? RUNGAME_FEED_REFUSED : RUNGAME_FEED_UNREACHABLE, reason);
+  }
+  return 0;
+}
+
+/* A run of a pack as it arrives: each chunk is checked and kept as soon as
+ * its last byte is in, so progress moves and a cancel keeps what came. */
+typedef struct Run {
+  Fetch* fetch;
+  const Batch* batch;
+  RunGameHttpBody bytes;
+  unsigned char* record;
+  unsigned char* refused; /* per chunk of the run: its bytes did not check out */
+  size_t settled;         /* chunks kept or refused */
+  int stopped;            /* the store could not take one */
+} Run;
+
+static int TakeFromRun(void* context, const void* bytes, size_t size) {
+  Run* run = (Run*)context;
+  const Job* job = run->fetch->job;
+  if (!RunGameHttpAppend(&run->bytes, bytes, size)) return 0;
+  while (run->settled < run->batch->count) {
+    const size_t i = run->batch->first + run->settled;
+    const FeedPackedChunk* at = job->located[i];
+    const unsigned long long from = at->offset - run->batch->start;
+    const char* why = NULL;
+    if (from + at->size > run->bytes.size) break;
+    if (!FeedOpenChunk(run->bytes.bytes + from, (size_t)at->size, job->missing[i]->sha256,
+                       (size_t)job->missing[i]->size, run->record + RECORD_HEADER, &why)) {
+      run->refused[run->settled] = 1;
+    } else if (!KeepOrStop(run->fetch, job->missing[i], run->record)) {
+      run->stopped = 1;
+      return 0;
+    }
+    ++run->settled;
+  }
+  return 1;
+}
+
+/* Fetches a run of a pack with one ranged request; each chunk it did not
+ * give whole and sound (a pack missing or changed, a server that ignores
+ * ranges, a cut past retrying) is fetched from the chunk store, which
+ * decides. 0 when the fetch stopped. */
+static int TakeRun(Fetch* fetch, RunGameHttp* http, const Batch* batch, RunGameHttpBody* body, unsigned char* record) {
+  const Job* job = fetch->job;
+  char url[FEED_PACK_PATH_BYTES];
+  char reason[sizeof job->update->reason];
+  Run run;
+  int result;
+  size_t i;
+  memset(&run, 0, sizeof run);
+  run.fetch = fetch;
+  run.batch = batch;
+  run.record = record;
+  run.refused = (unsigned char*)calloc(batch->count, 1);
+  if (run.refused == NULL) {
+    Stop(fetch, RUNGAME_FEED_WRITE_FAILED, "out of memory");
+    return 0;
+  }
+  FeedPackPath(job->located[batch->first]->packX, job->located[batch->first]->packY, url);
+  result = RunGameHttpGetRange(http, url, batch->start, batch->end, TakeFromRun, &run, reason, sizeof reason);
+  free(run.bytes.bytes);
+  if (result == RUNGAME_HTTP_CANCELLED) Stop(fetch, RUNGAME_FEED_CANCELLED, NULL);
+  for (i = 0; i < batch->count && !run.stopped && result != RUNGAME_HTTP_CANCELLED; ++i) {
+    if ((i >= run.settled || run.refused[i]) && !TakeChunk(fetch, http, job->missing[batch->first + i], body, record)) {
+      run.stopped = 1;
+    }
+  }
+  free(run.refused);
+  return !run.stopped && result != RUNGAME_HTTP_CANCELLED;
 }
 
 static DWORD WINAPI Fetcher(void* context) {
@@ -170,25 +268,14 @@ static DWORD WINAPI Fetcher(void* context) {
     return 0;
   }
   while (!fetch->stop) {
-    const FeedChunk* chunk;
-    int result;
+    const Batch* batch;
     EnterCriticalSection(&fetch->lock);
-    chunk = fetch->next < job->missingCount ? job->missing[fetch->next++] : NULL;
+    batch = fetch->next < job->batchCount ? &job->batches[fetch->next++] : NULL;
     LeaveCriticalSection(&fetch->lock);
-    if (chunk == NULL) break;
-    result = FetchChunk(fetch, &http, chunk, &body, record, reason, sizeof reason);
-    if (result == -1) {
-      Stop(fetch, RUNGAME_FEED_REFUSED, reason);
-    } else if (result == RUNGAME_HTTP_CANCELLED) {
-      Stop(fetch, RUNGAME_FEED_CANCELLED, NULL);
-    } else if (result == RUNGAME_HTTP_SINK_FAILED) {
-      Stop(fetch, RUNGAME_FEED_WRITE_FAILED, "out of memory");
-    } else if (result != RUNGAME_HTTP_OK) {
-      Stop(fetch, result == RUNGAME_HTTP_TOO_LARGE ? RUNGAME_FEED_REFUSED : RUNGAME_FEED_UNREACHABLE, reason);
-    } else if (!Keep(fetch, chunk, record)) {
-      _snprintf(reason, sizeof reason, "cannot write the chunk store in %s (is the disk full?)", job->downloads);
-      reason[sizeof reason - 1] = '\0';
-      Stop(fetch, RUNGAME_FEED_WRITE_FAILED, reason);
+    if (batch == NULL) break;
+    if (batch->count == 1 ? !TakeChunk(fetch, &http, job->missing[batch->first], &body, record)
+                          : !TakeRun(fetch, &http, batch, &body, record)) {
+      break;
     }
   }
   RunGameHttpClose(&http);
@@ -235,11 +322,11 @@ int DownloadFetch(Job* job, RunGameFeedProgress progress, void* progressContext)
     return RUNGAME_FEED_WRITE_FAILED;
   }
   InitializeCriticalSection(&fetch.lock);
-  for (i = 0; i < FETCHERS && i < job->missingCount; ++i) {
+  for (i = 0; i < FETCHERS && i < job->batchCount; ++i) {
     threads[count] = CreateThread(NULL, 0, Fetcher, &fetch, 0, NULL);
     if (threads[count] != NULL) ++count;
   }
-  if (count == 0 && job->missingCount > 0) Stop(&fetch, RUNGAME_FEED_WRITE_FAILED, "cannot start a thread");
+  if (count == 0 && job->batchCount > 0) Stop(&fetch, RUNGAME_FEED_WRITE_FAILED, "cannot start a thread");
   /* Progress and the caller's cancel flag, here on the caller's thread. */
   for (;;) {
     unsigned long long done;

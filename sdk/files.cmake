@@ -7,7 +7,7 @@ set(RUNGAME_UPDATE_SOURCES rungame_update.c rungame_sha256.c rungame_signed.c)
 # The download from a feed (rungame_download.h): WinHTTP, zlib and the feed's
 # sources in feed/ beside the sources' folder.
 set(RUNGAME_DOWNLOAD_SOURCES rungame_download.c rungame_http.c rungame_http.h download_job.h download_feed.c
-  download_files.c download_plan.c download_store.c download_assemble.c)
+  download_files.c download_plan.c download_batch.c download_store.c download_assemble.c)
 # The shared rules the helper compiles in, in rules/ beside that folder, and
 # the update format's core, in format/ beside it.
 set(RUNGAME_UPDATE_RULES rungame_rules.h)

@@ -21,6 +21,7 @@ static void EndJob(Job* job) {
   free(job->changed);
   free(job->local);
   free((void*)job->missing);
+  DownloadFreeBatches(job);
 }
 
 static int Begin(Job* job, RunGameFeedUpdate* update, const char* feedUrl, const char* channel, const char* dataFolder,
@@ -99,6 +100,7 @@ int RunGameDownloadUpdate(const char* feedUrl, const char* channel, const char* 
       result = RUNGAME_FEED_WRITE_FAILED;
     }
   }
+  if (result == RUNGAME_FEED_OK) result = DownloadBatch(&job);
   if (result == RUNGAME_FEED_OK) result = DownloadFetch(&job, progress, progressContext);
   if (result == RUNGAME_FEED_OK) result = DownloadAssembleAndStage(&job, markerName);
   /* Staged, the downloads have served; refused by the staging, the update

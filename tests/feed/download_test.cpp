@@ -142,6 +142,11 @@ TEST(FeedDownload, OnlyTheChangedChunksTravelAndTheUpdateIsStaged) {
                                                         "update.ready", player.publicKey.c_str()));
   EXPECT_EQ(std::make_pair(update.downloadBytes, update.downloadBytes), seen);
   EXPECT_EQ(packer::EntryKind::Missing, packer::KindOf(player.data + "\\" RUNGAME_DOWNLOAD_FOLDER));
+  // The new chunks lie side by side in the new version's pack: a few
+  // ranged requests, none a chunk.
+  const std::string log = AccessLog();
+  EXPECT_NE(std::string::npos, log.find("206 \"GET /" + player.name + "/packs/1.1.pack"));
+  EXPECT_EQ(std::string::npos, log.find("\"GET /" + player.name + "/chunks/"));
 }
 
 // Every fault leaves the data folder as it was, with a reason; what can
@@ -214,16 +219,23 @@ TEST(FeedDownload, ACancelledOrStarvedDownloadResumesWhereItStopped) {
   const unsigned long after = check();
   EXPECT_LT(after, before) << "the chunks fetched before are kept";
   EXPECT_GT(after, 0u) << "cancelled before the end";
-  const std::string log = AccessLog();
   ASSERT_EQ(RUNGAME_FEED_OK, player.Download("", update)) << update.reason;
   EXPECT_EQ("", packer_testing::TreeDifference(player.Data(), player.Staged()));
-  // The chunks cut short by the cancel were resumed by range.
-  EXPECT_NE(std::string::npos, AccessLog().find("206 \"GET /" + player.name + "/chunks/", log.size()));
+
+  // A feed uploaded without its packs: the chunks come one by one.
+  Player unpacked("-unpacked");
+  unpacked.Publish(kOld, unpacked.key);
+  unpacked.Publish(kNew, unpacked.key);
+  ASSERT_TRUE(packer::RemoveHostTree(unpacked.www + "\\packs"));
+  ASSERT_EQ(RUNGAME_FEED_OK, unpacked.Download("", update)) << update.reason;
+  EXPECT_EQ("", packer_testing::TreeDifference(unpacked.Data(), unpacked.Staged()));
+  EXPECT_NE(std::string::npos, AccessLog().find("200 \"GET /" + unpacked.name + "/chunks/"));
 
   // A chunk the feed lacks: the server says 404, nothing is staged.
   Player lacking("-lacking");
   lacking.Publish(kOld, lacking.key);
   lacking.Publish(kNew, lacking.key);
+  ASSERT_TRUE(packer::RemoveHostTree(lacking.www + "\\packs"));
   std::vector<packer::HostEntry> fans;
   ASSERT_TRUE(packer::ListHostFolder(lacking.www + "\\chunks", fans));
   for (const auto& fan : fans) {

@@ -3,7 +3,7 @@
 /wrongbytes/ prefixes (nginx passes the prefix on: it is the mode).
 
 GET /<mode>/<rest> serves <root>/<rest>. A file whose path holds /chunks/
-is spoiled by the mode; every other file is served whole and correct, so a
+or /packs/ is spoiled by the mode; every other file is served whole and correct, so a
 client can still read the index and manifests through the same prefix:
   cut          the true Content-Length, half the body, then the connection
                is closed
@@ -62,7 +62,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
         full = os.path.normpath(os.path.join(self.server.root, rest))
         if not full.startswith(self.server.root + os.sep) or not os.path.isfile(full):
             return None
-        return parts[1], full, "/chunks/" in "/" + rest
+        return parts[1], full, "/chunks/" in "/" + rest or "/packs/" in "/" + rest
 
     def serve(self, with_body):
         found = self.target()
