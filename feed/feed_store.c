@@ -23,12 +23,26 @@ void FeedChunkPath(const unsigned char sha256[32], char path[FEED_CHUNK_PATH_BYT
   CopyOut(&text, path, FEED_CHUNK_PATH_BYTES);
 }
 
-void FeedManifestPath(long x, long y, char path[FEED_VERSION_PATH_BYTES]) {
+
+/* "<folder><X.Y><suffix>" */
+static void VersionPath(const char* folder, long x, long y, const char* suffix, char* path, size_t capacity) {
   FeedText text = {NULL, 0, 0, 0};
-  FeedTextAppendString(&text, "versions/");
+  FeedTextAppendString(&text, folder);
   FeedTextAppendVersion(&text, x, y);
-  FeedTextAppendString(&text, ".manifest");
-  CopyOut(&text, path, FEED_VERSION_PATH_BYTES);
+  FeedTextAppendString(&text, suffix);
+  CopyOut(&text, path, capacity);
+}
+
+void FeedManifestPath(long x, long y, char path[FEED_VERSION_PATH_BYTES]) {
+  VersionPath("versions/", x, y, ".manifest", path, FEED_VERSION_PATH_BYTES);
+}
+
+void FeedPacksPath(long x, long y, char path[FEED_PACKS_PATH_BYTES]) {
+  VersionPath("versions/", x, y, ".packs", path, FEED_PACKS_PATH_BYTES);
+}
+
+void FeedPackPath(long x, long y, char path[FEED_PACK_PATH_BYTES]) {
+  VersionPath("packs/", x, y, ".pack", path, FEED_PACK_PATH_BYTES);
 }
 
 void FeedUpgradeMarkerPath(long toX, long toY, long fromX, long fromY, char path[FEED_UPGRADE_PATH_BYTES]) {

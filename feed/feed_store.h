@@ -4,6 +4,9 @@
  *   channels/<channel>.index      signed index (feed_index.h)
  *   versions/<X.Y>.manifest       signed manifest (feed_manifest.h)
  *   versions/<X.Y>.from-<U.V>.marker  signed update marker, U.V to X.Y
+ *   versions/<X.Y>.packs          signed list of where its chunks lie in
+ *                                 the packs (feed_packs.h)
+ *   packs/<X.Y>.pack              the chunks first published with X.Y
  *   chunks/<2 hex>/<64 hex>       a chunk, zlib-compressed, named by the
  *                                 SHA-256 of its uncompressed bytes
  *
@@ -25,6 +28,8 @@ extern "C" {
 #define FEED_VERSION_PATH_BYTES (9 + 23 + 9 + 1)
 #define FEED_INDEX_PATH_BYTES (9 + 32 + 6 + 1)
 #define FEED_UPGRADE_PATH_BYTES (9 + 23 + 6 + 23 + 7 + 1)
+#define FEED_PACKS_PATH_BYTES (9 + 23 + 6 + 1)
+#define FEED_PACK_PATH_BYTES (6 + 23 + 5 + 1)
 
 void FeedChunkPath(const unsigned char sha256[32], char path[FEED_CHUNK_PATH_BYTES]);
 void FeedManifestPath(long x, long y, char path[FEED_VERSION_PATH_BYTES]);
@@ -33,6 +38,8 @@ void FeedManifestPath(long x, long y, char path[FEED_VERSION_PATH_BYTES]);
  * update manifest, listing the files that step changes), which a launcher
  * built with the studio's key requires as the staged update's marker. */
 void FeedUpgradeMarkerPath(long toX, long toY, long fromX, long fromY, char path[FEED_UPGRADE_PATH_BYTES]);
+void FeedPacksPath(long x, long y, char path[FEED_PACKS_PATH_BYTES]);
+void FeedPackPath(long x, long y, char path[FEED_PACK_PATH_BYTES]);
 /* 0 for a name that is no channel name. */
 FEED_MUST_USE int FeedIndexPath(const char* channel, char path[FEED_INDEX_PATH_BYTES]);
 
