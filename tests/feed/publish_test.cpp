@@ -392,6 +392,31 @@ TEST(FeedVerify, NamesEveryFault) {
          Spill(marker, Slurp(marker).replace(0, 1, "R"));
        },
        "bad marker"},
+      {"a pack's bytes changed",
+       [](Bench& b) {
+         std::string bytes = Slurp(b.feed + "/packs/1.0.pack");
+         bytes[bytes.size() / 3] ^= 0x20;
+         Spill(b.feed + "/packs/1.0.pack", bytes);
+       },
+       "bad pack  packs/1.0.pack: its "},
+      {"a pack missing", [](Bench& b) { std::filesystem::remove(b.feed + "/packs/1.0.pack"); },
+       "bad pack  packs/1.0.pack: missing"},
+      {"a pack list signed by another key",
+       [](Bench& b) {
+         const std::string text = Slurp(b.feed + "/versions/1.0.packs");
+         const std::size_t body = text.find("\nversion ") + 1;
+         Spill(b.feed + "/versions/1.0.packs",
+               feed_testing::Signed(FEED_PACKS_HEADER, text.substr(body, text.find("signature ") - body),
+                                    feed_testing::TestKey(9)));
+       },
+       "bad pack list  versions/1.0.packs: not signed"},
+      {"a pack list of another version",
+       [](Bench& b) {
+         ASSERT_EQ(0, b.Publish(Release(1, {{"levels\\one.dat", "new"}}), "r11").exitCode);
+         std::filesystem::copy_file(b.feed + "/versions/1.1.packs", b.feed + "/versions/1.0.packs",
+                                    std::filesystem::copy_options::overwrite_existing);
+       },
+       "bad pack list  versions/1.0.packs: it names another version"},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(std::get<0>(row));
