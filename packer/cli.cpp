@@ -281,13 +281,20 @@ int PublishCommand(const Arguments& arguments, std::ostream& out, std::ostream& 
     return kExitRefused;
   }
   const std::string version = ToString(summary.version);
+  if (summary.packsAdded) {
+    out << "packer: version " << version << " is already published to channel " << channel
+        << "; added its pack list, " << summary.packedChunks << " chunks packed (" << Bytes(summary.packBytes)
+        << ")\n";
+    return kExitDone;
+  }
   if (summary.unchanged) {
     out << "packer: version " << version << " is already published to channel " << channel << "; nothing changed\n";
     return kExitDone;
   }
   out << "published " << version << " to channel " << channel << " of " << feed << ": " << summary.files
       << " files (" << Bytes(summary.releaseBytes) << ") in " << summary.chunks << " chunks, " << summary.newChunks
-      << " of them new (" << Bytes(summary.newChunkBytes) << " stored); signed with key " << KeyId(key->publicKey)
+      << " of them new (" << Bytes(summary.newChunkBytes) << " stored), " << summary.packedChunks << " packed ("
+      << Bytes(summary.packBytes) << "); signed with key " << KeyId(key->publicKey)
       << "\n";
   return kExitDone;
 }

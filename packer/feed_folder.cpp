@@ -15,6 +15,15 @@ std::string FeedPath(const std::string& feed, const std::string& url) {
 }
 
 bool WriteFeedFile(const std::string& path, const std::string& bytes, bool replace, std::string& error) {
+  const auto write = [&bytes, &path](std::FILE* file, std::string& failed) {
+    if (std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size()) return true;
+    failed = "cannot write " + path + kPartialSuffix + " (is the disk full?)";
+    return false;
+  };
+  return WriteFeedFileWith(path, write, replace, error);
+}
+
+bool WriteFeedFileWith(const std::string& path, const FeedFileWriter& write, bool replace, std::string& error) {
   const std::string partial = path + kPartialSuffix;
   // A leftover of an interrupted publish: only ever a plain file of ours.
   if (KindOf(partial) == EntryKind::File && !RemoveHostTree(partial)) {
@@ -26,13 +35,14 @@ bool WriteFeedFile(const std::string& path, const std::string& bytes, bool repla
     error = "cannot create " + partial;
     return false;
   }
-  const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file.Get()) == bytes.size() &&
-                       std::fflush(file.Get()) == 0 && file.Close();
+  const std::string diskFull = "cannot write " + partial + " (is the disk full?)";
+  const bool wrote = write(file.Get(), error);
+  const bool written = wrote && std::fflush(file.Get()) == 0 && file.Close();
   const bool renamed = written && (replace ? ReplaceHostFile(partial, path) : RenameHostPath(partial, path));
   if (!renamed) {
     (void)file.Close();
     (void)RemoveHostTree(partial);
-    error = written ? "cannot rename " + partial + " to " + path : "cannot write " + partial + " (is the disk full?)";
+    if (wrote) error = written ? "cannot rename " + partial + " to " + path : diskFull;
     return false;
   }
   return true;

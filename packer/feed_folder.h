@@ -3,6 +3,8 @@
 // files written so that a web server serving the folder meanwhile never
 // hands out half of one.
 
+#include <cstdio>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -52,6 +54,13 @@ std::string FeedPath(const std::string& feed, const std::string& url);
 // replacing a plain file there with `replace`, else only into a free name.
 // On any failure (a full disk) nothing is left at either name.
 [[nodiscard]] bool WriteFeedFile(const std::string& path, const std::string& bytes, bool replace, std::string& error);
+
+// As WriteFeedFile, the bytes being those `write` puts into the open file,
+// so that a large file need not be held in memory; `write` failing (its
+// reason in `error`) leaves nothing, as a full disk does.
+using FeedFileWriter = std::function<bool(std::FILE* file, std::string& error)>;
+[[nodiscard]] bool WriteFeedFileWith(const std::string& path, const FeedFileWriter& write, bool replace,
+                                     std::string& error);
 
 // The key given as 64 hex digits, or the public key file of that name.
 [[nodiscard]] std::optional<PublicKey> PublicKeyArgument(const std::string& argument, std::string& error);

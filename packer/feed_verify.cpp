@@ -11,6 +11,7 @@
 #include "feed/feed_manifest.h"
 #include "feed/feed_store.h"
 #include "packer/feed_folder.h"
+#include "packer/feed_packs.h"
 #include "packer/files.h"
 #include "packer/signature.h"
 #include "format/rungame_format.h"
@@ -107,6 +108,46 @@ class Checker {
       Problem("bad manifest  " + std::string(url) + ": it names another version");
     }
     for (std::size_t i = 0; i < owned.manifest.count; ++i) File(url, owned.manifest, owned.manifest.entries[i]);
+    PackList(listed, owned.manifest);
+  }
+
+  // The version's pack list, where publish wrote one (feeds published before
+  // packs have none): signed with the key, naming the version, listing only
+  // its chunks, each at bytes of its pack that are the chunk file's own.
+  void PackList(const FeedVersion& listed, const FeedManifest& manifest) {
+    char url[FEED_PACKS_PATH_BYTES];
+    FeedPacksPath(listed.x, listed.y, url);
+    if (KindOf(FeedPath(feed_, url)) == EntryKind::Missing) return;
+    OwnedPacks list;
+    const std::string reason = ReadPackList(feed_, listed.x, listed.y, key_, list);
+    if (!reason.empty()) {
+      Problem("bad pack list  " + std::string(url) + ": " + reason);
+      return;
+    }
+    std::set<std::string> chunks;
+    for (std::size_t i = 0; i < manifest.chunkCount; ++i) {
+      chunks.insert(std::string(reinterpret_cast<const char*>(manifest.chunks[i].sha256), 32));
+    }
+    for (std::size_t i = 0; i < list.packs.count; ++i) {
+      const FeedPackedChunk& chunk = list.packs.chunks[i];
+      char chunkUrl[FEED_CHUNK_PATH_BYTES];
+      FeedChunkPath(chunk.sha256, chunkUrl);
+      if (!chunks.count(std::string(reinterpret_cast<const char*>(chunk.sha256), 32))) {
+        Problem("bad pack list  " + std::string(url) + ": it lists " + chunkUrl + ", no chunk of its version");
+        continue;
+      }
+      char packUrl[FEED_PACK_PATH_BYTES];
+      FeedPackPath(chunk.packX, chunk.packY, packUrl);
+      // Lists share ranges: each is read once; a bad chunk is reported as such already.
+      const std::string range =
+          std::string(chunkUrl) + " " + packUrl + " " + std::to_string(chunk.offset) + " " + std::to_string(chunk.size);
+      if (bad_.count(chunkUrl) || badPacks_.count(packUrl) || !ranges_.insert(range).second) continue;
+      const std::string problem = PackRangeProblem(feed_, chunk);
+      if (!problem.empty()) {
+        badPacks_.insert(packUrl);
+        Problem("bad pack  " + std::string(packUrl) + ": " + problem + " (listed by " + url + ")");
+      }
+    }
   }
 
   // Every chunk of the file, in order, its bytes hashed on into the file's.
@@ -144,6 +185,8 @@ class Checker {
   std::set<std::string> checked_;  // manifests
   std::set<std::string> seen_;     // chunks
   std::set<std::string> bad_;      // chunks already reported
+  std::set<std::string> ranges_;   // pack ranges checked
+  std::set<std::string> badPacks_;  // packs already reported
 };
 
 }  // namespace

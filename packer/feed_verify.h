@@ -2,8 +2,9 @@
 // `packer verify` of a feed folder: every channel's index and every
 // manifest it lists signed with the key (and the manifest the very one the
 // index pins), every chunk present and its bytes hashing to its name, every
-// file's chunks adding up to its size and SHA-256, no link anywhere in the
-// folder. One line a fault, each saying what and why.
+// file's chunks adding up to its size and SHA-256, every version's pack
+// list (where there is one) signed and pointing at its chunks' very bytes,
+// no link anywhere in the folder. One line a fault, each saying what and why.
 
 #include <cstddef>
 #include <string>

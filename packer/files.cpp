@@ -16,4 +16,12 @@ std::optional<std::string> ReadHostFile(const std::string& path, std::size_t lim
   return content;
 }
 
+std::optional<std::string> ReadHostFileRange(const std::string& path, std::uint64_t offset, std::size_t size) {
+  HostFile file = OpenHostFile(path, "rb");
+  if (!file || !SeekHostFile(file, offset)) return std::nullopt;
+  std::string content(size, '\0');
+  if (size > 0 && std::fread(&content[0], 1, size, file.Get()) != size) return std::nullopt;
+  return content;
+}
+
 }  // namespace packer

@@ -98,6 +98,13 @@ HostFile CreateNewHostFile(const std::string& path, bool ownerOnly);
 // it cannot be read, is no plain file, or is larger.
 std::optional<std::string> ReadHostFile(const std::string& path, std::size_t limit);
 
+// `size` bytes of a plain file from byte `offset` on; nullopt when it cannot
+// be read or ends before.
+std::optional<std::string> ReadHostFileRange(const std::string& path, std::uint64_t offset, std::size_t size);
+
+// Moves an open file to byte `offset`, past 2 GiB as well.
+[[nodiscard]] bool SeekHostFile(const HostFile& file, std::uint64_t offset);
+
 // `path` made absolute, its trailing separators dropped (a root keeps its
 // own), so that two spellings of one folder compare equal; links on the way
 // are resolved as far as the path exists. "" when it cannot be worked out.

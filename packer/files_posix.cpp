@@ -116,6 +116,11 @@ HostFile OpenHostFile(const std::string& path, const char* mode) {
   return HostFile(file);
 }
 
+bool SeekHostFile(const HostFile& file, std::uint64_t offset) {
+  const off_t at = static_cast<off_t>(offset);
+  return at >= 0 && static_cast<std::uint64_t>(at) == offset && fseeko(file.Get(), at, SEEK_SET) == 0;
+}
+
 HostFile CreateNewHostFile(const std::string& path, bool ownerOnly) {
   Descriptor fd(open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, ownerOnly ? 0600 : 0644));
   if (fd.Get() < 0) return HostFile();

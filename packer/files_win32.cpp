@@ -172,6 +172,11 @@ HostFile OpenHostFile(const std::string& path, const char* mode) {
   return HostFileOf(handle, _O_RDONLY, "rb");
 }
 
+bool SeekHostFile(const HostFile& file, std::uint64_t offset) {
+  const __int64 at = static_cast<__int64>(offset);
+  return at >= 0 && static_cast<std::uint64_t>(at) == offset && _fseeki64(file.Get(), at, SEEK_SET) == 0;
+}
+
 HostFile CreateNewHostFile(const std::string& path, bool) {
   FileHandle handle(CreateFileW(Wide(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
                                 nullptr));

@@ -16,6 +16,7 @@
 #include "feed/feed_manifest.h"
 #include "feed/feed_store.h"
 #include "packer/feed_folder.h"
+#include "packer/feed_packs.h"
 #include "packer/files.h"
 #include "packer/names.h"
 #include "packer/sha256.h"
@@ -100,7 +101,7 @@ bool ChunkFile(const std::string& path, const FeedChunker& chunker, PlannedFile&
 }
 
 bool CheckFeedFolders(const std::string& feed, std::string& error) {
-  for (const char* level : {"", "channels", "versions", "chunks"}) {
+  for (const char* level : {"", "channels", "versions", "chunks", "packs"}) {
     const std::string path = *level ? HostJoin(feed, level) : feed;
     if (KindOf(path) == EntryKind::Missing && !MakeHostFolder(path)) {
       error = "cannot create the folder " + path;
@@ -232,6 +233,32 @@ std::string SignedManifest(const std::vector<PlannedFile>& files, const Version&
   return text.Bytes();
 }
 
+// The release's distinct chunks in the order they first appear in its
+// manifest: the order its pack holds them in.
+std::vector<Digest> DistinctChunks(const std::vector<PlannedFile>& files) {
+  std::set<Digest> seen;
+  std::vector<Digest> chunks;
+  for (const PlannedFile& file : files) {
+    for (const FeedChunk& chunk : file.chunks) {
+      Digest name{};
+      std::memcpy(name.data(), chunk.sha256, 32);
+      if (seen.insert(name).second) chunks.push_back(name);
+    }
+  }
+  return chunks;
+}
+
+// The version's pack and list, unless its list is there already (`listWritten` false).
+[[nodiscard]] bool Pack(const std::string& feed, const Version& version, const std::vector<PlannedFile>& files,
+                        const KeyPair& key, PublishSummary& summary, bool& listWritten, std::string& error) {
+  PackResult packed;
+  if (!WritePacks(feed, version.x, version.y, DistinctChunks(files), key, packed, error)) return false;
+  summary.packedChunks = packed.packedChunks;
+  summary.packBytes = packed.packBytes;
+  listWritten = packed.written;
+  return true;
+}
+
 std::string VersionText(long x, long y) { return std::to_string(x) + "." + std::to_string(y); }
 
 // The step from a published version's files to the release's, as the
@@ -357,7 +384,9 @@ bool Publish(const std::string& release, const std::string& feed, const std::str
       return false;
     }
     if (ReadHostFile(manifestPath, FEED_MAX_MANIFEST) == manifest) {
-      summary.unchanged = true;
+      // Published before feeds had packs, it gains its pack and list alone.
+      if (!Pack(feed, *version, files, key, summary, summary.packsAdded, error)) return false;
+      summary.unchanged = !summary.packsAdded;
       return true;
     }
   }
@@ -381,6 +410,8 @@ bool Publish(const std::string& release, const std::string& feed, const std::str
   for (const PlannedFile& file : files) {
     if (!file.isFolder && !StoreChunks(HostJoin(release, file.path), file, feed, stored, summary, error)) return false;
   }
+  bool listWritten = false;
+  if (!Pack(feed, *version, files, key, summary, listWritten, error)) return false;
   if (!manifestThere && !WriteFeedFile(manifestPath, manifest, false, error)) return false;
   if (!WriteUpgradeMarkers(feed, release, index, files, *version, key, summary, error)) return false;
 

@@ -2,9 +2,10 @@
 // `packer publish`: a release added to a feed folder (layout: feed/feed_store.h).
 //
 // New chunks first (each written under a temporary name and renamed in,
-// never rewritten), then the version's signed manifest, then the channel's
-// signed index, replaced in one rename: a reader of the index never sees a
-// version whose manifest or chunks are not all there. A publish that fails
+// never rewritten), then the version's pack and its signed pack list, then
+// its signed manifest, then the channel's signed index, replaced in one
+// rename: a reader of the index never sees a version whose manifest,
+// chunks or packs are not all there, nor a list pointing at no pack. A publish that fails
 // half-way may leave unreferenced chunks, never a changed index. Everything
 // written is a function of the release and the key, so publishing the same
 // release again writes nothing.
@@ -27,6 +28,9 @@ struct PublishSummary {
   std::uint64_t releaseBytes = 0;
   std::uint64_t newChunkBytes = 0;  // as stored (compressed)
   std::size_t upgradeMarkers = 0;   // signed update markers, one per earlier version
+  std::size_t packedChunks = 0;     // in the version's new pack: those no earlier pack holds
+  std::uint64_t packBytes = 0;
+  bool packsAdded = false;  // already published before feeds had packs: its pack and list added now
 };
 
 // False, with the reason in `error`, when refused or not done.

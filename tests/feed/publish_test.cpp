@@ -14,6 +14,9 @@
 #endif
 
 #include "feed/feed_chunker.h"
+#include "feed/feed_manifest.h"
+#include "feed/feed_packs.h"
+#include "feed/feed_store.h"
 #include "packer/files.h"
 #include "packer/publish.h"
 #include "tests/feed/feed_support.h"
@@ -87,6 +90,43 @@ std::map<std::string, std::string> Snapshot(const std::string& feed) {
   return files;
 }
 
+// A version's pack list read with the test key: chunk name (raw) -> place.
+std::map<std::string, FeedPackedChunk> PackList(const std::string& feed, const std::string& version) {
+  const std::string text = Slurp(feed + "/versions/" + version + ".packs");
+  FeedPacks packs{};
+  const char* reason = "";
+  EXPECT_TRUE(FeedReadPacks(text.data(), text.size(), feed_testing::TestKey().publicKey.data(), &packs, &reason))
+      << version << ": " << reason;
+  std::map<std::string, FeedPackedChunk> located;
+  for (std::size_t i = 0; i < packs.count; ++i) {
+    located[std::string(reinterpret_cast<const char*>(packs.chunks[i].sha256), 32)] = packs.chunks[i];
+  }
+  FeedFreePacks(&packs);
+  return located;
+}
+
+// A version's distinct chunk names (raw), in the order its manifest first lists them.
+std::vector<std::string> ManifestChunks(const std::string& feed, const std::string& version) {
+  const std::string text = Slurp(feed + "/versions/" + version + ".manifest");
+  FeedManifest manifest{};
+  const char* reason = "";
+  EXPECT_TRUE(FeedReadManifest(text.data(), text.size(), feed_testing::TestKey().publicKey.data(), &manifest, &reason))
+      << version << ": " << reason;
+  std::vector<std::string> names;
+  for (std::size_t i = 0; i < manifest.chunkCount; ++i) {
+    const std::string name(reinterpret_cast<const char*>(manifest.chunks[i].sha256), 32);
+    if (std::find(names.begin(), names.end(), name) == names.end()) names.push_back(name);
+  }
+  FeedFreeManifest(&manifest);
+  return names;
+}
+
+std::string ChunkFile(const std::string& feed, const std::string& name) {
+  char url[FEED_CHUNK_PATH_BYTES];
+  FeedChunkPath(reinterpret_cast<const unsigned char*>(name.data()), url);
+  return Slurp(feed + "/" + url);
+}
+
 const packer::Tree kSmall = Release(0, {{"levels\\one.dat", GameBytes(600 * 1024, 1)}, {"empty.txt", ""}});
 
 TEST(FeedPublish, APublishedReleaseVerifiesIntact) {
@@ -97,6 +137,9 @@ TEST(FeedPublish, APublishedReleaseVerifiesIntact) {
   const CliResult verified = bench.Verify();
   EXPECT_EQ(0, verified.exitCode) << verified.out << verified.err;
   EXPECT_NE(std::string::npos, verified.out.find("intact")) << verified.out;
+  const auto files = Snapshot(bench.feed);
+  EXPECT_EQ(1u, files.count(bench.feed + "/packs/1.0.pack"));
+  EXPECT_EQ(1u, files.count(bench.feed + "/versions/1.0.packs"));
   // The key given as its hex digits does as well.
   EXPECT_EQ(0, bench.Verify(packer::PublicKeyHex(feed_testing::TestKey().publicKey)).exitCode);
 }
@@ -118,9 +161,10 @@ TEST(FeedPublish, VersionsShareTheirUnchangedChunksAndListInOrder) {
   const std::size_t first = Snapshot(bench.feed).size();
   const CliResult second = bench.Publish(Release(1, {{"big.dat", big}, {"small.dat", "two"}}), "r11");
   ASSERT_EQ(0, second.exitCode) << second.err;
-  // game.xml is the same, version.xml and small.dat changed: 2 chunks, a
-  // manifest, and the signed marker of the step from 1.0 listing just those.
-  EXPECT_EQ(first + 4, Snapshot(bench.feed).size()) << second.out;
+  // game.xml is the same, version.xml and small.dat changed: 2 chunks, the
+  // pack of those two and its list, a manifest, and the signed marker of the
+  // step from 1.0 listing just those.
+  EXPECT_EQ(first + 6, Snapshot(bench.feed).size()) << second.out;
   const std::string step = Slurp(bench.feed + "/versions/1.1.from-1.0.marker");
   EXPECT_NE(std::string::npos, step.find("\nfrom 1.0\nto 1.1\nmarker update.ready\n")) << step;
   EXPECT_NE(std::string::npos, step.find(" small.dat\n")) << step;
@@ -129,6 +173,98 @@ TEST(FeedPublish, VersionsShareTheirUnchangedChunksAndListInOrder) {
   const std::string index = Slurp(bench.feed + "/channels/stable.index");
   EXPECT_LT(index.find("version 1.0 "), index.find("version 1.1 ")) << index;
   EXPECT_EQ(0, bench.Verify().exitCode);
+}
+
+// Each version's list locates every one of its chunks, at its chunk file's
+// very bytes; its own pack holds, back to back and in manifest order, only
+// the chunks no earlier pack holds.
+TEST(FeedPublish, PackListsLocateEveryChunkAndALaterPackHoldsOnlyNewOnes) {
+  Bench bench;
+  const std::string big = GameBytes(4 * 1024 * 1024, 2);
+  ASSERT_EQ(0, bench.Publish(Release(0, {{"big.dat", big}, {"small.dat", "one"}}), "r10").exitCode);
+  packer_testing::WriteTree(bench.root + "/r11", Release(1, {{"big.dat", big + GameBytes(300 * 1024, 5)}}));
+  packer::PublishSummary summary;
+  std::string error;
+  ASSERT_TRUE(packer::Publish(bench.root + "/r11", bench.feed, "stable", feed_testing::TestKey(), summary, error))
+      << error;
+  EXPECT_EQ(summary.newChunks, summary.packedChunks);
+  EXPECT_GE(summary.packedChunks, 2u);
+  const auto before = ManifestChunks(bench.feed, "1.0");
+  for (const std::string version : {"1.0", "1.1"}) {
+    SCOPED_TRACE(version);
+    const auto located = PackList(bench.feed, version);
+    const auto chunks = ManifestChunks(bench.feed, version);
+    EXPECT_EQ(chunks.size(), located.size());
+    std::map<std::string, std::string> packs;
+    std::uint64_t own = 0;  // bytes of its own pack so far
+    for (const std::string& name : chunks) {
+      const auto at = located.find(name);
+      ASSERT_NE(located.end(), at);
+      const std::string pack = std::to_string(at->second.packX) + "." + std::to_string(at->second.packY);
+      if (!packs.count(pack)) packs[pack] = Slurp(bench.feed + "/packs/" + pack + ".pack");
+      EXPECT_EQ(ChunkFile(bench.feed, name), packs[pack].substr(at->second.offset, at->second.size));
+      const bool earlier = std::find(before.begin(), before.end(), name) != before.end();
+      EXPECT_EQ(version == "1.0" || !earlier, pack == version);
+      if (pack != version) continue;
+      EXPECT_EQ(own, at->second.offset);
+      own += at->second.size;
+    }
+    EXPECT_EQ(own, Slurp(bench.feed + "/packs/" + version + ".pack").size());
+  }
+  EXPECT_EQ(0, bench.Verify().exitCode);
+}
+
+// An earlier list that does not read, or whose pack does not hold the
+// chunk's bytes, locates nothing: the next version packs those chunks anew.
+TEST(FeedPublish, PacksAnewWhatNoSoundEarlierListLocates) {
+  const std::vector<std::tuple<const char*, std::function<void(Bench&)>, bool>> rows = {
+      {"the list missing", [](Bench& b) { std::filesystem::remove(b.feed + "/versions/1.0.packs"); }, true},
+      {"the list signed by another key",
+       [](Bench& b) {
+         const std::string text = Slurp(b.feed + "/versions/1.0.packs");
+         const std::size_t body = text.find("\nversion ") + 1;
+         Spill(b.feed + "/versions/1.0.packs",
+               feed_testing::Signed(FEED_PACKS_HEADER, text.substr(body, text.find("signature ") - body),
+                                    feed_testing::TestKey(9)));
+       },
+       true},
+      {"the pack missing", [](Bench& b) { std::filesystem::remove(b.feed + "/packs/1.0.pack"); }, true},
+      {"one byte of the pack changed",
+       [](Bench& b) {
+         std::string bytes = Slurp(b.feed + "/packs/1.0.pack");
+         bytes[bytes.size() / 2] ^= 0x20;
+         Spill(b.feed + "/packs/1.0.pack", bytes);
+       },
+       false},
+  };
+  for (const auto& [name, fault, all] : rows) {
+    SCOPED_TRACE(name);
+    Bench bench;
+    ASSERT_EQ(0, bench.Publish(kSmall, "r10").exitCode);
+    fault(bench);
+    packer_testing::WriteTree(bench.root + "/r11", Release(1, {{"levels\\one.dat", GameBytes(600 * 1024, 1)}}));
+    packer::PublishSummary summary;
+    std::string error;
+    ASSERT_TRUE(packer::Publish(bench.root + "/r11", bench.feed, "stable", feed_testing::TestKey(), summary, error))
+        << error;
+    EXPECT_EQ(all ? summary.chunks : summary.newChunks + 1, summary.packedChunks);
+    EXPECT_EQ(summary.chunks, PackList(bench.feed, "1.1").size());
+  }
+}
+
+// A version published before feeds had packs gains its pack and list, the
+// very ones a publish writes today, and nothing else.
+TEST(FeedPublish, RepublishingAVersionWithoutPacksAddsThemAlone) {
+  Bench bench;
+  ASSERT_EQ(0, bench.Publish(kSmall, "r10").exitCode);
+  const auto packed = Snapshot(bench.feed);
+  std::filesystem::remove(bench.feed + "/versions/1.0.packs");
+  std::filesystem::remove(bench.feed + "/packs/1.0.pack");
+  const CliResult again = bench.Publish(kSmall, "r10");
+  EXPECT_EQ(0, again.exitCode) << again.err;
+  EXPECT_NE(std::string::npos, again.out.find("added its pack list")) << again.out;
+  EXPECT_TRUE(packed == Snapshot(bench.feed));
+  EXPECT_NE(std::string::npos, bench.Publish(kSmall, "r10").out.find("nothing changed"));
 }
 
 TEST(FeedPublish, RefusesAVersionNotNewerAndLeavesTheFeedAsItWas) {
@@ -256,6 +392,31 @@ TEST(FeedVerify, NamesEveryFault) {
          Spill(marker, Slurp(marker).replace(0, 1, "R"));
        },
        "bad marker"},
+      {"a pack's bytes changed",
+       [](Bench& b) {
+         std::string bytes = Slurp(b.feed + "/packs/1.0.pack");
+         bytes[bytes.size() / 3] ^= 0x20;
+         Spill(b.feed + "/packs/1.0.pack", bytes);
+       },
+       "bad pack  packs/1.0.pack: its "},
+      {"a pack missing", [](Bench& b) { std::filesystem::remove(b.feed + "/packs/1.0.pack"); },
+       "bad pack  packs/1.0.pack: missing"},
+      {"a pack list signed by another key",
+       [](Bench& b) {
+         const std::string text = Slurp(b.feed + "/versions/1.0.packs");
+         const std::size_t body = text.find("\nversion ") + 1;
+         Spill(b.feed + "/versions/1.0.packs",
+               feed_testing::Signed(FEED_PACKS_HEADER, text.substr(body, text.find("signature ") - body),
+                                    feed_testing::TestKey(9)));
+       },
+       "bad pack list  versions/1.0.packs: not signed"},
+      {"a pack list of another version",
+       [](Bench& b) {
+         ASSERT_EQ(0, b.Publish(Release(1, {{"levels\\one.dat", "new"}}), "r11").exitCode);
+         std::filesystem::copy_file(b.feed + "/versions/1.1.packs", b.feed + "/versions/1.0.packs",
+                                    std::filesystem::copy_options::overwrite_existing);
+       },
+       "bad pack list  versions/1.0.packs: it names another version"},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(std::get<0>(row));

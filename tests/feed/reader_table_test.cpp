@@ -9,6 +9,7 @@
 #include "feed/feed_envelope.h"
 #include "feed/feed_index.h"
 #include "feed/feed_manifest.h"
+#include "feed/feed_packs.h"
 #include "feed/feed_store.h"
 #include "tests/feed/feed_support.h"
 
@@ -25,6 +26,8 @@ const std::string kIndexBody = "channel stable\nversion 1.0 100 " + kHash + "\nv
 const std::string kManifestBody = "version 1.1\nchunking gear 16384 65536 262144\nfolder data\nfile 5 " + kHello +
                                   " 1 data\\a.bin\nchunk 5 " + kHello + "\nfile 0 " + kHash + " 0 game.dll\n";
 
+const std::string kPacksBody = "version 1.1\nchunk " + kHash + " 1.0 0 100\nchunk " + kHello + " 1.1 0 50\n";
+
 std::string Replace(std::string text, const std::string& from, const std::string& to) {
   const std::size_t at = text.find(from);
   EXPECT_NE(std::string::npos, at) << from;
@@ -32,7 +35,7 @@ std::string Replace(std::string text, const std::string& from, const std::string
   return text;
 }
 
-enum class Kind { Index, Manifest };
+enum class Kind { Index, Manifest, Packs };
 
 // The reason the reader gives, "" when it takes the text.
 std::string Read(Kind kind, const std::string& text) {
@@ -43,6 +46,10 @@ std::string Read(Kind kind, const std::string& text) {
     FeedIndex index{};
     read = FeedReadIndex(text.data(), text.size(), key.publicKey.data(), &index, &reason);
     FeedFreeIndex(&index);
+  } else if (kind == Kind::Packs) {
+    FeedPacks packs{};
+    read = FeedReadPacks(text.data(), text.size(), key.publicKey.data(), &packs, &reason);
+    FeedFreePacks(&packs);
   } else {
     FeedManifest manifest{};
     read = FeedReadManifest(text.data(), text.size(), key.publicKey.data(), &manifest, &reason);
@@ -53,6 +60,7 @@ std::string Read(Kind kind, const std::string& text) {
 
 std::string SignedIndex(const std::string& body) { return Signed(FEED_INDEX_HEADER, body, TestKey()); }
 std::string SignedManifest(const std::string& body) { return Signed(FEED_MANIFEST_HEADER, body, TestKey()); }
+std::string SignedPacks(const std::string& body) { return Signed(FEED_PACKS_HEADER, body, TestKey()); }
 
 // `text` with a signature line, whatever its key line says.
 std::string SignedAsIs(const std::string& text) {
@@ -74,6 +82,10 @@ struct Row {
 TEST(FeedReaders, TakeTheWellFormedTexts) {
   EXPECT_EQ("", Read(Kind::Index, SignedIndex(kIndexBody)));
   EXPECT_EQ("", Read(Kind::Manifest, SignedManifest(kManifestBody)));
+  EXPECT_EQ("", Read(Kind::Packs, SignedPacks(kPacksBody)));
+  // Ranges that touch, and the largest chunk a pack may hold.
+  EXPECT_EQ("", Read(Kind::Packs, SignedPacks(kPacksBody + "chunk " + kHash + " 1.1 50 " +
+                                              std::to_string(FEED_PACKED_CHUNK_MAX) + "\n")));
 }
 
 TEST(FeedReaders, RefuseEveryMalformedOrForgedText) {
@@ -149,6 +161,33 @@ TEST(FeedReaders, RefuseEveryMalformedOrForgedText) {
        "not listed"},
       {"a file line without path", Kind::Manifest,
        [&] { return SignedManifest(Replace(kManifestBody, " 0 game.dll", " 0")); }, "malformed file"},
+      // The pack list's body, signed.
+      {"packs: another key", Kind::Packs, [&] { return Signed(FEED_PACKS_HEADER, kPacksBody, TestKey(7)); },
+       "not signed"},
+      {"packs: no version line", Kind::Packs, [&] { return SignedPacks(Replace(kPacksBody, "version 1.1\n", "")); },
+       "no \"version\" line"},
+      {"packs: a chunk line without size", Kind::Packs, [&] { return SignedPacks(Replace(kPacksBody, " 0 100", " 0")); },
+       "malformed chunk"},
+      {"packs: a short name", Kind::Packs, [&] { return SignedPacks(Replace(kPacksBody, kHash, "aaaa")); },
+       "malformed chunk"},
+      {"packs: a trailing field", Kind::Packs, [&] { return SignedPacks(Replace(kPacksBody, " 0 100", " 0 100 7")); },
+       "malformed chunk"},
+      {"packs: newer pack first", Kind::Packs,
+       [&] { return SignedPacks("version 1.1\nchunk " + kHello + " 1.1 0 50\nchunk " + kHash + " 1.0 0 100\n"); },
+       "out of order"},
+      {"packs: offsets out of order", Kind::Packs,
+       [&] { return SignedPacks(kPacksBody + "chunk " + kHash + " 1.1 50 10\nchunk " + kHash + " 1.1 40 5\n"); },
+       "out of order"},
+      {"packs: overlapping ranges", Kind::Packs,
+       [&] { return SignedPacks(kPacksBody + "chunk " + kHash + " 1.1 49 10\n"); }, "overlap"},
+      {"packs: a pack newer than the version", Kind::Packs,
+       [&] { return SignedPacks(Replace(kPacksBody, " 1.1 0 50", " 1.2 0 50")); }, "newer than the version"},
+      {"packs: a chunk of 0 bytes", Kind::Packs, [&] { return SignedPacks(Replace(kPacksBody, " 0 50", " 0 0")); },
+       "out of order"},
+      {"packs: a chunk over the most a pack holds", Kind::Packs,
+       [&] { return SignedPacks(Replace(kPacksBody, " 0 50", " 0 " + std::to_string(FEED_PACKED_CHUNK_MAX + 1))); },
+       "out of order"},
+      {"packs: an unknown line", Kind::Packs, [&] { return SignedPacks(kPacksBody + "mirror x\n"); }, "unknown line"},
       {"a chunk outside a file", Kind::Manifest, [&] { return SignedManifest(kManifestBody + "chunk 5 " + kHello + "\n"); },
        "more chunks"},
   };
