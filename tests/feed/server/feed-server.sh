@@ -14,6 +14,7 @@
 #   /status/503/<rest>      503 with Retry-After: 1
 #   /loop/<rest>            302 to itself, forever
 #   /redirect/<rest>        302 to /<rest>
+#   /norange/<rest>         the file, whole (200) whatever range is asked
 #   /slow/<rest>            the file at 64 KB/s
 #   /cut/<rest>             a chunk (a path holding /chunks/) cut at half its
 #                           body, with the true Content-Length
@@ -149,6 +150,10 @@ http {
     }
     location /redirect/ {
       rewrite ^/redirect(/.*)\$ \$1 redirect;
+    }
+    location /norange/ {
+      alias "$state/www/";
+      max_ranges 0;
     }
     location /slow/ {
       alias "$state/www/";
