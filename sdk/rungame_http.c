@@ -144,6 +144,7 @@ static int ReadBody(RunGameHttp* http, HINTERNET request, Transfer* transfer, un
   static const size_t blockSize = 64 * 1024;
   char* block = (char*)malloc(blockSize);
   unsigned long long got = 0;
+  int flowing = 0;
   int outcome = ATTEMPT_DONE;
   if (block == NULL) {
     transfer->result = RUNGAME_HTTP_SINK_FAILED;
@@ -158,9 +159,12 @@ static int ReadBody(RunGameHttp* http, HINTERNET request, Transfer* transfer, un
       outcome = ATTEMPT_FAILED;
       break;
     }
-    /* Only what has arrived: a read of a whole block would wait for it,
-       deaf to the cancel flag, on a slow server. */
-    if (!WinHttpQueryDataAvailable(request, &available) ||
+    /* While whole blocks come, a whole block is read; after a short read
+       only what has arrived, since a read of a whole block could wait for
+       it, deaf to the cancel flag, on a slow server. Asking what has
+       arrived costs as much as a read under Wine. */
+    available = (DWORD)blockSize;
+    if ((!flowing && !WinHttpQueryDataAvailable(request, &available)) ||
         (available > 0 && !WinHttpReadData(request, block, available < blockSize ? available : (DWORD)blockSize, &read))) {
       outcome = ATTEMPT_RETRY;
       break;
@@ -183,6 +187,7 @@ static int ReadBody(RunGameHttp* http, HINTERNET request, Transfer* transfer, un
     }
     transfer->sunk += read;
     got += read;
+    flowing = read == blockSize;
   }
   free(block);
   if (outcome == ATTEMPT_RETRY) {
