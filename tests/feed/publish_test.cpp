@@ -77,6 +77,15 @@ void Spill(const std::string& path, const std::string& bytes) {
   ASSERT_TRUE(file.Close());
 }
 
+// 1.0's pack list, its body signed anew with a key not the feed's.
+void ResignPackListWithAnotherKey(Bench& b) {
+  const std::string text = Slurp(b.feed + "/versions/1.0.packs");
+  const std::size_t body = text.find("\nversion ") + 1;
+  Spill(b.feed + "/versions/1.0.packs", feed_testing::Signed(FEED_PACKS_HEADER,
+                                                             text.substr(body, text.find("signature ") - body),
+                                                             feed_testing::TestKey(9)));
+}
+
 // Every file and link below `feed`, links not followed: path -> bytes.
 std::map<std::string, std::string> Snapshot(const std::string& feed) {
   std::map<std::string, std::string> files;
@@ -220,13 +229,7 @@ TEST(FeedPublish, PacksAnewWhatNoSoundEarlierListLocates) {
   const std::vector<std::tuple<const char*, std::function<void(Bench&)>, bool>> rows = {
       {"the list missing", [](Bench& b) { std::filesystem::remove(b.feed + "/versions/1.0.packs"); }, true},
       {"the list signed by another key",
-       [](Bench& b) {
-         const std::string text = Slurp(b.feed + "/versions/1.0.packs");
-         const std::size_t body = text.find("\nversion ") + 1;
-         Spill(b.feed + "/versions/1.0.packs",
-               feed_testing::Signed(FEED_PACKS_HEADER, text.substr(body, text.find("signature ") - body),
-                                    feed_testing::TestKey(9)));
-       },
+       ResignPackListWithAnotherKey,
        true},
       {"the pack missing", [](Bench& b) { std::filesystem::remove(b.feed + "/packs/1.0.pack"); }, true},
       {"one byte of the pack changed",
@@ -402,13 +405,7 @@ TEST(FeedVerify, NamesEveryFault) {
       {"a pack missing", [](Bench& b) { std::filesystem::remove(b.feed + "/packs/1.0.pack"); },
        "bad pack  packs/1.0.pack: missing"},
       {"a pack list signed by another key",
-       [](Bench& b) {
-         const std::string text = Slurp(b.feed + "/versions/1.0.packs");
-         const std::size_t body = text.find("\nversion ") + 1;
-         Spill(b.feed + "/versions/1.0.packs",
-               feed_testing::Signed(FEED_PACKS_HEADER, text.substr(body, text.find("signature ") - body),
-                                    feed_testing::TestKey(9)));
-       },
+       ResignPackListWithAnotherKey,
        "bad pack list  versions/1.0.packs: not signed"},
       {"a pack list of another version",
        [](Bench& b) {
