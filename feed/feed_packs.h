@@ -21,6 +21,7 @@
 
 #include <stddef.h>
 
+#include "feed_store.h"
 #include "feed_text.h"
 
 #ifdef __cplusplus
@@ -30,7 +31,7 @@ extern "C" {
 #define FEED_PACKS_HEADER "rungame-feed-packs 1"
 #define FEED_MAX_PACKS (32u * 1024u * 1024u)
 /* The most bytes a chunk's zlib stream takes in a pack. */
-#define FEED_PACKED_CHUNK_MAX (262144u + 262144u / 8u + 1024u)
+#define FEED_PACKED_CHUNK_MAX FEED_STORED_LIMIT(262144u)
 
 typedef struct FeedPackedChunk {
   unsigned char sha256[32];

@@ -43,6 +43,10 @@ void FeedPackPath(long x, long y, char path[FEED_PACK_PATH_BYTES]);
 /* 0 for a name that is no channel name. */
 FEED_MUST_USE int FeedIndexPath(const char* channel, char path[FEED_INDEX_PATH_BYTES]);
 
+/* The most bytes a stored chunk of `size` bytes takes: a zlib stream is
+ * never much larger than what it holds. */
+#define FEED_STORED_LIMIT(size) ((size) + (size) / 8 + 1024)
+
 /* Inflates a stored chunk into `out` (at least `size` bytes) and checks it:
  * 1 when it is one zlib stream of exactly `size` bytes hashing to `sha256`;
  * 0 with the reason otherwise. Never writes past `size` bytes. */

@@ -19,6 +19,9 @@
  * new, never opened for writing again: a name a stranger put there (a link
  * to some file elsewhere) is never written through. */
 #define STORE_FILES 32
+/* A store record: the chunk's SHA-256, its size (4 bytes, little-endian),
+ * its bytes. */
+#define RECORD_HEADER 36
 #define STORE_SOURCE(k) ((size_t)-1 - (size_t)(k))
 #define IS_STORE_SOURCE(source) ((source) > (size_t)-1 - STORE_FILES)
 #define STORE_FILE_OF(source) ((int)((size_t)-1 - (source)))

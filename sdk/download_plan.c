@@ -11,9 +11,6 @@
 #include "download_job.h"
 
 #define READ_BLOCK (4u * 1024u * 1024u)
-/* A store record: the chunk's SHA-256, its size (4 bytes, little-endian),
- * its bytes. */
-#define RECORD_HEADER 36
 
 static int CompareMissing(const void* a, const void* b) {
   return memcmp((*(const FeedChunk* const*)a)->sha256, (*(const FeedChunk* const*)b)->sha256, 32);

@@ -14,9 +14,6 @@
 #include "../rules/rungame_rules.h"
 #include "download_job.h"
 
-/* A zlib stream of a chunk is never much larger than the chunk. */
-#define STORED_LIMIT(size) ((size) + (size) / 8 + 1024)
-#define RECORD_HEADER 36
 
 static int PartPath(const Job* job, const unsigned char sha256[32], char path[MAX_PATH]) {
   char name[64 + sizeof ".part"];
@@ -36,7 +33,7 @@ static unsigned char* TakePart(const Job* job, const FeedChunk* chunk, RunGameHt
   unsigned char* kept;
   *size = 0;
   if (!PartPath(job, chunk->sha256, path)) return NULL;
-  kept = DownloadReadOwnFile(path, STORED_LIMIT((size_t)chunk->size), size);
+  kept = DownloadReadOwnFile(path, FEED_STORED_LIMIT((size_t)chunk->size), size);
   if (kept != NULL && *size > 0 && !RunGameHttpAppend(body, kept, *size)) body->size = 0;
   return kept;
 }
@@ -106,7 +103,7 @@ static int FetchChunk(Fetch* fetch, RunGameHttp* http, const FeedChunk* chunk, R
                                  &why)) {
       break;
     }
-    result = RunGameHttpGet(http, url, body->size, STORED_LIMIT(chunk->size), RunGameHttpAppend, RunGameHttpEmpty,
+    result = RunGameHttpGet(http, url, body->size, FEED_STORED_LIMIT(chunk->size), RunGameHttpAppend, RunGameHttpEmpty,
                             body, reason, reasonSize);
     if (result != RUNGAME_HTTP_OK) {
       KeepPart(fetch->job, chunk, body);
