@@ -46,8 +46,23 @@ timed() {
 }
 
 timed "packages" step "installing the packages (tools/setup-debian.sh)" "$root/tools/setup-debian.sh"
-timed "build" step "building (tools/build.sh)" "$root/tools/build.sh"
 source "$root/tools/wine-env.sh"
+
+if [ "$lane32" = skip ] && [ -n "${CI:-}" ]; then
+  echo "== win32: LAUNCHER_32BIT=skip is ignored in CI: the 32-bit suite always runs"
+  lane32=auto
+fi
+# Where the 32-bit suite will run in the VM, its image (when not cached) is
+# built beside the compile: it mostly downloads and unpacks. The lane's own
+# call then waits for it, or builds it again when this one failed.
+image_pid=
+if [ "$lane32" = vm ] || { [ "$lane32" = auto ] && ! can_run_arch win32; }; then
+  mkdir -p "$build"
+  echo "== win32: the VM image, beside the build (log: $build/vm32-image.log)"
+  "$root/tools/vm32/build-image.sh" >"$build/vm32-image.log" 2>&1 &
+  image_pid=$!
+fi
+timed "build" step "building (tools/build.sh)" "$root/tools/build.sh"
 prefixes=${LAUNCHER_TEST_PREFIXES:-2}
 
 total_passed=0 total_failed=0
@@ -115,10 +130,6 @@ fi
 
 timed "win64 lane" run_arch win64 "$@"
 
-if [ "$lane32" = skip ] && [ -n "${CI:-}" ]; then
-  echo "== win32: LAUNCHER_32BIT=skip is ignored in CI: the 32-bit suite always runs"
-  lane32=auto
-fi
 case $lane32 in
   auto|native|vm)
     if [ "$lane32" != vm ] && can_run_arch win32; then
@@ -131,6 +142,9 @@ case $lane32 in
         echo "== win32: in the emulated VM, as LAUNCHER_32BIT=vm asks"
       else
         echo "== win32: not runnable here ($WINE_PROBE_REASON): in the emulated VM"
+      fi
+      if [ -n "$image_pid" ]; then
+        wait "$image_pid" || echo "== win32: the VM image built beside the build failed (see $build/vm32-image.log)"
       fi
       timed "win32 lane (VM)" lane "win32 (VM)" "$build/win32" "$root/tools/vm32/run-suite.sh" "$build/win32" "$@"
     fi
