@@ -186,9 +186,14 @@ bool PinnedTree::RenameOver(const std::string& from, const std::string& to) {
   return Reach("rename over", from, to) && Rename(from, to, true, nullptr);
 }
 
-bool PinnedTree::RemoveFileEntry(const std::string& path) {
+bool PinnedTree::RemoveFileEntry(const std::string& path, HANDLE held) {
   if (!Reach("remove file", path)) return false;
   if (!native_.Available()) return DeleteFileA(path.c_str()) != FALSE;
+  // A held file goes as itself, with no check by path: Windows removes the
+  // object the handle is open on, and Wine's server removes the path the
+  // file was opened at only while that path still leads to this very file
+  // (it compares device and inode just before).
+  if (held && held != INVALID_HANDLE_VALUE) return native_.MarkForDeletion(held);
   const UniqueFileHandle entry = OpenChecked(path, DELETE, 0, NativeFiles::Kind::File, true, false);
   return entry && native_.MarkForDeletion(entry.Get());
 }

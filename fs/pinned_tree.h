@@ -51,8 +51,10 @@ class PinnedTree {
   // Renames the entry `from` over `to`, which is replaced as a name: a link
   // or a second name of a file elsewhere is replaced, never written through.
   [[nodiscard]] bool RenameOver(const std::string& from, const std::string& to);
-  // Removes the name of a file (the link itself, for a link).
-  [[nodiscard]] bool RemoveFileEntry(const std::string& path);
+  // Removes the name of a file (the link itself, for a link). With `held`,
+  // the file held open (with DELETE) since it was checked as `path` goes
+  // through that handle, as the handle closes.
+  [[nodiscard]] bool RemoveFileEntry(const std::string& path, HANDLE held = nullptr);
   // Removes an empty folder, or the folder link itself.
   [[nodiscard]] bool RemoveEmptyFolder(const std::string& path);
   // Sets the attributes of a plain entry: no link, and for a file its only

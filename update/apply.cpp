@@ -72,6 +72,16 @@ HANDLE HeldOf(const HeldFiles& held, const std::string& relative) {
   return found == held.end() ? nullptr : found->second.Get();
 }
 
+UniqueFileHandle TakeHeld(HeldFiles& held, const std::string& relative) {
+  UniqueFileHandle file;
+  const auto found = held.find(rules::FoldAsciiCase(relative));
+  if (found != held.end()) {
+    file = std::move(found->second);
+    held.erase(found);
+  }
+  return file;
+}
+
 // Holds every staged file; false when one cannot be held as a plain file
 // (in use, a link, a second name).
 bool HoldStaged(PinnedTree& tree, const std::string& staging, const std::vector<StagedItem>& items, HeldFiles& held) {
@@ -128,13 +138,20 @@ bool UnpackStaged(PinnedTree& tree, const std::string& staging, const std::strin
         return false;
       case UnpackOutcome::Damaged:
         continue;
-      case UnpackOutcome::Unpacked:
-        held.erase(rules::FoldAsciiCase(item.relative));
+      case UnpackOutcome::Unpacked: {
+        // The packed file goes through its held handle, as that closes here;
+        // a read-only one is cleared of its bit and removed by name instead.
+        UniqueFileHandle packedFile = TakeHeld(held, item.relative);
         if (unpackedFile) held[rules::FoldAsciiCase(output)] = std::move(unpackedFile);
-        if (!(item.isReadOnly ? RemoveFileSafely(tree, *packedPath) : tree.RemoveFileEntry(*packedPath))) return false;
+        if (item.isReadOnly) packedFile.Reset();
+        if (!(item.isReadOnly ? RemoveFileSafely(tree, *packedPath)
+                              : tree.RemoveFileEntry(*packedPath, packedFile.Get()))) {
+          return false;
+        }
         item.relative = output;
         unpacked.push_back(output);
         break;
+      }
     }
   }
   // A file staged beside its packed form is the unpacked file now: listed once.

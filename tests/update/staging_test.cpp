@@ -45,16 +45,20 @@ TEST_F(StagedUpdate, PackingRules) {
   ExpectStagingDiscarded();
 }
 
-TEST_F(StagedUpdate, HiddenAndSystemFilesAreUnpackedAndMoved) {
+TEST_F(StagedUpdate, HiddenSystemAndReadOnlyFilesAreUnpackedAndMoved) {
   Stage("secret.dat.zip", Gzip("hidden packed"));
   Stage("system.dat", "system plain");
+  Stage("fixed.dat.zip", Gzip("read-only packed"));
   SetFileAttributesA(InStaging("secret.dat.zip").c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
   SetFileAttributesA(InStaging("system.dat").c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
+  SetFileAttributesA(InStaging("fixed.dat.zip").c_str(), FILE_ATTRIBUTE_READONLY);
   StageMarker();
   EXPECT_EQ(0, Run());
   EXPECT_EQ("hidden packed", ReadFile(InData("secret.dat")));
   EXPECT_EQ("system plain", ReadFile(InData("system.dat")));
+  EXPECT_EQ("read-only packed", ReadFile(InData("fixed.dat")));
   EXPECT_FALSE(Exists(InData("secret.dat.zip")));
+  EXPECT_FALSE(Exists(InData("fixed.dat.zip")));
   ExpectStagingDiscarded();
 }
 
