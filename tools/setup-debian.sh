@@ -55,7 +55,7 @@ packages=(
   googletest
   # the release kit: signing, and the certificate of its test
   osslsigncode openssl
-  wine wine64 wine32:i386
+  wine wine64
   xvfb xauth
   # the download tests' web server, run privately by tests/feed/server
   # (the system's nginx service is not used)
@@ -65,17 +65,44 @@ packages=(
 )
 packages+=(${LAUNCHER_EXTRA_PACKAGES:-})
 
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
+# The 32-bit Wine is wanted only where this kernel runs 32-bit programs;
+# elsewhere the 32-bit suite runs in the emulated VM (tools/vm32), which
+# brings its own.
+optional=(wine32:i386)
 
-if [ "${#missing[@]}" -gt 0 ]; then
-  as_root "installing ${missing[*]}"
+is_installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
+missing=()
+for p in "${packages[@]}"; do is_installed "$p" || missing+=("$p"); done
+missing_optional=()
+for p in "${optional[@]}"; do is_installed "$p" || missing_optional+=("$p"); done
+
+if [ "${#missing[@]}" -gt 0 ] || [ "${#missing_optional[@]}" -gt 0 ]; then
+  as_root "installing ${missing[*]} ${missing_optional[*]}"
 fi
-if [ "${#missing[@]}" -gt 0 ] || [ "$need_update" -eq 1 ]; then
-  apt-get update -q >/dev/null
+
+# A mirror caught mid-sync fails a fetch ("File has unexpected size") for a
+# while: such a failure is tried again before the setup gives up.
+apt_retrying() {
+  local attempt
+  for attempt in 1 2 3; do
+    "$@" >/dev/null && return 0
+    if [ "$attempt" -lt 3 ]; then
+      echo "setup: '$*' failed; trying again in $((attempt * 20)) s" >&2
+      sleep $((attempt * 20))
+    fi
+  done
+  return 1
+}
+if [ "${#missing[@]}" -gt 0 ] || [ "${#missing_optional[@]}" -gt 0 ] || [ "$need_update" -eq 1 ]; then
+  # A list that stays stale is not fatal in itself: the installs below tell
+  # whether what is needed can still be had.
+  apt_retrying apt-get update -q ||
+    echo "setup: some package lists could not be refreshed; installing from those there are" >&2
 fi
 if [ "${#missing[@]}" -gt 0 ]; then
-  apt-get install -y -q --no-install-recommends "${missing[@]}" >/dev/null
+  apt_retrying apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi
+if [ "${#missing_optional[@]}" -gt 0 ] &&
+   ! apt-get install -y -q --no-install-recommends "${missing_optional[@]}" >/dev/null; then
+  echo "setup: ${missing_optional[*]} could not be installed; the 32-bit suite will run in the emulated VM" >&2
 fi
