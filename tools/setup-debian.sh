@@ -76,8 +76,12 @@ for p in "${packages[@]}"; do is_installed "$p" || missing+=("$p"); done
 missing_optional=()
 for p in "${optional[@]}"; do is_installed "$p" || missing_optional+=("$p"); done
 
-if [ "${#missing[@]}" -gt 0 ] || [ "${#missing_optional[@]}" -gt 0 ]; then
-  as_root "installing ${missing[*]} ${missing_optional[*]}"
+if [ "${#missing[@]}" -gt 0 ]; then
+  as_root "installing ${missing[*]}"
+fi
+if [ "${#missing_optional[@]}" -gt 0 ] && [ "$(id -u)" -ne 0 ]; then
+  echo "setup: ${missing_optional[*]} is not installed (that needs root); the 32-bit suite will run in the emulated VM" >&2
+  missing_optional=()
 fi
 
 # A mirror caught mid-sync fails a fetch ("File has unexpected size") for a
@@ -93,7 +97,9 @@ apt_retrying() {
   done
   return 1
 }
-if [ "${#missing[@]}" -gt 0 ] || [ "${#missing_optional[@]}" -gt 0 ] || [ "$need_update" -eq 1 ]; then
+# Only what is needed refreshes the lists: an optional package that could not
+# be had is tried again from the lists there are, which fails in seconds.
+if [ "${#missing[@]}" -gt 0 ] || [ "$need_update" -eq 1 ]; then
   # A list that stays stale is not fatal in itself: the installs below tell
   # whether what is needed can still be had.
   apt_retrying apt-get update -q ||
