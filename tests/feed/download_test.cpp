@@ -22,7 +22,7 @@ namespace {
 
 using feed_testing::GameBytes;
 using feed_testing::Release;
-using packer::Tree;
+using packer_testing::Tree;
 
 const char kRoot[] = "T:\\feed-server";
 
@@ -106,7 +106,7 @@ struct Player {
     const auto marker = packer::ReadHostFile(data + "\\game\\update.ready", 1 << 20);
     packer_testing::AddFile(tree, "game\\update.ready", marker.value_or("(missing)"));
     for (const char* path : {"levels\\level1.dat", "levels\\level2.dat", "properties\\version.xml"}) {
-      packer_testing::AddFile(tree, std::string("game\\") + path, kNew.at(path).content);
+      packer_testing::AddFile(tree, std::string("game\\") + path, kNew.at(path));
     }
     return tree;
   }
@@ -254,7 +254,7 @@ TEST(FeedDownload, ChunksAPackDoesNotGiveComeFromTheChunkStore) {
   };
   // The player holds the new first level: every run of the pack starts
   // past its first byte, which a server ignoring ranges never gives.
-  const std::string newLevel = kNew.at("levels\\level1.dat").content;
+  const std::string newLevel = kNew.at("levels\\level1.dat");
   for (const auto& row : rows) {
     Player player(row.suffix);
     player.Publish(kOld, player.key);
@@ -267,13 +267,13 @@ TEST(FeedDownload, ChunksAPackDoesNotGiveComeFromTheChunkStore) {
       ASSERT_TRUE(packer::RemoveHostTree(pack));
     }
     if (row.pack == kEveryByteChanged) {
-      packer_testing::WriteTree(player.www + "\\packs", {{"1.1.pack", {false, bytes}}});
+      packer_testing::WriteTree(player.www + "\\packs", {{"1.1.pack", bytes}});
     }
-    packer_testing::WriteTree(player.data, {{"levels\\level1.dat", {false, newLevel}}});
+    packer_testing::WriteTree(player.data, {{"levels\\level1.dat", newLevel}});
     RunGameFeedUpdate update;
     ASSERT_EQ(RUNGAME_FEED_OK, player.Download(row.prefix, update)) << row.suffix << ": " << update.reason;
     Tree staged = player.Staged();
-    staged["levels\\level1.dat"].content = newLevel;
+    staged["levels\\level1.dat"] = newLevel;
     EXPECT_EQ("", packer_testing::TreeDifference(player.Data(), staged)) << row.suffix;
     EXPECT_NE(std::string::npos, AccessLog().find("200 \"GET /" + std::string(row.prefix) + player.name + "/chunks/"))
         << row.suffix;
@@ -290,7 +290,7 @@ TEST(FeedDownload, AStrangersDownloadFolderIsCheckedNotTrusted) {
   player.Publish(kNew, player.key);
   const std::string downloads = player.data + "\\" RUNGAME_DOWNLOAD_FOLDER;
   const std::string victim = player.folder + "\\victim.txt";
-  const std::string level2 = kNew.at("levels\\level2.dat").content;
+  const std::string level2 = kNew.at("levels\\level2.dat");
   const feed_testing::Cut cut = feed_testing::CutInto(level2);
   const std::string first = packer::BytesToHex(reinterpret_cast<const std::uint8_t*>(cut.hashes[0].data()), 32);
   Tree outside, planted;

@@ -78,8 +78,8 @@ Cut CutInto(const std::string& bytes) {
   return cut;
 }
 
-packer::Tree Release(int minor, const std::vector<std::pair<std::string, std::string>>& files) {
-  packer::Tree tree = packer_testing::MinimalRelease(minor);
+testing_support::Tree Release(int minor, const std::vector<std::pair<std::string, std::string>>& files) {
+  testing_support::Tree tree = packer_testing::MinimalRelease(minor);
   for (const auto& file : files) packer_testing::AddFile(tree, file.first, file.second);
   return tree;
 }

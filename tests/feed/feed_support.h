@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "packer/keys.h"
-#include "packer/host_tree.h"
+#include "tests/support/tree.h"
 
 namespace feed_testing {
 
@@ -29,7 +29,7 @@ struct Cut {
 Cut CutInto(const std::string& bytes);
 
 // A minimal release at 1.<minor> with `files` added (path -> content).
-packer::Tree Release(int minor, const std::vector<std::pair<std::string, std::string>>& files);
+testing_support::Tree Release(int minor, const std::vector<std::pair<std::string, std::string>>& files);
 
 // A symbolic link at `link` to the folder or file at the absolute path
 // `target`: a unix link under Wine, which makes no Windows one. True when

@@ -51,7 +51,7 @@ struct Bench {
   std::string feed = root + "/feed";
   std::pair<std::string, std::string> key = feed_testing::WriteTestKey(root);
 
-  CliResult Publish(const packer::Tree& release, const std::string& name, std::vector<std::string> extra = {}) {
+  CliResult Publish(const packer_testing::Tree& release, const std::string& name, std::vector<std::string> extra = {}) {
     const std::string folder = root + "/" + name;
     if (packer::KindOf(folder) == packer::EntryKind::Missing) packer_testing::WriteTree(folder, release);
     std::vector<std::string> arguments = {"publish", folder, feed, "--key", key.first};
@@ -136,7 +136,7 @@ std::string ChunkFile(const std::string& feed, const std::string& name) {
   return Slurp(feed + "/" + url);
 }
 
-const packer::Tree kSmall = Release(0, {{"levels\\one.dat", GameBytes(600 * 1024, 1)}, {"empty.txt", ""}});
+const packer_testing::Tree kSmall = Release(0, {{"levels\\one.dat", GameBytes(600 * 1024, 1)}, {"empty.txt", ""}});
 
 TEST(FeedPublish, APublishedReleaseVerifiesIntact) {
   Bench bench;
@@ -338,7 +338,7 @@ TEST(FeedPublish, AFullDiskLeavesTheFeedAsItWas) {
   small.rlim_cur = 64 * 1024;
   const auto handler = std::signal(SIGXFSZ, SIG_IGN);
   ASSERT_EQ(0, setrlimit(RLIMIT_FSIZE, &small));
-  const CliResult refused = bench.Publish(packer::Tree(), "r11");
+  const CliResult refused = bench.Publish(packer_testing::Tree(), "r11");
   setrlimit(RLIMIT_FSIZE, &saved);
   std::signal(SIGXFSZ, handler);
   EXPECT_EQ(1, refused.exitCode) << refused.out;

@@ -17,7 +17,6 @@
 
 using namespace testing_support;
 using namespace packer_testing;
-using packer::Tree;
 
 namespace {
 
@@ -28,12 +27,12 @@ void WriteWhatWindowsTakes(const std::string& root, const Tree& tree) {
   (void)packer::MakeHostFolder(root);
   for (const auto& entry : tree) {
     const std::string path = packer::HostJoin(root, entry.first);
-    if (entry.second.isFolder) {
+    if (IsFolderEntry(entry.second)) {
       (void)packer::MakeHostFolder(path);
       continue;
     }
     packer::HostFile file = packer::OpenHostFile(path, "wb");
-    if (file) std::fwrite(entry.second.content.data(), 1, entry.second.content.size(), file.Get());
+    if (file) std::fwrite(entry.second.data(), 1, entry.second.size(), file.Get());
   }
 }
 
@@ -45,12 +44,12 @@ void WriteWhatWindowsTakes(const std::string& root, const Tree& tree) {
 Tree StageAsIs(const Tree& release, std::size_t longest) {
   Tree staging;
   for (const auto& entry : release) {
-    if (entry.second.isFolder) {
+    if (IsFolderEntry(entry.second)) {
       AddFolder(staging, entry.first);
     } else if (rules::IsPackedName(packer::BaseName(entry.first)) || entry.first.size() > longest) {
-      AddFile(staging, entry.first + ".zip", packer::GzipBytes(entry.second.content));
+      AddFile(staging, entry.first + ".zip", packer::GzipBytes(entry.second));
     } else {
-      AddFile(staging, entry.first, entry.second.content);
+      AddFile(staging, entry.first, entry.second);
     }
   }
   AddFile(staging, "update.ready", "");

@@ -11,7 +11,6 @@
 
 using namespace testing_support;
 using namespace packer_testing;
-using packer::Tree;
 
 using PackedUpdateProperty = LauncherTest;
 

@@ -14,6 +14,7 @@
 
 using namespace packer;
 using namespace packer_testing;
+using packer_testing::Tree;  // not the packer's own
 
 namespace {
 
@@ -86,7 +87,7 @@ TEST_F(Pack, WritesTheStagingLayoutAndItsManifest) {
   EXPECT_EQ("", TreeDifference(ReadTree(update), expected));
 
   std::string error;
-  const auto manifest = ParseManifest(ReadTree(root).at("update.manifest").content, error);
+  const auto manifest = ParseManifest(ReadTree(root).at("update.manifest"), error);
   ASSERT_TRUE(manifest) << error;
   EXPECT_EQ("1.0", manifest->from);
   EXPECT_EQ("1.1", manifest->to);
@@ -97,11 +98,11 @@ TEST_F(Pack, WritesTheStagingLayoutAndItsManifest) {
     const auto staged = expected.find(entry.path);
     ASSERT_NE(expected.end(), staged) << entry.path;
     EXPECT_EQ(staged->first, entry.path);
-    EXPECT_EQ(staged->second.isFolder, entry.isFolder) << entry.path;
+    EXPECT_EQ(IsFolderEntry(staged->second), entry.isFolder) << entry.path;
     if (entry.isFolder) continue;
     ++files;
-    EXPECT_EQ(staged->second.content.size(), entry.size) << entry.path;
-    EXPECT_EQ(Sha256Hex(staged->second.content), entry.sha256) << entry.path;
+    EXPECT_EQ(staged->second.size(), entry.size) << entry.path;
+    EXPECT_EQ(Sha256Hex(staged->second), entry.sha256) << entry.path;
   }
   EXPECT_EQ(expected.size(), manifest->entries.size());
   EXPECT_EQ(7u, files);
@@ -208,7 +209,7 @@ TEST_F(Pack, UpperCaseZipIsShippedAsItIsWithAWarning) {
   const CliResult result = Run();
   ASSERT_EQ(0, result.exitCode) << result.err;
   EXPECT_NE(std::string::npos, result.out.find("warning: data\\PACK.ZIP")) << result.out;
-  EXPECT_EQ(archive, ReadTree(update).at("data\\PACK.ZIP").content);
+  EXPECT_EQ(archive, ReadTree(update).at("data\\PACK.ZIP"));
 }
 
 TEST_F(Pack, CaseOnlyRenameAndFileBecomingFolderAreRefused) {
@@ -390,7 +391,7 @@ class Verify : public Pack {
 }  // namespace
 
 TEST_F(Verify, DamagedMissingAndUnexpectedEntriesAreFound) {
-  std::string packed = ReadTree(update).at("levels\\level1.dat.zip").content;
+  std::string packed = ReadTree(update).at("levels\\level1.dat.zip");
   packed[packed.size() / 2] ^= 1;
   Overwrite("levels\\level1.dat.zip", packed);
   CliResult result = Check();
@@ -417,7 +418,7 @@ TEST_F(Verify, ManifestElsewhereOrMissing) {
 // Manifests the packer never writes are refused by verify and dry-run alike.
 TEST_F(Verify, StrictManifests) {
   const std::string manifestPath = update + ".manifest";
-  const std::string good = ReadTree(root).at("update.manifest").content;
+  const std::string good = ReadTree(root).at("update.manifest");
   const auto replaced = [&](const std::string& from, const std::string& to) {
     std::string text = good;
     text.replace(text.find(from), from.size(), to);
@@ -508,5 +509,5 @@ TEST_F(Pack, ManifestIsTheSameBytesInEveryBuild) {
             "file 1 " + x + " levels\\a b.txt\n"
             "file 23 " + version + " properties\\version.xml\n"
             "file 0 " + empty + " update.ready\n",
-            ReadTree(root).at("update.manifest").content);
+            ReadTree(root).at("update.manifest"));
 }

@@ -7,12 +7,8 @@
 
 #include "packer/cli.h"
 #include "packer/files.h"
-#include "packer/names.h"
 
 namespace packer_testing {
-
-using packer::Node;
-using packer::Tree;
 
 std::string FreshFolder() {
   const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
@@ -23,71 +19,6 @@ std::string FreshFolder() {
   EXPECT_TRUE(packer::RemoveHostTree(folder)) << folder;
   EXPECT_TRUE(packer::MakeHostFolder(folder)) << folder;
   return folder;
-}
-
-void AddFolder(Tree& tree, const std::string& path) {
-  for (std::string parent = packer::ParentPath(path); !parent.empty(); parent = packer::ParentPath(parent)) {
-    tree[parent] = Node{true, std::string()};
-  }
-  tree[path] = Node{true, std::string()};
-}
-
-void AddFile(Tree& tree, const std::string& path, const std::string& content) {
-  const std::string parent = packer::ParentPath(path);
-  if (!parent.empty()) AddFolder(tree, parent);
-  tree.erase(path);
-  tree[path] = Node{false, content};
-}
-
-void WriteTree(const std::string& root, const Tree& tree) {
-  ASSERT_TRUE(packer::MakeHostFolder(root)) << root;
-  for (const auto& entry : tree) {
-    const std::string path = packer::HostJoin(root, entry.first);
-    if (entry.second.isFolder) {
-      ASSERT_TRUE(packer::MakeHostFolder(path)) << path;
-      continue;
-    }
-    packer::HostFile file = packer::OpenHostFile(path, "wb");
-    ASSERT_TRUE(file) << path;
-    ASSERT_EQ(entry.second.content.size(),
-              std::fwrite(entry.second.content.data(), 1, entry.second.content.size(), file.Get()));
-    ASSERT_TRUE(file.Close());
-  }
-}
-
-Tree ReadTree(const std::string& root) {
-  Tree tree;
-  std::string error;
-  EXPECT_TRUE(packer::ReadHostTree(root, true, tree, error)) << error;
-  return tree;
-}
-
-std::string TreeDifference(const Tree& actual, const Tree& expected) {
-  std::ostringstream differences;
-  auto a = actual.begin();
-  auto e = expected.begin();
-  while (a != actual.end() || e != expected.end()) {
-    const bool takeActual = e == expected.end() || (a != actual.end() && packer::FoldedLess()(a->first, e->first));
-    const bool takeExpected = a == actual.end() || (e != expected.end() && packer::FoldedLess()(e->first, a->first));
-    if (takeActual) {
-      differences << "  unexpected " << a->first << "\n";
-      ++a;
-    } else if (takeExpected) {
-      differences << "  missing    " << e->first << "\n";
-      ++e;
-    } else {
-      if (a->first != e->first) differences << "  name case  " << a->first << " (expected " << e->first << ")\n";
-      if (a->second.isFolder != e->second.isFolder) {
-        differences << "  kind       " << a->first << "\n";
-      } else if (a->second.content != e->second.content) {
-        differences << "  content    " << a->first << " (" << a->second.content.size() << " bytes, "
-                    << e->second.content.size() << " expected)\n";
-      }
-      ++a;
-      ++e;
-    }
-  }
-  return differences.str();
 }
 
 std::string GameXml(const std::string& marker, const std::string& company) {

@@ -1,30 +1,29 @@
 #pragma once
-// Shared by the packer's tests, native and under Wine: release trees written
-// to real folders, the command line run in process, exact tree comparison.
+// Shared by the packer's tests, native and under Wine: releases as trees
+// (tests/support/tree), the command line run in process, sample bytes.
 
 #include <string>
 #include <vector>
 
-#include "packer/host_tree.h"
+#include "tests/support/tree.h"
 
 namespace packer_testing {
+
+using testing_support::AddFile;
+using testing_support::AddFolder;
+using testing_support::IsFolderEntry;
+using testing_support::kFolderEntry;
+using testing_support::ReadTree;
+using testing_support::Tree;
+using testing_support::TreeDifference;
+using testing_support::WriteTree;
 
 // A fresh, empty folder for the running test, below the working folder.
 std::string FreshFolder();
 
-// Adds `path` (and every folder on its way) to `tree`.
-void AddFile(packer::Tree& tree, const std::string& path, const std::string& content);
-void AddFolder(packer::Tree& tree, const std::string& path);
-void WriteTree(const std::string& root, const packer::Tree& tree);
-packer::Tree ReadTree(const std::string& root);
-
-// "" when the trees hold the same names (letter case included), kinds and
-// bytes; otherwise what differs.
-std::string TreeDifference(const packer::Tree& actual, const packer::Tree& expected);
-
 // A minimal valid release: game.dll, game.xml with the marker update.ready,
 // properties\version.xml at 1.<minor>.
-packer::Tree MinimalRelease(int minor, const std::string& gameDll = "MZ game module");
+Tree MinimalRelease(int minor, const std::string& gameDll = "MZ game module");
 std::string GameXml(const std::string& marker = "update.ready", const std::string& company = "Acme Studio");
 std::string VersionXml(int major, int minor);
 

@@ -9,8 +9,6 @@
 
 namespace packer_testing {
 
-using packer::Node;
-using packer::Tree;
 
 namespace {
 
@@ -71,7 +69,7 @@ class Generator {
   std::vector<std::string> Folders(const Tree& tree) {
     std::vector<std::string> folders = {std::string()};
     for (const auto& entry : tree) {
-      if (entry.second.isFolder) folders.push_back(entry.first);
+      if (IsFolderEntry(entry.second)) folders.push_back(entry.first);
     }
     return folders;
   }
@@ -102,8 +100,8 @@ ReleasePair RandomReleasePair(unsigned seed, const RandomReleaseOptions& options
   AddFile(pair.next, "game.dll", options.nextGameDll);
   AddFile(pair.next, "properties\\version.xml", VersionXml(1, minor + 1 + static_cast<int>(generator.Below(3))));
   for (auto& entry : pair.next) {
-    if (!entry.second.isFolder && !IsEssential(entry.first) && generator.Chance(40)) {
-      entry.second.content = generator.Content();
+    if (!IsFolderEntry(entry.second) && !IsEssential(entry.first) && generator.Chance(40)) {
+      entry.second = generator.Content();
     }
   }
   const std::vector<std::string> folders = generator.Folders(pair.next);
@@ -113,7 +111,7 @@ ReleasePair RandomReleasePair(unsigned seed, const RandomReleaseOptions& options
   if (options.deleteFiles) {
     std::vector<std::string> candidates;
     for (const auto& entry : pair.next) {
-      if (!entry.second.isFolder && !IsEssential(entry.first) && pair.previous.count(entry.first)) {
+      if (!IsFolderEntry(entry.second) && !IsEssential(entry.first) && pair.previous.count(entry.first)) {
         candidates.push_back(entry.first);
       }
     }

@@ -13,8 +13,8 @@
 namespace packer_testing {
 
 struct ReleasePair {
-  packer::Tree previous;
-  packer::Tree next;
+  Tree previous;
+  Tree next;
   std::vector<std::string> deleted;  // files of `previous` that `next` lacks
 };
 

@@ -20,8 +20,8 @@ namespace {
 class PackedUpdate : public LauncherTest {
  protected:
 
-  packer::Tree Release(int minor, int gameVariant) {
-    packer::Tree release;
+  Tree Release(int minor, int gameVariant) {
+    Tree release;
     AddFile(release, "launcher.exe", ReadFile(LauncherExe()));
     AddFile(release, "game.dll", ReadFile(Join(TestBinaryFolder(), "testgame_stager_v" + std::to_string(gameVariant) + ".dll")));
     AddFile(release, "game.xml", GameXml("update.ready", company));
@@ -41,17 +41,17 @@ class PackedUpdate : public LauncherTest {
   // Releases 1.0 and 1.1 with a level each (1.1 one more), afresh, both
   // shipping `launcher` as their launcher.
   void WriteKeyedReleases(const std::string& launcher) {
-    packer::Tree previous = Release(0, 1);
-    previous["launcher.exe"].content = launcher;
+    Tree previous = Release(0, 1);
+    previous["launcher.exe"] = launcher;
     AddFile(previous, "levels\\level1.dat", Compressible(60000, 1));
-    packer::Tree next = Release(1, 2);
-    next["launcher.exe"].content = launcher;
+    Tree next = Release(1, 2);
+    next["launcher.exe"] = launcher;
     AddFile(next, "levels\\level1.dat", Compressible(60000, 2));
     AddFile(next, "levels\\level2.dat", Compressible(3000, 3));
     RemoveTree(previousFolder);
     RemoveTree(nextFolder);
-    packer_testing::WriteTree(previousFolder, previous);
-    packer_testing::WriteTree(nextFolder, next);
+    WriteTree(previousFolder, previous);
+    WriteTree(nextFolder, next);
     MakeFolders(Join(scratch, "download"));
   }
 
@@ -73,12 +73,12 @@ class PackedUpdate : public LauncherTest {
 }  // namespace
 
 TEST_F(PackedUpdate, LauncherTurnsThePreviousReleaseIntoTheNewOne) {
-  packer::Tree previous = Release(0, 1);
+  Tree previous = Release(0, 1);
   AddFile(previous, "levels\\level1.dat", Compressible(60000, 1));
   AddFile(previous, "mods\\archive.zip", ZipArchiveBytes(1));
   AddFile(previous, "textures\\stone.bin", Incompressible(20000, 1));
   AddFile(previous, "readme.txt", "version 1.0");
-  packer::Tree next = Release(1, 2);
+  Tree next = Release(1, 2);
   AddFile(next, "levels\\level1.dat", Compressible(60000, 2));
   AddFile(next, "levels\\level2.dat", Compressible(30000, 3));
   AddFile(next, "mods\\archive.zip", ZipArchiveBytes(2));  // a real archive: packed as archive.zip.zip
@@ -87,8 +87,8 @@ TEST_F(PackedUpdate, LauncherTurnsThePreviousReleaseIntoTheNewOne) {
   AddFile(next, "readme.txt", "version 1.0");
   AddFile(next, "empty.txt", "");
   AddFolder(next, "screenshots");
-  packer_testing::WriteTree(previousFolder, previous);
-  packer_testing::WriteTree(nextFolder, next);
+  WriteTree(previousFolder, previous);
+  WriteTree(nextFolder, next);
 
   MakeFolders(Join(scratch, "download"));
   ASSERT_EQ(0, RunPackerExe("pack " + Quoted(previousFolder) + " " + Quoted(nextFolder) + " " + Quoted(download)));
@@ -107,10 +107,10 @@ TEST_F(PackedUpdate, LauncherTurnsThePreviousReleaseIntoTheNewOne) {
 
   // The data folder: the new release but the launcher, plus the marker the
   // update carried in.
-  packer::Tree expected = next;
+  Tree expected = next;
   expected.erase("launcher.exe");
   AddFile(expected, "update.ready", "");
-  EXPECT_EQ("", TreeDifference(packer_testing::ReadTree(data), expected));
+  EXPECT_EQ("", TreeDifference(ReadTree(data), expected));
   EXPECT_FALSE(Exists(Join(data, "game")));
   EXPECT_FALSE(Exists(download));
 }
@@ -129,13 +129,13 @@ TEST_F(PackedUpdate, KeyedLauncherRacedAtEveryChangeInstallsOnlySignedBytes) {
   const Install install{previousFolder, Join(previousFolder, "launcher.exe")};
   ASSERT_EQ(0, Run(install)) << "the first start fills the data folder";
   WriteFile(Join(data, "saves\\slot1.sav"), "saved");  // a saved game: no refresh copy at the raced starts
-  const testing_support::Tree filled = testing_support::ReadTree(data);
-  const testing_support::Tree staged = testing_support::ReadTree(download);
+  const Tree filled = ReadTree(data);
+  const Tree staged = ReadTree(download);
   const std::string raceFile = Join(scratch, "race.txt"), victims = Join(scratch, "victims");
   const auto startRaced = [&](const char* mode, long at, const std::string& countFile) {
     RemoveTree(data);
-    testing_support::WriteTree(data, filled);
-    testing_support::WriteTree(Join(data, "game"), staged);
+    WriteTree(data, filled);
+    WriteTree(Join(data, "game"), staged);
     RemoveTree(victims);
     MakeFolders(victims);
     DeleteFileA(raceFile.c_str());
@@ -169,10 +169,10 @@ TEST_F(PackedUpdate, KeyedLauncherRacedAtEveryChangeInstallsOnlySignedBytes) {
       EXPECT_EQ(0, code);
       EXPECT_EQ(1u, Runs().size()) << "the game ran";
       for (std::size_t i = 0; i < rival.Victims().size(); ++i) {
-        EXPECT_EQ("", TreeDifference(testing_support::ReadTree(rival.Victims()[i]), rival.VictimTrees()[i]))
+        EXPECT_EQ("", TreeDifference(ReadTree(rival.Victims()[i]), rival.VictimTrees()[i]))
             << "a folder outside";
       }
-      for (const auto& entry : testing_support::ReadTree(data)) {
+      for (const auto& entry : ReadTree(data)) {
         if (entry.first.compare(0, 5, "game\\") == 0) continue;
         EXPECT_EQ(std::string::npos, entry.second.find(kRivalBytes)) << entry.first << ": bytes nobody signed";
       }

@@ -29,6 +29,7 @@
 
 using namespace packer;
 using namespace packer_testing;
+using packer_testing::Tree;  // not the packer's own
 
 namespace {
 
