@@ -37,6 +37,21 @@ class CopyCommit : public CompanyTest {
     EXPECT_EQ(VersionXml("2", "0"), ReadFile(Join(DataFolder(), "properties\\version.xml")));
     EXPECT_EQ("asset v2", ReadFile(Join(DataFolder(), "asset.txt")));
   }
+  // `file` held open by another program while the launcher starts: no copy
+  // starts, the game runs on the version the data folder holds, and the next
+  // start copies.
+  void ExpectHeldFileDefersTheCopy(const Install& install, const std::string& file) {
+    {
+      const HANDLE lock = CreateFileA(file.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+      ASSERT_NE(INVALID_HANDLE_VALUE, lock);
+      EXPECT_EQ(0, Run(install));
+      CloseHandle(lock);
+    }
+    EXPECT_EQ(DataFolder(), RanIn());
+    ExpectVersion1Kept();
+    EXPECT_EQ(0, Run(install));
+    ExpectVersion2Copied();
+  }
 };
 
 // A product name long enough that one ordinary asset of the installation
@@ -94,38 +109,17 @@ TEST_F(CopyCommit, VersionFileArrivesWithTheRestOfTheCopy) {
   EXPECT_TRUE(EveryoneHasFullAccess(Join(DataFolder(), "properties\\version.xml")));
 }
 
-// A file of the old version held open by another program: the refresh does
-// not start, the game runs on the old version, and the next start refreshes.
+// A file of the old version in use: the refresh waits for the next start.
 TEST_F(CopyCommit, FileInUseDefersTheRefresh) {
   const Install install = InstallVersion2(true);
-  {
-    const HANDLE lock = CreateFileA(Join(DataFolder(), "asset.txt").c_str(), GENERIC_READ, 0, nullptr,
-                                    OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(INVALID_HANDLE_VALUE, lock);
-    EXPECT_EQ(0, Run(install));
-    CloseHandle(lock);
-  }
-  EXPECT_EQ(DataFolder(), RanIn());
-  ExpectVersion1Kept();
-  EXPECT_EQ(0, Run(install));
-  ExpectVersion2Copied();
+  ExpectHeldFileDefersTheCopy(install, Join(DataFolder(), "asset.txt"));
 }
 
-// A file of the installation that cannot be read now: no copy starts, the
-// game runs on the version the data folder holds, and the next start copies.
+// A file of the installation that cannot be read now: the copy is made
+// again at the next start.
 TEST_F(CopyCommit, IncompleteCopyIsMadeAgainAtTheNextStart) {
   const Install install = InstallVersion2(true);
-  {
-    const HANDLE lock = CreateFileA(Join(install.folder, "asset.txt").c_str(), GENERIC_READ, 0, nullptr,
-                                    OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(INVALID_HANDLE_VALUE, lock);
-    EXPECT_EQ(0, Run(install));
-    CloseHandle(lock);
-  }
-  EXPECT_EQ(DataFolder(), RanIn());
-  ExpectVersion1Kept();
-  EXPECT_EQ(0, Run(install));
-  ExpectVersion2Copied();
+  ExpectHeldFileDefersTheCopy(install, Join(install.folder, "asset.txt"));
 }
 
 // A company, product or language folder that is a dangling link reads as
