@@ -66,7 +66,14 @@ static int AssembleFile(Job* job, size_t e, const char* updateFolder, Source* so
     const LocalChunk* local = DownloadFindLocal(job, chunk->sha256);
     DWORD written = 0;
     if (local == NULL || !ReadChunk(job, source, local, scratch)) {
-      DownloadTell(job->update, "%s changed while the update was being made; try again%s", entry->path, "");
+      /* Named by where the chunk was to come from: a data file, or the
+         download's own chunk store. */
+      if (local != NULL && !IS_STORE_SOURCE(local->source)) {
+        DownloadTell(job->update, "%s changed while the update was being made; try again%s",
+                     job->manifest.entries[local->source].path, "");
+      } else {
+        DownloadTell(job->update, "a downloaded chunk of %s is missing or damaged; try again%s", entry->path, "");
+      }
       CloseHandle(out);
       return RUNGAME_FEED_REFUSED;
     }

@@ -182,6 +182,36 @@ TEST(FeedDownload, FaultsOfTheServerLeaveTheDataFolderAlone) {
   EXPECT_NE(std::string::npos, AccessLog().find("206 \"GET /" + player.name + "/chunks/"));
 }
 
+// A data file that changes while the update downloads: nothing is staged,
+// and the reason names the file that changed, not the one made from it.
+TEST(FeedDownload, ADataFileChangedDuringTheDownloadIsNamed) {
+  Player player;
+  Tree next = kNew;
+  packer_testing::AddFile(next, "levels\\copy.dat", kLevel);  // its chunks come from the old level1.dat
+  player.Publish(kOld, player.key);
+  player.Publish(next, player.key);
+  struct Change {
+    std::string path;
+    std::string bytes;
+    bool made = false;
+  } change{player.data + "\\levels\\level1.dat", GameBytes(1024 * 1024, 9)};
+  const auto changeOnce = [](void* context, unsigned long long done, unsigned long long total) {
+    Change& change = *static_cast<Change*>(context);
+    if (done == total && !change.made) {
+      std::ofstream(change.path, std::ios::binary | std::ios::trunc) << change.bytes;
+      change.made = true;
+    }
+    return 1;
+  };
+  RunGameFeedUpdate update;
+  EXPECT_EQ(RUNGAME_FEED_REFUSED, player.Download("", update, changeOnce, &change)) << update.reason;
+  ASSERT_TRUE(change.made);
+  EXPECT_NE(std::string::npos, std::string(update.reason).find("levels\\level1.dat changed")) << update.reason;
+  Tree changed = kOld;
+  changed["levels\\level1.dat"] = change.bytes;
+  EXPECT_EQ("", packer_testing::TreeDifference(player.Data(), changed));
+}
+
 TEST(FeedDownload, AFeedNotToBeTrustedIsRefused) {
   Player player;
   const packer::KeyPair other = feed_testing::TestKey(2);
