@@ -32,7 +32,7 @@ std::string ParentOf(const std::string& path) {
   return separator == std::string::npos ? std::string() : path.substr(0, separator);
 }
 
-enum class Kind { Missing, File, ReadOnlyFile, Folder, Link, Other };
+enum class Kind { File, ReadOnlyFile, Folder, Link, Other };
 
 struct Listed {
   std::string name;
@@ -209,7 +209,9 @@ void WriteTree(const std::string& folder, const Tree& tree) {
     MakeFolders(HostPath(folder, ParentOf(path)));
     const bool readOnly = StartsWith(content, kReadOnlyMark);
     WriteContent(full, readOnly ? content.substr(std::string(kReadOnlyMark).size()) : content);
-    if (readOnly) ASSERT_TRUE(MakeReadOnly(full)) << full;
+    if (readOnly) {
+      ASSERT_TRUE(MakeReadOnly(full)) << full;
+    }
   }
 }
 
