@@ -192,21 +192,22 @@ void AddFolder(Tree& tree, const std::string& path) {
 void AddFile(Tree& tree, const std::string& path, const std::string& content) {
   const std::string parent = ParentOf(path);
   if (!parent.empty()) AddFolder(tree, parent);
-  tree.erase(path);
+  tree.erase(path);  // an entry of another letter case gives way, name and all
   tree[path] = content;
 }
 
 void WriteTree(const std::string& folder, const Tree& tree) {
   MakeFolders(folder);
-  // Parents sort before what they hold, so each folder exists when its
-  // entries are written.
+  // A folder the tree lists is made before what it holds (a path sorts
+  // after its prefix); one it leaves out is made with the files it holds.
   for (const auto& [path, content] : tree) {
     const std::string full = HostPath(folder, path);
     if (content == kFolderEntry) {
-      MakeFolder(full);
+      MakeFolders(full);
       continue;
     }
-    MakeFolders(HostPath(folder, ParentOf(path)));
+    const std::string parent = ParentOf(path);
+    if (!parent.empty() && tree.count(parent) == 0) MakeFolders(HostPath(folder, parent));
     const bool readOnly = StartsWith(content, kReadOnlyMark);
     WriteContent(full, readOnly ? content.substr(std::string(kReadOnlyMark).size()) : content);
     if (readOnly) {
