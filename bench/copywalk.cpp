@@ -3,8 +3,9 @@
 // launcher copies it.
 // Usage: copywalk <source folder> <destination folder> [--flush]
 // --flush forces each copy to disk once it is made (opens the copy, flushes
-// it, closes it), as a copy that must survive a power cut does: the fair
-// baseline of the launcher's copy, which flushes every file it makes.
+// it, closes it), as a copy that must survive a power cut does. The
+// launcher's copy does not flush (its source stays in the install folder),
+// so this baseline gives it the flushes' time as headroom.
 #include <windows.h>
 
 #include <cstdio>
