@@ -281,14 +281,15 @@ int PublishCommand(const Arguments& arguments, std::ostream& out, std::ostream& 
     return kExitRefused;
   }
   const std::string version = ToString(summary.version);
-  if (summary.packsAdded) {
-    out << "packer: version " << version << " is already published to channel " << channel
-        << "; added its pack list, " << summary.packedChunks << " chunks packed (" << Bytes(summary.packBytes)
-        << ")\n";
-    return kExitDone;
-  }
-  if (summary.unchanged) {
-    out << "packer: version " << version << " is already published to channel " << channel << "; nothing changed\n";
+  if (summary.republished) {
+    out << "packer: version " << version << " is already published to channel " << channel;
+    if (summary.unchanged) out << "; nothing changed";
+    if (summary.newChunks != 0) out << "; wrote back " << summary.newChunks << (summary.newChunks == 1 ? " lost chunk" : " lost chunks");
+    if (summary.manifestRestored) out << "; wrote back its manifest";
+    if (summary.packsAdded) {
+      out << "; added its pack list, " << summary.packedChunks << " chunks packed (" << Bytes(summary.packBytes) << ")";
+    }
+    out << "\n";
     return kExitDone;
   }
   out << "published " << version << " to channel " << channel << " of " << feed << ": " << summary.files

@@ -319,6 +319,35 @@ bool WriteUpgradeMarkers(const std::string& feed, const std::string& release, co
   return true;
 }
 
+// A version the channel lists with this very content: publishing it again
+// writes back what the feed has lost since (chunks, the pack and its list,
+// the manifest) and nothing that is there. A manifest of other content is
+// left alone: another channel may list the version with it.
+bool RestorePublished(const std::string& release, const std::string& feed, const std::vector<PlannedFile>& files,
+                      const Version& version, const std::string& manifestPath, const std::string& manifest,
+                      const KeyPair& key, PublishSummary& summary, std::string& error) {
+  summary.republished = true;
+  const EntryKind manifestKind = KindOf(manifestPath);
+  if (manifestKind != EntryKind::Missing &&
+      (manifestKind != EntryKind::File || ReadHostFile(manifestPath, FEED_MAX_MANIFEST) != manifest)) {
+    error = manifestPath + " is not the manifest the channel lists for version " + VersionText(version.x, version.y) +
+            "; nothing published (remove it, and publishing again writes it back)";
+    return false;
+  }
+  std::set<std::string> stored;
+  for (const PlannedFile& file : files) {
+    if (!file.isFolder && !StoreChunks(HostJoin(release, file.path), file, feed, stored, summary, error)) return false;
+  }
+  // Published before feeds had packs, it gains its pack and list.
+  if (!Pack(feed, version, files, key, summary, summary.packsAdded, error)) return false;
+  if (manifestKind == EntryKind::Missing) {
+    if (!WriteFeedFile(manifestPath, manifest, false, error)) return false;
+    summary.manifestRestored = true;
+  }
+  summary.unchanged = !summary.packsAdded && summary.newChunks == 0 && !summary.manifestRestored;
+  return true;
+}
+
 }  // namespace
 
 bool Publish(const std::string& release, const std::string& feed, const std::string& channel, const KeyPair& key,
@@ -383,12 +412,7 @@ bool Publish(const std::string& release, const std::string& feed, const std::str
               " with other content; give the release a new version";
       return false;
     }
-    if (ReadHostFile(manifestPath, FEED_MAX_MANIFEST) == manifest) {
-      // Published before feeds had packs, it gains its pack and list alone.
-      if (!Pack(feed, *version, files, key, summary, summary.packsAdded, error)) return false;
-      summary.unchanged = !summary.packsAdded;
-      return true;
-    }
+    return RestorePublished(release, feed, files, *version, manifestPath, manifest, key, summary, error);
   }
   if (index.count > 0) {
     const FeedVersion& newest = index.versions[index.count - 1];

@@ -8,7 +8,7 @@
 // chunks or packs are not all there, nor a list pointing at no pack. A publish that fails
 // half-way may leave unreferenced chunks, never a changed index. Everything
 // written is a function of the release and the key, so publishing the same
-// release again writes nothing.
+// release again writes nothing but what the feed has lost since.
 
 #include <cstddef>
 #include <cstdint>
@@ -31,6 +31,8 @@ struct PublishSummary {
   std::size_t packedChunks = 0;     // in the version's new pack: those no earlier pack holds
   std::uint64_t packBytes = 0;
   bool packsAdded = false;  // already published before feeds had packs: its pack and list added now
+  bool republished = false;       // the channel lists this very content already
+  bool manifestRestored = false;  // republished: its manifest was missing, written back now
 };
 
 // False, with the reason in `error`, when refused or not done.

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <tuple>
 
 #ifndef _WIN32
 #include <csignal>
@@ -255,19 +256,47 @@ TEST(FeedPublish, PacksAnewWhatNoSoundEarlierListLocates) {
   }
 }
 
-// A version published before feeds had packs gains its pack and list, the
-// very ones a publish writes today, and nothing else.
-TEST(FeedPublish, RepublishingAVersionWithoutPacksAddsThemAlone) {
+// Publishing a listed release again writes back what the feed lost since,
+// the very bytes a publish writes, and nothing else; a feed from before packs
+// gains its pack and list so. A manifest of other content is left alone.
+TEST(FeedPublish, RepublishingWritesBackWhatTheFeedLost) {
+  const auto firstChunk = [](const std::map<std::string, std::string>& files) {
+    return std::find_if(files.begin(), files.end(), [](const auto& file) {
+             return file.first.find("/chunks/") != std::string::npos;
+           })->first;
+  };
+  const std::vector<std::tuple<const char*, std::function<void(Bench&)>, const char*>> rows = {
+      {"the pack and its list",
+       [](Bench& b) {
+         std::filesystem::remove(b.feed + "/versions/1.0.packs");
+         std::filesystem::remove(b.feed + "/packs/1.0.pack");
+       },
+       "; added its pack list"},
+      {"the manifest", [](Bench& b) { std::filesystem::remove(b.feed + "/versions/1.0.manifest"); },
+       "; wrote back its manifest\n"},
+      {"a chunk", [&](Bench& b) { std::filesystem::remove(firstChunk(Snapshot(b.feed))); },
+       "; wrote back 1 lost chunk\n"},
+  };
+  for (const auto& [lost, lose, said] : rows) {
+    SCOPED_TRACE(lost);
+    Bench bench;
+    ASSERT_EQ(0, bench.Publish(kSmall, "r10").exitCode);
+    const auto published = Snapshot(bench.feed);
+    lose(bench);
+    const CliResult again = bench.Publish(kSmall, "r10");
+    EXPECT_EQ(0, again.exitCode) << again.err;
+    EXPECT_NE(std::string::npos, again.out.find(said)) << again.out;
+    EXPECT_TRUE(published == Snapshot(bench.feed));
+    EXPECT_NE(std::string::npos, bench.Publish(kSmall, "r10").out.find("nothing changed"));
+  }
   Bench bench;
   ASSERT_EQ(0, bench.Publish(kSmall, "r10").exitCode);
-  const auto packed = Snapshot(bench.feed);
-  std::filesystem::remove(bench.feed + "/versions/1.0.packs");
-  std::filesystem::remove(bench.feed + "/packs/1.0.pack");
-  const CliResult again = bench.Publish(kSmall, "r10");
-  EXPECT_EQ(0, again.exitCode) << again.err;
-  EXPECT_NE(std::string::npos, again.out.find("added its pack list")) << again.out;
-  EXPECT_TRUE(packed == Snapshot(bench.feed));
-  EXPECT_NE(std::string::npos, bench.Publish(kSmall, "r10").out.find("nothing changed"));
+  Spill(bench.feed + "/versions/1.0.manifest", "other");
+  const auto before = Snapshot(bench.feed);
+  const CliResult refused = bench.Publish(kSmall, "r10");
+  EXPECT_EQ(1, refused.exitCode);
+  EXPECT_NE(std::string::npos, refused.err.find("is not the manifest the channel lists for version 1.0")) << refused.err;
+  EXPECT_TRUE(before == Snapshot(bench.feed));
 }
 
 TEST(FeedPublish, RefusesAVersionNotNewerAndLeavesTheFeedAsItWas) {
