@@ -37,16 +37,24 @@ fi
 export LAUNCHER_TEST_SCRATCH_DRIVE=T:
 # A Windows program that crashes ends with its exception code; the loader
 # itself dying of a signal is Wine's own fault (seen about once in a thousand
-# runs of the 32-bit loader, at a start or after the program's last line), so
-# such a run is tried once more, saying so.
+# runs of the 32-bit loader, at a start or after the program's last line), and
+# so is a failure before the program printed anything (a test program's first
+# line comes before any test; seen about once in a thousand starts of either
+# loader on some hosts). Such a run is tried once more, saying so.
 for attempt in 1 2; do
   home=$(mktemp -d "$scratch/home.XXXXXX")
   mkdir -p "$home/.local/share"
   HOME=$home "$loader" "$@" >"$home.out" 2>&1 </dev/null
   status=$?
   cat "$home.out"
+  silent=false
+  [ "$status" -ne 0 ] && [ ! -s "$home.out" ] && silent=true
   rm -rf "$home" "$home.out"
-  if [ "$status" -le 128 ] || [ "$attempt" -eq 2 ]; then break; fi
-  echo "run-in-wine.sh: the Wine loader died of signal $((status - 128)); running the program again"
+  if { [ "$status" -le 128 ] && ! $silent; } || [ "$attempt" -eq 2 ]; then break; fi
+  if $silent; then
+    echo "run-in-wine.sh: the Wine loader ended ($status) before the program printed anything; running it again"
+  else
+    echo "run-in-wine.sh: the Wine loader died of signal $((status - 128)); running the program again"
+  fi
 done
 exit $status

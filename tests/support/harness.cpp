@@ -253,9 +253,20 @@ Process::Process(const std::string& exe, const RunOptions& options) {
   }
   PROCESS_INFORMATION info = {};
   const char* cwd = options.workingFolder.empty() ? nullptr : options.workingFolder.c_str();
-  if (CreateProcessA(exe.c_str(), mutableLine.data(), nullptr, nullptr, FALSE, 0, nullptr, cwd, &startup, &info)) {
-    CloseHandle(info.hThread);
-    process_ = info.hProcess;
+  // Under Wine a new process now and then dies before it is set up, its
+  // program not yet begun (about once in a thousand starts on some hosts):
+  // CreateProcess then fails with ERROR_INTERNAL_ERROR, and one more start
+  // is sound.
+  for (int attempt = 0; attempt < 2 && !process_; ++attempt) {
+    if (CreateProcessA(exe.c_str(), mutableLine.data(), nullptr, nullptr, FALSE, 0, nullptr, cwd, &startup, &info)) {
+      CloseHandle(info.hThread);
+      process_ = info.hProcess;
+    } else {
+      startError_ = GetLastError();
+      if (startError_ != ERROR_INTERNAL_ERROR) break;
+      std::fprintf(stderr, "%s did not start (error %lu); starting it again\n", exe.c_str(),
+                   static_cast<unsigned long>(startError_));
+    }
   }
 }
 
@@ -290,7 +301,7 @@ void Process::Kill() {
 
 long RunProgram(const std::string& exe, const RunOptions& options) {
   Process process(exe, options);
-  EXPECT_TRUE(process.Started()) << "cannot start " << exe;
+  EXPECT_TRUE(process.Started()) << "cannot start " << exe << " (error " << process.StartError() << ")";
   return process.Wait(options.timeoutMs);
 }
 

@@ -99,6 +99,8 @@ class Process {
   Process(const Process&) = delete;
   Process& operator=(const Process&) = delete;
   bool Started() const { return process_ != nullptr; }
+  // Why it did not start: CreateProcess's error.
+  DWORD StartError() const { return startError_; }
   // The exit code, or -1 when the process did not end in time (it is then
   // killed) or never started.
   long Wait(DWORD timeoutMs);
@@ -108,6 +110,7 @@ class Process {
 
  private:
   HANDLE process_ = nullptr;
+  DWORD startError_ = 0;
 };
 
 // Runs a program to its end: its exit code, or -1 on a time-out.

@@ -31,7 +31,7 @@ std::unique_ptr<Process> LauncherTest::Start(const Install& install, GameScript 
   InstallGameScript(scratch, script);
   if (options.workingFolder.empty()) options.workingFolder = install.folder;
   auto process = std::make_unique<Process>(install.exe, options);
-  EXPECT_TRUE(process->Started()) << "cannot start " << install.exe;
+  EXPECT_TRUE(process->Started()) << "cannot start " << install.exe << " (error " << process->StartError() << ")";
   return process;
 }
 
