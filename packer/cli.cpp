@@ -284,7 +284,9 @@ int PublishCommand(const Arguments& arguments, std::ostream& out, std::ostream& 
   if (summary.republished) {
     out << "packer: version " << version << " is already published to channel " << channel;
     if (summary.unchanged) out << "; nothing changed";
-    if (summary.newChunks != 0) out << "; wrote back " << summary.newChunks << (summary.newChunks == 1 ? " lost chunk" : " lost chunks");
+    if (summary.newChunks != 0) {
+      out << "; wrote back " << summary.newChunks << (summary.newChunks == 1 ? " lost chunk" : " lost chunks");
+    }
     if (summary.manifestRestored) out << "; wrote back its manifest";
     if (summary.packsAdded) {
       out << "; added its pack list, " << summary.packedChunks << " chunks packed (" << Bytes(summary.packBytes) << ")";

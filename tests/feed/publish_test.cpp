@@ -295,7 +295,8 @@ TEST(FeedPublish, RepublishingWritesBackWhatTheFeedLost) {
   const auto before = Snapshot(bench.feed);
   const CliResult refused = bench.Publish(kSmall, "r10");
   EXPECT_EQ(1, refused.exitCode);
-  EXPECT_NE(std::string::npos, refused.err.find("is not the manifest the channel lists for version 1.0")) << refused.err;
+  EXPECT_NE(std::string::npos, refused.err.find("is not the manifest the channel lists for version 1.0"))
+      << refused.err;
   EXPECT_TRUE(before == Snapshot(bench.feed));
 }
 
