@@ -279,7 +279,7 @@ void PinnedTree::DropNewFile(UniqueFileHandle& file, const std::string& path) {
   file.Reset();
 }
 
-bool PinnedTree::CopyToNewFile(const std::string& from, const std::string& to, UniqueFileHandle* keep) {
+bool PinnedTree::CopyToNewFile(const std::string& from, const std::string& to) {
   if (!Reach("copy", from, to)) return false;
   const UniqueFileHandle source(CreateFileA(from.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                             FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
@@ -313,7 +313,6 @@ bool PinnedTree::CopyToNewFile(const std::string& from, const std::string& to, U
            (!native_.Available() || native_.SetAttributes(target.Get(), attributes));
   const DWORD error = GetLastError();
   if (!copied) DropNewFile(target, to);
-  if (copied && keep) *keep = std::move(target);
   target.Reset();
   if (copied && !native_.Available()) copied = SetFileAttributesA(to.c_str(), attributes) != FALSE;
   SetLastError(error);

@@ -63,10 +63,8 @@ class PinnedTree {
   // Opens everything to everyone (a null access list) on a plain entry.
   [[nodiscard]] bool OpenAccess(const std::string& path);
   // Copies the file `from` (outside the tree, trusted as named) to `to`,
-  // which must not exist yet, with its attributes and time. With `keep`,
-  // the copy is handed on open (shared with nobody, with DELETE), so that it
-  // can be moved through that very handle.
-  [[nodiscard]] bool CopyToNewFile(const std::string& from, const std::string& to, UniqueFileHandle* keep = nullptr);
+  // which must not exist yet, with its attributes and time.
+  [[nodiscard]] bool CopyToNewFile(const std::string& from, const std::string& to);
 
   // Opens the plain entry at `path` (no link; for a file, its only name)
   // with `access`, sharing what `share` allows; invalid otherwise.

@@ -2,12 +2,9 @@
 
 #include <windows.h>
 
-#include <vector>
-
 #include "fs/ascii.h"
 #include "fs/change.h"
 #include "fs/entry.h"
-#include "fs/handles.h"
 #include "fs/pinned_tree.h"
 #include "fs/remove.h"
 #include "fs/walk.h"
@@ -110,11 +107,6 @@ int CopyInstallToDataFolder(PinnedTree& tree, const CopyPlan& plan, const std::s
   // What an earlier, stopped copy left before it moved anything.
   if (!staging || !RemoveTreeSafely(tree, *staging) || !tree.MakeFolder(*staging)) return 1;
   Plan moves{kCopyStagingName, {}};
-  // Each copy stays open from its making to its move, and moves through
-  // that handle: no one else can open it meanwhile, and no check by name
-  // opens it again. Windows 95/98/Me rename no open file.
-  std::vector<UniqueFileHandle> held;
-  held.reserve(plan.items.size());
   bool copied = true;
   for (const CopyItem& item : plan.items) {
     const OptionalPath from = JoinPath(installFolder, item.relative);
@@ -129,16 +121,12 @@ int CopyInstallToDataFolder(PinnedTree& tree, const CopyPlan& plan, const std::s
       copied = tree.MakeFolder(*staged);
       if (!attributes.Exists()) moves.entries.push_back({PlanEntry::AddFolder, item.relative});
     } else {
-      UniqueFileHandle copy;
-      copied = tree.CopyToNewFile(*from, *staged, tree.HoldsHandles() ? &copy : nullptr);
-      moves.entries.push_back({attributes.Exists() ? PlanEntry::ReplaceExisting : PlanEntry::AddFile, item.relative,
-                               copy ? copy.Get() : nullptr});
-      held.push_back(std::move(copy));
+      copied = tree.CopyToNewFile(*from, *staged);
+      moves.entries.push_back({attributes.Exists() ? PlanEntry::ReplaceExisting : PlanEntry::AddFile, item.relative});
     }
     if (!copied) break;
   }
   const PendingState state = copied ? CarryOutPlan(tree, dataFolder, moves) : PendingState::Undone;
-  held.clear();  // closed before the staging folder goes: an open copy would stay
   // A journal that stays needs the staged files for the next start; what
   // cannot be removed now goes at the next one.
   if (state != PendingState::Blocked) (void)RemoveTreeSafely(tree, *staging);
