@@ -288,6 +288,10 @@ int PublishCommand(const Arguments& arguments, std::ostream& out, std::ostream& 
       out << "; wrote back " << summary.newChunks << (summary.newChunks == 1 ? " lost chunk" : " lost chunks");
     }
     if (summary.manifestRestored) out << "; wrote back its manifest";
+    if (summary.markersRestored != 0) {
+      out << "; wrote back " << summary.markersRestored
+          << (summary.markersRestored == 1 ? " update marker" : " update markers");
+    }
     if (summary.packsAdded) {
       out << "; added its pack list, " << summary.packedChunks << " chunks packed (" << Bytes(summary.packBytes) << ")";
     }

@@ -289,15 +289,26 @@ Manifest UpgradeManifest(const FeedManifest& before, const std::vector<PlannedFi
   return manifest;
 }
 
-// A signed update marker for the step from every version the channel lists
-// to the release, so a launcher built with the key installs what a game
-// downloads. None when the release names no marker of its own.
-bool WriteUpgradeMarkers(const std::string& feed, const std::string& release, const FeedIndex& index,
-                         const std::vector<PlannedFile>& files, const Version& version, const KeyPair& key,
-                         PublishSummary& summary, std::string& error) {
+// A feed file publish derives from what it was given: written where missing.
+struct DerivedFile {
+  std::string what;  // as a refusal names it
+  std::string path;
+  std::string bytes;
+};
+
+// The signed update markers for the steps from the first `steps` versions
+// of the channel's index to the release, so a launcher built with the key
+// installs what a game downloads. None when the release names no marker of
+// its own. Signing is deterministic: the same release over the same earlier
+// manifests gives the same bytes. An earlier manifest that cannot be read
+// refuses the publish, or with `skipUnreadable` leaves that step out.
+bool PlanUpgradeMarkers(const std::string& feed, const std::string& release, const FeedIndex& index,
+                        std::size_t steps, const std::vector<PlannedFile>& files, const Version& version,
+                        const KeyPair& key, bool skipUnreadable, std::vector<DerivedFile>& markers,
+                        std::string& error) {
   const std::string marker = ReadReleaseSetting(release, "update_semaphore");
   if (!rungame_is_plain_marker_name(marker.c_str())) return true;
-  for (std::size_t i = 0; i < index.count; ++i) {
+  for (std::size_t i = 0; i < steps; ++i) {
     const FeedVersion& step = index.versions[i];
     char manifestUrl[FEED_VERSION_PATH_BYTES];
     FeedManifestPath(step.x, step.y, manifestUrl);
@@ -305,34 +316,46 @@ bool WriteUpgradeMarkers(const std::string& feed, const std::string& release, co
     OwnedManifest before;
     const char* reason = "missing or not a plain file";
     if (!text || !FeedReadManifest(text->data(), text->size(), key.publicKey.data(), &before.manifest, &reason)) {
+      if (skipUnreadable) continue;
       error = std::string(manifestUrl) + ": " + reason + "; nothing published";
       return false;
     }
+    const std::string from = VersionText(step.x, step.y);
+    const std::string to = VersionText(version.x, version.y);
     char markerUrl[FEED_UPGRADE_PATH_BYTES];
     FeedUpgradeMarkerPath(version.x, version.y, step.x, step.y, markerUrl);
-    const std::string signed_ = SignManifest(
-        UpgradeManifest(before.manifest, files, VersionText(step.x, step.y), VersionText(version.x, version.y), marker),
-        key);
-    if (!WriteFeedFile(FeedPath(feed, markerUrl), signed_, true, error)) return false;
-    ++summary.upgradeMarkers;
+    markers.push_back(DerivedFile{"the signed update marker of the step from " + from + " to " + to,
+                                  FeedPath(feed, markerUrl),
+                                  SignManifest(UpgradeManifest(before.manifest, files, from, to, marker), key)});
   }
   return true;
 }
 
-// A version the channel lists with this very content: publishing it again
-// writes back what the feed has lost since (chunks, the pack and its list,
-// the manifest) and nothing that is there. A manifest of other content is
-// left alone: another channel may list the version with it.
+// A version the channel lists with this very content, as its `listedAt`th
+// version: publishing it again writes back what the feed has lost since
+// (chunks, the pack and its list, the manifest, the markers of the steps to
+// it) and nothing that is there. A manifest or marker of other content is
+// left alone: another channel may list the version with it. The marker of a
+// step from a version whose manifest the feed lost as well waits until that
+// version is published again.
 bool RestorePublished(const std::string& release, const std::string& feed, const std::vector<PlannedFile>& files,
                       const Version& version, const std::string& manifestPath, const std::string& manifest,
-                      const KeyPair& key, PublishSummary& summary, std::string& error) {
+                      const FeedIndex& index, std::size_t listedAt, const KeyPair& key, PublishSummary& summary,
+                      std::string& error) {
   summary.republished = true;
-  const EntryKind manifestKind = KindOf(manifestPath);
-  if (manifestKind != EntryKind::Missing &&
-      (manifestKind != EntryKind::File || ReadHostFile(manifestPath, FEED_MAX_MANIFEST) != manifest)) {
-    error = manifestPath + " is not the manifest the channel lists for version " + VersionText(version.x, version.y) +
-            "; nothing published (remove it, and publishing again writes it back)";
-    return false;
+  std::vector<DerivedFile> derived{
+      {"the manifest the channel lists for version " + VersionText(version.x, version.y), manifestPath, manifest}};
+  if (!PlanUpgradeMarkers(feed, release, index, listedAt, files, version, key, true, derived, error)) return false;
+  std::vector<const DerivedFile*> lost;
+  for (const DerivedFile& file : derived) {
+    const EntryKind kind = KindOf(file.path);
+    if (kind == EntryKind::Missing) {
+      lost.push_back(&file);
+    } else if (kind != EntryKind::File || ReadHostFile(file.path, file.bytes.size()) != file.bytes) {
+      error = file.path + " is not " + file.what +
+              "; nothing published (remove it, and publishing again writes it back)";
+      return false;
+    }
   }
   std::set<std::string> stored;
   for (const PlannedFile& file : files) {
@@ -340,11 +363,15 @@ bool RestorePublished(const std::string& release, const std::string& feed, const
   }
   // Published before feeds had packs, it gains its pack and list.
   if (!Pack(feed, version, files, key, summary, summary.packsAdded, error)) return false;
-  if (manifestKind == EntryKind::Missing) {
-    if (!WriteFeedFile(manifestPath, manifest, false, error)) return false;
-    summary.manifestRestored = true;
+  for (const DerivedFile* file : lost) {
+    if (!WriteFeedFile(file->path, file->bytes, false, error)) return false;
+    if (file == &derived.front()) {
+      summary.manifestRestored = true;
+    } else {
+      ++summary.markersRestored;
+    }
   }
-  summary.unchanged = !summary.packsAdded && summary.newChunks == 0 && !summary.manifestRestored;
+  summary.unchanged = !summary.packsAdded && summary.newChunks == 0 && lost.empty();
   return true;
 }
 
@@ -412,7 +439,7 @@ bool Publish(const std::string& release, const std::string& feed, const std::str
               " with other content; give the release a new version";
       return false;
     }
-    return RestorePublished(release, feed, files, *version, manifestPath, manifest, key, summary, error);
+    return RestorePublished(release, feed, files, *version, manifestPath, manifest, index, i, key, summary, error);
   }
   if (index.count > 0) {
     const FeedVersion& newest = index.versions[index.count - 1];
@@ -430,6 +457,10 @@ bool Publish(const std::string& release, const std::string& feed, const std::str
     return false;
   }
 
+  std::vector<DerivedFile> markers;
+  if (!PlanUpgradeMarkers(feed, release, index, index.count, files, *version, key, false, markers, error)) {
+    return false;
+  }
   std::set<std::string> stored;
   for (const PlannedFile& file : files) {
     if (!file.isFolder && !StoreChunks(HostJoin(release, file.path), file, feed, stored, summary, error)) return false;
@@ -437,7 +468,10 @@ bool Publish(const std::string& release, const std::string& feed, const std::str
   bool listWritten = false;
   if (!Pack(feed, *version, files, key, summary, listWritten, error)) return false;
   if (!manifestThere && !WriteFeedFile(manifestPath, manifest, false, error)) return false;
-  if (!WriteUpgradeMarkers(feed, release, index, files, *version, key, summary, error)) return false;
+  for (const DerivedFile& marker : markers) {
+    if (!WriteFeedFile(marker.path, marker.bytes, true, error)) return false;
+    ++summary.upgradeMarkers;
+  }
 
   std::vector<FeedVersion> versions(index.versions, index.versions + index.count);
   versions.push_back(listed);

@@ -33,6 +33,7 @@ struct PublishSummary {
   bool packsAdded = false;  // already published before feeds had packs: its pack and list added now
   bool republished = false;       // the channel lists this very content already
   bool manifestRestored = false;  // republished: its manifest was missing, written back now
+  std::size_t markersRestored = 0;  // republished: markers of the steps to it that were missing, written back now
 };
 
 // False, with the reason in `error`, when refused or not done.

@@ -259,45 +259,66 @@ TEST(FeedPublish, PacksAnewWhatNoSoundEarlierListLocates) {
 // Publishing a listed release again writes back what the feed lost since,
 // the very bytes a publish writes, and nothing else; a feed from before packs
 // gains its pack and list so. A manifest of other content is left alone.
+// 1.1 published over 1.0; what the feed then loses of 1.1, publishing 1.1
+// again writes back byte for byte, and nothing more.
 TEST(FeedPublish, RepublishingWritesBackWhatTheFeedLost) {
-  const auto firstChunk = [](const std::map<std::string, std::string>& files) {
-    return std::find_if(files.begin(), files.end(), [](const auto& file) {
-             return file.first.find("/chunks/") != std::string::npos;
-           })->first;
+  const packer_testing::Tree next = Release(1, {{"levels\\one.dat", GameBytes(600 * 1024, 1)},
+                                                {"levels\\two.dat", GameBytes(200 * 1024, 3)}});
+  const auto publishBoth = [&next](Bench& bench) {
+    EXPECT_EQ(0, bench.Publish(kSmall, "r10").exitCode);
+    const auto before = Snapshot(bench.feed);
+    EXPECT_EQ(0, bench.Publish(next, "r11").exitCode);
+    auto added = Snapshot(bench.feed);
+    for (const auto& file : before) added.erase(file.first);
+    return added;
   };
-  const std::vector<std::tuple<const char*, std::function<void(Bench&)>, const char*>> rows = {
-      {"the pack and its list",
-       [](Bench& b) {
-         std::filesystem::remove(b.feed + "/versions/1.0.packs");
-         std::filesystem::remove(b.feed + "/packs/1.0.pack");
-       },
-       "; added its pack list"},
-      {"the manifest", [](Bench& b) { std::filesystem::remove(b.feed + "/versions/1.0.manifest"); },
-       "; wrote back its manifest\n"},
-      {"a chunk", [&](Bench& b) { std::filesystem::remove(firstChunk(Snapshot(b.feed))); },
-       "; wrote back 1 lost chunk\n"},
+  const std::string v11 = "/versions/1.1";
+  const std::vector<std::tuple<const char*, std::vector<std::string>, const char*>> rows = {
+      {"the pack and its list", {v11 + ".packs", "/packs/1.1.pack"}, "; added its pack list"},
+      {"the manifest", {v11 + ".manifest"}, "; wrote back its manifest\n"},
+      {"the step's marker", {v11 + ".from-1.0.marker"}, "; wrote back 1 update marker\n"},
+      {"a chunk", {"/chunks/"}, "; wrote back 1 lost chunk\n"},
   };
-  for (const auto& [lost, lose, said] : rows) {
+  for (const auto& [lost, paths, said] : rows) {
     SCOPED_TRACE(lost);
     Bench bench;
-    ASSERT_EQ(0, bench.Publish(kSmall, "r10").exitCode);
+    const auto added = publishBoth(bench);
     const auto published = Snapshot(bench.feed);
-    lose(bench);
-    const CliResult again = bench.Publish(kSmall, "r10");
+    for (const std::string& path : paths) {
+      const auto file = std::find_if(added.begin(), added.end(),
+                                     [&](const auto& entry) { return entry.first.find(path) != std::string::npos; });
+      ASSERT_NE(added.end(), file) << path;
+      std::filesystem::remove(file->first);
+    }
+    const CliResult again = bench.Publish(next, "r11");
     EXPECT_EQ(0, again.exitCode) << again.err;
     EXPECT_NE(std::string::npos, again.out.find(said)) << again.out;
     EXPECT_TRUE(published == Snapshot(bench.feed));
-    EXPECT_NE(std::string::npos, bench.Publish(kSmall, "r10").out.find("nothing changed"));
+    EXPECT_NE(std::string::npos, bench.Publish(next, "r11").out.find("nothing changed"));
   }
+  // A marker whose earlier version lost its manifest as well waits for that
+  // version to be published again.
   Bench bench;
-  ASSERT_EQ(0, bench.Publish(kSmall, "r10").exitCode);
-  Spill(bench.feed + "/versions/1.0.manifest", "other");
-  const auto before = Snapshot(bench.feed);
-  const CliResult refused = bench.Publish(kSmall, "r10");
-  EXPECT_EQ(1, refused.exitCode);
-  EXPECT_NE(std::string::npos, refused.err.find("is not the manifest the channel lists for version 1.0"))
-      << refused.err;
-  EXPECT_TRUE(before == Snapshot(bench.feed));
+  publishBoth(bench);
+  const auto published = Snapshot(bench.feed);
+  std::filesystem::remove(bench.feed + "/versions/1.0.manifest");
+  std::filesystem::remove(bench.feed + v11 + ".from-1.0.marker");
+  EXPECT_NE(std::string::npos, bench.Publish(next, "r11").out.find("nothing changed"));
+  EXPECT_NE(std::string::npos, bench.Publish(kSmall, "r10").out.find("wrote back its manifest"));
+  EXPECT_NE(std::string::npos, bench.Publish(next, "r11").out.find("wrote back 1 update marker"));
+  EXPECT_TRUE(published == Snapshot(bench.feed));
+
+  for (const auto& [spoilt, refusal] : std::vector<std::pair<std::string, std::string>>{
+           {v11 + ".manifest", "is not the manifest the channel lists for version 1.1"},
+           {v11 + ".from-1.0.marker", "is not the signed update marker of the step from 1.0 to 1.1"}}) {
+    Spill(bench.feed + spoilt, "other");
+    const auto before = Snapshot(bench.feed);
+    const CliResult refused = bench.Publish(next, "r11");
+    EXPECT_EQ(1, refused.exitCode);
+    EXPECT_NE(std::string::npos, refused.err.find(refusal)) << refused.err;
+    EXPECT_TRUE(before == Snapshot(bench.feed));
+    std::filesystem::remove(bench.feed + spoilt);
+  }
 }
 
 TEST(FeedPublish, RefusesAVersionNotNewerAndLeavesTheFeedAsItWas) {
