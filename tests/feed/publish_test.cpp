@@ -256,11 +256,9 @@ TEST(FeedPublish, PacksAnewWhatNoSoundEarlierListLocates) {
   }
 }
 
-// Publishing a listed release again writes back what the feed lost since,
-// the very bytes a publish writes, and nothing else; a feed from before packs
-// gains its pack and list so. A manifest of other content is left alone.
-// 1.1 published over 1.0; what the feed then loses of 1.1, publishing 1.1
-// again writes back byte for byte, and nothing more.
+// 1.1 published over 1.0: what the feed then loses of 1.1, publishing 1.1
+// again writes back, the very bytes the first publish wrote, and nothing
+// else. A manifest or marker of other content is left alone.
 TEST(FeedPublish, RepublishingWritesBackWhatTheFeedLost) {
   const packer_testing::Tree next = Release(1, {{"levels\\one.dat", GameBytes(600 * 1024, 1)},
                                                 {"levels\\two.dat", GameBytes(200 * 1024, 3)}});
