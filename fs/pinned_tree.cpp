@@ -3,6 +3,7 @@
 #include <aclapi.h>
 
 #include <cstring>
+#include <iterator>
 #include <vector>
 
 #include "fs/ascii.h"
@@ -86,12 +87,12 @@ HANDLE PinnedTree::Folder(const std::string& path) {
 }
 
 void PinnedTree::Release(const std::string& path) {
+  // A sibling sharing the name's start ("levels.old" beside "levels") sorts
+  // between the folder and what it holds: skipped, not the end.
   const std::string key = Folded(path);
-  for (auto it = pinned_.lower_bound(key); it != pinned_.end();) {
-    const bool below = it->first.compare(0, key.size(), key) == 0 &&
-                       (it->first.size() == key.size() || it->first[key.size()] == '\\');
-    if (!below) break;
-    it = pinned_.erase(it);
+  for (auto it = pinned_.lower_bound(key); it != pinned_.end() && it->first.compare(0, key.size(), key) == 0;) {
+    const bool below = it->first.size() == key.size() || it->first[key.size()] == '\\';
+    it = below ? pinned_.erase(it) : std::next(it);
   }
 }
 

@@ -2,6 +2,7 @@
 
 #include <set>
 
+#include "fs/pinned_tree.h"
 #include "fs/walk.h"
 #include "tests/support/harness.h"
 
@@ -38,4 +39,17 @@ TEST(ForEachEntry, ReportsFilesAndFoldersAndStopsWhenAsked) {
   int visits = 0;
   EXPECT_EQ(Listing::Stopped, ForEachEntry(folder, [&](const FolderEntry&) { return ++visits, false; }));
   EXPECT_EQ(1, visits);
+}
+
+// A pinned folder refuses renaming; letting go of a folder lets go of every
+// folder below it, also past a sibling whose name sorts in between.
+TEST(PinnedTree, ReleaseLetsGoOfEveryFolderBelow) {
+  const std::string root = FreshScratchFolder();
+  for (const char* folder : {"levels\\deep", "levels.old", "levels-2"}) MakeFolders(Join(root, folder));
+  PinnedTree tree(root);
+  for (const char* folder : {"levels\\deep", "levels.old", "levels-2"}) ASSERT_TRUE(tree.Folder(Join(root, folder)));
+  ASSERT_FALSE(MoveFileExA(Join(root, "levels\\deep").c_str(), Join(root, "levels\\moved").c_str(), 0));
+  tree.Release(Join(root, "levels"));
+  EXPECT_TRUE(MoveFileExA(Join(root, "levels\\deep").c_str(), Join(root, "levels\\moved").c_str(), 0));
+  EXPECT_FALSE(MoveFileExA(Join(root, "levels.old").c_str(), Join(root, "old").c_str(), 0)) << "still pinned";
 }
