@@ -159,17 +159,22 @@ bool PinnedTree::MakeFolder(const std::string& path) {
   return true;
 }
 
-bool PinnedTree::Rename(const std::string& from, const std::string& to, bool replace, HANDLE held) {
+bool PinnedTree::Rename(const std::string& from, const std::string& to, bool replace, HANDLE held, bool realFolder) {
   Release(from);
   HANDLE targetFolder = nullptr;
   std::string targetName;
   if (!Parent(to, targetFolder, targetName)) return false;
   if (!native_.Available()) {
+    const DWORD bits = GetFileAttributesA(from.c_str());
+    if (realFolder && (bits == INVALID_FILE_ATTRIBUTES || !(bits & FILE_ATTRIBUTE_DIRECTORY) || IsLinkBits(bits))) {
+      return false;
+    }
     return MoveFileExA(from.c_str(), to.c_str(), replace ? MOVEFILE_REPLACE_EXISTING : 0) != FALSE;
   }
   UniqueFileHandle opened;
   if (!held) {
-    opened = OpenChecked(from, DELETE, FILE_SHARE_READ, NativeFiles::Kind::Any, true, false);
+    opened = OpenChecked(from, DELETE, FILE_SHARE_READ,
+                         realFolder ? NativeFiles::Kind::Folder : NativeFiles::Kind::Any, !realFolder, false);
     held = opened.Get();
   } else if (!StillLeadsTo(held, from)) {
     SetLastError(ERROR_FILE_INVALID);
@@ -181,6 +186,21 @@ bool PinnedTree::Rename(const std::string& from, const std::string& to, bool rep
 
 bool PinnedTree::RenameEntry(const std::string& from, const std::string& to, HANDLE held) {
   return Reach("rename", from, to) && Rename(from, to, false, held);
+}
+
+bool PinnedTree::MoveRealFolder(const std::string& from, const std::string& to) {
+  if (!Reach("rename", from, to)) return false;
+  // What the folder holds moves with it unseen: every folder pinned below it
+  // must still lie at its path, so that none was swapped for another.
+  const std::string key = Folded(from);
+  for (auto it = pinned_.lower_bound(key); it != pinned_.end(); ++it) {
+    if (it->first.compare(0, key.size(), key) != 0) break;
+    if (it->first.size() > key.size() && it->first[key.size()] == '\\' && !StillLeadsTo(it->second.Get(), it->first)) {
+      SetLastError(ERROR_FILE_INVALID);
+      return false;
+    }
+  }
+  return Rename(from, to, false, nullptr, true);
 }
 
 bool PinnedTree::RenameOver(const std::string& from, const std::string& to) {

@@ -48,6 +48,10 @@ class PinnedTree {
   // `held`, the file held open (with DELETE) since it was checked is
   // renamed through that handle, and only while `from` still leads to it.
   [[nodiscard]] bool RenameEntry(const std::string& from, const std::string& to, HANDLE held = nullptr);
+  // Moves the real folder `from`, with all it holds, to `to`, which must not
+  // exist: never a link, which would lead whatever is later written there
+  // out of the tree, nor while a folder pinned below it was swapped away.
+  [[nodiscard]] bool MoveRealFolder(const std::string& from, const std::string& to);
   // Renames the entry `from` over `to`, which is replaced as a name: a link
   // or a second name of a file elsewhere is replaced, never written through.
   [[nodiscard]] bool RenameOver(const std::string& from, const std::string& to);
@@ -101,7 +105,7 @@ class PinnedTree {
   // a link only when `linkAllowed`, and the path still leading to it.
   UniqueFileHandle OpenChecked(const std::string& path, DWORD access, DWORD share, NativeFiles::Kind kind,
                                bool linkAllowed, bool plain);
-  bool Rename(const std::string& from, const std::string& to, bool replace, HANDLE held);
+  bool Rename(const std::string& from, const std::string& to, bool replace, HANDLE held, bool realFolder = false);
   // StillLeadsTo for an object whose identity was just read, and whether
   // the path's own attributes show a link.
   bool Leads(const std::string& path, const FileIdentity& held, bool linkAtPath);

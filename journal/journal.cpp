@@ -115,7 +115,7 @@ JournalRead ReadJournal(PinnedTree& tree, const std::string& dataFolder, Plan& p
       }
       continue;
     }
-    if (line.size() < 3 || line[1] != ' ' || (line[0] != 'd' && line[0] != 'a' && line[0] != 'r')) {
+    if (line.size() < 3 || line[1] != ' ' || std::strchr("darm", line[0]) == nullptr) {
       return JournalRead::Unusable;
     }
     PlanEntry entry{static_cast<PlanEntry::Kind>(line[0]), line.substr(2)};
@@ -151,6 +151,11 @@ EntryState StateOf(const PlanEntry& entry, const Places& places) {
     return current.Exists() ? EntryState::Foreign : EntryState::NotStarted;
   }
   const EntryAttributes staged = QueryEntry(places.staged);
+  if (entry.kind == PlanEntry::MoveFolder) {
+    if (staged.IsRealFolder() && !current.Exists()) return EntryState::NotStarted;
+    if (!staged.Exists() && current.IsRealFolder()) return EntryState::Done;
+    return EntryState::Foreign;
+  }
   const EntryAttributes setAside = QueryEntry(places.setAside);
   const bool isStaged = IsFileEntry(staged), isCurrent = IsFileEntry(current), isSetAside = IsFileEntry(setAside);
   if (staged.Exists() != isStaged || current.Exists() != isCurrent || setAside.Exists() != isSetAside) {
@@ -269,6 +274,8 @@ bool StepForward(PinnedTree& tree, const PlanEntry& entry, const Places& places,
     }
     case PlanEntry::AddFile:
       return state == EntryState::Done || tree.RenameEntry(places.staged, places.current, entry.held);
+    case PlanEntry::MoveFolder:
+      return state == EntryState::Done || tree.MoveRealFolder(places.staged, places.current);
     case PlanEntry::ReplaceExisting:
       if (state == EntryState::Done) return true;
       if (state == EntryState::NotStarted &&
@@ -287,6 +294,8 @@ bool StepBack(PinnedTree& tree, const PlanEntry& entry, const Places& places, En
       return tree.RemoveEmptyFolder(places.current);
     case PlanEntry::AddFile:
       return tree.RenameEntry(places.current, places.staged, entry.held);
+    case PlanEntry::MoveFolder:
+      return tree.MoveRealFolder(places.current, places.staged);
     case PlanEntry::ReplaceExisting:
       if (state == EntryState::Done && !tree.RenameEntry(places.current, places.staged, entry.held)) return false;
       return tree.RenameEntry(places.setAside, places.current);

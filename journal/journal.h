@@ -17,7 +17,9 @@
 class PinnedTree;
 
 struct PlanEntry {
-  enum Kind : char { AddFolder = 'd', AddFile = 'a', ReplaceExisting = 'r' };
+  // MoveFolder: a staged folder whose place in the data folder is free
+  // moves whole, with all it holds, in one rename.
+  enum Kind : char { AddFolder = 'd', AddFile = 'a', ReplaceExisting = 'r', MoveFolder = 'm' };
   Kind kind;
   std::string relative;  // below the staging folder and the data folder alike
   // The staged file, held open (with DELETE, refusing writers and deleters)

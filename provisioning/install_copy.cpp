@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <algorithm>
+
 #include "fs/ascii.h"
 #include "fs/change.h"
 #include "fs/entry.h"
@@ -26,6 +28,13 @@ unsigned long long RoundedUp(unsigned long long bytes) {
 bool IsBelowTopLevel(const std::string& relative, const std::string& name, bool anyCase) {
   const std::string top = relative.substr(0, relative.find('\\'));
   return anyCase ? EqualsIgnoringAsciiCase(top, name) : top == name;
+}
+
+// Whether `relative` lies below `folder`, in any case: a name Windows matches
+// without regard to case.
+bool IsBelowFolder(const std::string& relative, const std::string& folder) {
+  return relative.size() > folder.size() && relative[folder.size()] == '\\' &&
+         EqualsIgnoringAsciiCase(relative.substr(0, folder.size()), folder);
 }
 
 // Whether the file at `path` can be read now: another program may hold it
@@ -107,6 +116,14 @@ int CopyInstallToDataFolder(PinnedTree& tree, const CopyPlan& plan, const std::s
   // What an earlier, stopped copy left before it moved anything.
   if (!staging || !RemoveTreeSafely(tree, *staging) || !tree.MakeFolder(*staging)) return 1;
   Plan moves{kCopyStagingName, {}};
+  // A folder whose place in the data folder is free moves whole, with all it
+  // holds: one change instead of one a file. Never a folder above the
+  // version file, which moves in last as the copy's commit.
+  std::vector<std::string> movedWhole;
+  const auto insideMoved = [&movedWhole](const std::string& relative) {
+    return std::any_of(movedWhole.begin(), movedWhole.end(),
+                       [&relative](const std::string& folder) { return IsBelowFolder(relative, folder); });
+  };
   bool copied = true;
   for (const CopyItem& item : plan.items) {
     const OptionalPath from = JoinPath(installFolder, item.relative);
@@ -117,12 +134,20 @@ int CopyInstallToDataFolder(PinnedTree& tree, const CopyPlan& plan, const std::s
       break;
     }
     const EntryAttributes attributes = QueryEntry(*target);
+    const bool movesWithFolder = insideMoved(item.relative);
     if (item.isFolder) {
       copied = tree.MakeFolder(*staged);
-      if (!attributes.Exists()) moves.entries.push_back({PlanEntry::AddFolder, item.relative});
+      if (!attributes.Exists() && !movesWithFolder) {
+        const bool aboveCommit = IsBelowFolder(kVersionFile, item.relative);
+        moves.entries.push_back({aboveCommit ? PlanEntry::AddFolder : PlanEntry::MoveFolder, item.relative});
+        if (!aboveCommit) movedWhole.push_back(item.relative);
+      }
     } else {
       copied = tree.CopyToNewFile(*from, *staged);
-      moves.entries.push_back({attributes.Exists() ? PlanEntry::ReplaceExisting : PlanEntry::AddFile, item.relative});
+      if (!movesWithFolder) {
+        moves.entries.push_back(
+            {attributes.Exists() ? PlanEntry::ReplaceExisting : PlanEntry::AddFile, item.relative});
+      }
     }
     if (!copied) break;
   }

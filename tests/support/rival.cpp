@@ -133,9 +133,15 @@ void Rival::Act(const std::string& path, const std::string& other) {
     }
     return;
   }
+  // The folders on the change's paths: those holding its entries, and the
+  // entry itself where it is a folder (one moving whole).
+  std::vector<std::string> folders;
   for (const std::string& changed : {path, other}) {
     if (changed.empty()) continue;
-    const std::string folder = ParentOf(changed);
+    folders.push_back(ParentOf(changed));
+    if (swap_ == Swap::Folders && IsBelow(changed, company_) && IsDirectory(changed)) folders.push_back(changed);
+  }
+  for (const std::string& folder : folders) {
     if (!IsAtOrBelow(folder, company_) || !IsDirectory(folder)) continue;
     if (swap_ == Swap::WindowsMove) {
       if (!IsBelow(folder, company_)) continue;

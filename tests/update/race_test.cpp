@@ -112,6 +112,8 @@ TEST_P(RaceAtEveryChange, NothingOutsideChangesAndTheGameRuns) {
     for (const auto& entry : WithoutTopLevel(ReadTree(DataFolder()), {"game"})) {
       EXPECT_EQ(std::string::npos, entry.second.find(kRivalBytes)) << entry.first << ": bytes nobody staged";
     }
+    // The rival's links are gone again: one left is one the launcher moved in.
+    for (const auto& entry : ReadTree(DataFolder())) EXPECT_NE(kLinkEntry, entry.second) << entry.first;
     if (HasFailure()) return;
   }
   std::printf("%s: raced at %lu of %lu changes, the rival acted at %d; a Windows rival renamed %d of %d folders\n",
