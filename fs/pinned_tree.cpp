@@ -8,6 +8,7 @@
 
 #include "fs/ascii.h"
 #include "fs/change.h"
+#include "fs/entry.h"
 
 namespace {
 
@@ -31,6 +32,13 @@ bool IsLinkBits(DWORD attributes) {
 }
 
 bool IsLinkAt(const std::string& path) { return IsLinkBits(GetFileAttributesA(path.c_str())); }
+
+// Whether the pinned folder `candidate` lies below the one at `key` (both
+// folded). Its siblings sharing the name's start ("levels.old" beside
+// "levels") sort between the folder and what it holds: not below.
+bool IsKeyBelow(const std::string& candidate, const std::string& key) {
+  return candidate.size() > key.size() && candidate[key.size()] == '\\' && candidate.compare(0, key.size(), key) == 0;
+}
 
 }  // namespace
 
@@ -87,12 +95,9 @@ HANDLE PinnedTree::Folder(const std::string& path) {
 }
 
 void PinnedTree::Release(const std::string& path) {
-  // A sibling sharing the name's start ("levels.old" beside "levels") sorts
-  // between the folder and what it holds: skipped, not the end.
   const std::string key = Folded(path);
   for (auto it = pinned_.lower_bound(key); it != pinned_.end() && it->first.compare(0, key.size(), key) == 0;) {
-    const bool below = it->first.size() == key.size() || it->first[key.size()] == '\\';
-    it = below ? pinned_.erase(it) : std::next(it);
+    it = it->first == key || IsKeyBelow(it->first, key) ? pinned_.erase(it) : std::next(it);
   }
 }
 
@@ -165,10 +170,7 @@ bool PinnedTree::Rename(const std::string& from, const std::string& to, bool rep
   std::string targetName;
   if (!Parent(to, targetFolder, targetName)) return false;
   if (!native_.Available()) {
-    const DWORD bits = GetFileAttributesA(from.c_str());
-    if (realFolder && (bits == INVALID_FILE_ATTRIBUTES || !(bits & FILE_ATTRIBUTE_DIRECTORY) || IsLinkBits(bits))) {
-      return false;
-    }
+    if (realFolder && !QueryEntry(from).IsRealFolder()) return false;
     return MoveFileExA(from.c_str(), to.c_str(), replace ? MOVEFILE_REPLACE_EXISTING : 0) != FALSE;
   }
   UniqueFileHandle opened;
@@ -193,9 +195,8 @@ bool PinnedTree::MoveRealFolder(const std::string& from, const std::string& to) 
   // What the folder holds moves with it unseen: every folder pinned below it
   // must still lie at its path, so that none was swapped for another.
   const std::string key = Folded(from);
-  for (auto it = pinned_.lower_bound(key); it != pinned_.end(); ++it) {
-    if (it->first.compare(0, key.size(), key) != 0) break;
-    if (it->first.size() > key.size() && it->first[key.size()] == '\\' && !StillLeadsTo(it->second.Get(), it->first)) {
+  for (auto it = pinned_.lower_bound(key); it != pinned_.end() && it->first.compare(0, key.size(), key) == 0; ++it) {
+    if (IsKeyBelow(it->first, key) && !StillLeadsTo(it->second.Get(), it->first)) {
       SetLastError(ERROR_FILE_INVALID);
       return false;
     }
