@@ -133,8 +133,9 @@ int CopyInstallToDataFolder(PinnedTree& tree, const CopyPlan& plan, const std::s
       copied = false;
       break;
     }
-    const EntryAttributes attributes = QueryEntry(*target);
+    // What moves with its folder has no place of its own to look at.
     const bool movesWithFolder = insideMoved(item.relative);
+    const EntryAttributes attributes = movesWithFolder ? EntryAttributes{} : QueryEntry(*target);
     if (item.isFolder) {
       copied = tree.MakeFolder(*staged);
       if (!attributes.Exists() && !movesWithFolder) {
