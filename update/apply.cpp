@@ -18,11 +18,16 @@
 #include "rules/rules.h"
 #include "journal/journal.h"
 #include "rungame_plan.h"
+#include "update/decode_ahead.h"
 #include "update/signed_update.h"
 #include "update/staging.h"
 #include "update/unpack.h"
 
 namespace {
+
+// How many packed files may be queued for decoding ahead of the one being
+// written out.
+constexpr std::size_t kFilesAhead = 8;
 
 // One entry of the staging folder, as its one walk found it.
 struct StagedItem {
@@ -119,12 +124,56 @@ bool UnpackStaged(PinnedTree& tree, const std::string& staging, const std::strin
   for (const StagedItem& item : items) {
     if (!item.isFolder) stagedFiles[rules::FoldAsciiCase(item.relative)] = item.isReadOnly;
   }
-  std::vector<std::string> unpacked;
+  // The packed files, in order, each with the name it unpacks to.
+  struct Packed {
+    StagedItem* item;
+    std::string output;
+  };
+  std::vector<Packed> packedFiles;
   for (StagedItem& item : items) {
     // Not packed, or its output would carry a name reserved for temporary files.
     const std::size_t unpackedLength = rungame_unpacked_length(item.relative.c_str());
     if (item.isFolder || IsStagedMarker(item, markerName) || unpackedLength == 0) continue;
-    const std::string output = item.relative.substr(0, unpackedLength);
+    packedFiles.push_back({&item, item.relative.substr(0, unpackedLength)});
+  }
+  // Each packed file decodes on a thread of its own while the one before it
+  // is written out. It is read through its held handle, or on Windows
+  // 95/98/Me through one opened here until it is unpacked.
+  std::vector<UniqueFileHandle> opened(packedFiles.size());
+  DecodeAhead decoded;
+  std::size_t added = 0;
+  const auto addNext = [&] {
+    const StagedItem& item = *packedFiles[added].item;
+    HANDLE packed = HeldOf(held, item.relative);
+    if (!packed) {
+      const OptionalPath path = JoinPath(staging, item.relative);
+      if (!path) return false;
+      opened[added] = UniqueFileHandle(CreateFileA(path->c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                                   OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+      if (!opened[added]) return false;
+      packed = opened[added].Get();
+    }
+    decoded.Add(packed);
+    ++added;
+    return true;
+  };
+  // Whether packed file `later` is what one from `from` on unpacks to.
+  const auto replacedFrom = [&](std::size_t from, std::size_t later) {
+    for (std::size_t earlier = from; earlier < later; ++earlier) {
+      if (EqualsIgnoringAsciiCase(packedFiles[earlier].output, packedFiles[later].item->relative)) return true;
+    }
+    return false;
+  };
+  std::vector<std::string> unpacked;
+  for (std::size_t next = 0; next < packedFiles.size(); ++next) {
+    StagedItem& item = *packedFiles[next].item;
+    const std::string& output = packedFiles[next].output;
+    if (added == next && !addNext()) return false;
+    // The files after it decode meanwhile, a few ahead, unless an earlier
+    // one replaces one of them ("a.zip.zip" before "a.zip"): that is read
+    // once the earlier one is in place, at its turn.
+    while (added < packedFiles.size() && added < next + kFilesAhead && !replacedFrom(next, added) && addNext()) {
+    }
     const OptionalPath packedPath = JoinPath(staging, item.relative);
     const OptionalPath outputPath = JoinPath(staging, output);
     if (!packedPath || !outputPath) return false;
@@ -133,7 +182,13 @@ bool UnpackStaged(PinnedTree& tree, const std::string& staging, const std::strin
     held.erase(rules::FoldAsciiCase(output));
     if (replaced != stagedFiles.end() && replaced->second && !MakeWritable(tree, *outputPath)) return false;
     UniqueFileHandle unpackedFile;
-    switch (UnpackFile(tree, *packedPath, HeldOf(held, item.relative), *outputPath, &unpackedFile)) {
+    NewFile file(tree);
+    UnpackOutcome outcome = UnpackInto(file, decoded, *outputPath);
+    opened[next].Reset();
+    if (outcome == UnpackOutcome::Unpacked && !file.CommitAs(*outputPath, &unpackedFile)) {
+      outcome = UnpackOutcome::Failed;
+    }
+    switch (outcome) {
       case UnpackOutcome::Failed:
         return false;
       case UnpackOutcome::Damaged:

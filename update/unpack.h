@@ -3,9 +3,8 @@
 
 #include <string>
 
-#include "fs/handles.h"
-
-class PinnedTree;
+class DecodeAhead;
+class NewFile;
 
 // Exactly the lower-case ".zip" extension, after a name of at least one byte
 // (the shared rules).
@@ -17,16 +16,13 @@ enum class UnpackOutcome {
   Failed,   // the files could not be read or written (full disk, locked, path too long)
 };
 
-// Unpacks the gzip data (or plain data) of `packedPath` into `outputPath`,
-// through a new temporary file beside it that replaces it, as a name, only
-// when every member decoded to its verified end and was completely written.
-// On any failure `outputPath` is left as it was and no temporary file remains.
-// `packedHeld`: the packed file held open for reading since it was checked,
-// read from its start; null: opened by path. `keep`: receives the output
-// still open (shared with nobody, with DELETE), so that it is moved on
-// through its handle.
-[[nodiscard]] UnpackOutcome UnpackFile(PinnedTree& tree, const std::string& packedPath, void* packedHeld,
-                                       const std::string& outputPath, UniqueFileHandle* keep = nullptr);
+// Unpacks the next file queued in `decoded` into `output`, made new as the
+// temporary file beside `outputPath`. Unpacked: every member decoded to its
+// verified end and all of it was written, and `output` waits for its
+// CommitAs(outputPath). Anything less leaves `outputPath` as it was, and the
+// temporary file goes with `output`. The file's turn in `decoded` is over
+// either way.
+[[nodiscard]] UnpackOutcome UnpackInto(NewFile& output, DecodeAhead& decoded, const std::string& outputPath);
 
 // Suffix of the temporary file an unpacking writes beside its output. Files
 // of the staging tree named like a launcher's temporary file are leftovers

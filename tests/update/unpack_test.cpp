@@ -4,10 +4,13 @@
 
 #include <algorithm>
 #include <cstring>
+#include <random>
 
 #include "tests/support/harness.h"
 #include "tests/update/update_support.h"
 #include "update/decode.h"
+#include "update/decode_ahead.h"
+#include "fs/change.h"
 #include "fs/pinned_tree.h"
 #include "update/unpack.h"
 #include "update/update.h"
@@ -20,7 +23,15 @@ namespace {
 // Unpacks into a tree rooted at the output's folder, as the update pass does.
 UnpackOutcome UnpackAt(const std::string& packed, const std::string& output) {
   PinnedTree tree(output.substr(0, output.find_last_of('\\')));
-  return UnpackFile(tree, packed, nullptr, output);
+  const UniqueFileHandle file(
+      CreateFileA(packed.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+  if (!file) return UnpackOutcome::Failed;
+  DecodeAhead decoded;
+  decoded.Add(file.Get());
+  NewFile unpacked(tree);
+  const UnpackOutcome outcome = UnpackInto(unpacked, decoded, output);
+  if (outcome != UnpackOutcome::Unpacked) return outcome;
+  return unpacked.CommitAs(output) ? outcome : UnpackOutcome::Failed;
 }
 
 }  // namespace
@@ -168,4 +179,76 @@ TEST_F(Unpack, EveryCutOfATwoBlockFileIsRefused) {
   std::string whole;
   ASSERT_TRUE(DecodeInMemory(good, &whole));
   EXPECT_EQ(SampleBytes(65536, 5), whole);
+}
+
+// Files decoded on their own thread reach their drains whole, in the order
+// they were queued, each with its own outcome: a drain that refuses a block
+// (a full disk) or a damaged file never spills into the next one, and
+// files still queued when the decoder goes end with it.
+TEST(DecodeAhead, QueuedFilesDrainInOrderEachWithItsOwnOutcome) {
+  const std::string folder = FreshScratchFolder();
+  std::mt19937 random(20261209);
+  for (int round = 0; round < 4; ++round) {
+    struct Queued {
+      std::string expected;
+      DecodeResult result;
+      std::size_t refuseBeyond;  // the drain refuses a block that would take it past this many bytes
+      UniqueFileHandle file;
+    };
+    std::vector<Queued> queued;
+    for (int i = 0; i < 24; ++i) {
+      const std::string data = SampleBytes(random() % 700000, random());
+      std::string packed = Gzip(data, 1);
+      Queued entry{data, DecodeResult::Decoded, data.size(), {}};
+      switch (random() % 5) {
+        case 0:  // cut short
+          packed.resize(packed.size() / 2 + 2);
+          entry.result = DecodeResult::Damaged;
+          break;
+        case 1:  // a full disk somewhere in the file
+          if (data.empty()) break;
+          entry.refuseBeyond = random() % data.size();
+          entry.result = DecodeResult::WriteFailed;
+          break;
+        case 2:  // not packed: passes through
+          packed = data;
+          break;
+      }
+      const std::string path = Join(folder, "file" + std::to_string(round) + "-" + std::to_string(i) + ".zip");
+      WriteFile(path, packed);
+      entry.file = UniqueFileHandle(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                                0, nullptr));
+      ASSERT_TRUE(entry.file);
+      queued.push_back(std::move(entry));
+    }
+    DecodeAhead decoded;
+    for (const Queued& entry : queued) decoded.Add(entry.file.Get());
+    // The last round leaves half of the files queued when the decoder goes.
+    const std::size_t drained = round == 3 ? queued.size() / 2 : queued.size();
+    for (std::size_t i = 0; i < drained; ++i) {
+      const Queued& entry = queued[i];
+      std::string got;
+      const DecodeResult result = decoded.Drain([&](const unsigned char* data, std::size_t size) {
+        if (got.size() + size > entry.refuseBeyond) return false;
+        got.append(reinterpret_cast<const char*>(data), size);
+        return true;
+      });
+      ASSERT_EQ(entry.result, result) << "round " << round << ", file " << i;
+      if (result == DecodeResult::Decoded) ASSERT_EQ(entry.expected, got) << "round " << round << ", file " << i;
+      if (result != DecodeResult::Damaged) ASSERT_EQ(0u, entry.expected.compare(0, got.size(), got));
+    }
+  }
+}
+
+TEST(DecodeAhead, UnreadableFileFailsAsARead) {
+  const std::string path = Join(FreshScratchFolder(), "unreadable.zip");
+  WriteFile(path, Gzip("content"));
+  const UniqueFileHandle writeOnly(
+      CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+  ASSERT_TRUE(writeOnly);
+  DecodeAhead decoded;
+  decoded.Add(writeOnly.Get());
+  EXPECT_EQ(DecodeResult::ReadFailed, decoded.Drain([](const unsigned char*, std::size_t) { return true; }));
+  EXPECT_EQ(DecodeResult::ReadFailed, decoded.Drain([](const unsigned char*, std::size_t) { return true; }))
+      << "a drain with nothing queued";
 }
