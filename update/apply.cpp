@@ -26,8 +26,8 @@
 namespace {
 
 // How many packed files may be queued for decoding ahead of the one being
-// written out.
-constexpr std::size_t kFilesAhead = 8;
+// written out: the decoded bytes waiting are bounded apart from this.
+constexpr std::size_t kFilesAhead = 64;
 
 // One entry of the staging folder, as its one walk found it.
 struct StagedItem {
