@@ -3,7 +3,12 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cstring>
 #include <memory>
+#include <system_error>
+#include <thread>
+#include <vector>
 
 #include "fs/ascii.h"
 #include "fs/handles.h"
@@ -107,6 +112,40 @@ bool DigestFile(const std::string& path, void* held, unsigned long long size, un
   return total == size;
 }
 
+// A staged file to hash, and where its digest goes.
+struct DigestJob {
+  const StagedEntryFact* fact;
+  unsigned long long size;
+  std::size_t index;
+};
+struct Digest {
+  bool readable = false;
+  unsigned char sha256[32] = {};
+};
+
+// Hashes every file of `jobs` into `digests`, on two threads where a second
+// can be started: the update is hashed whole before anything of it is
+// unpacked, and a second core halves that wait. Each file has a handle of
+// its own.
+void DigestAll(const std::vector<DigestJob>& jobs, std::vector<Digest>& digests) {
+  std::atomic<std::size_t> next{0};
+  const auto work = [&] {
+    for (std::size_t i = next++; i < jobs.size(); i = next++) {
+      const DigestJob& job = jobs[i];
+      Digest& digest = digests[job.index];
+      digest.readable = DigestFile(job.fact->path, job.fact->file, job.size, digest.sha256);
+    }
+  };
+  std::thread helper;
+  try {
+    if (jobs.size() > 1) helper = std::thread(work);
+  } catch (const std::system_error&) {
+    // No thread to spare: this one hashes them all.
+  }
+  work();
+  if (helper.joinable()) helper.join();
+}
+
 // The marker's name: what follows the last separator.
 std::string NameOf(const std::string& path) {
   const std::size_t separator = path.find_last_of("\\/");
@@ -138,25 +177,34 @@ UpdateTrust CheckUpdateTrustWithKey(const std::string& publicKeyHex, const std::
                                    dataVersion ? dataVersion->second : 0)) {
     return UpdateTrust::Refused;
   }
-  rungame_begin_check(manifest.Get());
-  for (const StagedEntryFact& fact : staged) {
-    RunGameStagedEntry entry{};
-    entry.path = fact.relative.c_str();
-    entry.isFolder = fact.isFolder;
-    const RunGameManifestEntry* listed = rungame_find_entry(manifest.Get(), entry.path);
-    // A link would be installed as a link, its target free to change later;
-    // it is refused before anything is read through it.
-    if (listed != nullptr) {
-      const DWORD attributes = GetFileAttributesA(fact.path.c_str());
-      if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-        return UpdateTrust::Refused;
-      }
+  // Every listed entry is looked at for a link before anything is read:
+  // a link would be installed as a link, its target free to change later.
+  std::vector<const RunGameManifestEntry*> listedOf(staged.size(), nullptr);
+  std::vector<DigestJob> jobs;
+  for (std::size_t i = 0; i < staged.size(); ++i) {
+    const StagedEntryFact& fact = staged[i];
+    listedOf[i] = rungame_find_entry(manifest.Get(), fact.relative.c_str());
+    if (listedOf[i] == nullptr) continue;
+    const DWORD attributes = GetFileAttributesA(fact.path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+      return UpdateTrust::Refused;
     }
-    if (listed != nullptr && !listed->isFolder && !fact.isFolder) {
+    if (!listedOf[i]->isFolder && !fact.isFolder) jobs.push_back({&fact, listedOf[i]->size, i});
+  }
+  std::vector<Digest> digests(staged.size());
+  DigestAll(jobs, digests);
+  rungame_begin_check(manifest.Get());
+  for (std::size_t i = 0; i < staged.size(); ++i) {
+    RunGameStagedEntry entry{};
+    entry.path = staged[i].relative.c_str();
+    entry.isFolder = staged[i].isFolder;
+    const RunGameManifestEntry* listed = listedOf[i];
+    if (listed != nullptr && !listed->isFolder && !staged[i].isFolder) {
       // Read up to the listed size: one longer or shorter reads as unreadable,
       // refused alike.
       entry.size = listed->size;
-      entry.readable = DigestFile(fact.path, fact.file, listed->size, entry.sha256);
+      entry.readable = digests[i].readable;
+      std::memcpy(entry.sha256, digests[i].sha256, sizeof entry.sha256);
     }
     if (rungame_check_entry(manifest.Get(), &entry, nullptr, &listed) != 0) return UpdateTrust::Refused;
   }
