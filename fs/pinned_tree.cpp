@@ -253,8 +253,9 @@ UniqueFileHandle PinnedTree::OpenPlain(const std::string& path, DWORD access, DW
   return OpenChecked(path, access, share, NativeFiles::Kind::Any, false, true);
 }
 
-UniqueFileHandle PinnedTree::CreateNewFile(const std::string& path) {
-  constexpr DWORD access = GENERIC_WRITE | DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES;
+UniqueFileHandle PinnedTree::CreateNewFile(const std::string& path, bool openToAll) {
+  const DWORD access =
+      GENERIC_WRITE | DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES | (openToAll ? WRITE_DAC : 0);
   HANDLE parent = nullptr;
   std::string name;
   if (!Parent(path, parent, name)) return UniqueFileHandle();
@@ -263,7 +264,15 @@ UniqueFileHandle PinnedTree::CreateNewFile(const std::string& path) {
   }
   // Made in the held folder, wherever its path leads now: what is done with
   // it by name later is checked then.
-  return native_.Open(parent, name, access, 0, true, NativeFiles::Kind::File);
+  UniqueFileHandle file = native_.Open(parent, name, access, 0, true, NativeFiles::Kind::File);
+  // Opened up through this very handle. Not with a descriptor at creation:
+  // Wine would apply the process's umask to it.
+  if (file && openToAll &&
+      SetSecurityInfo(file.Get(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, nullptr, nullptr) !=
+          ERROR_SUCCESS) {
+    DropNewFile(file, path);
+  }
+  return file;
 }
 
 bool PinnedTree::CommitNewFile(UniqueFileHandle& file, const std::string& path, const std::string& to,
@@ -312,7 +321,8 @@ bool PinnedTree::CopyToNewFile(const std::string& from, const std::string& to) {
                            : native_.Available() ? native_.AttributesOf(source.Get())
                                                  : GetFileAttributesA(from.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES || !GetFileTime(source.Get(), nullptr, nullptr, &written)) return false;
-  UniqueFileHandle target = CreateNewFile(to);
+  // Made as the access pass leaves a file: open to everyone, writable.
+  UniqueFileHandle target = CreateNewFile(to, true);
   if (!target) return false;
   // One block for every copy of the pass: a fresh megabyte a file costs
   // about 1.5 ms under Wine (mapped, zeroed, unmapped).
@@ -331,12 +341,13 @@ bool PinnedTree::CopyToNewFile(const std::string& from, const std::string& to) {
       break;
     }
   }
+  const DWORD writable = attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
   copied = copied && SetFileTime(target.Get(), nullptr, nullptr, &written) &&
-           (!native_.Available() || native_.SetAttributes(target.Get(), attributes));
+           (!native_.Available() || native_.SetAttributes(target.Get(), writable));
   const DWORD error = GetLastError();
   if (!copied) DropNewFile(target, to);
   target.Reset();
-  if (copied && !native_.Available()) copied = SetFileAttributesA(to.c_str(), attributes) != FALSE;
+  if (copied && !native_.Available()) copied = SetFileAttributesA(to.c_str(), writable) != FALSE;
   SetLastError(error);
   return copied;
 }

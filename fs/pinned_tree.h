@@ -67,7 +67,9 @@ class PinnedTree {
   // Opens everything to everyone (a null access list) on a plain entry.
   [[nodiscard]] bool OpenAccess(const std::string& path);
   // Copies the file `from` (outside the tree, trusted as named) to `to`,
-  // which must not exist yet, with its attributes and time.
+  // which must not exist yet, with its time and its attributes but
+  // read-only. The copy is made open to everyone (a null access list), as
+  // OpenAccess would leave it.
   [[nodiscard]] bool CopyToNewFile(const std::string& from, const std::string& to);
 
   // Opens the plain entry at `path` (no link; for a file, its only name)
@@ -76,8 +78,9 @@ class PinnedTree {
                                            DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
   // Creates the file `path` new for writing, shared with nobody; invalid
   // when anything has that name. Opened with DELETE, so that it can be put
-  // in place or dropped through this very handle.
-  [[nodiscard]] UniqueFileHandle CreateNewFile(const std::string& path);
+  // in place or dropped through this very handle. `openToAll`: made with a
+  // null access list, as OpenAccess would leave it.
+  [[nodiscard]] UniqueFileHandle CreateNewFile(const std::string& path, bool openToAll = false);
   // Renames the file made by CreateNewFile at `path` over `to`, and closes
   // it, or with `keep` hands the open handle on.
   [[nodiscard]] bool CommitNewFile(UniqueFileHandle& file, const std::string& path, const std::string& to,

@@ -77,7 +77,8 @@ std::optional<std::string> ProvisionDataFolder(HINSTANCE instance, PinnedTree& t
   FirstStartWindow window = ShowFirstStartWindow(instance);
   const int copied = CopyInstallToDataFolder(tree, *plan, installFolder, dataFolder);
   // An entry that stays closed is only less shared: the game still runs.
-  if (copied == 0) (void)OpenUpAccess(tree, folders.companyFolder);
+  // The copy's files were made open and writable.
+  if (copied == 0) (void)OpenUpAccess(tree, folders.companyFolder, CopiedFiles(*plan, dataFolder));
   CloseFirstStartWindow(std::move(window));
   if (copied != 0) return std::nullopt;
   return dataFolder;

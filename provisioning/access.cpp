@@ -5,6 +5,7 @@
 #include "fs/entry.h"
 #include "fs/pinned_tree.h"
 #include "fs/walk.h"
+#include "rules/rules.h"
 
 namespace {
 
@@ -22,11 +23,12 @@ bool OpenUpOne(PinnedTree& tree, const std::string& path) {
 
 }  // namespace
 
-bool OpenUpAccess(PinnedTree& tree, const std::string& folder) {
+bool OpenUpAccess(PinnedTree& tree, const std::string& folder, const std::set<std::string>& madeOpen) {
   if (!QueryEntry(folder).IsRealFolder()) return false;
   bool openedAll = true;
   const bool walked = WalkTree(tree, folder, WalkOrder::ContentsFirst, [&](const TreeEntry& entry) {
-    if (!entry.isLink && !OpenUpOne(tree, entry.path)) openedAll = false;
+    const bool skipped = entry.isLink || (!entry.isFolder && madeOpen.count(rules::FoldAsciiCase(entry.path)) != 0);
+    if (!skipped && !OpenUpOne(tree, entry.path)) openedAll = false;
     return true;
   });
   return OpenUpOne(tree, folder) && openedAll && walked;

@@ -2,6 +2,7 @@
 // Opening up the company folder after a first-start copy, so the copy is
 // writable for every user.
 
+#include <set>
 #include <string>
 
 // In one walk, contents before their folder and `folder` itself last: gives
@@ -9,7 +10,10 @@
 // read-only attribute of every file, keeping its other bits. Links are
 // neither followed nor changed, nor are files with a second name (a hard
 // link shares its attributes and access list with a file elsewhere).
+// `madeOpen`: the folded paths of files the launcher made open and writable
+// just before (a copy's), passed over.
 class PinnedTree;
 
 // True when every entry was opened up.
-[[nodiscard]] bool OpenUpAccess(PinnedTree& tree, const std::string& folder);
+[[nodiscard]] bool OpenUpAccess(PinnedTree& tree, const std::string& folder,
+                                const std::set<std::string>& madeOpen = {});

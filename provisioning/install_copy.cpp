@@ -12,6 +12,7 @@
 #include "fs/walk.h"
 #include "provisioning/version_file.h"
 #include "journal/journal.h"
+#include "rules/rules.h"
 #include "update/staging.h"
 
 namespace {
@@ -157,4 +158,13 @@ int CopyInstallToDataFolder(PinnedTree& tree, const CopyPlan& plan, const std::s
   // cannot be removed now goes at the next one.
   if (state != PendingState::Blocked) (void)RemoveTreeSafely(tree, *staging);
   return state == PendingState::Finished ? 0 : 1;
+}
+
+std::set<std::string> CopiedFiles(const CopyPlan& plan, const std::string& dataFolder) {
+  std::set<std::string> files;
+  for (const CopyItem& item : plan.items) {
+    const OptionalPath path = JoinPath(dataFolder, item.relative);
+    if (!item.isFolder && path) files.insert(rules::FoldAsciiCase(*path));
+  }
+  return files;
 }

@@ -4,6 +4,7 @@
 // journal follow.
 
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -51,3 +52,7 @@ void RemoveCopyLeftovers(PinnedTree& tree, const std::string& dataFolder);
 // as it was (or keeps a journal for the next start).
 [[nodiscard]] int CopyInstallToDataFolder(PinnedTree& tree, const CopyPlan& plan, const std::string& installFolder,
                                           const std::string& dataFolder);
+
+// The files a whole copy of `plan` put in `dataFolder`, by their folded
+// paths: each made open to everyone and writable.
+[[nodiscard]] std::set<std::string> CopiedFiles(const CopyPlan& plan, const std::string& dataFolder);
