@@ -22,13 +22,6 @@ bool MakeWritable(PinnedTree& tree, const std::string& path) {
   return tree.SetAttributes(path, attributes.bits & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
 }
 
-std::optional<unsigned long long> FileSize(const std::string& path) {
-  WIN32_FILE_ATTRIBUTE_DATA data;
-  if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return std::nullopt;
-  if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return std::nullopt;
-  return (static_cast<unsigned long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-}
-
 std::optional<unsigned long long> FreeBytesAt(const std::string& path) {
   std::string folder = path;
   while (!folder.empty()) {

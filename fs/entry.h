@@ -37,9 +37,6 @@ class PinnedTree;
 // be renamed or removed. False when it is no plain file or the change failed.
 [[nodiscard]] bool MakeWritable(PinnedTree& tree, const std::string& path);
 
-// The size of the file at `path`; nullopt for a folder or a missing entry.
-[[nodiscard]] std::optional<unsigned long long> FileSize(const std::string& path);
-
 // Free bytes available to this user on the drive that holds `path`, asked of
 // `path` or, when it does not exist yet, of its nearest existing parent.
 [[nodiscard]] std::optional<unsigned long long> FreeBytesAt(const std::string& path);

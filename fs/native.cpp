@@ -234,6 +234,7 @@ NativeFiles::ListEnd NativeFiles::List(HANDLE folder, const std::function<bool(c
       if (!dots) {
         Listed listed;
         listed.attributes = record->attributes;
+        listed.size = static_cast<unsigned long long>(record->size.QuadPart);
         listed.representable = Narrow(record->name, length, listed.name);
         if (!visit(listed)) return ListEnd::Stopped;
       }

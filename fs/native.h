@@ -54,7 +54,8 @@ class NativeFiles {
   struct Listed {
     std::string name;
     DWORD attributes = 0;
-    bool representable = true;  // the name has an ANSI spelling that names it
+    unsigned long long size = 0;  // a file's, as the listing saw it
+    bool representable = true;    // the name has an ANSI spelling that names it
   };
   enum class ListEnd { Complete, Stopped, Failed };
   // Lists the folder behind `folder` (opened with FILE_LIST_DIRECTORY) until

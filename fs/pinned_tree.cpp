@@ -366,6 +366,7 @@ PinnedTree::ListEnd PinnedTree::List(const std::string& path, const std::functio
     Listed listed;
     listed.name = data.cFileName;
     listed.attributes = data.dwFileAttributes;
+    listed.size = (static_cast<unsigned long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
     listed.representable = listed.name.find('?') == std::string::npos;
     if (!visit(listed)) return ListEnd::Stopped;
   } while (FindNextFileA(search.Get(), &data));

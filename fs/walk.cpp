@@ -16,6 +16,7 @@ Listing ForEachEntry(PinnedTree& tree, const std::string& folder,
     FolderEntry entry;
     entry.name = listed.name;
     entry.attributes = listed.attributes;
+    entry.size = listed.size;
     entry.isFolder = (listed.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     entry.isLink = (listed.attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
     entry.isReadOnly = (listed.attributes & FILE_ATTRIBUTE_READONLY) != 0;

@@ -15,6 +15,7 @@ struct FolderEntry {
   bool isLink = false;  // a junction or symbolic link (reparse point)
   bool isReadOnly = false;
   unsigned long attributes = 0;
+  unsigned long long size = 0;  // a file's, as the listing saw it
 
   // Entered by a recursive pass: a link is never followed, so a planted one
   // cannot lead a pass out of its tree or round in a loop.

@@ -60,8 +60,7 @@ std::optional<CopyPlan> PlanInstallCopy(const std::string& installFolder) {
       return true;
     }
     if (entry.isLink) return !(linked = true);
-    CopyItem item{entry.relative, entry.isFolder, 0};
-    if (!entry.isFolder) item.size = FileSize(entry.path).value_or(0);
+    CopyItem item{entry.relative, entry.isFolder, entry.isFolder ? 0 : entry.size};
     if (!entry.isFolder && EqualsIgnoringAsciiCase(entry.relative, kVersionFile)) {
       versionFile = item;
     } else {
