@@ -3,6 +3,8 @@
 
 #include <algorithm>
 #include <functional>
+#include <map>
+#include <random>
 
 #include "update/unpack.h"
 
@@ -19,6 +21,34 @@ TEST_F(StagedUpdate, PackedFileInASubFolderIsUnpackedInPlace) {
   EXPECT_EQ(level, ReadFile(InData("levels\\level.dat")));
   EXPECT_EQ("ready", ReadFile(InData("update.flag")));
   EXPECT_TRUE(FilesEndingWith(data, ".zip").empty());
+  ExpectStagingDiscarded();
+}
+
+// More packed files, and more decoded bytes, than are ever decoded ahead of
+// the one written out: each arrives whole and in its own place, a damaged one
+// under its packed name, and a packed file replaces its plain neighbour.
+TEST_F(StagedUpdate, ManyPackedFilesArriveEachWhole) {
+  std::mt19937 random(1209);
+  std::map<std::string, std::string> expected;
+  std::size_t damaged = 0;
+  for (int i = 0; i < 150; ++i) {
+    const std::string name = "pack" + std::to_string(i % 4) + "\\file" + std::to_string(i) + ".dat";
+    const std::string content = SampleBytes(i % 50 == 7 ? 3000000 : random() % 250000, random());
+    std::string packed = Gzip(content, 1);
+    if (i % 37 == 5) {
+      packed.resize(packed.size() / 2 + 2);  // damaged: stays packed
+      expected[name + ".zip"] = packed;
+      ++damaged;
+    } else {
+      if (i % 29 == 3) Stage(name, "a plain neighbour");
+      expected[name] = content;
+    }
+    Stage(name + ".zip", packed);
+  }
+  StageMarker();
+  EXPECT_EQ(0, Run());
+  for (const auto& [name, content] : expected) ASSERT_EQ(content, ReadFile(InData(name))) << name;
+  EXPECT_EQ(damaged, FilesEndingWith(data, ".zip").size());
   ExpectStagingDiscarded();
 }
 
