@@ -234,8 +234,12 @@ TEST(DecodeAhead, QueuedFilesDrainInOrderEachWithItsOwnOutcome) {
         return true;
       });
       ASSERT_EQ(entry.result, result) << "round " << round << ", file " << i;
-      if (result == DecodeResult::Decoded) ASSERT_EQ(entry.expected, got) << "round " << round << ", file " << i;
-      if (result != DecodeResult::Damaged) ASSERT_EQ(0u, entry.expected.compare(0, got.size(), got));
+      if (result == DecodeResult::Decoded) {
+        ASSERT_EQ(entry.expected, got) << "round " << round << ", file " << i;
+      }
+      if (result != DecodeResult::Damaged) {
+        ASSERT_EQ(0u, entry.expected.compare(0, got.size(), got)) << "round " << round << ", file " << i;
+      }
     }
   }
 }
