@@ -310,10 +310,11 @@ void PinnedTree::DropNewFile(UniqueFileHandle& file, const std::string& path) {
   file.Reset();
 }
 
-bool PinnedTree::CopyToNewFile(const std::string& from, const std::string& to) {
+bool PinnedTree::CopyToNewFile(const std::string& from, const std::string& to, bool* sourceUnreadable) {
   if (!Reach("copy", from, to)) return false;
   const UniqueFileHandle source(CreateFileA(from.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                             FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+  if (!source && sourceUnreadable) *sourceUnreadable = true;
   // Time and attributes alone: GetFileInformationByHandle would ask Wine's
   // mount manager for the volume's serial too, at a millisecond a file.
   FILETIME written{};

@@ -69,8 +69,9 @@ class PinnedTree {
   // Copies the file `from` (outside the tree, trusted as named) to `to`,
   // which must not exist yet, with its time and its attributes but
   // read-only. The copy is made open to everyone (a null access list), as
-  // OpenAccess would leave it.
-  [[nodiscard]] bool CopyToNewFile(const std::string& from, const std::string& to);
+  // OpenAccess would leave it. `sourceUnreadable`: set when `from` could not
+  // be opened for reading (another program holds it without sharing it).
+  [[nodiscard]] bool CopyToNewFile(const std::string& from, const std::string& to, bool* sourceUnreadable = nullptr);
 
   // Opens the plain entry at `path` (no link; for a file, its only name)
   // with `access`, sharing what `share` allows; invalid otherwise.

@@ -63,7 +63,7 @@ std::optional<std::string> ProvisionDataFolder(HINSTANCE instance, PinnedTree& t
   if (IsDataFolderNewer(installFolder, dataFolder)) return AsItIs(installFolder, dataFolder);
   const std::optional<CopyPlan> plan = PlanInstallCopy(installFolder);
   if (!plan) return std::nullopt;
-  switch (CheckInstallCopy(tree, *plan, installFolder, dataFolder)) {
+  switch (CheckInstallCopy(tree, *plan, dataFolder)) {
     case CopyCheck::Unusable:
       return std::nullopt;
     case CopyCheck::Blocked:
@@ -75,13 +75,20 @@ std::optional<std::string> ProvisionDataFolder(HINSTANCE instance, PinnedTree& t
     return std::nullopt;
   }
   FirstStartWindow window = ShowFirstStartWindow(instance);
-  const int copied = CopyInstallToDataFolder(tree, *plan, installFolder, dataFolder);
+  const CopyOutcome copied = CopyInstallToDataFolder(tree, *plan, installFolder, dataFolder);
   // An entry that stays closed is only less shared: the game still runs.
   // The copy's files were made open and writable.
-  if (copied == 0) (void)OpenUpAccess(tree, folders.companyFolder, CopiedFiles(*plan, dataFolder));
+  if (copied == CopyOutcome::Copied) (void)OpenUpAccess(tree, folders.companyFolder, CopiedFiles(*plan, dataFolder));
   CloseFirstStartWindow(std::move(window));
-  if (copied != 0) return std::nullopt;
-  return dataFolder;
+  switch (copied) {
+    case CopyOutcome::Copied:
+      return dataFolder;
+    case CopyOutcome::Deferred:
+      return AsItIs(installFolder, dataFolder);  // copied again at a later start
+    case CopyOutcome::Failed:
+      break;
+  }
+  return std::nullopt;
 }
 
 // The data folder of application-data mode, filled when it needs it; nullopt

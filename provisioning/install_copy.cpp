@@ -38,14 +38,6 @@ bool IsBelowFolder(const std::string& relative, const std::string& folder) {
          EqualsIgnoringAsciiCase(relative.substr(0, folder.size()), folder);
 }
 
-// Whether the file at `path` can be read now: another program may hold it
-// open without sharing it.
-bool IsReadableFile(const std::string& path) {
-  return UniqueFileHandle(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                      OPEN_EXISTING, 0, nullptr))
-      .Valid();
-}
-
 }  // namespace
 
 std::optional<CopyPlan> PlanInstallCopy(const std::string& installFolder) {
@@ -73,11 +65,9 @@ std::optional<CopyPlan> PlanInstallCopy(const std::string& installFolder) {
   return plan;
 }
 
-CopyCheck CheckInstallCopy(PinnedTree& tree, const CopyPlan& plan, const std::string& installFolder,
-                           const std::string& dataFolder) {
+CopyCheck CheckInstallCopy(PinnedTree& tree, const CopyPlan& plan, const std::string& dataFolder) {
   if (!IsFolder(dataFolder) && dataFolder.size() >= kMaxFolderPathLength) return CopyCheck::Unusable;
   bool replaceable = true;
-  bool readable = true;
   unsigned long long needed = kAllocationUnit;
   for (const CopyItem& item : plan.items) {
     if (!IsPlannablePath(dataFolder, kCopyStagingName, item.relative)) return CopyCheck::Unusable;
@@ -92,15 +82,14 @@ CopyCheck CheckInstallCopy(PinnedTree& tree, const CopyPlan& plan, const std::st
       continue;
     }
     // The whole installation is copied before anything moves into place.
+    // Whether each of its files can be read shows as it is copied.
     needed += RoundedUp(item.size);
-    const OptionalPath source = JoinPath(installFolder, item.relative);
-    readable = readable && source && IsReadableFile(*source);
     if (!attributes.Exists()) continue;
     if (attributes.IsFolder() || !tree.OpenPlain(target, FILE_READ_ATTRIBUTES)) return CopyCheck::Unusable;
     replaceable = replaceable && IsPlainReplaceableFile(tree, target);
   }
   const std::optional<unsigned long long> available = FreeBytesAt(dataFolder);
-  if (!replaceable || !readable || !available || *available < needed) return CopyCheck::Blocked;
+  if (!replaceable || !available || *available < needed) return CopyCheck::Blocked;
   return CopyCheck::Ready;
 }
 
@@ -110,11 +99,11 @@ void RemoveCopyLeftovers(PinnedTree& tree, const std::string& dataFolder) {
   if (staging) (void)RemoveTreeSafely(tree, *staging);
 }
 
-int CopyInstallToDataFolder(PinnedTree& tree, const CopyPlan& plan, const std::string& installFolder,
-                            const std::string& dataFolder) {
+CopyOutcome CopyInstallToDataFolder(PinnedTree& tree, const CopyPlan& plan, const std::string& installFolder,
+                                    const std::string& dataFolder) {
   const OptionalPath staging = JoinPath(dataFolder, kCopyStagingName);
   // What an earlier, stopped copy left before it moved anything.
-  if (!staging || !RemoveTreeSafely(tree, *staging) || !tree.MakeFolder(*staging)) return 1;
+  if (!staging || !RemoveTreeSafely(tree, *staging) || !tree.MakeFolder(*staging)) return CopyOutcome::Failed;
   Plan moves{kCopyStagingName, {}};
   // A folder whose place in the data folder is free moves whole, with all it
   // holds: one change instead of one a file. Never a folder above the
@@ -125,6 +114,7 @@ int CopyInstallToDataFolder(PinnedTree& tree, const CopyPlan& plan, const std::s
                        [&relative](const std::string& folder) { return IsBelowFolder(relative, folder); });
   };
   bool copied = true;
+  bool unreadable = false;
   for (const CopyItem& item : plan.items) {
     const OptionalPath from = JoinPath(installFolder, item.relative);
     const OptionalPath staged = JoinPath(*staging, item.relative);
@@ -144,7 +134,7 @@ int CopyInstallToDataFolder(PinnedTree& tree, const CopyPlan& plan, const std::s
         if (!aboveCommit) movedWhole.push_back(item.relative);
       }
     } else {
-      copied = tree.CopyToNewFile(*from, *staged);
+      copied = tree.CopyToNewFile(*from, *staged, &unreadable);
       if (!movesWithFolder) {
         moves.entries.push_back(
             {attributes.Exists() ? PlanEntry::ReplaceExisting : PlanEntry::AddFile, item.relative});
@@ -156,7 +146,8 @@ int CopyInstallToDataFolder(PinnedTree& tree, const CopyPlan& plan, const std::s
   // A journal that stays needs the staged files for the next start; what
   // cannot be removed now goes at the next one.
   if (state != PendingState::Blocked) (void)RemoveTreeSafely(tree, *staging);
-  return state == PendingState::Finished ? 0 : 1;
+  if (state == PendingState::Finished) return CopyOutcome::Copied;
+  return unreadable ? CopyOutcome::Deferred : CopyOutcome::Failed;
 }
 
 std::set<std::string> CopiedFiles(const CopyPlan& plan, const std::string& dataFolder) {

@@ -31,14 +31,12 @@ enum class CopyCheck {
   Ready,
   Unusable,  // a path that does not fit, a link or a file with a second name
              // in the way, a file where a folder is, a launcher's own name
-  Blocked,   // not enough free space, a file to be replaced in use, or a
-             // file of the installation that cannot be read now
+  Blocked,   // not enough free space, or a file to be replaced in use
 };
 
 // Whether the planned copy can arrive whole in `dataFolder`, checked before
 // anything is written.
-[[nodiscard]] CopyCheck CheckInstallCopy(PinnedTree& tree, const CopyPlan& plan, const std::string& installFolder,
-                                         const std::string& dataFolder);
+[[nodiscard]] CopyCheck CheckInstallCopy(PinnedTree& tree, const CopyPlan& plan, const std::string& dataFolder);
 
 // Removes what a copy stopped before its journal, or a settled one, left in
 // its private staging folder: needed only while its plan is pending.
@@ -48,10 +46,14 @@ void RemoveCopyLeftovers(PinnedTree& tree, const std::string& dataFolder);
 // folder of `dataFolder`, then moves them into place entry by entry through
 // the update journal, the version file last, so the data folder is at every
 // moment the old version or, after a stop, becomes one again or the new one.
-// 0 when the whole installation arrived; nonzero when the data folder is
-// as it was (or keeps a journal for the next start).
-[[nodiscard]] int CopyInstallToDataFolder(PinnedTree& tree, const CopyPlan& plan, const std::string& installFolder,
-                                          const std::string& dataFolder);
+enum class CopyOutcome {
+  Copied,    // the whole installation arrived
+  Deferred,  // a file of the installation could not be read now (another
+             // program holds it): nothing moved, the data folder is as it was
+  Failed,    // the data folder is as it was, or keeps a journal for the next start
+};
+[[nodiscard]] CopyOutcome CopyInstallToDataFolder(PinnedTree& tree, const CopyPlan& plan,
+                                                  const std::string& installFolder, const std::string& dataFolder);
 
 // The files a whole copy of `plan` put in `dataFolder`, by their folded
 // paths: each made open to everyone and writable.
