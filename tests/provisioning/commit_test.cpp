@@ -122,6 +122,26 @@ TEST_F(CopyCommit, IncompleteCopyIsMadeAgainAtTheNextStart) {
   ExpectHeldFileDefersTheCopy(install, Join(install.folder, "asset.txt"));
 }
 
+// On a first start, a file of the installation that cannot be read stops
+// the copy where it is met: nothing moves in, nothing of the copy stays, the
+// game runs from the install folder, and the next start copies.
+TEST_F(CopyCommit, UnreadableFileOnAFirstStartRunsFromTheInstallFolder) {
+  const Install install = InstallVersion2(false);
+  {
+    const HANDLE lock =
+        CreateFileA(Join(install.folder, "asset.txt").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, lock);
+    EXPECT_EQ(0, Run(install));
+    CloseHandle(lock);
+  }
+  EXPECT_EQ(install.folder, RanIn());
+  EXPECT_FALSE(Exists(Join(DataFolder(), "game.dll")));
+  EXPECT_FALSE(Exists(Join(DataFolder(), "~new")));
+  EXPECT_EQ(0, Run(install));
+  EXPECT_EQ(DataFolder(), RanIn());
+  ExpectVersion2Copied();
+}
+
 // A company, product or language folder that is a dangling link reads as
 // missing, yet no folder can be made there.
 TEST_F(CopyCommit, DanglingLinkAsALevelRunsFromTheInstallFolder) {
