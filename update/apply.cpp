@@ -136,9 +136,9 @@ bool UnpackStaged(PinnedTree& tree, const std::string& staging, const std::strin
     if (item.isFolder || IsStagedMarker(item, markerName) || unpackedLength == 0) continue;
     packedFiles.push_back({&item, item.relative.substr(0, unpackedLength)});
   }
-  // Each packed file decodes on a thread of its own while the one before it
-  // is written out. It is read through its held handle, or on Windows
-  // 95/98/Me through one opened here until it is unpacked.
+  // The packed files decode on a thread of its own, in order, while the ones
+  // before them are written out. Each is read through its held handle, or on
+  // Windows 95/98/Me through one opened here until it is unpacked.
   std::vector<UniqueFileHandle> opened(packedFiles.size());
   DecodeAhead decoded;
   std::size_t added = 0;
