@@ -15,3 +15,11 @@ inline bool EqualsIgnoringAsciiCase(const std::string& a, const std::string& b) 
   }
   return true;
 }
+
+// Whether the path `path` lies below the folder `folder`, ASCII case aside.
+// A sibling that only shares the name's start ("levels.old" beside
+// "levels") is not below it.
+inline bool IsBelowIgnoringAsciiCase(const std::string& path, const std::string& folder) {
+  return path.size() > folder.size() && path[folder.size()] == '\\' &&
+         EqualsIgnoringAsciiCase(path.substr(0, folder.size()), folder);
+}

@@ -33,13 +33,6 @@ bool IsLinkBits(DWORD attributes) {
 
 bool IsLinkAt(const std::string& path) { return IsLinkBits(GetFileAttributesA(path.c_str())); }
 
-// Whether the pinned folder `candidate` lies below the one at `key` (both
-// folded). Its siblings sharing the name's start ("levels.old" beside
-// "levels") sort between the folder and what it holds: not below.
-bool IsKeyBelow(const std::string& candidate, const std::string& key) {
-  return candidate.size() > key.size() && candidate[key.size()] == '\\' && candidate.compare(0, key.size(), key) == 0;
-}
-
 }  // namespace
 
 bool PinnedTree::StillLeadsTo(HANDLE handle, const std::string& path) {
@@ -96,8 +89,10 @@ HANDLE PinnedTree::Folder(const std::string& path) {
 
 void PinnedTree::Release(const std::string& path) {
   const std::string key = Folded(path);
+  // Siblings sharing the name's start ("levels.old" beside "levels") sort
+  // between the folder and what it holds: skipped, not taken as the end.
   for (auto it = pinned_.lower_bound(key); it != pinned_.end() && it->first.compare(0, key.size(), key) == 0;) {
-    it = it->first == key || IsKeyBelow(it->first, key) ? pinned_.erase(it) : std::next(it);
+    it = it->first == key || IsBelowIgnoringAsciiCase(it->first, key) ? pinned_.erase(it) : std::next(it);
   }
 }
 
@@ -196,7 +191,7 @@ bool PinnedTree::MoveRealFolder(const std::string& from, const std::string& to) 
   // must still lie at its path, so that none was swapped for another.
   const std::string key = Folded(from);
   for (auto it = pinned_.lower_bound(key); it != pinned_.end() && it->first.compare(0, key.size(), key) == 0; ++it) {
-    if (IsKeyBelow(it->first, key) && !StillLeadsTo(it->second.Get(), it->first)) {
+    if (IsBelowIgnoringAsciiCase(it->first, key) && !StillLeadsTo(it->second.Get(), it->first)) {
       SetLastError(ERROR_FILE_INVALID);
       return false;
     }

@@ -31,13 +31,6 @@ bool IsBelowTopLevel(const std::string& relative, const std::string& name, bool 
   return anyCase ? EqualsIgnoringAsciiCase(top, name) : top == name;
 }
 
-// Whether `relative` lies below `folder`, in any case: a name Windows matches
-// without regard to case.
-bool IsBelowFolder(const std::string& relative, const std::string& folder) {
-  return relative.size() > folder.size() && relative[folder.size()] == '\\' &&
-         EqualsIgnoringAsciiCase(relative.substr(0, folder.size()), folder);
-}
-
 }  // namespace
 
 std::optional<CopyPlan> PlanInstallCopy(const std::string& installFolder) {
@@ -111,7 +104,7 @@ CopyOutcome CopyInstallToDataFolder(PinnedTree& tree, const CopyPlan& plan, cons
   std::vector<std::string> movedWhole;
   const auto insideMoved = [&movedWhole](const std::string& relative) {
     return std::any_of(movedWhole.begin(), movedWhole.end(),
-                       [&relative](const std::string& folder) { return IsBelowFolder(relative, folder); });
+                       [&relative](const std::string& folder) { return IsBelowIgnoringAsciiCase(relative, folder); });
   };
   bool copied = true;
   bool unreadable = false;
@@ -129,7 +122,7 @@ CopyOutcome CopyInstallToDataFolder(PinnedTree& tree, const CopyPlan& plan, cons
     if (item.isFolder) {
       copied = tree.MakeFolder(*staged);
       if (!attributes.Exists() && !movesWithFolder) {
-        const bool aboveCommit = IsBelowFolder(kVersionFile, item.relative);
+        const bool aboveCommit = IsBelowIgnoringAsciiCase(kVersionFile, item.relative);
         moves.entries.push_back({aboveCommit ? PlanEntry::AddFolder : PlanEntry::MoveFolder, item.relative});
         if (!aboveCommit) movedWhole.push_back(item.relative);
       }
