@@ -36,7 +36,7 @@ def winpath(path):
 
 
 class Bench:
-    def __init__(self, build, arch, reps, seed, keyed=None):
+    def __init__(self, build, arch, reps, seed, keyed=None, reference=None):
         self.build = Path(build)
         self.arch = arch
         self.reps = reps
@@ -46,6 +46,9 @@ class Bench:
         self.launcher = self.build / arch / "launcher.exe"
         # For the signed case: (launcher built with the bench's public key, native packer, secret key file).
         self.keyed = keyed
+        # A launcher of another build (an earlier commit, say), timed beside this one in the copy and update cases:
+        # how two builds compare on this machine, whatever its disk and processor make of the baselines.
+        self.reference = reference
         self.prefix = Path(os.environ["WINEPREFIX"])
         self.program_data = self.prefix / "drive_c" / "ProgramData"
         self.home = self.work / "home"
@@ -184,19 +187,23 @@ class Bench:
         self.make_install(install, app_settings("unused"))
         (install / "loader.exe").unlink()
         target = self.work / "copy-target"
-        runs = {"launcher": [], "copywalk_flush": [], "copywalk": [], "cp": [], "shellcopy": []}
+        runs = {"launcher": [], "reference": [], "copywalk_flush": [], "copywalk": [], "cp": [], "shellcopy": []}
         copied_ok = True
         for rep in range(self.reps):
-            company = self.company("copy%s-%d" % (scale_name(scale), rep))
-            write_settings(install, app_settings(company))
-            # What the launcher copies: everything in the install folder but itself.
-            files, size = tree_stats(install, skip=install / "launcher.exe")
-            self.reset_home()
-            r = self.drive(install, install / "launcher.exe")
-            got_files, got_size = tree_stats(self.data_folder(company))
-            copied_ok = copied_ok and (got_files, got_size) == (files, size)
-            runs["launcher"].append(r)
-            shutil.rmtree(self.program_data / company, ignore_errors=True)
+            for key, launcher in (("launcher", self.launcher), ("reference", self.reference)):
+                if launcher is None:
+                    continue
+                shutil.copy2(launcher, install / "launcher.exe")
+                company = self.company("copy%s-%s%d" % (scale_name(scale), key[0], rep))
+                write_settings(install, app_settings(company))
+                # What the launcher copies: everything in the install folder but itself.
+                files, size = tree_stats(install, skip=install / "launcher.exe")
+                self.reset_home()
+                r = self.drive(install, install / "launcher.exe")
+                got_files, got_size = tree_stats(self.data_folder(company))
+                copied_ok = copied_ok and (got_files, got_size) == (files, size)
+                runs[key].append(r)
+                shutil.rmtree(self.program_data / company, ignore_errors=True)
 
             for key, flag in (("copywalk_flush", " --flush"), ("copywalk", "")):
                 shutil.rmtree(target, ignore_errors=True)
@@ -225,6 +232,10 @@ class Bench:
         install = self.work / "update-install"
         company = self.company("update%s" % scale_name(scale))
         self.make_install(install, app_settings(company))
+        installs = [("launcher", install)]
+        if self.reference is not None:
+            installs.append(("reference", self.work / "update-install-reference"))
+            self.make_install(installs[-1][1], app_settings(company), launcher=self.reference)
         out = self.work / "update-out"
         gzip_script = "\n".join(
             'mkdir -p "%s"; gzip -dc "%s" > "%s"' % (
@@ -236,18 +247,19 @@ class Bench:
             (plain / rel).parent.mkdir(parents=True, exist_ok=True)
             (plain / rel).write_bytes(gzip.decompress((packed / (rel + ".zip")).read_bytes()))
         (plain / MARKER).write_bytes(b"")
-        runs = {"launcher": [], "gzloop": [], "gzip": [], "gzloop_flush": [], "launcher_move": []}
+        runs = {"launcher": [], "reference": [], "gzloop": [], "gzip": [], "gzloop_flush": [], "launcher_move": []}
         installed_ok = True
         for _ in range(self.reps):
-            data = self.provision(company)
-            shutil.copytree(packed, data / "game")
-            self.reset_home()
-            r = self.drive(install, install / "launcher.exe")
-            installed_ok = installed_ok and not (data / "game").exists() and all(
-                (data / rel).is_file() and (data / rel).stat().st_size == n for rel, n in expected.items())
-            runs["launcher"].append(r)
-            shutil.rmtree(data, ignore_errors=True)
-            self.reset_home()
+            for key, folder in installs:
+                data = self.provision(company)
+                shutil.copytree(packed, data / "game")
+                self.reset_home()
+                r = self.drive(folder, folder / "launcher.exe")
+                installed_ok = installed_ok and not (data / "game").exists() and all(
+                    (data / rel).is_file() and (data / rel).stat().st_size == n for rel, n in expected.items())
+                runs[key].append(r)
+                shutil.rmtree(data, ignore_errors=True)
+                self.reset_home()
 
             shutil.rmtree(out, ignore_errors=True)
             runs["gzloop"].append(self.drive(packed, self.bin / "gzloop.exe",
@@ -271,7 +283,8 @@ class Bench:
             self.reset_home()
         shutil.rmtree(plain, ignore_errors=True)
         shutil.rmtree(packed, ignore_errors=True)
-        shutil.rmtree(install, ignore_errors=True)
+        for _, folder in installs:
+            shutil.rmtree(folder, ignore_errors=True)
         return {"files": files, "bytes": size, "complete": installed_ok, "runs": runs}
 
     def signed_update(self, scale):
@@ -484,6 +497,13 @@ def report(results, machine):
     def row(case, a, b, ratio, target, met):
         lines.append("| %s | %s | %s | %s | %s | %s |" % (case, a, b, ratio, target, met))
 
+    def reference_row(what, a, runs, baseline, label):
+        """This build against the reference build, which is also given against the case's baseline."""
+        ref = values(runs.get("reference", []), "game_ms")
+        if ref:
+            row(what + ", against the reference build", fmt_ms(a), "reference launcher: %s (%.2f of the %s)" % (
+                fmt_ms(ref), med(ref) / med(baseline), label), "%.2f" % (med(a) / med(ref)), "(context)", "")
+
     ttg = results.get("ttg")
     if ttg:
         for key, mode in (("wf", "working-folder mode"), ("ad", "application-data mode, provisioned"),
@@ -509,6 +529,7 @@ def report(results, machine):
                             ("cp", "cp -r")):
             b = values(runs[base])
             row(what, fmt_ms(a), "%s: %s" % (label, fmt_ms(b)), "%.2f" % (med(a) / med(b)), "(context)", "")
+        reference_row(what, a, runs, flush, "CopyFileA walk flushing each file")
         row(what + ", phases", "CopyFileA walk flushing each file: " + fmt_ms(flush),
             "CopyFileA walk: " + fmt_ms(values(runs["copywalk"])),
             "%.2f" % (med(flush) / med(values(runs["copywalk"]))), "(what the flushes cost)", "")
@@ -532,6 +553,7 @@ def report(results, machine):
             r = med(a) / med(flush)
             row(what, fmt_ms(a), "gzread loop with FlushFileBuffers per file: " + fmt_ms(flush), "%.2f" % r,
                 "≤ 1.15", "yes" if r <= 1.15 else "**no**")
+            reference_row(what, a, runs, flush, "gzread loop with FlushFileBuffers per file")
             row(what + ", phases", "move and disposal alone (nothing packed): " + fmt_ms(move),
                 "gzread loop with FlushFileBuffers per file: " + fmt_ms(flush),
                 "%.2f" % (med(move) / med(flush)), "(diagnosis)", "")
@@ -609,6 +631,8 @@ def main():
     parser.add_argument("--packer", help="the native packer, to sign the signed case's update")
     parser.add_argument("--secret-key", help="the secret key file the signed case's update is signed with")
     parser.add_argument("--scales", default="0.25,0.5,1")
+    parser.add_argument("--reference-launcher",
+                        help="a launcher of another build, timed beside this one (copy, update)")
     args = parser.parse_args()
     cases = args.cases.split(",")
     scales = [float(s) for s in args.scales.split(",")]
@@ -618,7 +642,8 @@ def main():
         if not (args.keyed_launcher and args.packer and args.secret_key):
             parser.error("the signed case needs --keyed-launcher, --packer and --secret-key")
         keyed = (Path(args.keyed_launcher), Path(args.packer), Path(args.secret_key))
-    bench = Bench(args.build, args.arch, args.reps, args.seed, keyed)
+    bench = Bench(args.build, args.arch, args.reps, args.seed, keyed,
+                  Path(args.reference_launcher) if args.reference_launcher else None)
     shutil.rmtree(bench.work, ignore_errors=True)
     bench.work.mkdir(parents=True)
     results = {}

@@ -7,6 +7,10 @@
 # build/bench/results-<arch>.md). It measures every architecture this host
 # runs: the 32-bit launcher where it can, and always the 64-bit one.
 # "--arch win32" or "--arch win64" first measures that architecture alone.
+# "--reference COMMIT" next also times the launcher built from that commit
+# in the copy and update cases, beside this one: the baselines' cost
+# differs from machine to machine (a flush, a trip to the wineserver), two
+# builds compared in one run do not.
 # Extra arguments go to bench.py, e.g. --reps 3 --cases ttg,memory.
 set -euo pipefail
 source "$(dirname "$0")/../tools/lib.sh"
@@ -16,6 +20,12 @@ if [ "${1:-}" = "--arch" ]; then
     win32|win64) only=$2 ;;
     *) fail "--arch takes win32 or win64" ;;
   esac
+  shift 2
+fi
+reference=
+if [ "${1:-}" = "--reference" ]; then
+  [ -n "${2:-}" ] || fail "--reference takes a commit"
+  reference=$(git -C "$root" rev-parse --verify "$2^{commit}") || fail "no commit '$2' in $root"
   shift 2
 fi
 setup_packages
@@ -65,6 +75,17 @@ for arch in "${archs[@]}"; do
       -DLAUNCHER_UPDATE_PUBLIC_KEY="$public_key" &&
     cmake --build "$build/bench/keyed-$arch" -j "$(nproc)" --target launcher; } >"$log" 2>&1 ||
     fail "building the $arch launcher, its keyed twin or the bench programs failed; see $log"
+  reference_args=()
+  if [ -n "$reference" ]; then
+    log=$build/bench/build-reference-$arch.log
+    { rm -rf "$build/bench/reference-src" && mkdir -p "$build/bench/reference-src" &&
+      git -C "$root" archive "$reference" | tar -x -C "$build/bench/reference-src" &&
+      cmake -S "$build/bench/reference-src" -B "$build/bench/reference-$arch" $(toolchain_args "$arch") \
+        -DCMAKE_BUILD_TYPE=Release -DLAUNCHER_BUILD_TESTS=OFF -DTINYXML_SOURCE_DIR="$build/deps/tinyxml" &&
+      cmake --build "$build/bench/reference-$arch" -j "$(nproc)" --target launcher; } >"$log" 2>&1 ||
+      fail "building the $arch launcher of ${reference:0:12} failed; see $log"
+    reference_args=(--reference-launcher "$build/bench/reference-$arch/launcher.exe")
+  fi
 
   # A prefix of the bench's own, so test runs and bench runs never meet.
   start_wine "$arch" "$build/bench/wineprefix-$arch" ||
@@ -72,7 +93,7 @@ for arch in "${archs[@]}"; do
   echo "== $arch launcher"
   in_display python3 "$root/bench/bench.py" --build "$build" --arch "$arch" \
     --keyed-launcher "$build/bench/keyed-$arch/launcher.exe" --packer "$build/bench/native/bin/packer" \
-    --secret-key "$keys/bench.key" "$@" ||
+    --secret-key "$keys/bench.key" "${reference_args[@]}" "$@" ||
     { stop_wine; fail "the $arch bench run failed; see its output above"; }
   stop_wine
   echo

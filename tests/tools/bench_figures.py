@@ -58,7 +58,22 @@ def report(source):
         return {"signed": {1.0: {"files": 9, "bytes": 9e6, "staged_bytes": 5e6, "complete": True, "runs": {
             "keyed": runs(keyed, "game_ms"), "keyless": runs([1000, 2000, 900], "game_ms")}}}}
 
+    def with_reference(results, reference):
+        next(iter(next(iter(results.values())).values()))["runs"]["reference"] = runs(reference, "game_ms")
+        return results
+
+    def reference_row(results, case):
+        found = [r for r in rows(bench.report(results, "test")) if r[0].startswith(case) and
+                 r[2].startswith("reference launcher")]
+        return (found[0][2], found[0][3]) if len(found) == 1 else found
+
     checks = [
+        # Another build beside this one: the two compared, and the other against the same baseline.
+        (reference_row(with_reference(update([900]), [1200]), "update install"),
+         ("reference launcher: 1200 ms ±0% (n=1) (1.20 of the gzread loop with FlushFileBuffers per file)", "0.75")),
+        (reference_row(with_reference(copy([1200]), [600]), "first-start copy"),
+         ("reference launcher: 600 ms ±0% (n=1) (0.60 of the CopyFileA walk flushing each file)", "2.00")),
+        (reference_row(update([900]), "update install"), []),
         (verdict(bench, copy([1200]), "first-start copy", "CopyFileA walk flushing"), ("1.20", "≤ 1.3", "yes")),
         (verdict(bench, copy([1300, 1200, 5000]), "first-start copy", "CopyFileA walk flushing"),
          ("1.30", "≤ 1.3", "yes")),
