@@ -226,7 +226,8 @@ bool PinnedTree::RemoveEmptyFolder(const std::string& path) {
 bool PinnedTree::SetAttributes(const std::string& path, DWORD attributes) {
   if (!Reach("set attributes", path)) return false;
   if (!native_.Available()) return SetFileAttributesA(path.c_str(), attributes) != FALSE;
-  const UniqueFileHandle entry = OpenChecked(path, FILE_WRITE_ATTRIBUTES, kShareAll, NativeFiles::Kind::Any, false, true);
+  const UniqueFileHandle entry =
+      OpenChecked(path, FILE_WRITE_ATTRIBUTES, kShareAll, NativeFiles::Kind::Any, false, true);
   return entry && native_.SetAttributes(entry.Get(), attributes);
 }
 
@@ -312,11 +313,11 @@ bool PinnedTree::CopyToNewFile(const std::string& from, const std::string& to, b
   if (!source && sourceUnreadable) *sourceUnreadable = true;
   // Time and attributes alone: GetFileInformationByHandle would ask Wine's
   // mount manager for the volume's serial too, at a millisecond a file.
-  FILETIME written{};
+  FILETIME lastWrite{};
   const DWORD attributes = !source                 ? INVALID_FILE_ATTRIBUTES
                            : native_.Available() ? native_.AttributesOf(source.Get())
                                                  : GetFileAttributesA(from.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES || !GetFileTime(source.Get(), nullptr, nullptr, &written)) return false;
+  if (attributes == INVALID_FILE_ATTRIBUTES || !GetFileTime(source.Get(), nullptr, nullptr, &lastWrite)) return false;
   // Made as the access pass leaves a file: open to everyone, writable.
   UniqueFileHandle target = CreateNewFile(to, true);
   if (!target) return false;
@@ -338,7 +339,7 @@ bool PinnedTree::CopyToNewFile(const std::string& from, const std::string& to, b
     }
   }
   const DWORD writable = attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
-  copied = copied && SetFileTime(target.Get(), nullptr, nullptr, &written) &&
+  copied = copied && SetFileTime(target.Get(), nullptr, nullptr, &lastWrite) &&
            (!native_.Available() || native_.SetAttributes(target.Get(), writable));
   const DWORD error = GetLastError();
   if (!copied) DropNewFile(target, to);
