@@ -13,8 +13,12 @@
 # of the sources elsewhere, and compares the bytes (tools/release.sh --check).
 #
 # Each architecture's tests run LAUNCHER_TEST_PREFIXES (default 2) at a time,
-# each in a Wine prefix of its own. Every stage prints its wall time, and the
-# run ends with all of them.
+# each in a Wine prefix of its own. A whole run starts each test program a
+# few times, each process running a share of its cases (as many as its weight
+# in the CMake files, times LAUNCHER_TEST_SHARDS, default 1), since a start under Wine, above all an emulated
+# one, costs more than most cases; a run given CTest arguments lists every
+# case as a test of its own, to pick from. Either way the counts are of
+# cases. Every stage prints its wall time, and the run ends with all of them.
 #
 # LAUNCHER_32BIT chooses the 32-bit lane: auto (default: natively when this
 # host runs 32-bit programs, else in the VM), native, vm, or skip, which runs
@@ -64,28 +68,21 @@ if [ "$lane32" = vm ] || { [ "$lane32" = auto ] && ! can_run_arch win32; }; then
 fi
 timed "build" step "building (tools/build.sh)" "$root/tools/build.sh"
 prefixes=${LAUNCHER_TEST_PREFIXES:-2}
+if [ "$#" -eq 0 ]; then default_shards=1; else default_shards=0; fi
+export LAUNCHER_TEST_SHARDS=${LAUNCHER_TEST_SHARDS:-$default_shards}
 
 total_passed=0 total_failed=0
 status=0
 
-# count LOG: "passed failed" from CTest's closing line.
-count() {
-  local line
-  line=$(grep -E '^[0-9]+% tests passed, [0-9]+ tests? failed out of [0-9]+' "$1" | tail -n 1)
-  if [ -z "$line" ]; then echo "0 0"; return; fi
-  local failed total
-  failed=$(echo "$line" | sed -E 's/.* ([0-9]+) tests? failed out of.*/\1/')
-  total=$(echo "$line" | sed -E 's/.*out of ([0-9]+).*/\1/')
-  echo "$((total - failed)) $failed"
-}
-
-# lane NAME DIR COMMAND...: runs CTest for one architecture and records its counts.
+# lane NAME DIR COMMAND...: runs CTest for one architecture and records its
+# counts: the cases of each shard's report, one for every other test.
 lane() {
   local name=$1 dir=$2; shift 2
   local log=$build/test-$name.log rc=0
   echo "== $name: ctest in $dir"
+  rm -rf "$dir/test-results"
   (cd "$dir" && "$@") 2>&1 | tee "$log" || rc=$?
-  read -r passed failed < <(count "$log")
+  read -r passed failed < <(python3 "$root/tools/lane_counts.py" "$log" "$dir/test-results")
   if [ "$rc" -ne 0 ] && [ "$failed" -eq 0 ]; then failed=1; fi  # CTest itself failed
   if [ "$passed" -eq 0 ] && [ "$failed" -eq 0 ]; then
     echo "test.sh: $name ran no test" >&2; failed=1
@@ -100,7 +97,7 @@ run_arch() {
   step "creating the $arch Wine prefixes" start_wine_pool "$arch" "$build/wine-$arch" "$prefixes"
   # One prefix for each test (a CTest resource); without the resource spec
   # file, as in a plain ctest run, the setting is ignored.
-  cmake -DLAUNCHER_TEST_RESOURCE_GROUPS=prefix:1 "$build/$arch" >/dev/null
+  cmake -DLAUNCHER_TEST_RESOURCE_GROUPS=prefix:1 -DLAUNCHER_TEST_SHARDS="$LAUNCHER_TEST_SHARDS" "$build/$arch" >/dev/null
   lane "$arch" "$build/$arch" in_display ctest --output-on-failure --timeout 300 \
     -j "$prefixes" --resource-spec-file "$LAUNCHER_WINE_PREFIX_POOL/resources.json" "$@"
   stop_wine_pool

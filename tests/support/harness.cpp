@@ -103,6 +103,17 @@ void RemoveTree(const std::string& path) {
   RemoveDirectoryA(path.c_str());
 }
 
+void EmptyRecycleBin() {
+  const std::string files = wine_host::RecycleBinFilesFolder();
+  if (files.empty()) return;
+  // Its folders stay: Wine looks for them once per process.
+  const std::string bin = files.substr(0, files.find_last_of('\\'));
+  for (const char* part : {"files", "info"}) {
+    const std::string folder = Join(bin, part);
+    for (const std::string& name : ListFolder(folder)) RemoveTree(Join(folder, name));
+  }
+}
+
 std::vector<std::string> ListFolder(const std::string& path) {
   std::vector<std::string> names;
   WIN32_FIND_DATAA data;

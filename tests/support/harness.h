@@ -27,6 +27,9 @@ bool IsLinkEntry(const std::string& path);
 // Deletes a tree for good (no Recycle Bin), clearing read-only bits first and
 // never following links.
 void RemoveTree(const std::string& path);
+// Empties the Recycle Bin of this process's HOME, which the programs it
+// starts share: under Wine, $HOME/.local/share/Trash/files and info.
+void EmptyRecycleBin();
 // Names of the entries of a folder, sorted.
 std::vector<std::string> ListFolder(const std::string& path);
 // Plants a symbolic link at `link` pointing to the folder or file `target`:

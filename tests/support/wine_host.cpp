@@ -11,20 +11,19 @@ namespace wine_host {
 
 namespace {
 
-// Wine starts unix programs through CreateProcess too, but detached: the
-// handle it returns cannot be waited on, so callers wait for the effect.
+// Wine starts unix programs through CreateProcess too, but detached: it makes
+// no Windows process, so there is nothing to wait on, and it hands back no
+// handles, only whatever its own uninitialised locals held. Closing those
+// could close any handle of this process (the test's output, a held
+// folder), so nothing is closed: callers wait for the effect.
 bool StartUnixCommand(const std::string& command) {
   std::vector<char> line(command.begin(), command.end());
   line.push_back('\0');
   STARTUPINFOA startup = {};
   startup.cb = sizeof startup;
-  PROCESS_INFORMATION info = {};
-  if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info)) {
-    return false;
-  }
-  CloseHandle(info.hThread);
-  CloseHandle(info.hProcess);
-  return true;
+  PROCESS_INFORMATION unfilled = {};
+  return CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &unfilled) !=
+         FALSE;
 }
 
 bool Present(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }

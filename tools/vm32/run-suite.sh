@@ -18,7 +18,9 @@
 # Environment: LAUNCHER_VM32_PREFIXES (tests side by side, default 2),
 # LAUNCHER_VM32_TIME_SCALE (the tests' time limits are multiplied by it,
 # default 8), LAUNCHER_VM32_SUITE_LIMIT (seconds for the tests stage, default
-# 2400), LAUNCHER_VM32_CACHE (image cache, default /var/cache/launcher-vm32).
+# 2400), LAUNCHER_VM32_CACHE (image cache, default /var/cache/launcher-vm32),
+# LAUNCHER_TEST_SHARDS (processes per test program, as tools/test.sh sets it;
+# default 0: one per case).
 set -euo pipefail
 source "$(dirname "$0")/lib.sh"
 
@@ -38,31 +40,33 @@ vm32_log "stage image: $(( $(date +%s) - image_start )) s ($image)"
 prefixes=${LAUNCHER_VM32_PREFIXES:-2}
 scale=${LAUNCHER_VM32_TIME_SCALE:-8}
 
-# configure_lane SCALE GROUPS: the build tree's test settings (CTest files
-# only: nothing is rebuilt).
+# configure_lane SCALE GROUPS SHARDS: the build tree's test settings (CTest
+# files only: nothing is rebuilt).
 configure_lane() {
-  cmake -DLAUNCHER_TEST_TIME_SCALE="$1" -DLAUNCHER_TEST_RESOURCE_GROUPS="$2" "$build" >/dev/null
+  cmake -DLAUNCHER_TEST_TIME_SCALE="$1" -DLAUNCHER_TEST_RESOURCE_GROUPS="$2" -DLAUNCHER_TEST_SHARDS="$3" \
+    "$build" >/dev/null
 }
 cache_value() { sed -n "s/^$1:[A-Z]*=//p" "$build/CMakeCache.txt"; }
 old_scale=$(cache_value LAUNCHER_TEST_TIME_SCALE) old_groups=$(cache_value LAUNCHER_TEST_RESOURCE_GROUPS)
+old_shards=$(cache_value LAUNCHER_TEST_SHARDS)
 
 job=$(mktemp -d "${TMPDIR:-/var/tmp}/launcher-vm32-job.XXXXXX")
 keep_job=0
 cleanup() {
-  configure_lane "${old_scale:-1}" "$old_groups" || vm32_log "could not restore the test settings of $build"
+  configure_lane "${old_scale:-1}" "$old_groups" "${old_shards:-0}" || vm32_log "could not restore the test settings of $build"
   [ -n "${vm32_pid:-}" ] && vm32_stop
   if [ "$keep_job" = 1 ]; then vm32_log "the VM's files are kept in $job"; else rm -rf "$job"; fi
 }
 trap cleanup EXIT
 mkdir -p "$job/out" "$job/state"
-configure_lane "$scale" prefix:1 || { vm32_log "cannot configure $build for the lane"; exit 2; }
+configure_lane "$scale" prefix:1 "${LAUNCHER_TEST_SHARDS:-0}" || { vm32_log "cannot configure $build for the lane"; exit 2; }
 
 # The trees the VM needs, without what it makes itself (test results, the
 # scratch folder, discovered test lists) or never reads (objects, Git).
 excludes=(--exclude=.git)
 case $build/ in "$src"/*) top=${build#"$src"/}; excludes+=(--exclude="./${top%%/*}") ;; esac
 tar -C "$src" "${excludes[@]}" -cf "$job/src.tar" .
-tar -C "$build" --exclude=./Testing --exclude=./scratch --exclude='*_tests.cmake' \
+tar -C "$build" --exclude=./Testing --exclude=./scratch --exclude=./test-results --exclude='*_tests.cmake' \
   --exclude='*.obj' --exclude='*.o' --exclude='*.a' -cf "$job/build.tar" .
 # The tests' past times let CTest start the longest first. A tree that never
 # ran here borrows those of the 64-bit tree beside it: same tests, same names.
@@ -93,6 +97,9 @@ status=0
 vm32_wait "$job" || status=$?
 wait "$stream" 2>/dev/null || true
 vm32_pid=
+# The shards' reports of their cases, where the host's lane counts them.
+rm -rf "$build/test-results"
+[ ! -d "$job/out/test-results" ] || cp -r "$job/out/test-results" "$build/test-results"
 [ -f "$job/state/times" ] && sed 's/^/vm32: /' "$job/state/times" >&2
 
 if [ "$status" -ne 0 ]; then

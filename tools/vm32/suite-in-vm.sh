@@ -71,5 +71,6 @@ xvfb-run -a -s "-screen 0 1024x768x24" \
   ctest --output-on-failure --timeout "$default_timeout" -j "$prefixes" --resource-spec-file /vm/resources.json \
   "${ctest_args[@]}" > /job/out/ctest.log 2>&1 </dev/null
 echo $? > /job/out/status
+[ ! -d "$build_dir/test-results" ] || cp -r "$build_dir/test-results" /job/out/
 stop_wine_pool
 stage done
