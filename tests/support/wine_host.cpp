@@ -11,6 +11,17 @@ namespace wine_host {
 
 namespace {
 
+bool Present(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+std::string Contents(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream content;
+  content << in.rdbuf();
+  return content.str();
+}
+
+}  // namespace
+
 // Wine starts unix programs through CreateProcess too, but detached: it makes
 // no Windows process, so there is nothing to wait on, and it hands back no
 // handles, only whatever its own uninitialised locals held. Closing those
@@ -25,17 +36,6 @@ bool StartUnixCommand(const std::string& command) {
   return CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &unfilled) !=
          FALSE;
 }
-
-bool Present(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
-
-std::string Contents(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream content;
-  content << in.rdbuf();
-  return content.str();
-}
-
-}  // namespace
 
 int RunUnixShell(const std::string& command, const std::string& base, std::string* output) {
   const std::string status = base + ".status";

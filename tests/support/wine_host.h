@@ -10,6 +10,10 @@ namespace wine_host {
 // The unix path of a Windows path; empty when not under Wine.
 std::string UnixPathOf(const std::string& path);
 
+// Starts a unix program (a command line whose program is a unix path),
+// detached: the caller waits for its effect.
+bool StartUnixCommand(const std::string& command);
+
 // Starts /bin/ln -s for a unix link at `link` to `target` (Wine shows it as
 // a reparse point). Detached: the caller waits for the link to appear.
 bool StartUnixLink(const std::string& link, const std::string& target);
