@@ -106,15 +106,16 @@ run_arch() {
 # The release kit, built here and from a copy of the sources at another path,
 # sharing nothing built: the zips must be identical. A
 # whole run only (no CTest arguments); LAUNCHER_RELEASE_CHECK=skip leaves it
-# out of a quick local run, never in CI. It builds beside the lanes: it mostly
-# compiles, they mostly wait on Wine.
+# out of a quick local run, never in CI. It builds beside the lanes, at a
+# lower priority: it takes the cores the lanes leave while they wait on Wine,
+# and never slows the emulated VM, whose tests are timed.
 release_check=${LAUNCHER_RELEASE_CHECK:-run}
 [ -z "${CI:-}" ] || release_check=run
 release_pid=
 if [ "$#" -eq 0 ] && [ "$release_check" != skip ]; then
   echo "== release: tools/release.sh --check, beside the lanes (log: $build/release-check.log)"
   release_start=$(date +%s)
-  "$root/tools/release.sh" --check >"$build/release-check.log" 2>&1 &
+  nice -n 10 "$root/tools/release.sh" --check >"$build/release-check.log" 2>&1 &
   release_pid=$!
 elif [ "$#" -eq 0 ]; then
   echo "== release: skipped by LAUNCHER_RELEASE_CHECK=skip"
