@@ -19,8 +19,9 @@
 # LAUNCHER_VM32_TIME_SCALE (the tests' time limits are multiplied by it,
 # default 8), LAUNCHER_VM32_SUITE_LIMIT (seconds for the tests stage, default
 # 2400), LAUNCHER_VM32_CACHE (image cache, default /var/cache/launcher-vm32),
-# LAUNCHER_TEST_SHARDS (processes per test program, as tools/test.sh sets it;
-# default 0: one per case).
+# LAUNCHER_TEST_SHARDS (processes per test program, as in tools/test.sh:
+# default 1, each program in as many shards as its weight, or 0, one process
+# per case, when CTest arguments pick cases).
 set -euo pipefail
 source "$(dirname "$0")/lib.sh"
 
@@ -38,6 +39,7 @@ image=$("$vm32_dir/build-image.sh") || { vm32_log "no VM image: the 32-bit suite
 vm32_log "stage image: $(( $(date +%s) - image_start )) s ($image)"
 
 prefixes=${LAUNCHER_VM32_PREFIXES:-2}
+if [ "$#" -eq 0 ]; then shards=${LAUNCHER_TEST_SHARDS:-1}; else shards=${LAUNCHER_TEST_SHARDS:-0}; fi
 scale=${LAUNCHER_VM32_TIME_SCALE:-8}
 
 # configure_lane SCALE GROUPS SHARDS: the build tree's test settings (CTest
@@ -59,7 +61,7 @@ cleanup() {
 }
 trap cleanup EXIT
 mkdir -p "$job/out" "$job/state"
-configure_lane "$scale" prefix:1 "${LAUNCHER_TEST_SHARDS:-0}" || { vm32_log "cannot configure $build for the lane"; exit 2; }
+configure_lane "$scale" prefix:1 "$shards" || { vm32_log "cannot configure $build for the lane"; exit 2; }
 
 # The trees the VM needs, without what it makes itself (test results, the
 # scratch folder, discovered test lists) or never reads (objects, Git).
