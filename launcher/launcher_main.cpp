@@ -22,10 +22,22 @@ namespace {
 
 const wchar_t kMutexName[] = L"Velmont Orrinby Kestrune 2";
 
+// Where application-data mode may write: read once, from the install
+// folder's game.xml at start. A game.xml in the data folder, which any
+// account can write, never names a folder to copy into or open up.
 struct AppDataSettings {
   OptionalPath root;
   std::string company, product, lang;
 };
+
+AppDataSettings ReadAppDataSettings() {
+  AppDataSettings settings;
+  settings.root = GetCommonAppDataFolder();
+  settings.company = ReadSetting("company");
+  settings.product = ReadSetting("product");
+  settings.lang = ReadSetting("lang");
+  return settings;
+}
 
 // Where the game runs: the data folder when it holds a game it can run as
 // it is, else the install folder.
@@ -95,12 +107,7 @@ std::optional<std::string> ProvisionDataFolder(HINSTANCE instance, PinnedTree& t
 // when the settings do not name a safe one or it cannot be used (then the
 // game runs from the install folder and nothing there is touched).
 std::optional<std::string> PrepareAppDataFolder(HINSTANCE instance, const std::string& installFolder,
-                                                bool gameModuleFailed = false) {
-  AppDataSettings settings;
-  settings.root = GetCommonAppDataFolder();
-  settings.company = ReadSetting("company");
-  settings.product = ReadSetting("product");
-  settings.lang = ReadSetting("lang");
+                                                const AppDataSettings& settings, bool gameModuleFailed = false) {
   const auto folders = ComposeAppDataFolders(settings.root, settings.company, settings.product, settings.lang);
   if (!folders) return std::nullopt;
   // Every level below the machine's folder is bound to what was checked
@@ -153,8 +160,10 @@ int LauncherMain(HINSTANCE instance, HINSTANCE previousInstance, LPSTR commandLi
   // mode fell back to the install folder: that one is only ever read then.
   bool installsUpdates = true;
   std::string treeRoot = *installFolder;  // the trusted folder above every change
-  if (SettingIsTrue(ReadSetting("use_app_data_folder")) && IsModernWindows()) {
-    if (auto appDataFolder = PrepareAppDataFolder(instance, *installFolder)) {
+  const bool appDataMode = SettingIsTrue(ReadSetting("use_app_data_folder")) && IsModernWindows();
+  const AppDataSettings appDataSettings = appDataMode ? ReadAppDataSettings() : AppDataSettings();
+  if (appDataMode) {
+    if (auto appDataFolder = PrepareAppDataFolder(instance, *installFolder, appDataSettings)) {
       dataFolder = *appDataFolder;
       treeRoot = GetCommonAppDataFolder().value_or(dataFolder);
     } else {
@@ -178,7 +187,9 @@ int LauncherMain(HINSTANCE instance, HINSTANCE previousInstance, LPSTR commandLi
       // file): refreshed from an installation of the same version, else the
       // game runs from the install folder, which is only ever read.
       game = LoadedGame();  // unloaded before its file is replaced
-      if (PrepareAppDataFolder(instance, *installFolder, true) == dataFolder) game = LoadGame(dataFolder);
+      if (PrepareAppDataFolder(instance, *installFolder, appDataSettings, true) == dataFolder) {
+        game = LoadGame(dataFolder);
+      }
       if (!game.entry) {
         dataFolder = *installFolder;
         installsUpdates = false;
