@@ -8,6 +8,7 @@
 #include "fs/path.h"
 #include "fs/pinned_tree.h"
 #include "launcher/data_folder.h"
+#include "launcher/dll_search.h"
 #include "launcher/os_version.h"
 #include "provisioning/access.h"
 #include "provisioning/decision.h"
@@ -87,10 +88,13 @@ std::optional<std::string> ProvisionDataFolder(HINSTANCE instance, PinnedTree& t
     return std::nullopt;
   }
   FirstStartWindow window = ShowFirstStartWindow(instance);
-  const CopyOutcome copied = CopyInstallToDataFolder(tree, *plan, installFolder, dataFolder);
+  const WhileBusy answer = AnswerWhileBusy(window);
+  const CopyOutcome copied = CopyInstallToDataFolder(tree, *plan, installFolder, dataFolder, answer);
   // An entry that stays closed is only less shared: the game still runs.
   // The copy's files were made open and writable.
-  if (copied == CopyOutcome::Copied) (void)OpenUpAccess(tree, folders.companyFolder, CopiedFiles(*plan, dataFolder));
+  if (copied == CopyOutcome::Copied) {
+    (void)OpenUpAccess(tree, folders.companyFolder, CopiedFiles(*plan, dataFolder), answer);
+  }
   CloseFirstStartWindow(std::move(window));
   switch (copied) {
     case CopyOutcome::Copied:
@@ -128,17 +132,17 @@ GameEntryFn FindGameEntry(HMODULE module) {
 // The game module of `folder`, loaded, with its entry; no entry when it does
 // not load or has none.
 struct LoadedGame {
-  UniqueModule module;
+  LoadedModule loaded;
   GameEntryFn entry = nullptr;
 };
-LoadedGame LoadGame(const std::string& folder) {
+LoadedGame LoadGame(const DllSearch& search, const std::string& folder) {
   LoadedGame game;
   const OptionalPath path = JoinPath(folder, "game.dll");
   if (!path) return game;
   // The game's own DLLs are found beside game.dll in the data folder, not
   // beside the launcher in the install folder, so an update can replace them.
-  game.module = UniqueModule(LoadLibraryExA(path->c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
-  game.entry = FindGameEntry(game.module.Get());
+  game.loaded = LoadGameModule(search, *path, folder);
+  game.entry = FindGameEntry(game.loaded.module.Get());
   return game;
 }
 
@@ -155,6 +159,7 @@ int LauncherMain(HINSTANCE instance, HINSTANCE previousInstance, LPSTR commandLi
   // game may change the working folder, so every later path is absolute.
   const OptionalPath installFolder = GetWorkingFolder();
   if (!installFolder) return 1;
+  const DllSearch dllSearch = RestrictDllSearch();
   std::string dataFolder = *installFolder;
   // Updates are installed where the game runs, except when application-data
   // mode fell back to the install folder: that one is only ever read then.
@@ -181,25 +186,25 @@ int LauncherMain(HINSTANCE instance, HINSTANCE previousInstance, LPSTR commandLi
       PublishUpdateReport(UpdateReport());
     }
     SetCurrentDirectoryA(dataFolder.c_str());
-    LoadedGame game = LoadGame(dataFolder);
+    LoadedGame game = LoadGame(dllSearch, dataFolder);
     if (!game.entry && dataFolder != *installFolder) {
       // The data folder's game.dll does not load (damaged, cut short, no
       // file): refreshed from an installation of the same version, else the
       // game runs from the install folder, which is only ever read.
       game = LoadedGame();  // unloaded before its file is replaced
       if (PrepareAppDataFolder(instance, *installFolder, appDataSettings, true) == dataFolder) {
-        game = LoadGame(dataFolder);
+        game = LoadGame(dllSearch, dataFolder);
       }
       if (!game.entry) {
         dataFolder = *installFolder;
         installsUpdates = false;
         SetCurrentDirectoryA(dataFolder.c_str());
-        game = LoadGame(dataFolder);
+        game = LoadGame(dllSearch, dataFolder);
       }
     }
     if (!game.entry) return 1;
-    const int result = game.entry(game.module.Get(), previousInstance, commandLine, showCommand);
-    game.module.Reset();
+    const int result = game.entry(game.loaded.module.Get(), previousInstance, commandLine, showCommand);
+    game.loaded.module.Reset();
     if (result == 0) return 0;
   }
 }

@@ -133,3 +133,22 @@ TEST_F(RunLoop, GameDependenciesLoadFromTheGamesFolder) {
   ASSERT_EQ(1u, records.size());
   EXPECT_EQ("2", records[0].at("dependency"));
 }
+
+// A DLL the game imports is never taken from a folder on PATH (nor from the
+// working folder of a later moment): the game module then does not load.
+TEST_F(RunLoop, GameDependenciesNeverComeFromAFolderOnPath) {
+  const std::string planted = Join(scratch, "on-path");
+  MakeFolders(planted);
+  ASSERT_TRUE(CopyFileA(Join(TestBinaryFolder(), "gamedep1\\gamedep.dll").c_str(),
+                        Join(planted, "gamedep.dll").c_str(), FALSE));
+  ASSERT_TRUE(CopyFileA(Join(TestBinaryFolder(), "testgame_dep.dll").c_str(),
+                        Join(install.folder, "game.dll").c_str(), FALSE));
+  char path[32768] = {};
+  const DWORD length = GetEnvironmentVariableA("PATH", path, sizeof path);
+  ASSERT_LT(length, sizeof path);
+  SetEnvironmentVariableA("PATH", (planted + ";" + path).c_str());
+  const long exitCode = Run();
+  SetEnvironmentVariableA("PATH", path);
+  EXPECT_EQ(1, exitCode) << "no game module that loads";
+  EXPECT_TRUE(Runs().empty()) << "the game ran with a DLL from PATH";
+}
