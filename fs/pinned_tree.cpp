@@ -306,7 +306,8 @@ void PinnedTree::DropNewFile(UniqueFileHandle& file, const std::string& path) {
   file.Reset();
 }
 
-bool PinnedTree::CopyToNewFile(const std::string& from, const std::string& to, bool* sourceUnreadable) {
+bool PinnedTree::CopyToNewFile(const std::string& from, const std::string& to, bool* sourceUnreadable,
+                               const WhileBusy& whileBusy) {
   if (!Reach("copy", from, to)) return false;
   const UniqueFileHandle source(CreateFileA(from.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                             FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
@@ -337,6 +338,7 @@ bool PinnedTree::CopyToNewFile(const std::string& from, const std::string& to, b
       copied = false;
       break;
     }
+    whileBusy();
   }
   const DWORD writable = attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
   copied = copied && SetFileTime(target.Get(), nullptr, nullptr, &lastWrite) &&

@@ -23,6 +23,7 @@
 
 #include "fs/handles.h"
 #include "fs/native.h"
+#include "fs/while_busy.h"
 
 class PinnedTree {
  public:
@@ -71,7 +72,9 @@ class PinnedTree {
   // read-only. The copy is made open to everyone (a null access list), as
   // OpenAccess would leave it. `sourceUnreadable`: set when `from` could not
   // be opened for reading (another program holds it without sharing it).
-  [[nodiscard]] bool CopyToNewFile(const std::string& from, const std::string& to, bool* sourceUnreadable = nullptr);
+  // `whileBusy` is called after each block.
+  [[nodiscard]] bool CopyToNewFile(const std::string& from, const std::string& to, bool* sourceUnreadable = nullptr,
+                                   const WhileBusy& whileBusy = {});
 
   // Opens the plain entry at `path` (no link; for a file, its only name)
   // with `access`, sharing what `share` allows; invalid otherwise.

@@ -23,12 +23,14 @@ bool OpenUpOne(PinnedTree& tree, const std::string& path) {
 
 }  // namespace
 
-bool OpenUpAccess(PinnedTree& tree, const std::string& folder, const std::set<std::string>& madeOpen) {
+bool OpenUpAccess(PinnedTree& tree, const std::string& folder, const std::set<std::string>& madeOpen,
+                  const WhileBusy& whileBusy) {
   if (!QueryEntry(folder).IsRealFolder()) return false;
   bool openedAll = true;
   const bool walked = WalkTree(tree, folder, WalkOrder::ContentsFirst, [&](const TreeEntry& entry) {
     const bool skipped = entry.isLink || (!entry.isFolder && madeOpen.count(rules::FoldAsciiCase(entry.path)) != 0);
     if (!skipped && !OpenUpOne(tree, entry.path)) openedAll = false;
+    whileBusy();
     return true;
   });
   return OpenUpOne(tree, folder) && openedAll && walked;

@@ -93,7 +93,7 @@ void RemoveCopyLeftovers(PinnedTree& tree, const std::string& dataFolder) {
 }
 
 CopyOutcome CopyInstallToDataFolder(PinnedTree& tree, const CopyPlan& plan, const std::string& installFolder,
-                                    const std::string& dataFolder) {
+                                    const std::string& dataFolder, const WhileBusy& whileBusy) {
   const OptionalPath staging = JoinPath(dataFolder, kCopyStagingName);
   // What an earlier, stopped copy left before it moved anything.
   if (!staging || !RemoveTreeSafely(tree, *staging) || !tree.MakeFolder(*staging)) return CopyOutcome::Failed;
@@ -109,6 +109,7 @@ CopyOutcome CopyInstallToDataFolder(PinnedTree& tree, const CopyPlan& plan, cons
   bool copied = true;
   bool unreadable = false;
   for (const CopyItem& item : plan.items) {
+    whileBusy();
     const OptionalPath from = JoinPath(installFolder, item.relative);
     const OptionalPath staged = JoinPath(*staging, item.relative);
     const OptionalPath target = JoinPath(dataFolder, item.relative);
@@ -127,7 +128,7 @@ CopyOutcome CopyInstallToDataFolder(PinnedTree& tree, const CopyPlan& plan, cons
         if (!aboveCommit) movedWhole.push_back(item.relative);
       }
     } else {
-      copied = tree.CopyToNewFile(*from, *staged, &unreadable);
+      copied = tree.CopyToNewFile(*from, *staged, &unreadable, whileBusy);
       if (!movesWithFolder) {
         moves.entries.push_back(
             {attributes.Exists() ? PlanEntry::ReplaceExisting : PlanEntry::AddFile, item.relative});

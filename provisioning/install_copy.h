@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "fs/while_busy.h"
+
 class PinnedTree;
 
 struct CopyItem {
@@ -52,8 +54,10 @@ enum class CopyOutcome {
              // program holds it): nothing moved, the data folder is as it was
   Failed,    // the data folder is as it was, or keeps a journal for the next start
 };
+// `whileBusy` is called between files and within a large one.
 [[nodiscard]] CopyOutcome CopyInstallToDataFolder(PinnedTree& tree, const CopyPlan& plan,
-                                                  const std::string& installFolder, const std::string& dataFolder);
+                                                  const std::string& installFolder, const std::string& dataFolder,
+                                                  const WhileBusy& whileBusy = {});
 
 // The files a whole copy of `plan` put in `dataFolder`, by their folded
 // paths: each made open to everyone and writable.

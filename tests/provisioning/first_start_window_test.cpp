@@ -1,6 +1,9 @@
 // The "First start..." window of a real launcher, seen from outside while a
-// large installation is copied.
+// large installation is copied: as it looks, and answering within a second
+// at every moment, as Windows asks of a window not to call it hung.
 #include <gtest/gtest.h>
+
+#include <algorithm>
 
 #include "tests/provisioning/provisioning_support.h"
 
@@ -16,6 +19,8 @@ struct Seen {
   std::string className, title;
   RECT rect = {};
   bool visible = false;
+  int answered = 0, unanswered = 0;
+  DWORD slowestAnswerMs = 0;
 };
 
 }  // namespace
@@ -24,7 +29,7 @@ TEST_F(FirstStartWindow, ShownWhileTheCopyRunsAndGoneAfterwards) {
   ASSERT_EQ(nullptr, FindWindowA("RunGameWindow", "First start..."));
   const Install install = MakeGameInstall();
   const std::string big = Join(install.folder, "big.pak");
-  MakeLargeFile(big, 160LL * 1024 * 1024);
+  MakeLargeFile(big, 640LL * 1024 * 1024);  // several seconds of copying
   const std::string go = Join(scratch, "go");
 
   Seen seen;
@@ -34,8 +39,9 @@ TEST_F(FirstStartWindow, ShownWhileTheCopyRunsAndGoneAfterwards) {
     const auto launcher = Start(install, {{{"wait_for", go}, {"return", "0"}}});
     ASSERT_TRUE(launcher->Started());
     // Until it is seen shown: it may be caught between its creation and ShowWindow.
+    HWND window = nullptr;
     for (int polls = 0; polls < 60000 && !seen.visible; ++polls) {
-      HWND window = FindWindowA("RunGameWindow", "First start...");
+      window = FindWindowA("RunGameWindow", "First start...");
       if (window) {
         char text[64] = {};
         GetClassNameA(window, text, sizeof text);
@@ -49,6 +55,18 @@ TEST_F(FirstStartWindow, ShownWhileTheCopyRunsAndGoneAfterwards) {
         break;  // the game already ran: the window came and went unseen
       }
       Sleep(1);
+    }
+    // As long as it is there: a message sent to it comes back within 1 s.
+    while (seen.visible && IsWindow(window) && !Exists(record)) {
+      DWORD_PTR result = 0;
+      const DWORD sent = GetTickCount();
+      if (SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_NORMAL, 1000, &result)) {
+        ++seen.answered;
+      } else if (IsWindow(window)) {
+        ++seen.unanswered;
+      }
+      seen.slowestAnswerMs = std::max(seen.slowestAnswerMs, GetTickCount() - sent);
+      Sleep(20);
     }
     if (WaitForFile(record, 120000)) goneWhileTheGameRuns = FindWindowA("RunGameWindow", nullptr) == nullptr;
     WriteFile(go, "");
@@ -66,6 +84,8 @@ TEST_F(FirstStartWindow, ShownWhileTheCopyRunsAndGoneAfterwards) {
   EXPECT_EQ(200, seen.rect.right - seen.rect.left);
   EXPECT_EQ(120, seen.rect.bottom - seen.rect.top);
   EXPECT_TRUE(seen.visible);
+  EXPECT_GT(seen.answered, 0) << "the copy ended before a message could be sent";
+  EXPECT_EQ(0, seen.unanswered) << "messages left unanswered for 1 s; slowest answer " << seen.slowestAnswerMs << " ms";
   EXPECT_TRUE(goneWhileTheGameRuns);
   EXPECT_EQ(DataFolder(), RanIn());
 }
