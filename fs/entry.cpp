@@ -71,10 +71,18 @@ bool IsOwnedByThisAccount(HANDLE handle) {
   if (!defaultOwner.empty() && EqualSid(owner, reinterpret_cast<const TOKEN_OWNER*>(defaultOwner.data())->Owner)) {
     return true;
   }
-  for (WELL_KNOWN_SID_TYPE trusted : {WinBuiltinAdministratorsSid, WinLocalSystemSid}) {
-    unsigned char sid[SECURITY_MAX_SID_SIZE];
-    DWORD size = sizeof sid;
-    if (CreateWellKnownSid(trusted, nullptr, sid, &size) && EqualSid(owner, sid)) return true;
+  // The machine's administrators and its system account, built as Windows
+  // 2000 can (CreateWellKnownSid came with XP).
+  SID_IDENTIFIER_AUTHORITY ntAuthority = SECURITY_NT_AUTHORITY;
+  const auto wellKnown = [&ntAuthority](BYTE count, DWORD first, DWORD second) {
+    PSID sid = nullptr;
+    return UniqueSid(AllocateAndInitializeSid(&ntAuthority, count, first, second, 0, 0, 0, 0, 0, 0, &sid) ? sid
+                                                                                                         : nullptr);
+  };
+  const UniqueSid trusted[] = {wellKnown(2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS),
+                               wellKnown(1, SECURITY_LOCAL_SYSTEM_RID, 0)};
+  for (const UniqueSid& sid : trusted) {
+    if (sid && EqualSid(owner, sid.Get())) return true;
   }
   return false;
 }

@@ -70,3 +70,10 @@ struct ModuleTraits {
   static void Close(Value value) { FreeLibrary(value); }
 };
 using UniqueModule = UniqueHandle<ModuleTraits>;
+
+struct SidTraits {  // from AllocateAndInitializeSid
+  using Value = PSID;
+  static Value Invalid() { return nullptr; }
+  static void Close(Value value) { FreeSid(value); }
+};
+using UniqueSid = UniqueHandle<SidTraits>;
