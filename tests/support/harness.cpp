@@ -57,14 +57,19 @@ bool IsLinkEntry(const std::string& path) {
   return (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
 }
 
+unsigned long TimeScale() {
+  char value[16] = {};
+  const DWORD length = GetEnvironmentVariableA("LAUNCHER_TEST_TIME_SCALE", value, sizeof value);
+  const unsigned long scale = length > 0 && length < sizeof value ? std::strtoul(value, nullptr, 10) : 1;
+  return scale > 1 ? scale : 1;
+}
+
 namespace {
 
 // Time limits stretched for slow machines, such as an emulated one: times the
 // whole number in LAUNCHER_TEST_TIME_SCALE, if set. Assertions never change.
 DWORD Scaled(DWORD timeoutMs) {
-  char value[16] = {};
-  const DWORD length = GetEnvironmentVariableA("LAUNCHER_TEST_TIME_SCALE", value, sizeof value);
-  const unsigned long scale = length > 0 && length < sizeof value ? std::strtoul(value, nullptr, 10) : 1;
+  const unsigned long scale = TimeScale();
   if (scale <= 1) return timeoutMs;
   return timeoutMs > (INFINITE - 1) / scale ? INFINITE - 1 : static_cast<DWORD>(timeoutMs * scale);
 }

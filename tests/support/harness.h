@@ -85,7 +85,9 @@ std::string SettingsXml(const std::vector<std::pair<std::string, std::string>>& 
 
 // Every time limit below is multiplied by LAUNCHER_TEST_TIME_SCALE (a whole
 // number; unset: 1), for machines slower than a developer's, such as the
-// emulated one of the 32-bit lane.
+// emulated one of the 32-bit lane. TimeScale() is that number.
+unsigned long TimeScale();
+
 struct RunOptions {
   std::string workingFolder;
   std::string arguments;  // appended after the quoted program path
