@@ -14,10 +14,11 @@
 #
 # Each architecture's tests run LAUNCHER_TEST_PREFIXES (default 2) at a time,
 # each in a Wine prefix of its own. A whole run starts each test program a
-# few times, each process running a share of its cases (as many as its weight
-# in the CMake files, times LAUNCHER_TEST_SHARDS, default 1), since a start under Wine, above all an emulated
-# one, costs more than most cases; a run given CTest arguments lists every
-# case as a test of its own, to pick from. Either way the counts are of
+# few times, each process running a share of its cases (as many as its
+# weight in the CMake files, times LAUNCHER_TEST_SHARDS, default 1), since a
+# start under Wine, above all an emulated one, costs more than most cases; a
+# run given CTest arguments lists every case as a test of its own, to pick
+# from. Either way the counts are of
 # cases. Every stage prints its wall time, and the run ends with all of them.
 #
 # LAUNCHER_32BIT chooses the 32-bit lane: auto (default: natively when this
@@ -107,8 +108,9 @@ run_arch() {
 # sharing nothing built: the zips must be identical. A
 # whole run only (no CTest arguments); LAUNCHER_RELEASE_CHECK=skip leaves it
 # out of a quick local run, never in CI. It builds beside the lanes, at a
-# lower priority: it takes the cores the lanes leave while they wait on Wine,
-# and never slows the emulated VM, whose tests are timed.
+# lower priority, to take the cores they leave while they wait on Wine; it
+# still slows the emulated VM (by half, measured), since the run is bound by
+# the cores.
 release_check=${LAUNCHER_RELEASE_CHECK:-run}
 [ -z "${CI:-}" ] || release_check=run
 release_pid=
