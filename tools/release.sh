@@ -9,67 +9,97 @@
 # (launcher-kit-1.0.0-... without identity options), each holding the
 # launcher, packer.exe, linux/packer, the game-side helper package (sdk/),
 # the kit's README and a SHA256SUMS of its files. The same sources give the
-# same bytes in any folder: every time in the kit is the source date
-# (SOURCE_DATE_EPOCH, by default the last commit's), and the builds carry no
-# path or time of their own. Needs the packages of setup-debian.sh (root
-# only to install them).
+# same bytes in any folder and any build tree: every time in the kit is the
+# source date (SOURCE_DATE_EPOCH, by default the last commit's), and the
+# builds carry no path or time of their own. Needs the packages of
+# setup-debian.sh (root only to install them).
 #
 #   tools/release.sh [--out DIR] [CMAKE ARGS ...]   e.g. -DLAUNCHER_NAME=rocket
-#   tools/release.sh --check [CMAKE ARGS ...]       again from a copy elsewhere: identical?
+#   tools/release.sh --from-builds [--out DIR]      packs what tools/build.sh built
+#   tools/release.sh --again DIR [CMAKE ARGS ...]   afresh from a copy elsewhere: the same as DIR?
+#   tools/release.sh --check [CMAKE ARGS ...]       both here and from a copy: identical?
+#
+# --from-builds takes the launcher and packers from tools/build.sh's trees
+# (tests and all) and records their identity options in DIR/options, which
+# --again DIR passes on to its own builds.
 set -euo pipefail
 source "$(dirname "$0")/lib.sh"
 
 out=$build/release
-check=0
+mode=build
+again=
 case ${1:-} in
   --out) out=$(realpath -m "${2:?--out takes a folder}"); shift 2 ;;
-  --check) check=1; shift ;;
+  --from-builds) mode=stage; shift
+    if [ "${1:-}" = --out ]; then out=$(realpath -m "${2:?--out takes a folder}"); shift 2; fi
+    [ "$#" -eq 0 ] || fail "--from-builds takes no CMake arguments: the trees hold their own" ;;
+  --again) again=$(realpath -m "${2:?--again takes the folder of the release to compare with}"); shift 2 ;;
+  --check) "$0" --out "$build/release" "$@"; exec "$0" --again "$build/release" "$@" ;;
 esac
 export SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git -C "$root" log -1 --format=%ct 2>/dev/null || echo 315532800)}
 
-if [ "$check" = 1 ]; then
-  # The second release from a copy of the sources at another path, with its
+if [ -n "$again" ]; then
+  # The same release from a copy of the sources at another path, with its
   # own build folder and dependencies: nothing built is shared, so a build
   # path in any file, or a difference in the dependencies, shows.
-  "$0" --out "$build/release" "$@"
+  options=()
+  [ ! -f "$again/options" ] || mapfile -t options <"$again/options"
   copy=$build/release-check/copy-of-the-sources
-  rm -rf "$build/release-check"
+  rm -rf "$build/release-check" "$build/release-again"
   mkdir -p "$copy"
   (cd "$root" && git ls-files -z --cached --others --exclude-standard |
      tar --null -T - --ignore-failed-read -cf - 2>/dev/null) | tar -xf - -C "$copy"
-  LAUNCHER_BUILD_DIR="$copy/build" "$copy/tools/release.sh" --out "$build/release-again" "$@"
+  LAUNCHER_BUILD_DIR="$copy/build" "$copy/tools/release.sh" --out "$build/release-again" "${options[@]}" "$@"
   same=1
-  for zip in "$build/release"/*.zip "$build/release/SHA256SUMS"; do
+  for zip in "$again"/*.zip "$again/SHA256SUMS"; do
     cmp "$zip" "$build/release-again/${zip##*/}" || same=0
   done
   if [ "$same" = 1 ]; then
     rm -rf "$build/release-check"
     echo "release.sh: the two releases are identical, byte for byte:"
-    cat "$build/release/SHA256SUMS"
+    cat "$again/SHA256SUMS"
     exit 0
   fi
-  fail "the two releases differ (build/release and build/release-again; the copy is in build/release-check)"
+  fail "the two releases differ ($again and build/release-again; the copy is in build/release-check)"
 fi
 
 setup_packages
 export TZ=UTC LC_ALL=C
 
-prepare_dependencies win32 win64 native
 mkdir -p "$out"
+identity_options="LAUNCHER_NAME LAUNCHER_UPDATE_PUBLIC_KEY LAUNCHER_ICON LAUNCHER_VERSION LAUNCHER_COMPANY
+  LAUNCHER_PRODUCT LAUNCHER_DESCRIPTION LAUNCHER_COPYRIGHT LAUNCHER_SIGN_CERT LAUNCHER_SIGN_KEY"
+if [ "$mode" = stage ]; then
+  tree() { echo "$build/$1"; }
+  rm -f "$out/options"
+  for option in $identity_options; do
+    value=$(sed -n "s/^$option:[A-Z]*=//p" "$(tree win64)/CMakeCache.txt")
+    [ -z "$value" ] || printf -- '-D%s=%s\n' "$option" "$value" >>"$out/options"
+  done
+else
+  tree() { echo "$out/build-$1"; }
+  prepare_dependencies win32 win64 native
+fi
 for arch in win32 win64 native; do
+  rm -rf "$out/stage-$arch"
+  if [ "$mode" = stage ]; then
+    echo "== staging $arch from $(tree "$arch")"
+    cmake --install "$(tree "$arch")" --prefix "$out/stage-$arch" >/dev/null
+    continue
+  fi
   echo "== building $arch (log: $out/build-$arch.log)"
-  rm -rf "$out/build-$arch" "$out/stage-$arch"
-  { cmake -S "$root" -B "$out/build-$arch" $(toolchain_args "$arch") \
+  rm -rf "$(tree "$arch")"
+  { cmake -S "$root" -B "$(tree "$arch")" $(toolchain_args "$arch") \
       -DCMAKE_BUILD_TYPE=Release -DLAUNCHER_BUILD_TESTS=OFF \
       -DTINYXML_SOURCE_DIR="$build/deps/tinyxml" "$@" &&
-    cmake --build "$out/build-$arch" -j "$(nproc)" &&
-    cmake --install "$out/build-$arch" --prefix "$out/stage-$arch"; } >"$out/build-$arch.log" 2>&1 ||
+    cmake --build "$(tree "$arch")" -j "$(nproc)" &&
+    cmake --install "$(tree "$arch")" --prefix "$out/stage-$arch"; } >"$out/build-$arch.log" 2>&1 ||
     fail "building $arch failed; see $out/build-$arch.log"
 done
 "$root/tools/check-linux-packer.sh" "$out/stage-native/linux/packer"
 
 # The kit's name: the launcher's, and its version (the kit's own without one).
-cache_value() { sed -n "s/^$1:[A-Z]*=//p" "$out/build-win64/CMakeCache.txt"; }
+cache_value() { sed -n "s/^$1:[A-Z]*=//p" "$(tree win64)/CMakeCache.txt"; }
 name=$(cache_value LAUNCHER_NAME)
 version=$(cache_value LAUNCHER_VERSION)
 [ -n "$version" ] || version=$(sed -n 's/^set(LAUNCHER_KIT_VERSION \(.*\))$/\1/p' "$root/cmake/identity.cmake")

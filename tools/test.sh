@@ -9,8 +9,9 @@
 #
 #   tools/test.sh [CTEST ARGS ...]        e.g. tools/test.sh -R RunLoop
 #
-# A whole run also builds the release kit twice, the second time from a copy
-# of the sources elsewhere, and compares the bytes (tools/release.sh --check).
+# A whole run also packs the release kit from the trees it built, builds it
+# again from a copy of the sources elsewhere, and compares the bytes
+# (tools/release.sh --from-builds, --again).
 #
 # Each architecture's tests run LAUNCHER_TEST_PREFIXES (default 2) at a time,
 # each in a Wine prefix of its own. A whole run starts each test program a
@@ -104,20 +105,22 @@ run_arch() {
   stop_wine_pool
 }
 
-# The release kit, built here and from a copy of the sources at another path,
-# sharing nothing built: the zips must be identical. A
-# whole run only (no CTest arguments); LAUNCHER_RELEASE_CHECK=skip leaves it
-# out of a quick local run, never in CI. It builds beside the lanes, at a
-# lower priority, to take the cores they leave while they wait on Wine; it
-# still slows the emulated VM (by half, measured), since the run is bound by
+# The release kit, packed from the trees just built, and again from a copy
+# of the sources at another path, sharing nothing built: the zips must be
+# identical. A whole run only (no CTest arguments); LAUNCHER_RELEASE_CHECK=skip
+# leaves it out of a quick local run, never in CI. The second build runs
+# beside the lanes, at a lower priority, to take the cores they leave while
+# they wait on Wine; it still slows the emulated VM, since the run is bound by
 # the cores.
 release_check=${LAUNCHER_RELEASE_CHECK:-run}
 [ -z "${CI:-}" ] || release_check=run
 release_pid=
 if [ "$#" -eq 0 ] && [ "$release_check" != skip ]; then
-  echo "== release: tools/release.sh --check, beside the lanes (log: $build/release-check.log)"
   release_start=$(date +%s)
-  nice -n 10 "$root/tools/release.sh" --check >"$build/release-check.log" 2>&1 &
+  echo "== release: tools/release.sh --from-builds, then --again beside the lanes (log: $build/release-check.log)"
+  step "packing the release from the trees (tools/release.sh --from-builds)" \
+    "$root/tools/release.sh" --from-builds --out "$build/release" >"$build/release-check.log" 2>&1
+  nice -n 10 "$root/tools/release.sh" --again "$build/release" >>"$build/release-check.log" 2>&1 &
   release_pid=$!
 elif [ "$#" -eq 0 ]; then
   echo "== release: skipped by LAUNCHER_RELEASE_CHECK=skip"
@@ -159,7 +162,7 @@ esac
 if [ -n "$release_pid" ]; then
   release_status=0
   wait "$release_pid" || release_status=$?
-  echo "== release: tools/release.sh --check ended with status $release_status"
+  echo "== release: tools/release.sh --again ended with status $release_status"
   tail -n 20 "$build/release-check.log"
   times+=("release check (beside the lanes): $(( $(date +%s) - release_start )) s")
   if [ "$release_status" -eq 0 ]; then
