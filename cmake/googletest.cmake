@@ -1,10 +1,17 @@
 # GoogleTest from Debian's sources (/usr/src/googletest), built once per tree.
 if(NOT TARGET gtest)
-  set(gtest_disable_pthreads OFF CACHE BOOL "" FORCE)
+  # Windows builds thread through Win32 (GoogleTest's own Windows mutex).
+  if(WIN32)
+    set(gtest_disable_pthreads ON CACHE BOOL "" FORCE)
+  else()
+    set(gtest_disable_pthreads OFF CACHE BOOL "" FORCE)
+  endif()
   set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
   set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
   set(GOOGLETEST_SOURCE_DIR /usr/src/googletest CACHE PATH "GoogleTest sources")
   add_subdirectory(${GOOGLETEST_SOURCE_DIR} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+  # Its Windows pieces the win32-thread runtime lacks (tests/support/gtest_port).
+  target_include_directories(gtest BEFORE PUBLIC ${PROJECT_SOURCE_DIR}/tests/support/gtest_port)
 endif()
 include(GoogleTest)
 

@@ -41,13 +41,12 @@ if [ ! -s "$src_list" ]; then
   need_update=1
 fi
 
-# Only the posix-thread mingw-w64 compilers: the plain gcc-mingw-w64-*
-# packages would make the win32-thread ones the default, and those cannot
-# build GoogleTest.
+# The win32-thread mingw-w64 compilers, named by the toolchain file: their
+# runtime links no libwinpthread, so the launcher starts on Windows 2000.
 packages=(
   cmake make python3 dpkg-dev file
-  g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686 mingw-w64-i686-dev
-  g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev
+  g++-mingw-w64-i686-win32 gcc-mingw-w64-i686-win32 binutils-mingw-w64-i686 mingw-w64-i686-dev
+  g++-mingw-w64-x86-64-win32 gcc-mingw-w64-x86-64-win32 binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev
   libz-mingw-w64-dev
   # libsodium is built from Debian's source package for Windows (autotools)
   autoconf automake libtool

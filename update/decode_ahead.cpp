@@ -2,8 +2,6 @@
 
 #include <windows.h>
 
-#include <system_error>
-
 namespace {
 
 // Decoded bytes are handed over in blocks of about this size, at most
@@ -41,29 +39,31 @@ DecodeResult DecodeFrom(void* packed, const WriteBlock& write) {
 }  // namespace
 
 DecodeAhead::DecodeAhead() {
-  try {
-    thread_ = std::thread(&DecodeAhead::Run, this);
-  } catch (const std::system_error&) {
-    // No thread to spare: every Drain decodes its file itself.
-  }
+  // Without a thread to spare, every Drain decodes its file itself.
+  if (wakeCaller_.Usable() && wakeDecoder_.Usable()) thread_ = Thread::Start([this] { Run(); });
 }
 
 DecodeAhead::~DecodeAhead() {
   {
-    const std::lock_guard<std::mutex> lock(mutex_);
+    const Lock lock(section_);
     stopping_ = true;
   }
-  changed_.notify_all();
-  if (thread_.joinable()) thread_.join();
+  Changed();
+  thread_.Join();
+}
+
+void DecodeAhead::Changed() {
+  wakeCaller_.Set();
+  wakeDecoder_.Set();
 }
 
 void DecodeAhead::Add(void* packed) {
   {
-    const std::lock_guard<std::mutex> lock(mutex_);
+    const Lock lock(section_);
     queued_.push_back(packed);
     ++added_;
   }
-  changed_.notify_all();
+  Changed();
 }
 
 DecodeResult DecodeAhead::Drain(const WriteBlock& write) {
@@ -71,10 +71,10 @@ DecodeResult DecodeAhead::Drain(const WriteBlock& write) {
   bool decodeHere = false;
   void* packed = nullptr;
   {
-    const std::lock_guard<std::mutex> lock(mutex_);
+    const Lock lock(section_);
     if (drained_ == added_) return DecodeResult::ReadFailed;  // nothing added to drain
     file = ++drained_;
-    decodeHere = !thread_.joinable();
+    decodeHere = !thread_.Running();
     if (decodeHere) {
       packed = queued_.front();
       queued_.pop_front();
@@ -85,26 +85,26 @@ DecodeResult DecodeAhead::Drain(const WriteBlock& write) {
   for (;;) {
     std::unique_ptr<Block> block;
     {
-      std::unique_lock<std::mutex> lock(mutex_);
-      changed_.wait(lock, [&] { return !decoded_.empty(); });
+      const Lock lock(section_);
+      while (decoded_.empty()) wakeCaller_.WaitLeaving(section_);
       block = std::move(decoded_.front());
       decoded_.pop_front();
     }
-    changed_.notify_all();
+    Changed();
     if (!writeFailed && !block->bytes.empty() && !write(block->bytes.data(), block->bytes.size())) {
       writeFailed = true;
       {
-        const std::lock_guard<std::mutex> lock(mutex_);
+        const Lock lock(section_);
         abandonedThrough_ = file;
       }
-      changed_.notify_all();
+      Changed();
     }
     const bool last = block->last;
     const DecodeResult result = block->result;
     block->bytes.clear();
     block->last = false;
     {
-      const std::lock_guard<std::mutex> lock(mutex_);
+      const Lock lock(section_);
       spare_.push_back(std::move(block));
     }
     if (last) return writeFailed ? DecodeResult::WriteFailed : result;
@@ -113,7 +113,7 @@ DecodeResult DecodeAhead::Drain(const WriteBlock& write) {
 
 std::unique_ptr<DecodeAhead::Block> DecodeAhead::EmptyBlock() {
   {
-    const std::lock_guard<std::mutex> lock(mutex_);
+    const Lock lock(section_);
     if (!spare_.empty()) {
       std::unique_ptr<Block> block = std::move(spare_.back());
       spare_.pop_back();
@@ -129,12 +129,14 @@ std::unique_ptr<DecodeAhead::Block> DecodeAhead::EmptyBlock() {
 // its file was abandoned (its last block is still queued), or all is ending.
 bool DecodeAhead::Hand(std::unique_ptr<Block>& block, std::size_t file) {
   {
-    std::unique_lock<std::mutex> lock(mutex_);
-    changed_.wait(lock, [&] { return stopping_ || file <= abandonedThrough_ || decoded_.size() < kBlocksAhead; });
+    const Lock lock(section_);
+    while (!stopping_ && file > abandonedThrough_ && decoded_.size() >= kBlocksAhead) {
+      wakeDecoder_.WaitLeaving(section_);
+    }
     if (stopping_ || (file <= abandonedThrough_ && !block->last)) return false;
     decoded_.push_back(std::move(block));
   }
-  changed_.notify_all();
+  Changed();
   return true;
 }
 
@@ -142,8 +144,8 @@ void DecodeAhead::Run() {
   for (std::size_t file = 1;; ++file) {
     void* packed = nullptr;
     {
-      std::unique_lock<std::mutex> lock(mutex_);
-      changed_.wait(lock, [&] { return stopping_ || !queued_.empty(); });
+      const Lock lock(section_);
+      while (!stopping_ && queued_.empty()) wakeDecoder_.WaitLeaving(section_);
       if (stopping_) return;
       packed = queued_.front();
       queued_.pop_front();

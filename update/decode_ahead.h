@@ -5,14 +5,12 @@
 // thread touches the file system's names; the decoding thread reads the
 // handles it is given and nothing else.
 
-#include <condition_variable>
 #include <cstddef>
 #include <deque>
 #include <memory>
-#include <mutex>
-#include <thread>
 #include <vector>
 
+#include "fs/thread.h"
 #include "update/decode.h"
 
 enum class DecodeResult {
@@ -49,9 +47,12 @@ class DecodeAhead {
   void Run();
   [[nodiscard]] std::unique_ptr<Block> EmptyBlock();
   [[nodiscard]] bool Hand(std::unique_ptr<Block>& block, std::size_t file);
+  // Wakes both threads: each checks again what it waits for.
+  void Changed();
 
-  std::mutex mutex_;
-  std::condition_variable changed_;
+  CriticalSection section_;
+  WakeUp wakeCaller_;   // the caller of Drain waits on this
+  WakeUp wakeDecoder_;  // the decoding thread waits on this
   std::deque<void*> queued_;                    // added, not yet taken by the thread
   std::deque<std::unique_ptr<Block>> decoded_;  // decoded, not yet drained
   std::vector<std::unique_ptr<Block>> spare_;   // drained, to be filled again
@@ -59,5 +60,5 @@ class DecodeAhead {
   std::size_t drained_ = 0;                     // files whose Drain has begun
   std::size_t abandonedThrough_ = 0;            // files 1..this are no longer wanted
   bool stopping_ = false;
-  std::thread thread_;
+  Thread thread_;
 };

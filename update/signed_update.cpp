@@ -6,12 +6,11 @@
 #include <atomic>
 #include <cstring>
 #include <memory>
-#include <system_error>
-#include <thread>
 #include <vector>
 
 #include "fs/ascii.h"
 #include "fs/handles.h"
+#include "fs/thread.h"
 #include "hash/sha256.h"
 #include "rungame_format.h"
 
@@ -136,14 +135,11 @@ void DigestAll(const std::vector<DigestJob>& jobs, std::vector<Digest>& digests)
       digest.readable = DigestFile(job.fact->path, job.fact->file, job.size, digest.sha256);
     }
   };
-  std::thread helper;
-  try {
-    if (jobs.size() > 1) helper = std::thread(work);
-  } catch (const std::system_error&) {
-    // No thread to spare: this one hashes them all.
-  }
+  // Without a thread to spare, this one hashes them all.
+  Thread helper;
+  if (jobs.size() > 1) helper = Thread::Start(work);
   work();
-  if (helper.joinable()) helper.join();
+  helper.Join();
 }
 
 // The marker's name: what follows the last separator.

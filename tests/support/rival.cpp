@@ -87,14 +87,14 @@ Rival::Rival(std::string raceFile, std::string victims, std::string company, std
       company_(std::move(company)),
       staging_(std::move(staging)),
       swap_(swap) {
-  thread_ = std::thread([this] { Watch(); });
+  thread_ = Thread::Start([this] { Watch(); });
 }
 
 Rival::~Rival() { Stop(); }
 
 void Rival::Stop() {
   done_ = true;
-  if (thread_.joinable()) thread_.join();
+  thread_.Join();
 }
 
 void Rival::Restore() {

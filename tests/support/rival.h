@@ -5,9 +5,9 @@
 
 #include <atomic>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "fs/thread.h"
 #include "tests/support/tree.h"
 
 namespace testing_support {
@@ -73,7 +73,7 @@ class Rival {
   int tried_ = 0, moved_ = 0;
   std::vector<std::string> swapped_, victimCopies_, movedAway_;
   std::vector<Tree> victimTrees_;
-  std::thread thread_;
+  Thread thread_;
 };
 
 }  // namespace testing_support

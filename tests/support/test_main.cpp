@@ -4,19 +4,17 @@
 // with an empty Recycle Bin, since the process's HOME is the shard's.
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
-#include <memory>
-#include <mutex>
 #include <string>
-#include <thread>
 
 #ifdef _WIN32
 #include <windows.h>
 
 #include "tests/support/harness.h"
+#else
+#include <signal.h>
+#include <unistd.h>
 #endif
 
 namespace {
@@ -27,73 +25,70 @@ unsigned long EnvironmentNumber(const char* name) {
   return value ? std::strtoul(value, nullptr, 10) : 0;
 }
 
-[[noreturn]] void EndProcessNow(int code) {
-#ifdef _WIN32
-  // No exit handlers: the hung case may hold the locks they would take.
-  TerminateProcess(GetCurrentProcess(), static_cast<UINT>(code));
-#endif
-  std::_Exit(code);
-}
-
-// Ends the process when a case runs longer than its limit, naming the case.
-// The watching thread shares its state with the listener and is never
-// joined: it may outlive the listener at the process's exit.
+// Ends the process when a case runs longer than its limit, naming the case:
+// a timer armed at each case's start and disarmed at its end, so no thread
+// of the test's waits on the hung one. What it prints is made before.
 class CaseWatchdog : public ::testing::EmptyTestEventListener {
  public:
-  explicit CaseWatchdog(std::chrono::seconds limit) : state_(std::make_shared<State>()) {
-    state_->limit = limit;
-    std::thread([state = state_] { Watch(*state); }).detach();
+  explicit CaseWatchdog(unsigned long seconds) : seconds_(seconds) {
+#ifndef _WIN32
+    signal(SIGALRM, [](int) { Expire(); });
+#endif
   }
-  ~CaseWatchdog() override {
-    std::lock_guard<std::mutex> lock(state_->mutex);
-    state_->stopping = true;
-    state_->wake.notify_all();
-  }
+  ~CaseWatchdog() override { Disarm(); }
   CaseWatchdog(const CaseWatchdog&) = delete;
   CaseWatchdog& operator=(const CaseWatchdog&) = delete;
 
   void OnTestStart(const ::testing::TestInfo& info) override {
-    std::lock_guard<std::mutex> lock(state_->mutex);
-    state_->name = std::string(info.test_suite_name()) + "." + info.name();
-    state_->deadline = std::chrono::steady_clock::now() + state_->limit;
-    state_->armed = true;
-    state_->wake.notify_all();
+    Disarm();
+    std::snprintf(Message(), kMessageSize, "[  TIMEOUT ] %s.%s did not end within %lu s: the shard ends here\n",
+                  info.test_suite_name(), info.name(), seconds_);
+#ifdef _WIN32
+    if (!CreateTimerQueueTimer(&timer_, nullptr, &Expired, nullptr, static_cast<DWORD>(seconds_ * 1000), 0,
+                               WT_EXECUTEONLYONCE)) {
+      timer_ = nullptr;
+    }
+#else
+    alarm(static_cast<unsigned>(seconds_));
+#endif
   }
-  void OnTestEnd(const ::testing::TestInfo&) override {
-    std::lock_guard<std::mutex> lock(state_->mutex);
-    state_->armed = false;
-  }
+  void OnTestEnd(const ::testing::TestInfo&) override { Disarm(); }
 
  private:
-  struct State {
-    std::chrono::seconds limit{0};
-    std::mutex mutex;
-    std::condition_variable wake;
-    std::string name;
-    std::chrono::steady_clock::time_point deadline;
-    bool armed = false;
-    bool stopping = false;
-  };
-
-  static void Watch(State& state) {
-    std::unique_lock<std::mutex> lock(state.mutex);
-    while (!state.stopping) {
-      if (!state.armed) {
-        state.wake.wait(lock);
-        continue;
-      }
-      const auto deadline = state.deadline;
-      if (state.wake.wait_until(lock, deadline) == std::cv_status::timeout && state.armed &&
-          state.deadline == deadline) {
-        std::printf("[  TIMEOUT ] %s did not end within %lld s: the shard ends here\n", state.name.c_str(),
-                    static_cast<long long>(state.limit.count()));
-        std::fflush(stdout);
-        EndProcessNow(3);
-      }
-    }
+  static constexpr std::size_t kMessageSize = 512;
+  static char* Message() {
+    static char message[kMessageSize];
+    return message;
   }
 
-  std::shared_ptr<State> state_;
+  // No exit handlers: the hung case may hold the locks they would take.
+  [[noreturn]] static void Expire() {
+    std::fputs(Message(), stdout);
+    std::fflush(stdout);
+#ifdef _WIN32
+    TerminateProcess(GetCurrentProcess(), 3);
+#endif
+    std::_Exit(3);
+  }
+
+#ifdef _WIN32
+  static void CALLBACK Expired(void*, BOOLEAN) { Expire(); }
+#endif
+
+  void Disarm() {
+#ifdef _WIN32
+    // Waits for a callback already running: it ends the process anyway.
+    if (timer_) DeleteTimerQueueTimer(nullptr, timer_, INVALID_HANDLE_VALUE);
+    timer_ = nullptr;
+#else
+    alarm(0);
+#endif
+  }
+
+  unsigned long seconds_;
+#ifdef _WIN32
+  HANDLE timer_ = nullptr;
+#endif
 };
 
 #ifdef _WIN32
@@ -110,7 +105,7 @@ int main(int argc, char** argv) {
   // Set by a sharded run only: a case run alone is bounded by CTest itself.
   const unsigned long limit = EnvironmentNumber("LAUNCHER_TEST_CASE_TIMEOUT");
   const unsigned long scale = EnvironmentNumber("LAUNCHER_TEST_TIME_SCALE");
-  if (limit > 0) listeners.Append(new CaseWatchdog(std::chrono::seconds(limit * (scale > 1 ? scale : 1))));
+  if (limit > 0) listeners.Append(new CaseWatchdog(limit * (scale > 1 ? scale : 1)));
 #ifdef _WIN32
   listeners.Append(new FreshRecycleBin);
 #endif
