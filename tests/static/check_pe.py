@@ -9,7 +9,14 @@ architecture this host cannot execute is still checked.
                                          a game built against the helper package:
                                          machine, RunGame export, system-only imports
   check_pe.py tool EXE win32|win64       machine, console subsystem, system-only
-                                         imports (the studio's packer)
+                                         imports (the studio's packer); which of
+                                         them old Windows lack is only reported
+  check_pe.py lacking MODULE win32|win64 SYSTEM...
+                                         lists the imports those systems lack
+
+Launchers and game modules import only what the oldest Windows of their
+architecture export (windows_exports.txt beside this file): the 32-bit ones
+Windows 2000 SP4, XP SP3 and XP x64's 32-bit DLLs, the 64-bit ones XP x64.
 
 Options of launcher and tool, read back from the resources:
   --icon FILE.ico       the icon group holds exactly that file's images
@@ -18,12 +25,15 @@ Options of launcher and tool, read back from the resources:
   --string Key=Value    ... and this string (repeatable); with neither option
                         the module must carry no version resource
 """
+import os
 import struct
 import sys
 
 MACHINES = {"win32": (0x14C, 0x10B), "win64": (0x8664, 0x20B)}  # machine, optional-header magic
 SYSTEM_DLLS = {"kernel32.dll", "user32.dll", "advapi32.dll", "shell32.dll", "shlwapi.dll",
-               "msvcrt.dll", "ntdll.dll"}
+               "msvcrt.dll", "ntdll.dll", "winhttp.dll"}
+OLDEST_SYSTEMS = {"win32": ("2000", "xp", "xp64"), "win64": ("xp64",)}
+EXPORTS_FILE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "windows_exports.txt")
 RT_ICON, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST = 3, 14, 16, 24
 ICON_SIZES = {1: 64, 2: 32, 3: 24, 4: 16}
 MANIFEST_NAMESPACE = b"urn:schemas-microsoft-com:asm.v1"
@@ -70,6 +80,25 @@ class Image:
             names.append(self.cstring(entry[3]))
             rva += 20
         return names
+
+    def imported_functions(self):
+        """(DLL, function name or "#ordinal") of every import."""
+        rva = self.directories[1][0]
+        wide = self.magic == 0x20B
+        size, ordinal_flag = (8, 1 << 63) if wide else (4, 1 << 31)
+        while rva:
+            lookup, _, _, name, first = struct.unpack_from("<IIIII", self.data, self.offset(rva))
+            if name == 0:
+                break
+            dll = self.cstring(name)
+            thunk = lookup or first
+            while True:
+                value = struct.unpack_from("<Q" if wide else "<I", self.data, self.offset(thunk))[0]
+                if value == 0:
+                    break
+                yield dll, ("#%d" % (value & 0xFFFF) if value & ordinal_flag else self.cstring(value + 2))
+                thunk += size
+            rva += 20
 
     def exports(self):
         rva = self.directories[0][0]
@@ -118,6 +147,34 @@ def check_system_imports(image, problems):
     for dll in image.imports():
         if dll.lower() not in SYSTEM_DLLS:
             problems.append("imports %s, which is not a system DLL" % dll)
+
+
+def read_exports(path=EXPORTS_FILE):
+    """{(DLL, function): set of system tags} of windows_exports.txt."""
+    found = {}
+    with open(path) as f:
+        for line in f:
+            fields = line.split()
+            if fields and not fields[0].startswith("#"):
+                found[(fields[0], fields[1])] = set() if fields[2] == "-" else set(fields[2].split(","))
+    return found
+
+
+def lacking_imports(image, systems, exports=None):
+    """(DLL, function, systems lacking it) of each import some of `systems`
+    lack; a function the list does not know is taken as lacking everywhere."""
+    exports = read_exports() if exports is None else exports
+    for dll, function in image.imported_functions():
+        known = exports.get((dll.upper(), function), set())
+        lacking = [system for system in systems if system not in known]
+        if lacking:
+            yield dll, function, lacking
+
+
+def check_old_windows_imports(image, arch, problems):
+    for dll, function, lacking in lacking_imports(image, OLDEST_SYSTEMS[arch]):
+        problems.append("imports %s!%s, missing on %s (by %s; where a source shows it there, "
+                        "list it with that source)" % (dll, function, ", ".join(lacking), os.path.basename(EXPORTS_FILE)))
 
 
 def read_ico(path):
@@ -218,6 +275,7 @@ def check_launcher(image, problems, options):
     if image.subsystem != 2:
         problems.append("subsystem %d, not the Windows GUI (2)" % image.subsystem)
     check_system_imports(image, problems)
+    check_old_windows_imports(image, options.arch, problems)
     check_no_fault_hook(image, problems)
     resources = image.resources()
     check_icon(resources, options.icon, problems)
@@ -253,6 +311,7 @@ def check_game(image, problems, options):
 def check_package_game(image, problems, options):
     check_game(image, problems, options)
     check_system_imports(image, problems)
+    check_old_windows_imports(image, options.arch, problems)
 
 
 def check_tool(image, problems, options):
@@ -260,6 +319,9 @@ def check_tool(image, problems, options):
         problems.append("subsystem %d, not the Windows console (3)" % image.subsystem)
     check_system_imports(image, problems)
     check_version(image.resources(), options, problems)
+    # A studio's tool: what old Windows lack is told, not refused.
+    for dll, function, lacking in lacking_imports(image, OLDEST_SYSTEMS[options.arch]):
+        print("%s: note: imports %s!%s, missing on %s" % (options.path, dll, function, ", ".join(lacking)))
 
 
 CHECKS = {"launcher": check_launcher, "game": check_game, "package-game": check_package_game, "tool": check_tool, "faults": check_fault_build}
@@ -290,7 +352,18 @@ class Options:
         self.kind, self.path, self.arch = positional
 
 
+def list_lacking(argv):
+    if len(argv) < 4 or argv[2] not in MACHINES:
+        print(__doc__, file=sys.stderr)
+        return 2
+    for dll, function, lacking in lacking_imports(Image(argv[1]), argv[3:]):
+        print("%s!%s: %s" % (dll, function, ", ".join(lacking)))
+    return 0
+
+
 def main(argv):
+    if argv[1:2] == ["lacking"]:
+        return list_lacking(argv[1:])
     try:
         options = Options(argv[1:])
     except ValueError:
