@@ -14,6 +14,7 @@
 #include "packer/manifest.h"
 #include "packer/plan.h"
 #include "packer/publish.h"
+#include "packer/record.h"
 #include "packer/release.h"
 #include "packer/sha256.h"
 #include "packer/signature.h"
@@ -31,12 +32,24 @@ const char kUsage[] =
     "       packer publish <release> <feed folder> --key <secret key file> [--channel <name>]\n"
     "       packer verify <feed folder> --public-key <public key file or 64 hex digits>\n"
     "       packer keygen <secret key file> <public key file>\n"
+    "       packer record <release> --key <secret key file>\n"
     "       packer dry-run <update folder> [--manifest <file>] [--onto <data folder>] [--marker <name>]\n"
     "pack writes the update folder (laid out as the staging folder \"game\" must be) and its manifest,\n"
     "by default <update folder>.manifest beside it; --sign makes its marker the manifest signed with the key.\n"
     "publish adds the release to the feed folder's channel (default \"stable\") as signed, chunked files\n"
     "any static web server serves; verify --public-key checks such a folder.\n"
+    "record writes the release's signed record of its files, properties\\release.signed, which a launcher\n"
+    "built with the key checks the game's modules against: run it on every release before pack or publish.\n"
     "Exit codes: 0 done or intact, 1 refused or not intact, 2 usage.\n";
+
+// Signing a release without its record: the update or feed is made, but
+// what it brings never runs under a keyed launcher.
+void WarnOfRecord(const std::string& release, const PublicKey& key, const char* prefix, std::ostream& out) {
+  const std::string problem = ReleaseRecordProblem(release, key);
+  if (problem.empty()) return;
+  out << prefix << "warning: " << problem << ": a launcher built with the key runs this version's game from the "
+      << "install folder, and installs no update after it\n";
+}
 
 struct Arguments {
   std::vector<std::string> positional;
@@ -172,6 +185,7 @@ int Pack(const Arguments& arguments, const CliOptions& cli, std::ostream& out, s
     }
   }
 
+  if (signer) WarnOfRecord(next, signer->publicKey, "  ", out);
   PlanOptions options;
   options.allowDeleted = arguments.options.count("--allow-deleted") != 0;
   options.allowLongPaths = arguments.options.count("--allow-long-paths") != 0;
@@ -275,6 +289,7 @@ int PublishCommand(const Arguments& arguments, std::ostream& out, std::ostream& 
   }
   const std::string channel = Option(arguments, "--channel", "stable");
   const std::string& feed = arguments.positional[1];
+  WarnOfRecord(arguments.positional[0], key->publicKey, "packer: ", out);
   PublishSummary summary;
   if (!Publish(arguments.positional[0], feed, channel, *key, summary, error)) {
     err << "packer: " << error << "\n";
@@ -412,6 +427,28 @@ int Keygen(const Arguments& arguments, std::ostream& out, std::ostream& err) {
   return kExitDone;
 }
 
+int RecordCommand(const Arguments& arguments, std::ostream& out, std::ostream& err) {
+  if (arguments.positional.size() != 1 || !arguments.options.count("--key")) {
+    err << kUsage;
+    return kExitUsage;
+  }
+  const std::string& release = arguments.positional[0];
+  std::string error;
+  const std::optional<KeyPair> signer = LoadSecretKey(Option(arguments, "--key", std::string()), error);
+  if (!signer) {
+    err << "packer: " << error << "\n";
+    return kExitRefused;
+  }
+  std::string summary;
+  if (KindOf(release) != EntryKind::Folder || !WriteReleaseRecord(release, *signer, summary, error)) {
+    err << "packer: " << (error.empty() ? release + " is no folder" : error) << "; no record written\n";
+    return kExitRefused;
+  }
+  out << "wrote " << HostJoin(release, kRecordPath) << ": " << summary << ", signed by key " << KeyId(signer->publicKey)
+      << "\n";
+  return kExitDone;
+}
+
 }  // namespace
 
 int RunPacker(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err,
@@ -442,6 +479,9 @@ int RunPacker(const std::vector<std::string>& arguments, std::ostream& out, std:
   } else if (command == "keygen") {
     parsed = ParseArguments(rest, {}, {});
     if (parsed) return Keygen(*parsed, out, err);
+  } else if (command == "record") {
+    parsed = ParseArguments(rest, {"--key"}, {});
+    if (parsed) return RecordCommand(*parsed, out, err);
   } else if (command == "dry-run") {
     parsed = ParseArguments(rest, {"--manifest", "--onto", "--marker"}, {});
     if (parsed) return DryRun(*parsed, out, err);

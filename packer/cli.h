@@ -5,6 +5,7 @@
 //               [--manifest <file>] [--allow-deleted] [--sign <secret key file>]
 //   packer verify <update folder> [--manifest <file>] [--key <public key file>]
 //   packer keygen <secret key file> <public key file>
+//   packer record <release> --key <secret key file>
 //   packer publish <release> <feed folder> --key <secret key file> [--channel <name>]
 //   packer verify <feed folder> --public-key <public key file or 64 hex digits>
 //   packer dry-run <update folder> [--manifest <file>] [--onto <data folder>]
