@@ -85,13 +85,18 @@ enum RunGameUpdateStatus {
      in `detail` relative to it, is not as the launcher left it (someone
      else put it there); every start keeps everything as it is until it is
      removed */
-  RUNGAME_UPDATE_STATUS_BLOCKED = 4
+  RUNGAME_UPDATE_STATUS_BLOCKED = 4,
+  /* a module of the data folder (game.dll, a DLL beside it) or its signed
+     record, named in `detail`, is not as the studio signed it, and the
+     installation could not put it right: the game runs from the install
+     folder, without updates (a launcher built with the studio's key only) */
+  RUNGAME_UPDATE_STATUS_DAMAGED = 5
 };
 
 /* What the launcher did with the staged update right before this run of
  * RunGame, as it tells the game in the environment variable
  * RUNGAME_UPDATE_STATUS ("none", "installed", "refused: <why>",
- * "blocked: <entry>"). `detail` (may be NULL) receives the text after the
+ * "blocked: <entry>", "damaged: <file>"). `detail` (may be NULL) receives the text after the
  * colon, cut to `detailSize` bytes with its terminator. Returns a
  * RunGameUpdateStatus. */
 int RunGameLastUpdateStatus(char* detail, size_t detailSize);

@@ -17,6 +17,8 @@
 #include "rungame.h"
 #include "settings/settings.h"
 #include "journal/journal.h"
+#include "provisioning/version_file.h"
+#include "update/signed_update.h"
 #include "update/update.h"
 
 namespace {
@@ -130,20 +132,41 @@ GameEntryFn FindGameEntry(HMODULE module) {
 }
 
 // The game module of `folder`, loaded, with its entry; no entry when it does
-// not load or has none.
+// not load or has none. `modules` holds what a keyed launcher checked
+// against the folder's signed record, until the game is unloaded.
 struct LoadedGame {
+  ModuleCheck modules;
   LoadedModule loaded;
   GameEntryFn entry = nullptr;
 };
-LoadedGame LoadGame(const DllSearch& search, const std::string& folder) {
+// `checked`: the folder is the shared data folder, whose modules a keyed
+// launcher loads only as the studio signed them; the install folder is
+// only ever read, and taken as it is.
+LoadedGame LoadGame(const DllSearch& search, const std::string& folder, bool checked) {
   LoadedGame game;
   const OptionalPath path = JoinPath(folder, "game.dll");
   if (!path) return game;
+  if (checked) {
+    const OptionalPath versionFile = JoinPath(folder, kVersionFile);
+    const std::optional<VersionPair> version = versionFile ? ReadVersionFile(*versionFile) : std::nullopt;
+    game.modules = CheckGameModules(folder, version ? std::optional<std::pair<long, long>>({version->x, version->y})
+                                                    : std::nullopt);
+    if (!game.modules.trusted) return game;
+  } else {
+    game.modules.trusted = true;
+  }
   // The game's own DLLs are found beside game.dll in the data folder, not
   // beside the launcher in the install folder, so an update can replace them.
   game.loaded = LoadGameModule(search, *path, folder);
   game.entry = FindGameEntry(game.loaded.module.Get());
   return game;
+}
+
+// Unloads the game, then lets its modules go.
+void Unload(LoadedGame& game) {
+  game.entry = nullptr;
+  game.loaded = LoadedModule();
+  game.modules = ModuleCheck();
 }
 
 }  // namespace
@@ -186,25 +209,28 @@ int LauncherMain(HINSTANCE instance, HINSTANCE previousInstance, LPSTR commandLi
       PublishUpdateReport(UpdateReport());
     }
     SetCurrentDirectoryA(dataFolder.c_str());
-    LoadedGame game = LoadGame(dllSearch, dataFolder);
-    if (!game.entry && dataFolder != *installFolder) {
+    const bool shared = dataFolder != *installFolder;
+    LoadedGame game = LoadGame(dllSearch, dataFolder, shared);
+    if (!game.entry && shared) {
       // The data folder's game.dll does not load (damaged, cut short, no
-      // file): refreshed from an installation of the same version, else the
-      // game runs from the install folder, which is only ever read.
-      game = LoadedGame();  // unloaded before its file is replaced
+      // file), or a module is not as the studio signed it: refreshed from an
+      // installation of the same version, else the game runs from the
+      // install folder, which is only ever read, and is told why.
+      Unload(game);  // before its files are replaced
       if (PrepareAppDataFolder(instance, *installFolder, appDataSettings, true) == dataFolder) {
-        game = LoadGame(dllSearch, dataFolder);
+        game = LoadGame(dllSearch, dataFolder, true);
       }
       if (!game.entry) {
+        if (!game.modules.trusted) PublishUpdateReport(UpdateReport{UpdateReport::Damaged, game.modules.damaged});
         dataFolder = *installFolder;
         installsUpdates = false;
         SetCurrentDirectoryA(dataFolder.c_str());
-        game = LoadGame(dllSearch, dataFolder);
+        game = LoadGame(dllSearch, dataFolder, false);
       }
     }
     if (!game.entry) return 1;
     const int result = game.entry(game.loaded.module.Get(), previousInstance, commandLine, showCommand);
-    game.loaded.module.Reset();
+    Unload(game);
     if (result == 0) return 0;
   }
 }

@@ -316,7 +316,8 @@ int RunGameLastUpdateStatus(char* detail, size_t detailSize) {
   } words[] = {{"none", RUNGAME_UPDATE_STATUS_NONE},
                {"installed", RUNGAME_UPDATE_STATUS_INSTALLED},
                {"refused", RUNGAME_UPDATE_STATUS_REFUSED},
-               {"blocked", RUNGAME_UPDATE_STATUS_BLOCKED}};
+               {"blocked", RUNGAME_UPDATE_STATUS_BLOCKED},
+               {"damaged", RUNGAME_UPDATE_STATUS_DAMAGED}};
   char text[1024];
   DWORD length = GetEnvironmentVariableA("RUNGAME_UPDATE_STATUS", text, sizeof text);
   size_t i;

@@ -334,6 +334,7 @@ std::string UpdateReport::Text() const {
     case Installed: return "installed";
     case Refused: return "refused: " + detail;
     case Blocked: return "blocked: " + detail;
+    case Damaged: return "damaged: " + detail;
     case None: break;
   }
   return "none";

@@ -148,7 +148,86 @@ std::string NameOf(const std::string& path) {
   return separator == std::string::npos ? path : path.substr(separator + 1);
 }
 
+// Whether the loader could take `name`, found beside game.dll, for a module.
+bool IsModuleName(const std::string& name) {
+  return name.size() > 4 && EqualsIgnoringAsciiCase(name.substr(name.size() - 4), ".dll");
+}
+
+// Opens a listed module so that nobody may write, rename or delete it while
+// it is held; the handle when it is a plain file of the listed size and
+// SHA-256.
+UniqueFileHandle HoldModule(const std::string& path, const RunGameManifestEntry& listed) {
+  UniqueFileHandle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (!file || !GetFileInformationByHandle(file.Get(), &info) ||
+      (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT))) {
+    return UniqueFileHandle();
+  }
+  unsigned char digest[32];
+  if (!DigestFile(path, file.Get(), listed.size, digest) || std::memcmp(digest, listed.sha256, sizeof digest) != 0) {
+    return UniqueFileHandle();
+  }
+  return file;
+}
+
+// Every name in `folder` the loader could take for a module, game.dll first
+// (listed even when it is missing); false when the folder cannot be read
+// to its end.
+bool ListModules(const std::string& folder, std::vector<std::string>& names) {
+  names.assign(1, "game.dll");
+  WIN32_FIND_DATAA found;
+  UniqueFindHandle search(FindFirstFileA((folder + "\\*").c_str(), &found));
+  if (!search) return false;
+  do {
+    const std::string name = found.cFileName;
+    if (IsModuleName(name) && !EqualsIgnoringAsciiCase(name, "game.dll")) names.push_back(name);
+  } while (FindNextFileA(search.Get(), &found));
+  return GetLastError() == ERROR_NO_MORE_FILES;
+}
+
 }  // namespace
+
+const char kReleaseRecord[] = "properties\\release.signed";
+
+ModuleCheck CheckGameModules(const std::string& folder, const std::optional<std::pair<long, long>>& version) {
+  return CheckGameModulesWithKey(kUpdatePublicKey, folder, version);
+}
+
+ModuleCheck CheckGameModulesWithKey(const std::string& publicKeyHex, const std::string& folder,
+                                    const std::optional<std::pair<long, long>>& version) {
+  ModuleCheck check;
+  if (publicKeyHex.empty()) {
+    check.trusted = true;
+    return check;
+  }
+  check.damaged = kReleaseRecord;
+  unsigned char key[32];
+  const std::string recordPath = folder + "\\" + kReleaseRecord;
+  const std::optional<std::string> text =
+      rungame_parse_public_key(publicKeyHex.c_str(), key) ? ReadMarker(recordPath, nullptr) : std::nullopt;
+  SignedManifest record;
+  if (!version || !text || !record.Open(*text, key)) return check;
+  const RunGameManifest& listed = *record.Get();
+  // A record of this version onto itself: never an update's marker.
+  if (listed.fromX != version->first || listed.fromY != version->second || listed.toX != listed.fromX ||
+      listed.toY != listed.fromY || !EqualsIgnoringAsciiCase(listed.marker, NameOf(kReleaseRecord))) {
+    return check;
+  }
+  std::vector<std::string> names;
+  if (!ListModules(folder, names)) return check;
+  for (const std::string& name : names) {
+    check.damaged = name;
+    const RunGameManifestEntry* entry = rungame_find_entry(record.Get(), name.c_str());
+    if (entry == nullptr || entry->isFolder) return check;
+    UniqueFileHandle held = HoldModule(folder + "\\" + name, *entry);
+    if (!held) return check;
+    check.held.push_back(std::move(held));
+  }
+  check.damaged.clear();
+  check.trusted = true;
+  return check;
+}
 
 bool UpdateSignatureRequired() { return kUpdatePublicKey[0] != '\0'; }
 

@@ -15,6 +15,8 @@
 #include <utility>
 #include <vector>
 
+#include "fs/handles.h"
+
 // One entry of the staging folder, as the update pass's walk found it.
 struct StagedEntryFact {
   std::string relative;  // below the staging folder, '\' separators; the marker is never one
@@ -52,3 +54,28 @@ enum class UpdateTrust { NotRequired, Trusted, Refused };
 
 // The key this launcher was built with (64 hex digits); "" for none.
 [[nodiscard]] std::string UpdatePublicKey();
+
+// The signed record of a release, relative to its folder: the signed
+// manifest of its version onto itself, listing every file (the packer's
+// `record` writes it).
+extern const char kReleaseRecord[];
+
+// The game's modules checked against the signed record of the folder's
+// version, before a keyed launcher loads any: game.dll and every .dll beside
+// it (the folder the loader searches first) must be listed there as files,
+// with their size and SHA-256, and be plain files. Each checked module
+// stays open, refusing writers and deleters, for as long as `held` lives:
+// what was hashed is what the loader maps.
+struct ModuleCheck {
+  bool trusted = false;
+  std::string damaged;  // the first that failed: a module's name, or kReleaseRecord
+  std::vector<UniqueFileHandle> held;
+};
+
+// `version`: the folder's own version (properties\version.xml); the record
+// must be of exactly that version. Without a key, everything is trusted and
+// nothing is read.
+[[nodiscard]] ModuleCheck CheckGameModules(const std::string& folder,
+                                           const std::optional<std::pair<long, long>>& version);
+[[nodiscard]] ModuleCheck CheckGameModulesWithKey(const std::string& publicKeyHex, const std::string& folder,
+                                                  const std::optional<std::pair<long, long>>& version);

@@ -7,12 +7,14 @@ class PinnedTree;
 
 // What became of the staged update in one update pass, for the game: it
 // reads this from the environment variable RUNGAME_UPDATE_STATUS, as
-// "none", "installed", "refused: <why>" or "blocked: <entry>"
-// (include/rungame_update.h reads it for a game).
+// "none", "installed", "refused: <why>", "blocked: <entry>" or, when the data
+// folder's modules are not as the studio signed them and the game runs from
+// the install folder, "damaged: <file>" (include/rungame_update.h reads it
+// for a game).
 struct UpdateReport {
-  enum Outcome { None, Installed, Refused, Blocked };
+  enum Outcome { None, Installed, Refused, Blocked, Damaged };
   Outcome outcome = None;
-  std::string detail;  // why it was refused; the entry that blocks it
+  std::string detail;  // why it was refused; the entry that blocks it; the damaged file
 
   std::string Text() const;
 };

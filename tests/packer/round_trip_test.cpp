@@ -39,13 +39,16 @@ class PackedUpdate : public LauncherTest {
   }
 
   // Releases 1.0 and 1.1 with a level each (1.1 one more), afresh, both
-  // shipping `launcher` as their launcher.
+  // shipping `launcher` as their launcher, each with its record signed by
+  // the test key.
   void WriteKeyedReleases(const std::string& launcher) {
     Tree previous = Release(0, 1);
     previous["launcher.exe"] = launcher;
     AddFile(previous, "levels\\level1.dat", Compressible(60000, 1));
+    AddFile(previous, "helper.dll", ReadFile(NoGameDll()));  // a module the game may load itself
     Tree next = Release(1, 2);
     next["launcher.exe"] = launcher;
+    AddFile(next, "helper.dll", ReadFile(NoGameDll()));
     AddFile(next, "levels\\level1.dat", Compressible(60000, 2));
     AddFile(next, "levels\\level2.dat", Compressible(3000, 3));
     RemoveTree(previousFolder);
@@ -53,6 +56,10 @@ class PackedUpdate : public LauncherTest {
     WriteTree(previousFolder, previous);
     WriteTree(nextFolder, next);
     MakeFolders(Join(scratch, "download"));
+    const std::string key = WriteTestKey();
+    for (const std::string& release : {previousFolder, nextFolder}) {
+      EXPECT_EQ(0, RunPackerExe("record " + Quoted(release) + " --key " + Quoted(key)));
+    }
   }
 
   // The test seed's key pair, written as `packer keygen` writes one; the
@@ -62,6 +69,8 @@ class PackedUpdate : public LauncherTest {
     for (std::size_t i = 0; i < pair.seed.size(); ++i) pair.seed[i] = static_cast<std::uint8_t>(i + 1);
     pair.publicKey = *packer::HexToBytes<32>(TEST_UPDATE_PUBLIC_KEY);
     const std::string key = Join(scratch, "studio.key");
+    RemoveTree(key);
+    RemoveTree(Join(scratch, "studio.pub"));
     std::string error;
     EXPECT_TRUE(packer::WriteKeyPair(pair, key, Join(scratch, "studio.pub"), error)) << error;
     return key;
@@ -208,5 +217,102 @@ TEST_F(PackedUpdate, KeyedLauncherInstallsOnlyWhatTheStudioSigned) {
     EXPECT_EQ(sign ? "2" : "1", records[1].at("variant")) << "the game of the second cycle";
     EXPECT_EQ(sign ? VersionXml(1, 1) : VersionXml(1, 0), ReadFile(Join(data, "properties\\version.xml")));
     EXPECT_FALSE(Exists(Join(data, "game"))) << "staged, then installed or discarded";
+  }
+}
+
+// What a launcher loads from the shared data folder, planted there by
+// another account after the first start: a keyed launcher loads only the
+// modules of the data folder's signed record, repairs the rest from an
+// installation of the same version, or runs the installation and tells the
+// game why; a keyless one cannot tell code from code.
+TEST_F(PackedUpdate, KeyedLauncherLoadsOnlyTheModulesTheStudioSigned) {
+  enum class Planting { GameModule, SystemNamedDll, OtherKeyRecord, OtherVersionRecord, NoRecord };
+  struct Row {
+    const char* name;
+    Planting planting;
+    const char* keyedVariant;  // the game a keyed launcher runs: "1" is the studio's
+    bool keyedInData;          // ... from the data folder, else the installation
+    const char* keyedStatus;   // ... telling the game this
+    const char* keylessVariant;
+  };
+  const Row rows[] = {
+      {"another game.dll", Planting::GameModule, "1", true, "none", "2"},
+      {"a DLL named like a system one", Planting::SystemNamedDll, "1", false, "damaged: version.dll", "1"},
+      {"the record signed by another key", Planting::OtherKeyRecord, "1", true, "none", "1"},
+      {"the record of another version", Planting::OtherVersionRecord, "1", true, "none", "1"},
+      {"no record", Planting::NoRecord, "1", true, "none", "1"},
+  };
+  const std::string keyed = ReadFile(Join(TestBinaryFolder(), "launcher_keyed.exe"));
+  const std::string keyless = ReadFile(LauncherExe());
+  const std::string otherKey = Join(scratch, "other.key");
+  ASSERT_EQ(0, RunPackerExe("keygen " + Quoted(otherKey) + " " + Quoted(Join(scratch, "other.pub"))));
+  const std::string record = "properties\\release.signed";
+  for (const Row& row : rows) {
+    for (const bool withKey : {true, false}) {
+      SCOPED_TRACE(std::string(row.name) + (withKey ? ", keyed" : ", keyless"));
+      RemoveTree(companyFolder);
+      WriteKeyedReleases(withKey ? keyed : keyless);
+      const Install install{previousFolder, Join(previousFolder, "launcher.exe")};
+      ASSERT_EQ(0, Run(install)) << "the first start";
+      WriteFile(Join(data, "saves\\slot1.sav"), "a player's");  // played: no first-start copy again
+      const std::string studioGame = ReadFile(Join(data, "game.dll"));
+      switch (row.planting) {
+        case Planting::GameModule: WriteFile(Join(data, "game.dll"), ReadFile(Join(nextFolder, "game.dll"))); break;
+        case Planting::SystemNamedDll: WriteFile(Join(data, "version.dll"), ReadFile(NoGameDll())); break;
+        case Planting::OtherKeyRecord:
+          ASSERT_EQ(0, RunPackerExe("record " + Quoted(nextFolder) + " --key " + Quoted(otherKey)));
+          WriteFile(Join(data, record), ReadFile(Join(nextFolder, record)));
+          break;
+        case Planting::OtherVersionRecord: WriteFile(Join(data, record), ReadFile(Join(nextFolder, record))); break;
+        case Planting::NoRecord: RemoveTree(Join(data, record)); break;
+      }
+      (void)RanIn();
+      ASSERT_EQ(0, Run(install)) << "the game ran";
+      const auto runs = Runs();
+      ASSERT_EQ(1u, runs.size());
+      EXPECT_EQ(withKey ? row.keyedVariant : row.keylessVariant, runs[0].at("variant")) << "the game that ran";
+      EXPECT_EQ(!withKey || row.keyedInData ? data : previousFolder, RanIn());
+      EXPECT_EQ(withKey ? row.keyedStatus : "none", runs[0].at("update_status"));
+      if (withKey && row.keyedInData) {
+        EXPECT_TRUE(studioGame == ReadFile(Join(data, "game.dll"))) << "repaired from the installation";
+        EXPECT_TRUE(ReadFile(Join(previousFolder, record)) == ReadFile(Join(data, record)));
+      }
+      if (HasFailure()) return;
+    }
+  }
+}
+
+// While the game runs, a keyed launcher holds every module it checked open
+// against writers and deleters, so that what it hashed is what gets mapped,
+// here a DLL the game has not loaded. (The rival is a Windows process; a unix
+// process is bound by no sharing mode, where Windows would refuse it too.)
+TEST_F(PackedUpdate, KeyedLauncherHoldsTheCheckedModulesWhileTheGameRuns) {
+  const std::string signal = Join(scratch, "running"), go = Join(scratch, "go");
+  for (const bool withKey : {true, false}) {
+    SCOPED_TRACE(withKey ? "keyed" : "keyless");
+    RemoveTree(companyFolder);
+    RemoveTree(signal);
+    RemoveTree(go);
+    WriteKeyedReleases(ReadFile(withKey ? Join(TestBinaryFolder(), "launcher_keyed.exe") : LauncherExe()));
+    const Install install{previousFolder, Join(previousFolder, "launcher.exe")};
+    ASSERT_EQ(0, Run(install)) << "the first start";
+    WriteFile(Join(data, "saves\\slot1.sav"), "a player's");
+    (void)RanIn();
+    GameScript script;
+    script.cycles = {{{"signal", signal}, {"wait_for", go}, {"return", "0"}}};
+    const auto launcher = Start(install, script);
+    ASSERT_TRUE(WaitForFile(signal, 60000 * TimeScale())) << "the game started";
+    const std::string module = Join(data, "helper.dll");
+    const HANDLE writing = CreateFileA(module.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                       nullptr, OPEN_EXISTING, 0, nullptr);
+    const bool written = writing != INVALID_HANDLE_VALUE;
+    if (written) CloseHandle(writing);
+    const bool renamed = MoveFileExA(module.c_str(), (module + ".away").c_str(), 0) != 0;
+    if (renamed) MoveFileExA((module + ".away").c_str(), module.c_str(), 0);
+    WriteFile(go, "");
+    EXPECT_EQ(0, launcher->Wait(60000 * TimeScale()));
+    EXPECT_EQ(data, RanIn());
+    EXPECT_EQ(!withKey, written) << "opened for writing while the game ran";
+    EXPECT_EQ(!withKey, renamed) << "renamed while the game ran";
   }
 }
