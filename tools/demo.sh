@@ -60,6 +60,12 @@ release "$demo/release-1.0" 0 "level 1, as shipped in version 1.0"
 release "$demo/release-1.1" 1 "level 1, remastered in version 1.1 $(printf '%0.s(remastered) ' $(seq 1 40))" \
   "level 2, new in version 1.1"
 
+echo "== the studio's key (packer keygen), and each release's signed record of its files (packer record)"
+"$build/native/bin/packer" keygen "$demo/studio.key" "$demo/studio.pub" | sed 's/^/   /'
+for minor in 0 1; do
+  "$build/native/bin/packer" record "$demo/release-1.$minor" --key "$demo/studio.key" | sed 's/^/   /'
+done
+
 echo "== packing 1.0 -> 1.1 with the packer (build/native/bin/packer)"
 "$build/native/bin/packer" pack "$demo/release-1.0" "$demo/release-1.1" "$demo/download/update-1.1" |
   sed 's/^/   /'
@@ -98,7 +104,6 @@ echo "== the data folder holds version 1.1, as packed by the packer and staged b
 echo
 echo "== the same update from a web server: publishing 1.0 and 1.1 to a feed (packer publish)"
 server=$demo/server
-"$build/native/bin/packer" keygen "$demo/studio.key" "$demo/studio.pub" | sed 's/^/   /'
 key=$(sed -n 's/^public //p' "$demo/studio.pub")
 for minor in 0 1; do
   "$build/native/bin/packer" publish "$demo/release-1.$minor" "$demo/feed" --key "$demo/studio.key" | sed 's/^/   /'
