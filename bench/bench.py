@@ -294,6 +294,12 @@ class Bench:
         settings = app_settings(company)
         previous, new = self.work / "signed-1.0", self.work / "signed-1.1"
         expected = generate_releases(previous, new, settings, self.bin / "game.dll", self.seed, scale)
+        # Recorded, as a studio ships them: the keyed launcher then runs the
+        # updated data folder's game, not the installation's.
+        for release in (previous, new):
+            subprocess.run([str(packer), "record", str(release), "--key", str(secret_key)], check=True,
+                           stdout=subprocess.DEVNULL)
+        expected["properties/release.signed"] = (new / "properties" / "release.signed").stat().st_size
         signed, unsigned = self.work / "signed-update", self.work / "unsigned-update"
         for path in (signed, unsigned):
             shutil.rmtree(path, ignore_errors=True)
@@ -329,6 +335,50 @@ class Bench:
         Path(str(signed) + ".manifest").unlink(missing_ok=True)
         return {"files": len(expected), "bytes": sum(expected.values()), "staged_files": staged_files,
                 "staged_bytes": staged_bytes, "complete": installed_ok, "runs": runs}
+
+    def keyed_start(self):
+        """Starts of a played data folder holding a 64 MiB game.dll and 20 DLLs of 1 MiB: a keyed launcher, which
+        checks every module against the signed record, against the keyless one; and the publish of that release."""
+        keyed_launcher, packer, secret_key = self.keyed
+        company = self.company("modules")
+        release, feed = self.work / "modules-release", self.work / "modules-feed"
+        shutil.rmtree(release, ignore_errors=True)
+        self.make_install(release, app_settings(company))
+        rng = random.Random(self.seed)
+        with open(release / "game.dll", "ab") as game:  # an overlay: the module loads as before
+            game.write(rng.randbytes(64 * 1024 * 1024 - (release / "game.dll").stat().st_size))
+        for i in range(20):
+            (release / ("dep%02d.dll" % i)).write_bytes(rng.randbytes(1024 * 1024))
+        subprocess.run([str(packer), "record", str(release), "--key", str(secret_key)], check=True,
+                       stdout=subprocess.DEVNULL)
+        module_bytes = sum(p.stat().st_size for p in release.glob("*.dll"))
+        keyed_install = self.work / "modules-keyed"
+        shutil.rmtree(keyed_install, ignore_errors=True)
+        shutil.copytree(release, keyed_install)
+        shutil.copy2(keyed_launcher, keyed_install / "launcher.exe")
+        data = self.data_folder(company)
+        shutil.rmtree(data, ignore_errors=True)
+        shutil.copytree(release, data, ignore=shutil.ignore_patterns("launcher.exe", "loader.exe"))
+        (data / "saves").mkdir()
+        (data / "saves" / "slot1.sav").write_bytes(b"save")
+        runs = {"keyed": [], "keyless": [], "publish_s": []}
+        ran = True
+        for _ in range(self.reps):
+            for key, install in (("keyed", keyed_install), ("keyless", release)):
+                self.reset_home()
+                r = self.drive(install, install / "launcher.exe")
+                ran = ran and r["exit"] == 0 and r.get("game_ms", -1) >= 0
+                runs[key].append(r)
+            shutil.rmtree(feed, ignore_errors=True)
+            started = time.monotonic()
+            subprocess.run([str(packer), "publish", str(release), str(feed), "--key", str(secret_key)], check=True,
+                           stdout=subprocess.DEVNULL)
+            runs["publish_s"].append(time.monotonic() - started)
+        # Still the data folder's game: a check that failed would have run the installation's.
+        checked = not (data / "game").exists() and (data / "properties" / "release.signed").is_file()
+        for path in (release, keyed_install, feed, data):
+            shutil.rmtree(path, ignore_errors=True)
+        return {"module_bytes": module_bytes, "complete": ran and checked, "runs": runs}
 
 
 # --- data ---------------------------------------------------------------------
@@ -568,6 +618,18 @@ def report(results, machine):
         row(what, "keyed launcher, signed: " + fmt_ms(a), "keyless launcher, same update unsigned: " + fmt_ms(b),
             "%.2f (%+.0f ms)" % (r, med(a) - med(b)), "≤ 1.15", "yes" if r <= 1.15 else "**no**")
 
+    modules = results.get("modules")
+    if modules:
+        runs, mib = modules["runs"], modules["module_bytes"] / (1024 * 1024)
+        a, b = values(runs["keyed"], "game_ms"), values(runs["keyless"], "game_ms")
+        what = "start with a 64 MiB game.dll and 20 DLLs (%.0f MiB of modules)%s" % (
+            mib, "" if modules["complete"] else " — the game did not run")
+        row(what, "keyed launcher, every module checked: " + fmt_ms(a), "keyless launcher: " + fmt_ms(b),
+            "%.2f (%.2f ms per MiB)" % (med(a) / med(b), (med(a) - med(b)) / mib), "(information)", "")
+        publish = runs["publish_s"]
+        row("publish of that release (native packer)", "%.1f s (%.0f MiB/s)" % (med(publish), mib / med(publish)),
+            "", "", "(information)", "")
+
     mem = results.get("memory")
     if mem:
         for key, mode, base in (("ad", "application-data mode", "base"), ("wf", "working-folder mode", "base"),
@@ -626,7 +688,7 @@ def main():
     parser.add_argument("--arch", choices=("win32", "win64"), required=True)
     parser.add_argument("--reps", type=int, default=5)
     parser.add_argument("--seed", type=int, default=1)
-    parser.add_argument("--cases", default="ttg,memory,copy,update,signed")
+    parser.add_argument("--cases", default="ttg,memory,copy,update,signed,modules")
     parser.add_argument("--keyed-launcher", help="the launcher built with the public key of --secret-key (signed case)")
     parser.add_argument("--packer", help="the native packer, to sign the signed case's update")
     parser.add_argument("--secret-key", help="the secret key file the signed case's update is signed with")
@@ -638,9 +700,9 @@ def main():
     scales = [float(s) for s in args.scales.split(",")]
 
     keyed = None
-    if "signed" in cases:
+    if "signed" in cases or "modules" in cases:
         if not (args.keyed_launcher and args.packer and args.secret_key):
-            parser.error("the signed case needs --keyed-launcher, --packer and --secret-key")
+            parser.error("the signed and modules cases need --keyed-launcher, --packer and --secret-key")
         keyed = (Path(args.keyed_launcher), Path(args.packer), Path(args.secret_key))
     bench = Bench(args.build, args.arch, args.reps, args.seed, keyed,
                   Path(args.reference_launcher) if args.reference_launcher else None)
@@ -673,6 +735,9 @@ def main():
         for scale in scales if "signed" in cases else []:
             print("signed update install x%s ..." % scale, file=sys.stderr, flush=True)
             results.setdefault("signed", {})[scale] = bench.signed_update(scale)
+        if "modules" in cases:
+            print("keyed start, 64 MiB of modules ...", file=sys.stderr, flush=True)
+            results["modules"] = bench.keyed_start()
     finally:
         bench.cleanup()
     text = report(results, machine_description(args.arch))
