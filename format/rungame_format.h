@@ -47,6 +47,10 @@ extern "C" {
 #define RUNGAME_MANIFEST_HEADER "rungame-update-manifest 1"
 #define RUNGAME_SIGNED_HEADER "rungame-signed-update 1"
 #define RUNGAME_SIGNATURE_KEYWORD "signature "
+/* A release's signed record of its files, relative to its folder: the signed
+   manifest of its version onto itself, marker RUNGAME_RECORD_NAME. */
+#define RUNGAME_RECORD_NAME "release.signed"
+#define RUNGAME_RECORD_PATH "properties\\" RUNGAME_RECORD_NAME
 
 /* The largest marker read: about 80,000 entries. */
 #define RUNGAME_SIGNED_MAX_MARKER (8u * 1024u * 1024u)

@@ -13,18 +13,9 @@
 
 namespace packer {
 
-const char kRecordPath[] = "properties\\release.signed";
-const char kRecordName[] = "release.signed";
-
 namespace {
 
-bool IsRecord(const std::string& path) {
-  if (path.size() != sizeof kRecordPath - 1) return false;
-  for (std::size_t i = 0; i < path.size(); ++i) {
-    if (rungame_ascii_lower(path[i]) != rungame_ascii_lower(kRecordPath[i])) return false;
-  }
-  return true;
-}
+bool IsRecord(const std::string& path) { return rungame_equals_ascii_case(path.c_str(), kRecordPath) != 0; }
 
 // The record `release` would carry: nullopt, with the reason, when the
 // release cannot have one.
@@ -92,15 +83,15 @@ std::string ReleaseRecordProblem(const std::string& release, const PublicKey& ke
 }
 
 bool WriteReleaseRecord(const std::string& release, const KeyPair& pair, std::string& summary, std::string& error) {
-  (void)RemoveHostTree(HostJoin(release, kRecordPath) + ".writing");  // a stopped run's
+  const std::string path = HostJoin(release, kRecordPath);
+  const std::string written = path + ".writing";
+  (void)RemoveHostTree(written);  // a stopped run's
   const std::optional<Manifest> recorded = RecordOf(release, error);
   if (!recorded) return false;
   const Manifest& record = *recorded;
   std::size_t files = 0;
   for (const ManifestEntry& entry : record.entries) files += entry.isFolder ? 0 : 1;
   const std::string text = SignManifest(record, pair);
-  const std::string path = HostJoin(release, kRecordPath);
-  const std::string written = path + ".writing";
   if (KindOf(HostJoin(release, "properties")) != EntryKind::Folder) {
     error = "the release's properties is no folder";
     return false;

@@ -14,11 +14,12 @@
 #include <string>
 
 #include "packer/keys.h"
+#include "rungame_format.h"
 
 namespace packer {
 
-extern const char kRecordPath[];  // properties\release.signed, relative to the release
-extern const char kRecordName[];  // release.signed
+constexpr char kRecordPath[] = RUNGAME_RECORD_PATH;  // relative to the release
+constexpr char kRecordName[] = RUNGAME_RECORD_NAME;
 
 // Writes the record of the release folder `release`, signed with `pair`,
 // over any record there. False, with the reason in `error`, when the release

@@ -188,30 +188,23 @@ bool ListModules(const std::string& folder, std::vector<std::string>& names) {
 
 }  // namespace
 
-const char kReleaseRecord[] = "properties\\release.signed";
-
 ModuleCheck CheckGameModules(const std::string& folder, const std::optional<std::pair<long, long>>& version) {
-  return CheckGameModulesWithKey(kUpdatePublicKey, folder, version);
-}
-
-ModuleCheck CheckGameModulesWithKey(const std::string& publicKeyHex, const std::string& folder,
-                                    const std::optional<std::pair<long, long>>& version) {
   ModuleCheck check;
-  if (publicKeyHex.empty()) {
+  if (!UpdateSignatureRequired()) {
     check.trusted = true;
     return check;
   }
-  check.damaged = kReleaseRecord;
+  check.damaged = RUNGAME_RECORD_PATH;
   unsigned char key[32];
-  const std::string recordPath = folder + "\\" + kReleaseRecord;
+  const std::string recordPath = folder + "\\" + RUNGAME_RECORD_PATH;
   const std::optional<std::string> text =
-      rungame_parse_public_key(publicKeyHex.c_str(), key) ? ReadMarker(recordPath, nullptr) : std::nullopt;
+      rungame_parse_public_key(kUpdatePublicKey, key) ? ReadMarker(recordPath, nullptr) : std::nullopt;
   SignedManifest record;
   if (!version || !text || !record.Open(*text, key)) return check;
   const RunGameManifest& listed = *record.Get();
   // A record of this version onto itself: never an update's marker.
   if (listed.fromX != version->first || listed.fromY != version->second || listed.toX != listed.fromX ||
-      listed.toY != listed.fromY || !EqualsIgnoringAsciiCase(listed.marker, NameOf(kReleaseRecord))) {
+      listed.toY != listed.fromY || !EqualsIgnoringAsciiCase(listed.marker, RUNGAME_RECORD_NAME)) {
     return check;
   }
   std::vector<std::string> names;

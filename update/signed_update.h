@@ -55,11 +55,6 @@ enum class UpdateTrust { NotRequired, Trusted, Refused };
 // The key this launcher was built with (64 hex digits); "" for none.
 [[nodiscard]] std::string UpdatePublicKey();
 
-// The signed record of a release, relative to its folder: the signed
-// manifest of its version onto itself, listing every file (the packer's
-// `record` writes it).
-extern const char kReleaseRecord[];
-
 // The game's modules checked against the signed record of the folder's
 // version, before a keyed launcher loads any: game.dll and every .dll beside
 // it (the folder the loader searches first) must be listed there as files,
@@ -68,14 +63,13 @@ extern const char kReleaseRecord[];
 // what was hashed is what the loader maps.
 struct ModuleCheck {
   bool trusted = false;
-  std::string damaged;  // the first that failed: a module's name, or kReleaseRecord
+  std::string damaged;  // the first that failed: a module's name, or RUNGAME_RECORD_PATH
   std::vector<UniqueFileHandle> held;
 };
 
 // `version`: the folder's own version (properties\version.xml); the record
-// must be of exactly that version. Without a key, everything is trusted and
-// nothing is read.
+// (RUNGAME_RECORD_PATH, which the packer's `record` writes) must be of
+// exactly that version. Without a key, everything is trusted and nothing is
+// read.
 [[nodiscard]] ModuleCheck CheckGameModules(const std::string& folder,
                                            const std::optional<std::pair<long, long>>& version);
-[[nodiscard]] ModuleCheck CheckGameModulesWithKey(const std::string& publicKeyHex, const std::string& folder,
-                                                  const std::optional<std::pair<long, long>>& version);
