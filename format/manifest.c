@@ -89,6 +89,11 @@ int rungame_manifest_applies_to(const RunGameManifest* manifest, int hasVersion,
   return !hasVersion || (manifest->fromX == x && manifest->fromY == y);
 }
 
+int rungame_manifest_repairs(const RunGameManifest* manifest, int hasVersion, long x, long y) {
+  return hasVersion && manifest->fromX == x && manifest->fromY == y && manifest->toX == x && manifest->toY == y &&
+         manifest->marker != NULL && rungame_equals_ascii_case(manifest->marker, RUNGAME_RECORD_NAME);
+}
+
 /* "SIZE SHA256 PATH". */
 static int ReadFileLine(char* text, RunGameManifestEntry* entry) {
   size_t digits = 0;

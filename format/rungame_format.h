@@ -193,6 +193,13 @@ int rungame_version_is_later(long x, long y, long thanX, long thanY);
  * later version than its own "from". */
 int rungame_manifest_applies_to(const RunGameManifest* manifest, int hasVersion, long x, long y);
 
+/* 1 when the manifest is the signed record of exactly version (x, y): the
+ * marker of a repair, which stages some of that version's own files again
+ * (any subset of what it lists, and the record itself, byte for byte) into
+ * a data folder of that version. It never changes the version, so a replay
+ * restores the studio's files of the version the folder already holds. */
+int rungame_manifest_repairs(const RunGameManifest* manifest, int hasVersion, long x, long y);
+
 /* The version a properties\version.xml text carries, as the launcher reads
  * it with TinyXML: the first top-level element named "version" (any ASCII
  * case) with both an "x" and a "y" attribute, their values with character

@@ -73,8 +73,8 @@ typedef int (*RunGameFeedProgress)(void* context, unsigned long long doneBytes, 
 
 /* Reads the signed index of `channel` (NULL: "stable") of the feed at
  * `feedUrl` (http or https, the folder `packer publish` wrote), and, when
- * its newest version is later than the data folder's (NULL: the working
- * folder), that version's signed manifest, and tells in `update` what a
+ * its newest version is later than the data folder's (NULL: the folder the
+ * launcher names in RUNGAME_DATA_FOLDER, else the working folder), that version's signed manifest, and tells in `update` what a
  * download would fetch. `publicKeyHex`: the studio's public key, 64 hex
  * digits, as `packer keygen` prints it. Changes nothing on disk. Returns a
  * RunGameFeedResult. */
@@ -90,6 +90,20 @@ int RunGameCheckForUpdate(const char* feedUrl, const char* channel, const char* 
  * nonzero stops the call with RUNGAME_FEED_CANCELLED, keeping what was
  * downloaded. */
 int RunGameDownloadUpdate(const char* feedUrl, const char* channel, const char* dataFolder, const char* publicKeyHex,
+                          const char* markerName, RunGameFeedProgress progress, void* progressContext,
+                          const volatile long* cancel, RunGameFeedUpdate* update);
+
+/* Puts the data folder's files back as the studio shipped its version, for
+ * a game told "damaged: <file>" (RunGameLastUpdateStatus): reads the signed
+ * manifest of the data folder's own version (the channel must still list
+ * it), downloads the chunks of exactly the files that differ from it, and
+ * stages them with that version's signed record (properties\release.signed,
+ * which `packer record` writes into every release) as the marker's content,
+ * so that a launcher built with the studio's key installs them as a repair
+ * of the same version. RUNGAME_FEED_UP_TO_DATE when every file is as
+ * listed; RUNGAME_FEED_REFUSED when the feed has no sound record of the
+ * version. Arguments and the rest as RunGameDownloadUpdate. */
+int RunGameRepairFromFeed(const char* feedUrl, const char* channel, const char* dataFolder, const char* publicKeyHex,
                           const char* markerName, RunGameFeedProgress progress, void* progressContext,
                           const volatile long* cancel, RunGameFeedUpdate* update);
 

@@ -40,12 +40,13 @@ enum RunGameSignedResult {
 };
 
 /* Checks the update folder `updateFolder` (as the packer's `pack --sign`
- * wrote it) against the data folder `dataFolder` (NULL: the working folder,
- * which is the data folder while RunGame runs), its marker `markerName`
+ * wrote it) against the data folder `dataFolder` (NULL: RunGameDataFolder's), its marker `markerName`
  * (update_semaphore) and the studio's public key `publicKeyHex` (64 hex
  * digits, as `packer keygen` prints it). The update must have been made
  * from the version of the data folder's properties\version.xml; a data
- * folder without one takes any later version. Reads every file once, in blocks; changes nothing.
+ * folder without one takes any later version. A repair
+ * (RunGameRepairFromFeed) passes with that version's signed record for its
+ * marker: any of the files it lists, and the record itself. Reads every file once, in blocks; changes nothing.
  * Returns a RunGameSignedResult. */
 int RunGameCheckSignedUpdate(const char* updateFolder, const char* dataFolder, const char* markerName,
                              const char* publicKeyHex);

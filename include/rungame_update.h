@@ -49,8 +49,8 @@ enum RunGameStageResult {
 };
 
 /* Checks `updateFolder` against its manifest, then moves its contents into
- * the staging folder "game" of `dataFolder` (NULL: the working folder, which
- * is the data folder while RunGame runs), creating it when missing and
+ * the staging folder "game" of `dataFolder` (NULL: RunGameDataFolder's),
+ * creating it when missing and
  * merging into what is there.
  *
  * - `manifestPath` NULL: "<updateFolder>.manifest", beside the folder. Every
@@ -92,6 +92,14 @@ enum RunGameUpdateStatus {
      folder, without updates (a launcher built with the studio's key only) */
   RUNGAME_UPDATE_STATUS_DAMAGED = 5
 };
+
+/* The data folder: where the launcher installs updates and the game keeps
+ * what it writes, as the launcher names it in the environment variable
+ * RUNGAME_DATA_FOLDER, also while the game runs from the install folder
+ * (told "damaged"); else, from a launcher older than this helper, the
+ * working folder. Every call here given a NULL data folder takes this one.
+ * 1 when it fits `size` bytes with its terminator. */
+int RunGameDataFolder(char* folder, size_t size);
 
 /* What the launcher did with the staged update right before this run of
  * RunGame, as it tells the game in the environment variable

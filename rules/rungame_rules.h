@@ -30,6 +30,11 @@
 #define RUNGAME_SET_ASIDE_FOLDER "~upd"
 #define RUNGAME_JOURNAL_FILE "~upd.journal"
 #define RUNGAME_JOURNAL_TEMPORARY_FILE "~upd.journal.tmp"
+/* The environment variables the launcher sets for the game: what it did
+   with the staged update, and the folder it installs updates into (also
+   while the game runs from the install folder). */
+#define RUNGAME_UPDATE_STATUS_VARIABLE "RUNGAME_UPDATE_STATUS"
+#define RUNGAME_DATA_FOLDER_VARIABLE "RUNGAME_DATA_FOLDER"
 /* The first-start copy's private staging folder, at the top of the data folder. */
 #define RUNGAME_COPY_STAGING_FOLDER "~new"
 /* Suffixes of the launcher's temporary files: unpacking a packed file, copying one. */

@@ -93,6 +93,48 @@ static int AssembleFile(Job* job, size_t e, const char* updateFolder, Source* so
   return RUNGAME_FEED_OK;
 }
 
+int DownloadTakeRecord(Job* job) {
+  const FeedEntry* record = NULL;
+  Source source = {0, INVALID_HANDLE_VALUE};
+  unsigned char* scratch = (unsigned char*)malloc(FEED_CHUNK_MAX);
+  char* text = NULL;
+  unsigned char sha256[32];
+  size_t e, c, at = 0;
+  int made = scratch != NULL;
+  for (e = 0; e < job->manifest.count; ++e) {
+    const FeedEntry* entry = &job->manifest.entries[e];
+    if (!entry->isFolder && rungame_equals_ascii_case(entry->path, RUNGAME_RECORD_PATH)) record = entry;
+  }
+  if (record == NULL || record->size > RUNGAME_SIGNED_MAX_MARKER) {
+    free(scratch);
+    DownloadTell(job->update, "version %s has no signed record (%s) in the feed", job->update->version,
+                 RUNGAME_RECORD_PATH);
+    return RUNGAME_FEED_REFUSED;
+  }
+  text = (char*)malloc((size_t)record->size + 1);
+  made = made && text != NULL;
+  for (c = 0; made && c < record->chunkCount; ++c) {
+    const FeedChunk* chunk = &job->manifest.chunks[record->firstChunk + c];
+    const LocalChunk* local = DownloadFindLocal(job, chunk->sha256);
+    made = local != NULL && at + chunk->size <= record->size && ReadChunk(job, &source, local, scratch);
+    if (made) memcpy(text + at, scratch, chunk->size);
+    at += chunk->size;
+  }
+  if (source.file != INVALID_HANDLE_VALUE) CloseHandle(source.file);
+  free(scratch);
+  if (made) FastSha256Digest((const unsigned char*)text, at, sha256);
+  if (!made || at != record->size || memcmp(sha256, record->sha256, 32) != 0 ||
+      !rungame_open_signed_manifest(text, at, job->key, &job->step) ||
+      !rungame_manifest_repairs(&job->step, job->hasVersion, job->haveX, job->haveY)) {
+    free(text);
+    DownloadTell(job->update, "the signed record of version %s is missing, damaged or refused%s", job->update->version, "");
+    return RUNGAME_FEED_REFUSED;
+  }
+  job->stepText = text;
+  job->stepSize = at;
+  return RUNGAME_FEED_OK;
+}
+
 /* An update folder and a manifest name of this call's own, made new: names
  * that something else already has are passed over, never removed. */
 static int MakeUpdateFolder(Job* job) {
@@ -133,7 +175,8 @@ int DownloadAssembleAndStage(Job* job, const char* markerName) {
     result = RUNGAME_FEED_WRITE_FAILED;
     DownloadTell(job->update, "out of memory%s%s", "", "");
   }
-  if (result == RUNGAME_FEED_OK && job->step.text != NULL && !rungame_equals_ascii_case(job->step.marker, markerName)) {
+  if (result == RUNGAME_FEED_OK && !job->repair && job->step.text != NULL &&
+      !rungame_equals_ascii_case(job->step.marker, markerName)) {
     DownloadTell(job->update, "the feed's update marker is named %s, not %s", job->step.marker, markerName);
     result = RUNGAME_FEED_REFUSED;
   }

@@ -1,5 +1,6 @@
 /* The feed's signed index, the newest version's signed manifest and the
- * signed update marker of the step from the data folder's version. */
+ * signed update marker of the step from the data folder's version; for a
+ * repair, the manifest of the data folder's own version. */
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -12,9 +13,8 @@
 /* The signed update marker of the step from the data folder's version to
  * the newest, which a launcher built with the studio's key requires; a feed
  * without one (404) is served unsigned. */
-static int ReadStep(Job* job) {
+static int ReadStep(Job* job, const FeedVersion* newest) {
   char url[FEED_UPGRADE_PATH_BYTES];
-  const FeedVersion* newest = &job->index.versions[job->index.count - 1];
   int result;
   if (!job->hasVersion) return RUNGAME_FEED_OK;
   FeedUpgradeMarkerPath(newest->x, newest->y, job->haveX, job->haveY, url);
@@ -61,8 +61,21 @@ int DownloadReadFeed(Job* job, const char* channel) {
   }
   free(text);
   newest = &job->index.versions[job->index.count - 1];
+  if (job->repair) {
+    /* The data folder's own version, as the channel still lists it. */
+    size_t v;
+    newest = NULL;
+    for (v = 0; job->hasVersion && v < job->index.count; ++v) {
+      if (job->index.versions[v].x == job->haveX && job->index.versions[v].y == job->haveY) newest = &job->index.versions[v];
+    }
+    if (newest == NULL) {
+      DownloadTell(job->update, "the channel %s does not list the data folder's version%s", channel,
+                   job->hasVersion ? "" : " (it has none)");
+      return RUNGAME_FEED_REFUSED;
+    }
+  }
   _snprintf(job->update->version, sizeof job->update->version, "%ld.%ld", newest->x, newest->y);
-  if (job->hasVersion && !rungame_version_is_later(newest->x, newest->y, job->haveX, job->haveY)) {
+  if (!job->repair && job->hasVersion && !rungame_version_is_later(newest->x, newest->y, job->haveX, job->haveY)) {
     if (newest->x == job->haveX && newest->y == job->haveY) return RUNGAME_FEED_UP_TO_DATE;
     _snprintf(version, sizeof version, "%ld.%ld", job->haveX, job->haveY);
     DownloadTell(job->update, "the feed's newest version %s is older than the installed %s (an old index served again)",
@@ -88,5 +101,5 @@ int DownloadReadFeed(Job* job, const char* channel) {
     return RUNGAME_FEED_REFUSED;
   }
   free(text);
-  return ReadStep(job);
+  return job->repair ? RUNGAME_FEED_OK : ReadStep(job, newest);
 }

@@ -43,6 +43,9 @@ typedef struct Job {
 
   int hasVersion;
   long haveX, haveY;
+  /* a repair: the data folder's own version is the one to stage, with its
+     signed record as the marker */
+  int repair;
   FeedIndex index;
   FeedManifest manifest;
   /* the signed update marker of the step from the data folder's version,
@@ -97,12 +100,17 @@ const LocalChunk* DownloadFindLocal(const Job* job, const unsigned char sha256[3
 /* The steps of a call, each a RunGameFeedResult. */
 int DownloadReadFeed(Job* job, const char* channel);
 int DownloadPlan(Job* job);
+/* Whether the plan stages anything. */
+int DownloadAnyChanged(const Job* job);
 /* Reads where the packs hold the newest version's chunks, and batches the
  * missing chunks into requests: runs of a pack, the rest one by one. A feed
  * without packs, or whose list is refused, is fetched chunk by chunk. */
 int DownloadBatch(Job* job);
 void DownloadFreeBatches(Job* job);
 int DownloadFetch(Job* job, RunGameFeedProgress progress, void* progressContext);
+/* For a repair: the version's signed record, made of its chunks (fetched
+ * by now) and checked, becomes the marker to stage with. */
+int DownloadTakeRecord(Job* job);
 int DownloadAssembleAndStage(Job* job, const char* markerName);
 /* Removes what this call made or used in the download folder, and the
  * folder when nothing else is left in it. */

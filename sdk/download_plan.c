@@ -200,3 +200,11 @@ int DownloadPlan(Job* job) {
   job->missingCount = unique;
   return RUNGAME_FEED_OK;
 }
+
+int DownloadAnyChanged(const Job* job) {
+  size_t e;
+  for (e = 0; e < job->manifest.count; ++e) {
+    if (job->changed[e]) return 1;
+  }
+  return 0;
+}

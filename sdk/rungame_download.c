@@ -11,6 +11,7 @@
 #include "../rules/rungame_rules.h"
 #include "download_job.h"
 #include "rungame_signed.h"
+#include "rungame_update.h"
 
 static void EndJob(Job* job) {
   RunGameHttpClose(&job->http);
@@ -25,10 +26,11 @@ static void EndJob(Job* job) {
 }
 
 static int Begin(Job* job, RunGameFeedUpdate* update, const char* feedUrl, const char* channel, const char* dataFolder,
-                 const char* publicKeyHex, const volatile long* cancel) {
+                 const char* publicKeyHex, const volatile long* cancel, int repair) {
   char versionFile[MAX_PATH];
   memset(job, 0, sizeof *job);
   job->update = update;
+  job->repair = repair;
   job->feedUrl = feedUrl;
   job->cancel = cancel;
   memset(update, 0, sizeof *update);
@@ -37,8 +39,7 @@ static int Begin(Job* job, RunGameFeedUpdate* update, const char* feedUrl, const
     return RUNGAME_FEED_BAD_ARGUMENT;
   }
   if (dataFolder == NULL) {
-    DWORD length = GetCurrentDirectoryA(MAX_PATH, job->dataFolder);
-    if (length == 0 || length >= MAX_PATH) return RUNGAME_FEED_BAD_ARGUMENT;
+    if (!RunGameDataFolder(job->dataFolder, MAX_PATH)) return RUNGAME_FEED_BAD_ARGUMENT;
   } else if (dataFolder[0] == '\0' || strlen(dataFolder) >= MAX_PATH) {
     return RUNGAME_FEED_BAD_ARGUMENT;
   } else {
@@ -72,16 +73,39 @@ int RunGameCheckForUpdate(const char* feedUrl, const char* channel, const char* 
   Job job;
   int result;
   if (update == NULL) return RUNGAME_FEED_BAD_ARGUMENT;
-  result = Begin(&job, update, feedUrl, channel, dataFolder, publicKeyHex, NULL);
+  result = Begin(&job, update, feedUrl, channel, dataFolder, publicKeyHex, NULL, 0);
   if (result == RUNGAME_FEED_OK) result = DownloadPlan(&job);
   if (result == RUNGAME_FEED_OK) Count(&job);
   EndJob(&job);
   return result;
 }
 
-int RunGameDownloadUpdate(const char* feedUrl, const char* channel, const char* dataFolder, const char* publicKeyHex,
-                          const char* markerName, RunGameFeedProgress progress, void* progressContext,
-                          const volatile long* cancel, RunGameFeedUpdate* update) {
+/* Fetches what the plan lacks, then assembles and stages it. */
+static int FetchAndStage(Job* job, const char* markerName, RunGameFeedProgress progress, void* progressContext) {
+  int result = RUNGAME_FEED_OK;
+  Count(job);
+  if (!DownloadMakeOwnFolder(job->downloads)) {
+    DownloadTell(job->update, "cannot make %s (a file or link there?)%s", job->downloads, "");
+    result = RUNGAME_FEED_WRITE_FAILED;
+  }
+  if (result == RUNGAME_FEED_OK) result = DownloadBatch(job);
+  if (result == RUNGAME_FEED_OK) result = DownloadFetch(job, progress, progressContext);
+  if (result == RUNGAME_FEED_OK && job->repair) result = DownloadTakeRecord(job);
+  if (result == RUNGAME_FEED_OK) result = DownloadAssembleAndStage(job, markerName);
+  /* Staged, the downloads have served; refused by the staging, the update
+     folder made of them goes, and the next call makes it anew. */
+  if (result == RUNGAME_FEED_OK) {
+    DownloadClean(job);
+  } else if (job->updateFolder[0]) {
+    DownloadRemoveOwnTree(job->updateFolder);
+    DeleteFileA(job->updateManifest);
+  }
+  return result;
+}
+
+static int Download(const char* feedUrl, const char* channel, const char* dataFolder, const char* publicKeyHex,
+                    const char* markerName, RunGameFeedProgress progress, void* progressContext,
+                    const volatile long* cancel, RunGameFeedUpdate* update, int repair) {
   Job job;
   int result;
   if (update == NULL) return RUNGAME_FEED_BAD_ARGUMENT;
@@ -90,27 +114,22 @@ int RunGameDownloadUpdate(const char* feedUrl, const char* channel, const char* 
     DownloadTell(update, "the marker is no plain file name%s%s", "", "");
     return RUNGAME_FEED_BAD_ARGUMENT;
   }
-  result = Begin(&job, update, feedUrl, channel, dataFolder, publicKeyHex, cancel);
+  result = Begin(&job, update, feedUrl, channel, dataFolder, publicKeyHex, cancel, repair);
   if (result == RUNGAME_FEED_OK) result = DownloadPlan(&job);
-
-  if (result == RUNGAME_FEED_OK) {
-    Count(&job);
-    if (!DownloadMakeOwnFolder(job.downloads)) {
-      DownloadTell(update, "cannot make %s (a file or link there?)%s", job.downloads, "");
-      result = RUNGAME_FEED_WRITE_FAILED;
-    }
-  }
-  if (result == RUNGAME_FEED_OK) result = DownloadBatch(&job);
-  if (result == RUNGAME_FEED_OK) result = DownloadFetch(&job, progress, progressContext);
-  if (result == RUNGAME_FEED_OK) result = DownloadAssembleAndStage(&job, markerName);
-  /* Staged, the downloads have served; refused by the staging, the update
-     folder made of them goes, and the next call makes it anew. */
-  if (result == RUNGAME_FEED_OK) {
-    DownloadClean(&job);
-  } else if (job.updateFolder[0]) {
-    DownloadRemoveOwnTree(job.updateFolder);
-    DeleteFileA(job.updateManifest);
-  }
+  if (result == RUNGAME_FEED_OK && repair && !DownloadAnyChanged(&job)) result = RUNGAME_FEED_UP_TO_DATE;
+  if (result == RUNGAME_FEED_OK) result = FetchAndStage(&job, markerName, progress, progressContext);
   EndJob(&job);
   return result;
+}
+
+int RunGameDownloadUpdate(const char* feedUrl, const char* channel, const char* dataFolder, const char* publicKeyHex,
+                          const char* markerName, RunGameFeedProgress progress, void* progressContext,
+                          const volatile long* cancel, RunGameFeedUpdate* update) {
+  return Download(feedUrl, channel, dataFolder, publicKeyHex, markerName, progress, progressContext, cancel, update, 0);
+}
+
+int RunGameRepairFromFeed(const char* feedUrl, const char* channel, const char* dataFolder, const char* publicKeyHex,
+                          const char* markerName, RunGameFeedProgress progress, void* progressContext,
+                          const volatile long* cancel, RunGameFeedUpdate* update) {
+  return Download(feedUrl, channel, dataFolder, publicKeyHex, markerName, progress, progressContext, cancel, update, 1);
 }

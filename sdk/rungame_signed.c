@@ -1,6 +1,7 @@
 /* See rungame_signed.h. Plain C and the ANSI Windows API, so any game can
  * compile it in. */
 #include "rungame_signed.h"
+#include "rungame_update.h"
 
 #include <windows.h>
 #include <stdlib.h>
@@ -90,7 +91,8 @@ static int DigestFile(const char* path, unsigned long long size, unsigned char d
 
 /* Matches every entry under `folder` (whose path relative to the update is
  * `relative`, "" at the top) against the manifest, marking what it finds. */
-static int MatchTree(const char* folder, const char* relative, const char* markerName, RunGameManifest* manifest) {
+static int MatchTree(const char* folder, const char* relative, const char* markerName, RunGameManifest* manifest,
+                     const char* recordText, size_t recordSize) {
   char pattern[MAX_PATH];
   char child[MAX_PATH];
   char childRelative[MAX_PATH];
@@ -111,6 +113,15 @@ static int MatchTree(const char* folder, const char* relative, const char* marke
       break;
     }
     if (relative[0] == '\0') memcpy(childRelative, data.cFileName, strlen(data.cFileName) + 1);
+    if (recordText != NULL && !(data.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) &&
+        rungame_equals_ascii_case(childRelative, RUNGAME_RECORD_PATH)) {
+      /* A repair may bring the record back: the marker's very bytes. */
+      size_t size = 0;
+      char* text = ReadSmallFile(child, RUNGAME_SIGNED_MAX_MARKER, &size);
+      if (text == NULL || size != recordSize || memcmp(text, recordText, size) != 0) result = RUNGAME_SIGNED_FILES_DIFFER;
+      free(text);
+      continue;
+    }
     memset(&staged, 0, sizeof staged);
     staged.path = childRelative;
     staged.isFolder = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
@@ -128,11 +139,19 @@ static int MatchTree(const char* folder, const char* relative, const char* marke
     if (rungame_check_entry(manifest, &staged, relative[0] == '\0' ? markerName : NULL, &entry) != 0) {
       result = RUNGAME_SIGNED_FILES_DIFFER;
     } else if (entry != NULL && staged.isFolder) {
-      result = MatchTree(child, childRelative, markerName, manifest);
+      result = MatchTree(child, childRelative, markerName, manifest, recordText, recordSize);
     }
   } while (result == RUNGAME_SIGNED_OK && FindNextFileA(search, &data));
   FindClose(search);
   return result;
+}
+
+int RunGameDataFolder(char* folder, size_t size) {
+  DWORD length;
+  if (folder == NULL || size == 0 || size > 0xffffffffu) return 0;
+  length = GetEnvironmentVariableA(RUNGAME_DATA_FOLDER_VARIABLE, folder, (DWORD)size);
+  if (length == 0) length = GetCurrentDirectoryA((DWORD)size, folder);
+  return length != 0 && length < size;
 }
 
 int RunGameReadVersionFile(const char* path, long* x, long* y) {
@@ -153,7 +172,7 @@ int RunGameCheckSignedUpdate(const char* updateFolder, const char* dataFolder, c
   char* text;
   size_t size = 0;
   long x = 0, y = 0;
-  int hasVersion = 0;
+  int hasVersion = 0, repair;
   int result;
   DWORD attributes;
 
@@ -163,8 +182,7 @@ int RunGameCheckSignedUpdate(const char* updateFolder, const char* dataFolder, c
     return RUNGAME_SIGNED_BAD_ARGUMENT;
   }
   if (dataFolder == NULL) {
-    DWORD length = GetCurrentDirectoryA(MAX_PATH, workingFolder);
-    if (length == 0 || length >= MAX_PATH) return RUNGAME_SIGNED_BAD_ARGUMENT;
+    if (!RunGameDataFolder(workingFolder, MAX_PATH)) return RUNGAME_SIGNED_BAD_ARGUMENT;
     dataFolder = workingFolder;
   }
   if (dataFolder[0] == '\0' || !rungame_join_path(markerPath, updateFolder, markerName) ||
@@ -178,21 +196,25 @@ int RunGameCheckSignedUpdate(const char* updateFolder, const char* dataFolder, c
   text = ReadSmallFile(markerPath, RUNGAME_SIGNED_MAX_MARKER, &size);
   if (text == NULL) return RUNGAME_SIGNED_NO_MARKER;
   result = rungame_open_signed_manifest(text, size, key, &manifest) ? RUNGAME_SIGNED_OK : RUNGAME_SIGNED_NOT_SIGNED;
-  free(text);
-  if (result != RUNGAME_SIGNED_OK) return result;
-
-  if (!rungame_equals_ascii_case(manifest.marker, markerName)) {
+  if (result != RUNGAME_SIGNED_OK) {
+    free(text);
+    return result;
+  }
+  hasVersion = RunGameReadVersionFile(versionPath, &x, &y);
+  /* A repair: some of the data folder's own version's files under its record. */
+  repair = rungame_manifest_repairs(&manifest, hasVersion, x, y);
+  if (!repair && !rungame_equals_ascii_case(manifest.marker, markerName)) {
     result = RUNGAME_SIGNED_NOT_SIGNED;
+  } else if (!repair && !rungame_manifest_applies_to(&manifest, hasVersion, x, y)) {
+    result = RUNGAME_SIGNED_NOT_NEWER;
   } else {
-    hasVersion = RunGameReadVersionFile(versionPath, &x, &y);
-    if (!rungame_manifest_applies_to(&manifest, hasVersion, x, y)) {
-      result = RUNGAME_SIGNED_NOT_NEWER;
-    } else {
-      rungame_begin_check(&manifest);
-      result = MatchTree(updateFolder, "", markerName, &manifest);
-      if (result == RUNGAME_SIGNED_OK && rungame_next_missing(&manifest, NULL) != NULL) result = RUNGAME_SIGNED_FILES_DIFFER;
+    rungame_begin_check(&manifest);
+    result = MatchTree(updateFolder, "", markerName, &manifest, repair ? text : NULL, size);
+    if (result == RUNGAME_SIGNED_OK && !repair && rungame_next_missing(&manifest, NULL) != NULL) {
+      result = RUNGAME_SIGNED_FILES_DIFFER;
     }
   }
   rungame_free_manifest(&manifest);
+  free(text);
   return result;
 }

@@ -253,8 +253,7 @@ int RunGameStageUpdate(const char* updateFolder, const char* manifestPath, const
     return RUNGAME_STAGE_BAD_ARGUMENT;
   }
   if (dataFolder == NULL) {
-    DWORD workingLength = GetCurrentDirectoryA(MAX_PATH, workingFolder);
-    if (workingLength == 0 || workingLength >= MAX_PATH) return RUNGAME_STAGE_BAD_ARGUMENT;
+    if (!RunGameDataFolder(workingFolder, MAX_PATH)) return RUNGAME_STAGE_BAD_ARGUMENT;
     dataFolder = workingFolder;
   }
   if (manifestPath == NULL) {
@@ -319,7 +318,7 @@ int RunGameLastUpdateStatus(char* detail, size_t detailSize) {
                {"blocked", RUNGAME_UPDATE_STATUS_BLOCKED},
                {"damaged", RUNGAME_UPDATE_STATUS_DAMAGED}};
   char text[1024];
-  DWORD length = GetEnvironmentVariableA("RUNGAME_UPDATE_STATUS", text, sizeof text);
+  DWORD length = GetEnvironmentVariableA(RUNGAME_UPDATE_STATUS_VARIABLE, text, sizeof text);
   size_t i;
   CopyBounded(detail, detailSize, "");
   if (length == 0 || length >= sizeof text) return RUNGAME_UPDATE_STATUS_UNKNOWN;

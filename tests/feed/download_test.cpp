@@ -14,6 +14,7 @@
 #include "packer/files.h"
 #include "packer/keys.h"
 #include "packer/publish.h"
+#include "packer/record.h"
 #include "tests/feed/feed_support.h"
 #include "tests/packer/packer_support.h"
 #include "tests/support/wine_host.h"
@@ -78,9 +79,21 @@ struct Player {
     EXPECT_TRUE(packer::MakeHostFolder(std::string(kRoot) + "\\players") && packer::MakeHostFolder(folder));
     packer_testing::WriteTree(data, kOld);
   }
-  void Publish(const Tree& release, const packer::KeyPair& by) {
+  // With `recorded`, the release carries its signed record, which the data
+  // folder gets too, as the first-start copy brings it. The record's bytes.
+  std::string Publish(const Tree& release, const packer::KeyPair& by, bool recorded = false) {
     const std::string source = folder + "\\release" + std::to_string(published++);
     packer_testing::WriteTree(source, release);
+    std::string record, summary, error;
+    if (recorded) {
+      EXPECT_TRUE(packer::WriteReleaseRecord(source, by, summary, error)) << error;
+      record = packer::ReadHostFile(source + "\\" RUNGAME_RECORD_PATH, 1 << 20).value_or("");
+      packer_testing::AddFile(kept, RUNGAME_RECORD_PATH, record);
+    }
+    PublishSource(source, by);
+    return record;
+  }
+  void PublishSource(const std::string& source, const packer::KeyPair& by) {
     packer::PublishSummary summary;
     std::string error;
     ASSERT_TRUE(packer::Publish(source, www, "stable", by, summary, error)) << error;
@@ -92,6 +105,7 @@ struct Player {
                                  progress, context, nullptr, &update);
   }
   // The data folder without the download's own folder.
+  Tree kept;  // what the player's data folder keeps besides the release
   Tree Data() const {
     Tree tree = packer_testing::ReadTree(data);
     for (auto it = tree.begin(); it != tree.end();) {
@@ -210,6 +224,76 @@ TEST(FeedDownload, ADataFileChangedDuringTheDownloadIsNamed) {
   Tree changed = kOld;
   changed["levels\\level1.dat"] = change.bytes;
   EXPECT_EQ("", packer_testing::TreeDifference(player.Data(), changed));
+}
+
+// A data folder damaged after its version was installed is put back from
+// the feed: exactly the files that differ are staged, made of the chunks the
+// data folder lacks, under the version's signed record, which the launcher's
+// rules pass as a repair; an intact folder needs none; a version without a
+// record, or one the channel does not list, is refused with the reason.
+TEST(FeedDownload, ARepairBringsBackExactlyTheDamagedFilesOfTheSameVersion) {
+  const struct {
+    const char* name;
+    std::vector<std::string> damaged;  // changed, or removed (the second)
+    int result;
+  } rows[] = {
+      {"intact", {}, RUNGAME_FEED_UP_TO_DATE},
+      {"a level changed and a file gone", {"levels\\level1.dat", "readme.txt"}, RUNGAME_FEED_OK},
+      {"the record gone", {"", RUNGAME_RECORD_PATH}, RUNGAME_FEED_OK},
+  };
+  Player player;
+  const std::string record = player.Publish(kOld, player.key, true);
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    EXPECT_TRUE(packer::RemoveHostTree(player.data));
+    packer_testing::WriteTree(player.data, kOld);
+    packer_testing::WriteTree(player.data, player.kept);
+    Tree expected = packer_testing::ReadTree(player.data);
+    if (row.damaged.size() > 0 && !row.damaged[0].empty()) {
+      packer_testing::WriteTree(player.data, {{row.damaged[0], Changed(kOld.at(row.damaged[0]))}});
+    }
+    if (row.damaged.size() > 1) DeleteFileA((player.data + "\\" + row.damaged[1]).c_str());
+    RunGameFeedUpdate update;
+    ASSERT_EQ(row.result, RunGameRepairFromFeed(player.Url().c_str(), nullptr, player.data.c_str(),
+                                                player.publicKey.c_str(), "update.ready", nullptr, nullptr, nullptr,
+                                                &update))
+        << update.reason;
+    if (row.result != RUNGAME_FEED_OK) {
+      EXPECT_EQ(packer::EntryKind::Missing, packer::KindOf(player.data + "\\game"));
+      continue;
+    }
+    EXPECT_LT(update.downloadBytes, 500u * 1024) << "the chunks around the changes travel, not the level";
+    // The staged files, each the release's, and the record as the marker.
+    for (const std::string& path : row.damaged) {
+      if (path.empty()) continue;
+      EXPECT_EQ(expected.at(path), packer::ReadHostFile(player.data + "\\game\\" + path, 4 << 20).value_or(""));
+    }
+    EXPECT_EQ(record, packer::ReadHostFile(player.data + "\\game\\update.ready", 1 << 20).value_or(""));
+    EXPECT_EQ(RUNGAME_SIGNED_OK, RunGameCheckSignedUpdate((player.data + "\\game").c_str(), player.data.c_str(),
+                                                          "update.ready", player.publicKey.c_str()));
+    // Other bytes under the record are no repair.
+    packer_testing::WriteTree(player.data + "\\game", {{"readme.txt", "not the studio's"}});
+    EXPECT_EQ(RUNGAME_SIGNED_FILES_DIFFER, RunGameCheckSignedUpdate((player.data + "\\game").c_str(),
+                                                                    player.data.c_str(), "update.ready",
+                                                                    player.publicKey.c_str()));
+  }
+
+  Player unrecorded("-unrecorded");
+  unrecorded.Publish(kOld, unrecorded.key);
+  RunGameFeedUpdate update;
+  packer_testing::WriteTree(unrecorded.data, {{"readme.txt", "damaged"}});
+  EXPECT_EQ(RUNGAME_FEED_REFUSED, RunGameRepairFromFeed(unrecorded.Url().c_str(), nullptr, unrecorded.data.c_str(),
+                                                        unrecorded.publicKey.c_str(), "update.ready", nullptr,
+                                                        nullptr, nullptr, &update));
+  EXPECT_NE(std::string::npos, std::string(update.reason).find("has no signed record")) << update.reason;
+  Player moved("-moved");
+  moved.Publish(kOld, moved.key, true);
+  packer_testing::WriteTree(moved.data, kNew);
+  EXPECT_EQ(RUNGAME_FEED_REFUSED, RunGameRepairFromFeed(moved.Url().c_str(), nullptr, moved.data.c_str(),
+                                                        moved.publicKey.c_str(), "update.ready", nullptr, nullptr,
+                                                        nullptr, &update));
+  EXPECT_NE(std::string::npos, std::string(update.reason).find("does not list the data folder's version"))
+      << update.reason;
 }
 
 TEST(FeedDownload, AFeedNotToBeTrustedIsRefused) {
