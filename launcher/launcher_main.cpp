@@ -3,6 +3,7 @@
 #include <optional>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "fs/handles.h"
 #include "fs/path.h"
@@ -14,11 +15,13 @@
 #include "provisioning/decision.h"
 #include "provisioning/first_start_window.h"
 #include "provisioning/install_copy.h"
+#include "rules/rungame_rules.h"
 #include "rungame.h"
 #include "settings/settings.h"
 #include "journal/journal.h"
 #include "provisioning/version_file.h"
 #include "update/signed_update.h"
+#include "update/staging.h"
 #include "update/update.h"
 
 namespace {
@@ -199,6 +202,9 @@ int LauncherMain(HINSTANCE instance, HINSTANCE previousInstance, LPSTR commandLi
     }
   }
 
+  // The helper's download and repair find the data folder here while the
+  // game runs from the install folder.
+  SetEnvironmentVariableA(RUNGAME_DATA_FOLDER_VARIABLE, installsUpdates ? dataFolder.c_str() : nullptr);
   for (;;) {
     // The marker's name is read in the working folder of this moment.
     if (installsUpdates) {
@@ -213,19 +219,32 @@ int LauncherMain(HINSTANCE instance, HINSTANCE previousInstance, LPSTR commandLi
     LoadedGame game = LoadGame(dllSearch, dataFolder, shared);
     if (!game.entry && shared) {
       // The data folder's game.dll does not load (damaged, cut short, no
-      // file), or a module is not as the studio signed it: refreshed from an
-      // installation of the same version, else the game runs from the
-      // install folder, which is only ever read, and is told why.
+      // file), or a module is not as the studio signed it. What stands in a
+      // module's place that no copy puts right goes to the Recycle Bin; then
+      // the folder is refreshed from an installation of the same version.
+      // Else the game runs from the install folder, which is only ever read,
+      // and is told why; the next cycle, after the game staged a repair,
+      // tries the data folder again.
+      std::vector<std::string> strangers = ModulesOutOfPlace(dataFolder);
+      strangers.insert(strangers.end(), game.modules.strangers.begin(), game.modules.strangers.end());
       Unload(game);  // before its files are replaced
-      if (PrepareAppDataFolder(instance, *installFolder, appDataSettings, true) == dataFolder) {
+      if (!strangers.empty()) {
+        PinnedTree tree(treeRoot);
+        for (const std::string& name : strangers) {
+          if (const OptionalPath path = JoinPath(dataFolder, name)) (void)DisposeEntry(tree, *path);
+        }
         game = LoadGame(dllSearch, dataFolder, true);
       }
       if (!game.entry) {
+        Unload(game);
+        if (PrepareAppDataFolder(instance, *installFolder, appDataSettings, true) == dataFolder) {
+          game = LoadGame(dllSearch, dataFolder, true);
+        }
+      }
+      if (!game.entry) {
         if (!game.modules.trusted) PublishUpdateReport(UpdateReport{UpdateReport::Damaged, game.modules.damaged});
-        dataFolder = *installFolder;
-        installsUpdates = false;
-        SetCurrentDirectoryA(dataFolder.c_str());
-        game = LoadGame(dllSearch, dataFolder, false);
+        SetCurrentDirectoryA(installFolder->c_str());
+        game = LoadGame(dllSearch, *installFolder, false);
       }
     }
     if (!game.entry) return 1;

@@ -379,5 +379,5 @@ UpdateReport RunUpdatePassWithKey(const std::string& publicKeyHex, PinnedTree& t
 }
 
 void PublishUpdateReport(const UpdateReport& report) {
-  SetEnvironmentVariableA("RUNGAME_UPDATE_STATUS", report.Text().c_str());
+  SetEnvironmentVariableA(RUNGAME_UPDATE_STATUS_VARIABLE, report.Text().c_str());
 }

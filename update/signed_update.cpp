@@ -188,6 +188,18 @@ bool ListModules(const std::string& folder, std::vector<std::string>& names) {
 
 }  // namespace
 
+std::vector<std::string> ModulesOutOfPlace(const std::string& folder) {
+  std::vector<std::string> names, out;
+  (void)ListModules(folder, names);  // what was listed is enough to act on
+  for (const std::string& name : names) {
+    const DWORD attributes = GetFileAttributesA((folder + "\\" + name).c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT))) {
+      out.push_back(name);
+    }
+  }
+  return out;
+}
+
 ModuleCheck CheckGameModules(const std::string& folder, const std::optional<std::pair<long, long>>& version) {
   ModuleCheck check;
   if (!UpdateSignatureRequired()) {
@@ -200,25 +212,34 @@ ModuleCheck CheckGameModules(const std::string& folder, const std::optional<std:
   const std::optional<std::string> text =
       rungame_parse_public_key(kUpdatePublicKey, key) ? ReadMarker(recordPath, nullptr) : std::nullopt;
   SignedManifest record;
-  if (!version || !text || !record.Open(*text, key)) return check;
-  const RunGameManifest& listed = *record.Get();
-  // A record of this version onto itself: never an update's marker.
-  if (listed.fromX != version->first || listed.fromY != version->second || listed.toX != listed.fromX ||
-      listed.toY != listed.fromY || !EqualsIgnoringAsciiCase(listed.marker, RUNGAME_RECORD_NAME)) {
+  if (!version || !text || !record.Open(*text, key) ||
+      !rungame_manifest_repairs(record.Get(), 1, version->first, version->second)) {
     return check;
   }
   std::vector<std::string> names;
   if (!ListModules(folder, names)) return check;
+  std::string firstDamaged;
   for (const std::string& name : names) {
-    check.damaged = name;
     const RunGameManifestEntry* entry = rungame_find_entry(record.Get(), name.c_str());
-    if (entry == nullptr || entry->isFolder) return check;
-    UniqueFileHandle held = HoldModule(folder + "\\" + name, *entry);
-    if (!held) return check;
-    check.held.push_back(std::move(held));
+    const DWORD attributes = GetFileAttributesA((folder + "\\" + name).c_str());
+    const bool plainFile = attributes != INVALID_FILE_ATTRIBUTES &&
+                           !(attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT));
+    // Not the studio's module, nor where one belongs: no copy can put it
+    // right, so it must make way.
+    if (attributes != INVALID_FILE_ATTRIBUTES && (entry == nullptr || entry->isFolder || !plainFile)) {
+      check.strangers.push_back(name);
+    }
+    UniqueFileHandle held = entry != nullptr && !entry->isFolder ? HoldModule(folder + "\\" + name, *entry)
+                                                                 : UniqueFileHandle();
+    if (held) {
+      check.held.push_back(std::move(held));
+    } else if (firstDamaged.empty()) {
+      firstDamaged = name;
+    }
   }
-  check.damaged.clear();
-  check.trusted = true;
+  check.damaged = firstDamaged;
+  check.trusted = firstDamaged.empty();
+  if (!check.trusted) check.held.clear();
   return check;
 }
 
@@ -240,17 +261,27 @@ UpdateTrust CheckUpdateTrustWithKey(const std::string& publicKeyHex, const std::
   const std::optional<std::string> text = ReadMarker(markerPath, markerFile);
   SignedManifest manifest;
   if (!text || !manifest.Open(*text, key)) return UpdateTrust::Refused;
-  if (!EqualsIgnoringAsciiCase(manifest.Get()->marker, NameOf(markerPath))) return UpdateTrust::Refused;
-  if (!rungame_manifest_applies_to(manifest.Get(), dataVersion.has_value(), dataVersion ? dataVersion->first : 0,
-                                   dataVersion ? dataVersion->second : 0)) {
+  const long x = dataVersion ? dataVersion->first : 0, y = dataVersion ? dataVersion->second : 0;
+  // A repair brings back files of the data folder's own version under any
+  // marker name: its marker is that version's record.
+  const bool repair = rungame_manifest_repairs(manifest.Get(), dataVersion.has_value(), x, y);
+  if (!repair && (!EqualsIgnoringAsciiCase(manifest.Get()->marker, NameOf(markerPath)) ||
+                  !rungame_manifest_applies_to(manifest.Get(), dataVersion.has_value(), x, y))) {
     return UpdateTrust::Refused;
   }
   // Every listed entry is looked at for a link before anything is read:
   // a link would be installed as a link, its target free to change later.
   std::vector<const RunGameManifestEntry*> listedOf(staged.size(), nullptr);
   std::vector<DigestJob> jobs;
+  std::vector<bool> isRecord(staged.size(), false);
   for (std::size_t i = 0; i < staged.size(); ++i) {
     const StagedEntryFact& fact = staged[i];
+    if (repair && !fact.isFolder && EqualsIgnoringAsciiCase(fact.relative, RUNGAME_RECORD_PATH)) {
+      // The record lists all but itself: staged again, it is the marker's bytes.
+      if (ReadMarker(fact.path, fact.file) != text) return UpdateTrust::Refused;
+      isRecord[i] = true;
+      continue;
+    }
     listedOf[i] = rungame_find_entry(manifest.Get(), fact.relative.c_str());
     if (listedOf[i] == nullptr) continue;
     const DWORD attributes = GetFileAttributesA(fact.path.c_str());
@@ -263,6 +294,7 @@ UpdateTrust CheckUpdateTrustWithKey(const std::string& publicKeyHex, const std::
   DigestAll(jobs, digests);
   rungame_begin_check(manifest.Get());
   for (std::size_t i = 0; i < staged.size(); ++i) {
+    if (isRecord[i]) continue;
     RunGameStagedEntry entry{};
     entry.path = staged[i].relative.c_str();
     entry.isFolder = staged[i].isFolder;
@@ -276,5 +308,5 @@ UpdateTrust CheckUpdateTrustWithKey(const std::string& publicKeyHex, const std::
     }
     if (rungame_check_entry(manifest.Get(), &entry, nullptr, &listed) != 0) return UpdateTrust::Refused;
   }
-  return rungame_next_missing(manifest.Get(), nullptr) == nullptr ? UpdateTrust::Trusted : UpdateTrust::Refused;
+  return repair || rungame_next_missing(manifest.Get(), nullptr) == nullptr ? UpdateTrust::Trusted : UpdateTrust::Refused;
 }

@@ -64,6 +64,11 @@ enum class UpdateTrust { NotRequired, Trusted, Refused };
 struct ModuleCheck {
   bool trusted = false;
   std::string damaged;  // the first that failed: a module's name, or RUNGAME_RECORD_PATH
+  // With a sound record: the names the loader could take for a module that
+  // the record does not list as a file, or that are no plain file (a folder,
+  // a link) where it lists one; no refresh from the installation removes
+  // them.
+  std::vector<std::string> strangers;
   std::vector<UniqueFileHandle> held;
 };
 
@@ -73,3 +78,8 @@ struct ModuleCheck {
 // read.
 [[nodiscard]] ModuleCheck CheckGameModules(const std::string& folder,
                                            const std::optional<std::pair<long, long>>& version);
+
+// The names beside game.dll (and game.dll itself) the loader could take for
+// a module that are no plain file: a folder or a link in a module's place,
+// which no copy over it can put right.
+[[nodiscard]] std::vector<std::string> ModulesOutOfPlace(const std::string& folder);

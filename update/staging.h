@@ -19,6 +19,10 @@ extern const char kStagingFolderName[];
 // is never the marker.
 [[nodiscard]] bool IsMarkerEntry(const std::string& relative, bool isFolder, const std::string& markerName);
 
+// Sends the entry at `path` (a full path below the tree's root) to the
+// Recycle Bin; of a link it removes the link alone. True when it went.
+[[nodiscard]] bool DisposeEntry(PinnedTree& tree, const std::string& path);
+
 // Sends the staging folder to the Recycle Bin. Acts only on a folder named
 // "game" (never on an empty path); of a linked one it removes the link alone.
 // True when the deletion succeeded.

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "packer/keys.h"
+#include "packer/sha256.h"
 #include "tests/packer/packer_e2e_support.h"
 #include "tests/packer/packer_support.h"
 #include "tests/support/launcher_test.h"
@@ -222,11 +223,13 @@ TEST_F(PackedUpdate, KeyedLauncherInstallsOnlyWhatTheStudioSigned) {
 
 // What a launcher loads from the shared data folder, planted there by
 // another account after the first start: a keyed launcher loads only the
-// modules of the data folder's signed record, repairs the rest from an
-// installation of the same version, or runs the installation and tells the
-// game why; a keyless one cannot tell code from code.
+// modules of the data folder's signed record, sends what stands in a
+// module's place to the Recycle Bin, repairs the rest from an installation
+// of the same version, or runs the installation and tells the game why; a
+// keyless one cannot tell code from code.
 TEST_F(PackedUpdate, KeyedLauncherLoadsOnlyTheModulesTheStudioSigned) {
-  enum class Planting { GameModule, SystemNamedDll, OtherKeyRecord, OtherVersionRecord, NoRecord };
+  enum class Planting { GameModule, SystemNamedDll, ImportNamedDll, FolderAsGame, FolderAsDll, OtherKeyRecord,
+                        OtherVersionRecord, NoRecord };
   struct Row {
     const char* name;
     Planting planting;
@@ -234,13 +237,18 @@ TEST_F(PackedUpdate, KeyedLauncherLoadsOnlyTheModulesTheStudioSigned) {
     bool keyedInData;          // ... from the data folder, else the installation
     const char* keyedStatus;   // ... telling the game this
     const char* keylessVariant;
+    const char* binned;        // the planted entry a keyed launcher sends to the Recycle Bin
+    bool keylessBins;          // ... and a keyless one too
   };
   const Row rows[] = {
-      {"another game.dll", Planting::GameModule, "1", true, "none", "2"},
-      {"a DLL named like a system one", Planting::SystemNamedDll, "1", false, "damaged: version.dll", "1"},
-      {"the record signed by another key", Planting::OtherKeyRecord, "1", true, "none", "1"},
-      {"the record of another version", Planting::OtherVersionRecord, "1", true, "none", "1"},
-      {"no record", Planting::NoRecord, "1", true, "none", "1"},
+      {"another game.dll", Planting::GameModule, "1", true, "none", "2", nullptr, false},
+      {"a DLL named like a system one", Planting::SystemNamedDll, "1", true, "none", "1", "version.dll", false},
+      {"a DLL named like one the game imports", Planting::ImportNamedDll, "1", true, "none", "1", "shell32.dll", false},
+      {"a folder in game.dll's place", Planting::FolderAsGame, "1", true, "none", "1", "game.dll", true},
+      {"a folder in a DLL's place", Planting::FolderAsDll, "1", true, "none", "1", "helper.dll", false},
+      {"the record signed by another key", Planting::OtherKeyRecord, "1", true, "none", "1", nullptr, false},
+      {"the record of another version", Planting::OtherVersionRecord, "1", true, "none", "1", nullptr, false},
+      {"no record", Planting::NoRecord, "1", true, "none", "1", nullptr, false},
   };
   const std::string keyed = ReadFile(Join(TestBinaryFolder(), "launcher_keyed.exe"));
   const std::string keyless = ReadFile(LauncherExe());
@@ -251,14 +259,22 @@ TEST_F(PackedUpdate, KeyedLauncherLoadsOnlyTheModulesTheStudioSigned) {
     for (const bool withKey : {true, false}) {
       SCOPED_TRACE(std::string(row.name) + (withKey ? ", keyed" : ", keyless"));
       RemoveTree(companyFolder);
+      EmptyRecycleBin();
       WriteKeyedReleases(withKey ? keyed : keyless);
       const Install install{previousFolder, Join(previousFolder, "launcher.exe")};
       ASSERT_EQ(0, Run(install)) << "the first start";
       WriteFile(Join(data, "saves\\slot1.sav"), "a player's");  // played: no first-start copy again
       const std::string studioGame = ReadFile(Join(data, "game.dll"));
+      const auto plantFolder = [&](const char* name) {
+        RemoveTree(Join(data, name));
+        WriteFile(Join(data, std::string(name) + "\\inside.txt"), "planted");
+      };
       switch (row.planting) {
         case Planting::GameModule: WriteFile(Join(data, "game.dll"), ReadFile(Join(nextFolder, "game.dll"))); break;
         case Planting::SystemNamedDll: WriteFile(Join(data, "version.dll"), ReadFile(NoGameDll())); break;
+        case Planting::ImportNamedDll: WriteFile(Join(data, "shell32.dll"), ReadFile(NoGameDll())); break;
+        case Planting::FolderAsGame: plantFolder("game.dll"); break;
+        case Planting::FolderAsDll: plantFolder("helper.dll"); break;
         case Planting::OtherKeyRecord:
           ASSERT_EQ(0, RunPackerExe("record " + Quoted(nextFolder) + " --key " + Quoted(otherKey)));
           WriteFile(Join(data, record), ReadFile(Join(nextFolder, record)));
@@ -277,8 +293,84 @@ TEST_F(PackedUpdate, KeyedLauncherLoadsOnlyTheModulesTheStudioSigned) {
         EXPECT_TRUE(studioGame == ReadFile(Join(data, "game.dll"))) << "repaired from the installation";
         EXPECT_TRUE(ReadFile(Join(previousFolder, record)) == ReadFile(Join(data, record)));
       }
+      if (row.binned != nullptr) {
+        const bool bins = withKey || row.keylessBins;
+        EXPECT_EQ(bins, InRecycleBin(row.binned)) << "the planted entry, kept where the player may restore it";
+      }
+      EXPECT_EQ("a player's", ReadFile(Join(data, "saves\\slot1.sav")));
       if (HasFailure()) return;
     }
+  }
+}
+
+// After a signed update the installation holds an older version, so a
+// module damaged then cannot be refreshed from it: a keyed launcher runs the
+// installation and tells the game, which stages a repair (what the helper's
+// RunGameRepairFromFeed stages: the damaged files under the version's
+// signed record) into the data folder the launcher names; the next cycle
+// installs it and runs the data folder again. A repair not as signed is
+// refused, and the installation runs on.
+TEST_F(PackedUpdate, KeyedLauncherRunsTheInstallationUntilARepairIsStaged) {
+  struct Row {
+    const char* name;
+    const char* damaged;  // the file changed after the update
+    bool forged;          // the repair brings other bytes than the record's
+  };
+  const Row rows[] = {
+      {"a module changed", "helper.dll", false},
+      {"game.dll changed", "game.dll", false},
+      {"an older record replayed", "properties\\release.signed", false},
+      {"a forged repair", "helper.dll", true},
+  };
+  const std::string key = WriteTestKey();
+  const std::string keyed = ReadFile(Join(TestBinaryFolder(), "launcher_keyed.exe"));
+  const Install install{previousFolder, Join(previousFolder, "launcher.exe")};
+  const std::string repair = Join(scratch, "repair");
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    RemoveTree(companyFolder);
+    RemoveTree(Join(scratch, "download"));
+    RemoveTree(repair);
+    DeleteFileA(record.c_str());
+    WriteKeyedReleases(keyed);
+    ASSERT_EQ(0, RunPackerExe("pack " + Quoted(previousFolder) + " " + Quoted(nextFolder) + " " + Quoted(download) +
+                              " --sign " + Quoted(key)));
+    GameScript update;
+    update.cycles = {{{"stage", download + "|update.ready|" + stageResult}, {"return", "1"}}, {{"return", "0"}}};
+    ASSERT_EQ(0, Run(install, update));
+    const auto updated = Runs();
+    ASSERT_EQ(2u, updated.size());
+    ASSERT_EQ("installed", updated[1].at("update_status")) << ReadFile(stageResult) << updated[0].at("update_status");
+    WriteFile(Join(data, "saves\\slot1.sav"), "a player's");
+    const std::string studioBytes = ReadFile(Join(nextFolder, row.damaged));
+    // The older version's bytes, replayed: the studio's own, of another version.
+    const std::string older = ReadFile(Join(previousFolder, row.damaged));
+    WriteFile(Join(data, row.damaged), older == studioBytes ? older + "changed" : older);
+
+    const std::string signedRecord = ReadFile(Join(nextFolder, "properties\\release.signed"));
+    const std::string brought = row.forged ? studioBytes + "forged" : studioBytes;
+    WriteFile(Join(repair, row.damaged), brought);
+    WriteFile(Join(repair, "update.ready"), signedRecord);
+    std::string manifest = "rungame-update-manifest 1\nfrom 1.1\nto 1.1\nmarker update.ready\n";
+    if (std::string(row.damaged).find('\\') != std::string::npos) manifest += "folder properties\n";
+    for (const auto& file : {std::make_pair(std::string(row.damaged), brought), std::make_pair(std::string("update.ready"), signedRecord)}) {
+      manifest += "file " + std::to_string(file.second.size()) + " " + packer::Sha256Hex(file.second) + " " + file.first + "\n";
+    }
+    WriteFile(repair + ".manifest", manifest);
+    DeleteFileA(record.c_str());  // the update's two runs
+    GameScript repairing;
+    repairing.cycles = {{{"stage", repair + "|update.ready|" + stageResult}, {"return", "1"}}, {{"return", "0"}}};
+    ASSERT_EQ(0, Run(install, repairing));
+    EXPECT_EQ("0", ReadFile(stageResult)) << "staged into the data folder";
+    const auto runs = Runs();
+    ASSERT_EQ(2u, runs.size());
+    EXPECT_EQ("1", runs[0].at("variant")) << "the installation ran";
+    EXPECT_EQ("damaged: " + std::string(row.damaged), runs[0].at("update_status"));
+    EXPECT_EQ(row.forged ? "1" : "2", runs[1].at("variant")) << "the data folder ran once repaired";
+    EXPECT_EQ(row.forged ? "damaged: " + std::string(row.damaged) : "installed", runs[1].at("update_status"));
+    EXPECT_EQ(!row.forged, studioBytes == ReadFile(Join(data, row.damaged)));
+    EXPECT_EQ("a player's", ReadFile(Join(data, "saves\\slot1.sav")));
+    if (HasFailure()) return;
   }
 }
 

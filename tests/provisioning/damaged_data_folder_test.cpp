@@ -27,7 +27,7 @@ struct Row {
 const Row kRows[] = {
     {"empty game.dll, same version", GameModule::Empty, "0", false, true, true},
     {"game.dll cut short, same version", GameModule::CutShort, "0", false, true, true},
-    {"game.dll a folder, same version", GameModule::Folder, "0", false, false, false},
+    {"game.dll a folder, same version", GameModule::Folder, "0", false, true, true},
     {"empty game.dll, data folder updated", GameModule::Empty, "1", false, false, false},
     {"no game.dll, data folder updated", GameModule::Missing, "1", false, false, false},
     {"saves emptied, data folder updated", GameModule::Intact, "1", true, false, true},

@@ -108,6 +108,13 @@ void RemoveTree(const std::string& path) {
   RemoveDirectoryA(path.c_str());
 }
 
+bool InRecycleBin(const std::string& name) {
+  for (const std::string& entry : ListFolder(wine_host::RecycleBinFilesFolder())) {
+    if (entry.rfind(name, 0) == 0) return true;
+  }
+  return false;
+}
+
 void EmptyRecycleBin() {
   const std::string files = wine_host::RecycleBinFilesFolder();
   if (files.empty()) return;

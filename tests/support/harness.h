@@ -30,6 +30,9 @@ void RemoveTree(const std::string& path);
 // Empties the Recycle Bin of this process's HOME, which the programs it
 // starts share: under Wine, $HOME/.local/share/Trash/files and info.
 void EmptyRecycleBin();
+// Whether the Recycle Bin of this test's HOME holds an entry named `name` (or
+// `name` with a number Wine adds to keep names apart).
+bool InRecycleBin(const std::string& name);
 // Names of the entries of a folder, sorted.
 std::vector<std::string> ListFolder(const std::string& path);
 // Plants a symbolic link at `link` pointing to the folder or file `target`:

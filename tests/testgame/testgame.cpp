@@ -7,8 +7,9 @@
 //   copy1..9=<src>|<dst>  files copied, replacing
 //   chdir=<folder>     working folder changed before returning
 //   stage=<folder>|<marker>|<result file>  (stager builds only) the update
-//                      folder staged with RunGameStageUpdate into the working
-//                      folder's "game"; its result written to the result file
+//                      folder staged with RunGameStageUpdate into the data
+//                      folder's "game" (as the launcher names it); its result
+//                      written to the result file
 //   return=<n>         the result (default 0)
 // Every call appends a record of what it was given to the file named by
 // record= in [game]: the cycle number, whether argument 1 is this module's

@@ -30,7 +30,7 @@ class StagingTest : public testing_support::LauncherTest {
   // Afterwards: the staging folder gone to the Recycle Bin.
   void ExpectStagingDiscarded() {
     EXPECT_FALSE(testing_support::Exists(staging));
-    EXPECT_TRUE(InRecycleBin("game"));
+    EXPECT_TRUE(testing_support::InRecycleBin("game"));
   }
 
   testing_support::Install install;

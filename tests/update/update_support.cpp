@@ -63,11 +63,4 @@ std::vector<std::string> FilesEndingWith(const std::string& folder, const std::s
   return found;
 }
 
-bool InRecycleBin(const std::string& name) {
-  for (const std::string& entry : testing_support::ListFolder(wine_host::RecycleBinFilesFolder())) {
-    if (entry.rfind(name, 0) == 0) return true;
-  }
-  return false;
-}
-
 }  // namespace update_testing

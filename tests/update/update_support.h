@@ -18,8 +18,5 @@ struct ReaderResult {
 ReaderResult ReadWithGzipReader(const std::string& path);
 // Paths under `folder`, at any depth, whose names end with `suffix`.
 std::vector<std::string> FilesEndingWith(const std::string& folder, const std::string& suffix);
-// Whether the Recycle Bin of this test's HOME holds an entry named `name` (or
-// `name` with a number Wine adds to keep names apart).
-bool InRecycleBin(const std::string& name);
 
 }  // namespace update_testing
