@@ -4,6 +4,8 @@
 // release, byte for byte.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "packer/keys.h"
 #include "packer/sha256.h"
 #include "tests/packer/packer_e2e_support.h"
@@ -374,37 +376,63 @@ TEST_F(PackedUpdate, KeyedLauncherRunsTheInstallationUntilARepairIsStaged) {
   }
 }
 
-// While the game runs, a keyed launcher holds every module it checked open
-// against writers and deleters, so that what it hashed is what gets mapped,
-// here a DLL the game has not loaded. (The rival is a Windows process; a unix
-// process is bound by no sharing mode, where Windows would refuse it too.)
-TEST_F(PackedUpdate, KeyedLauncherHoldsTheCheckedModulesWhileTheGameRuns) {
-  const std::string signal = Join(scratch, "running"), go = Join(scratch, "go");
-  for (const bool withKey : {true, false}) {
-    SCOPED_TRACE(withKey ? "keyed" : "keyless");
+// A keyed launcher holds every module it checked open against writers and
+// deleters from the check until the game is unloaded, so that what it hashed
+// is what gets mapped: a rival tries to replace game.dll at the very moment
+// between the check and the load (a fault point of the test build hands it
+// that moment), and helper.dll, which the game has not loaded, while the
+// game runs. (The rival is a Windows process; a unix process is bound by no
+// sharing mode, where Windows would refuse it too.)
+TEST_F(PackedUpdate, KeyedLauncherHoldsTheCheckedModulesFromTheCheckUntilTheGameEnds) {
+  const std::string signal = Join(scratch, "running"), go = Join(scratch, "go"), raceFile = Join(scratch, "race.txt");
+  const std::string countFile = Join(scratch, "count.txt");
+  const struct {
+    const char* name;
+    bool withKey;
+    bool atTheLoad;  // else while the game runs
+  } rows[] = {{"keyed, at the load", true, true}, {"keyed, while running", true, false}, {"keyless", false, false}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
     RemoveTree(companyFolder);
-    RemoveTree(signal);
-    RemoveTree(go);
-    WriteKeyedReleases(ReadFile(withKey ? Join(TestBinaryFolder(), "launcher_keyed.exe") : LauncherExe()));
+    for (const std::string& path : {signal, go, raceFile, raceFile + ".go", countFile}) RemoveTree(path);
+    WriteKeyedReleases(ReadFile(row.withKey ? Join(TestBinaryFolder(), "launcher_keyed_faults.exe") : LauncherExe()));
     const Install install{previousFolder, Join(previousFolder, "launcher.exe")};
     ASSERT_EQ(0, Run(install)) << "the first start";
     WriteFile(Join(data, "saves\\slot1.sav"), "a player's");
-    (void)RanIn();
+    SetEnvironmentVariableA("LAUNCHER_FAULT_COUNT", countFile.c_str());
+    ASSERT_EQ(0, Run(install)) << "a start as the raced one";
+    SetEnvironmentVariableA("LAUNCHER_FAULT_COUNT", nullptr);
+    DeleteFileA(record.c_str());
+    const std::vector<std::string> kinds = ReadKinds(countFile);
+    const auto load = std::find(kinds.begin(), kinds.end(), "load module");
+    ASSERT_EQ(row.withKey, load != kinds.end()) << "a keyed launcher checks before it loads";
+    if (row.atTheLoad) {
+      SetEnvironmentVariableA("LAUNCHER_FAULT_AT", std::to_string(load - kinds.begin() + 1).c_str());
+      SetEnvironmentVariableA("LAUNCHER_FAULT_MODE", "race");
+      SetEnvironmentVariableA("LAUNCHER_RACE_FILE", raceFile.c_str());
+    }
     GameScript script;
     script.cycles = {{{"signal", signal}, {"wait_for", go}, {"return", "0"}}};
     const auto launcher = Start(install, script);
-    ASSERT_TRUE(WaitForFile(signal, 60000 * TimeScale())) << "the game started";
-    const std::string module = Join(data, "helper.dll");
+    for (const char* name : {"LAUNCHER_FAULT_AT", "LAUNCHER_FAULT_MODE", "LAUNCHER_RACE_FILE"}) {
+      SetEnvironmentVariableA(name, nullptr);
+    }
+    ASSERT_TRUE(WaitForFile(row.atTheLoad ? raceFile : signal, 60000 * TimeScale())) << "the moment came";
+    const std::string module = Join(data, row.atTheLoad ? "game.dll" : "helper.dll");
     const HANDLE writing = CreateFileA(module.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                        nullptr, OPEN_EXISTING, 0, nullptr);
     const bool written = writing != INVALID_HANDLE_VALUE;
     if (written) CloseHandle(writing);
     const bool renamed = MoveFileExA(module.c_str(), (module + ".away").c_str(), 0) != 0;
     if (renamed) MoveFileExA((module + ".away").c_str(), module.c_str(), 0);
+    WriteFile(raceFile + ".go", "");
     WriteFile(go, "");
     EXPECT_EQ(0, launcher->Wait(60000 * TimeScale()));
+    const auto runs = Runs();
+    ASSERT_EQ(1u, runs.size());
+    EXPECT_EQ("1", runs[0].at("variant"));
     EXPECT_EQ(data, RanIn());
-    EXPECT_EQ(!withKey, written) << "opened for writing while the game ran";
-    EXPECT_EQ(!withKey, renamed) << "renamed while the game ran";
+    EXPECT_EQ(!row.withKey, written) << "opened for writing";
+    EXPECT_EQ(!row.withKey, renamed) << "renamed";
   }
 }

@@ -50,6 +50,13 @@ std::vector<long> ChangesToSweep(const std::vector<std::string>& kinds) {
 }
 
 std::vector<long> ChangesToRace(const std::vector<std::string>& kinds) {
+  // The load of a checked module changes nothing: its own test races it.
+  const auto noLoads = [&kinds](std::vector<long> changes) {
+    changes.erase(std::remove_if(changes.begin(), changes.end(),
+                                 [&kinds](long k) { return kinds[k - 1] == "load module"; }),
+                  changes.end());
+    return changes;
+  };
 #ifdef _WIN64
   // The blocks written into one new file are one change to a rival: the
   // file's paths are the same at each.
@@ -57,7 +64,7 @@ std::vector<long> ChangesToRace(const std::vector<std::string>& kinds) {
   for (long k = 1; k <= static_cast<long>(kinds.size()); ++k) {
     if (k == 1 || kinds[k - 1] != "write" || kinds[k - 2] != "write") changes.push_back(k);
   }
-  return changes;
+  return noLoads(changes);
 #else
   const long count = static_cast<long>(kinds.size());
   std::vector<long> changes{1, (count + 1) / 2, count};
@@ -67,7 +74,7 @@ std::vector<long> ChangesToRace(const std::vector<std::string>& kinds) {
   }
   std::sort(changes.begin(), changes.end());
   changes.erase(std::unique(changes.begin(), changes.end()), changes.end());
-  return changes;
+  return noLoads(changes);
 #endif
 }
 
