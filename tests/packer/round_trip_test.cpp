@@ -10,6 +10,7 @@
 #include "packer/sha256.h"
 #include "tests/packer/packer_e2e_support.h"
 #include "tests/packer/packer_support.h"
+#include "tests/provisioning/provisioning_support.h"
 #include "tests/support/launcher_test.h"
 #include "tests/support/rival.h"
 #include "tests/support/tree.h"
@@ -231,7 +232,7 @@ TEST_F(PackedUpdate, KeyedLauncherInstallsOnlyWhatTheStudioSigned) {
 // keyless one cannot tell code from code.
 TEST_F(PackedUpdate, KeyedLauncherLoadsOnlyTheModulesTheStudioSigned) {
   enum class Planting { GameModule, SystemNamedDll, ImportNamedDll, FolderAsGame, FolderAsDll, OtherKeyRecord,
-                        OtherVersionRecord, NoRecord };
+                        OtherVersionRecord, NoRecord, ForeignSettings, ForeignSettingsBrokenGame };
   struct Row {
     const char* name;
     Planting planting;
@@ -251,7 +252,11 @@ TEST_F(PackedUpdate, KeyedLauncherLoadsOnlyTheModulesTheStudioSigned) {
       {"the record signed by another key", Planting::OtherKeyRecord, "1", true, "none", "1", nullptr, false},
       {"the record of another version", Planting::OtherVersionRecord, "1", true, "none", "1", nullptr, false},
       {"no record", Planting::NoRecord, "1", true, "none", "1", nullptr, false},
+      {"a game.xml naming another company", Planting::ForeignSettings, "1", true, "none", "1", nullptr, false},
+      {"the same with a broken game.dll", Planting::ForeignSettingsBrokenGame, "1", true, "none", "1", nullptr, false},
   };
+  // Another company's folder, which a planted game.xml names.
+  const std::string otherFolder = Join(CommonAppData(), company + " other");
   const std::string keyed = ReadFile(Join(TestBinaryFolder(), "launcher_keyed.exe"));
   const std::string keyless = ReadFile(LauncherExe());
   const std::string otherKey = Join(scratch, "other.key");
@@ -283,7 +288,14 @@ TEST_F(PackedUpdate, KeyedLauncherLoadsOnlyTheModulesTheStudioSigned) {
           break;
         case Planting::OtherVersionRecord: WriteFile(Join(data, record), ReadFile(Join(nextFolder, record))); break;
         case Planting::NoRecord: RemoveTree(Join(data, record)); break;
+        case Planting::ForeignSettingsBrokenGame: WriteFile(Join(data, "game.dll"), ""); [[fallthrough]];
+        case Planting::ForeignSettings:
+          WriteFile(Join(data, "game.xml"),
+                    SettingsXml({{"company", company + " other"}, {"product", "Rocket Game"}, {"lang", "en"}}));
+          break;
       }
+      RemoveTree(otherFolder);
+      WriteFile(Join(otherFolder, "secret.txt"), "another company's");
       (void)RanIn();
       ASSERT_EQ(0, Run(install)) << "the game ran";
       const auto runs = Runs();
@@ -300,9 +312,12 @@ TEST_F(PackedUpdate, KeyedLauncherLoadsOnlyTheModulesTheStudioSigned) {
         EXPECT_EQ(bins, InRecycleBin(row.binned)) << "the planted entry, kept where the player may restore it";
       }
       EXPECT_EQ("a player's", ReadFile(Join(data, "saves\\slot1.sav")));
+      EXPECT_EQ(std::vector<std::string>{"secret.txt"}, ListFolder(otherFolder)) << "another company's folder";
+      EXPECT_FALSE(provisioning_support::EveryoneHasFullAccess(Join(otherFolder, "secret.txt")));
       if (HasFailure()) return;
     }
   }
+  RemoveTree(otherFolder);
 }
 
 // After a signed update the installation holds an older version, so a
