@@ -241,6 +241,10 @@ TEST(FeedDownload, ARepairBringsBackExactlyTheDamagedFilesOfTheSameVersion) {
       {"a level changed and a file gone", {"levels\\level1.dat", "readme.txt"}, RUNGAME_FEED_OK},
       {"the record gone", {"", RUNGAME_RECORD_PATH}, RUNGAME_FEED_OK},
   };
+  const auto repair = [](const Player& player, RunGameFeedUpdate& update) {
+    return RunGameRepairFromFeed(player.Url().c_str(), nullptr, player.data.c_str(), player.publicKey.c_str(),
+                                 "update.ready", nullptr, nullptr, nullptr, &update);
+  };
   Player player;
   const std::string record = player.Publish(kOld, player.key, true);
   for (const auto& row : rows) {
@@ -254,10 +258,7 @@ TEST(FeedDownload, ARepairBringsBackExactlyTheDamagedFilesOfTheSameVersion) {
     }
     if (row.damaged.size() > 1) DeleteFileA((player.data + "\\" + row.damaged[1]).c_str());
     RunGameFeedUpdate update;
-    ASSERT_EQ(row.result, RunGameRepairFromFeed(player.Url().c_str(), nullptr, player.data.c_str(),
-                                                player.publicKey.c_str(), "update.ready", nullptr, nullptr, nullptr,
-                                                &update))
-        << update.reason;
+    ASSERT_EQ(row.result, repair(player, update)) << update.reason;
     if (row.result != RUNGAME_FEED_OK) {
       EXPECT_EQ(packer::EntryKind::Missing, packer::KindOf(player.data + "\\game"));
       continue;
@@ -282,16 +283,12 @@ TEST(FeedDownload, ARepairBringsBackExactlyTheDamagedFilesOfTheSameVersion) {
   unrecorded.Publish(kOld, unrecorded.key);
   RunGameFeedUpdate update;
   packer_testing::WriteTree(unrecorded.data, {{"readme.txt", "damaged"}});
-  EXPECT_EQ(RUNGAME_FEED_REFUSED, RunGameRepairFromFeed(unrecorded.Url().c_str(), nullptr, unrecorded.data.c_str(),
-                                                        unrecorded.publicKey.c_str(), "update.ready", nullptr,
-                                                        nullptr, nullptr, &update));
+  EXPECT_EQ(RUNGAME_FEED_REFUSED, repair(unrecorded, update));
   EXPECT_NE(std::string::npos, std::string(update.reason).find("has no signed record")) << update.reason;
   Player moved("-moved");
   moved.Publish(kOld, moved.key, true);
   packer_testing::WriteTree(moved.data, kNew);
-  EXPECT_EQ(RUNGAME_FEED_REFUSED, RunGameRepairFromFeed(moved.Url().c_str(), nullptr, moved.data.c_str(),
-                                                        moved.publicKey.c_str(), "update.ready", nullptr, nullptr,
-                                                        nullptr, &update));
+  EXPECT_EQ(RUNGAME_FEED_REFUSED, repair(moved, update));
   EXPECT_NE(std::string::npos, std::string(update.reason).find("does not list the data folder's version"))
       << update.reason;
 }

@@ -370,8 +370,10 @@ TEST_F(PackedUpdate, KeyedLauncherRunsTheInstallationUntilARepairIsStaged) {
     WriteFile(Join(repair, "update.ready"), signedRecord);
     std::string manifest = "rungame-update-manifest 1\nfrom 1.1\nto 1.1\nmarker update.ready\n";
     if (std::string(row.damaged).find('\\') != std::string::npos) manifest += "folder properties\n";
-    for (const auto& file : {std::make_pair(std::string(row.damaged), brought), std::make_pair(std::string("update.ready"), signedRecord)}) {
-      manifest += "file " + std::to_string(file.second.size()) + " " + packer::Sha256Hex(file.second) + " " + file.first + "\n";
+    const std::pair<std::string, std::string> files[] = {{row.damaged, brought}, {"update.ready", signedRecord}};
+    for (const auto& file : files) {
+      manifest += "file " + std::to_string(file.second.size()) + " " + packer::Sha256Hex(file.second) + " " +
+                  file.first + "\n";
     }
     WriteFile(repair + ".manifest", manifest);
     DeleteFileA(record.c_str());  // the update's two runs
@@ -434,8 +436,9 @@ TEST_F(PackedUpdate, KeyedLauncherHoldsTheCheckedModulesFromTheCheckUntilTheGame
     }
     ASSERT_TRUE(WaitForFile(row.atTheLoad ? raceFile : signal, 60000 * TimeScale())) << "the moment came";
     const std::string module = Join(data, row.atTheLoad ? "game.dll" : "helper.dll");
-    const HANDLE writing = CreateFileA(module.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                       nullptr, OPEN_EXISTING, 0, nullptr);
+    const HANDLE writing = CreateFileA(module.c_str(), GENERIC_WRITE,
+                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0,
+                                       nullptr);
     const bool written = writing != INVALID_HANDLE_VALUE;
     if (written) CloseHandle(writing);
     const bool renamed = MoveFileExA(module.c_str(), (module + ".away").c_str(), 0) != 0;
