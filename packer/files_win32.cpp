@@ -91,7 +91,7 @@ bool ListHostFolder(const std::string& folder, std::vector<HostEntry>& entries) 
     if (name == "." || name == "..") continue;
     entries.push_back({name, KindOfAttributes(data.dwFileAttributes)});
   } while (FindNextFileW(search.Get(), &data));
-  return true;
+  return GetLastError() == ERROR_NO_MORE_FILES;  // else the listing broke off
 }
 
 EntryKind KindOf(const std::string& path) {

@@ -127,6 +127,7 @@ int DownloadRemoveOwnTree(const char* path) {
         if (strcmp(found.cFileName, ".") == 0 || strcmp(found.cFileName, "..") == 0) continue;
         ok = rungame_join_path(child, path, found.cFileName) && DownloadRemoveOwnTree(child) && ok;
       } while (FindNextFileA(search, &found));
+      ok = ok && GetLastError() == ERROR_NO_MORE_FILES;
       FindClose(search);
     }
   }

@@ -142,6 +142,8 @@ static int MatchTree(const char* folder, const char* relative, const char* marke
       result = MatchTree(child, childRelative, markerName, manifest, recordText, recordSize);
     }
   } while (result == RUNGAME_SIGNED_OK && FindNextFileA(search, &data));
+  /* A listing that broke off is no proof that nothing else is there. */
+  if (result == RUNGAME_SIGNED_OK && GetLastError() != ERROR_NO_MORE_FILES) result = RUNGAME_SIGNED_FILES_DIFFER;
   FindClose(search);
   return result;
 }

@@ -98,6 +98,7 @@ static int VerifyTree(const char* source, char* relative, RunGameManifest* manif
     }
     if (result == RUNGAME_STAGED) relative[base] = '\0';
   } while (result == RUNGAME_STAGED && FindNextFileA(search, &data));
+  if (result == RUNGAME_STAGED && GetLastError() != ERROR_NO_MORE_FILES) result = RUNGAME_STAGE_NOT_AS_LISTED;
   FindClose(search);
   return result;
 }
@@ -169,6 +170,7 @@ static int CheckTree(const char* source, size_t rootLength, size_t stagingLength
       result = CheckTree(child, rootLength, stagingLength);
     }
   } while (result == RUNGAME_STAGED && FindNextFileA(search, &data));
+  if (result == RUNGAME_STAGED && GetLastError() != ERROR_NO_MORE_FILES) result = RUNGAME_STAGE_UNSAFE_UPDATE;
   FindClose(search);
   return result;
 }
@@ -207,6 +209,7 @@ static int MoveTree(const char* source, const char* target, int depth, const cha
       }
     }
   } while (result == RUNGAME_STAGED && FindNextFileA(search, &data));
+  if (result == RUNGAME_STAGED && GetLastError() != ERROR_NO_MORE_FILES) result = RUNGAME_STAGE_MOVE_FAILED;
   FindClose(search);
   return result;
 }
