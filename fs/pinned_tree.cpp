@@ -341,8 +341,11 @@ bool PinnedTree::CopyToNewFile(const std::string& from, const std::string& to, b
     whileBusy();
   }
   const DWORD writable = attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
+  // On the disk before the copy's commit moves it in: a power cut after the
+  // commit must not leave it empty behind a data folder taken as whole.
   copied = copied && SetFileTime(target.Get(), nullptr, nullptr, &lastWrite) &&
-           (!native_.Available() || native_.SetAttributes(target.Get(), writable));
+           (!native_.Available() || native_.SetAttributes(target.Get(), writable)) && Reach("flush", to) &&
+           FlushFileBuffers(target.Get());
   const DWORD error = GetLastError();
   if (!copied) DropNewFile(target, to);
   target.Reset();

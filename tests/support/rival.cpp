@@ -50,10 +50,11 @@ std::vector<long> ChangesToSweep(const std::vector<std::string>& kinds) {
 }
 
 std::vector<long> ChangesToRace(const std::vector<std::string>& kinds) {
-  // The load of a checked module changes nothing: its own test races it.
-  const auto noLoads = [&kinds](std::vector<long> changes) {
+  // A flush and the load of a checked module change no name, so there is
+  // nothing to swap at them (the load's own test races it).
+  const auto nameChanges = [&kinds](std::vector<long> changes) {
     changes.erase(std::remove_if(changes.begin(), changes.end(),
-                                 [&kinds](long k) { return kinds[k - 1] == "load module"; }),
+                                 [&kinds](long k) { return kinds[k - 1] == "load module" || kinds[k - 1] == "flush"; }),
                   changes.end());
     return changes;
   };
@@ -64,7 +65,7 @@ std::vector<long> ChangesToRace(const std::vector<std::string>& kinds) {
   for (long k = 1; k <= static_cast<long>(kinds.size()); ++k) {
     if (k == 1 || kinds[k - 1] != "write" || kinds[k - 2] != "write") changes.push_back(k);
   }
-  return noLoads(changes);
+  return nameChanges(changes);
 #else
   const long count = static_cast<long>(kinds.size());
   std::vector<long> changes{1, (count + 1) / 2, count};
@@ -74,7 +75,7 @@ std::vector<long> ChangesToRace(const std::vector<std::string>& kinds) {
   }
   std::sort(changes.begin(), changes.end());
   changes.erase(std::unique(changes.begin(), changes.end()), changes.end());
-  return noLoads(changes);
+  return nameChanges(changes);
 #endif
 }
 
