@@ -127,7 +127,8 @@ int DownloadTakeRecord(Job* job) {
       !rungame_open_signed_manifest(text, at, job->key, &job->step) ||
       !rungame_manifest_repairs(&job->step, job->hasVersion, job->haveX, job->haveY)) {
     free(text);
-    DownloadTell(job->update, "the signed record of version %s is missing, damaged or refused%s", job->update->version, "");
+    DownloadTell(job->update, "the signed record of version %s is missing, damaged or refused%s",
+                 job->update->version, "");
     return RUNGAME_FEED_REFUSED;
   }
   job->stepText = text;

@@ -66,7 +66,8 @@ int DownloadReadFeed(Job* job, const char* channel) {
     size_t v;
     newest = NULL;
     for (v = 0; job->hasVersion && v < job->index.count; ++v) {
-      if (job->index.versions[v].x == job->haveX && job->index.versions[v].y == job->haveY) newest = &job->index.versions[v];
+      const FeedVersion* listed = &job->index.versions[v];
+      if (listed->x == job->haveX && listed->y == job->haveY) newest = listed;
     }
     if (newest == NULL) {
       DownloadTell(job->update, "the channel %s does not list the data folder's version%s", channel,

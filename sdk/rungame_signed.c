@@ -118,7 +118,9 @@ static int MatchTree(const char* folder, const char* relative, const char* marke
       /* A repair may bring the record back: the marker's very bytes. */
       size_t size = 0;
       char* text = ReadSmallFile(child, RUNGAME_SIGNED_MAX_MARKER, &size);
-      if (text == NULL || size != recordSize || memcmp(text, recordText, size) != 0) result = RUNGAME_SIGNED_FILES_DIFFER;
+      if (text == NULL || size != recordSize || memcmp(text, recordText, size) != 0) {
+        result = RUNGAME_SIGNED_FILES_DIFFER;
+      }
       free(text);
       continue;
     }

@@ -171,6 +171,12 @@ UniqueFileHandle HoldModule(const std::string& path, const RunGameManifestEntry&
   return file;
 }
 
+// Something there, and no plain file: a folder or a link.
+bool IsNoPlainFile(DWORD attributes) {
+  return attributes != INVALID_FILE_ATTRIBUTES &&
+         (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0;
+}
+
 // Every name in `folder` the loader could take for a module, game.dll first
 // (listed even when it is missing); false when the folder cannot be read
 // to its end.
@@ -192,10 +198,7 @@ std::vector<std::string> ModulesOutOfPlace(const std::string& folder) {
   std::vector<std::string> names, out;
   (void)ListModules(folder, names);  // what was listed is enough to act on
   for (const std::string& name : names) {
-    const DWORD attributes = GetFileAttributesA((folder + "\\" + name).c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT))) {
-      out.push_back(name);
-    }
+    if (IsNoPlainFile(GetFileAttributesA((folder + "\\" + name).c_str()))) out.push_back(name);
   }
   return out;
 }
@@ -222,11 +225,9 @@ ModuleCheck CheckGameModules(const std::string& folder, const std::optional<std:
   for (const std::string& name : names) {
     const RunGameManifestEntry* entry = rungame_find_entry(record.Get(), name.c_str());
     const DWORD attributes = GetFileAttributesA((folder + "\\" + name).c_str());
-    const bool plainFile = attributes != INVALID_FILE_ATTRIBUTES &&
-                           !(attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT));
     // Not the studio's module, nor where one belongs: no copy can put it
     // right, so it must make way.
-    if (attributes != INVALID_FILE_ATTRIBUTES && (entry == nullptr || entry->isFolder || !plainFile)) {
+    if (attributes != INVALID_FILE_ATTRIBUTES && (entry == nullptr || entry->isFolder || IsNoPlainFile(attributes))) {
       check.strangers.push_back(name);
     }
     UniqueFileHandle held = entry != nullptr && !entry->isFolder ? HoldModule(folder + "\\" + name, *entry)
@@ -308,5 +309,7 @@ UpdateTrust CheckUpdateTrustWithKey(const std::string& publicKeyHex, const std::
     }
     if (rungame_check_entry(manifest.Get(), &entry, nullptr, &listed) != 0) return UpdateTrust::Refused;
   }
-  return repair || rungame_next_missing(manifest.Get(), nullptr) == nullptr ? UpdateTrust::Trusted : UpdateTrust::Refused;
+  // A repair brings what it must; an update, all it lists.
+  const bool whole = repair || rungame_next_missing(manifest.Get(), nullptr) == nullptr;
+  return whole ? UpdateTrust::Trusted : UpdateTrust::Refused;
 }
