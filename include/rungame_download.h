@@ -74,8 +74,9 @@ typedef int (*RunGameFeedProgress)(void* context, unsigned long long doneBytes, 
 /* Reads the signed index of `channel` (NULL: "stable") of the feed at
  * `feedUrl` (http or https, the folder `packer publish` wrote), and, when
  * its newest version is later than the data folder's (NULL: the folder the
- * launcher names in RUNGAME_DATA_FOLDER, else the working folder), that version's signed manifest, and tells in `update` what a
- * download would fetch. `publicKeyHex`: the studio's public key, 64 hex
+ * launcher names in RUNGAME_DATA_FOLDER, else the working folder), that
+ * version's signed manifest, and tells in `update` what a download would
+ * fetch. `publicKeyHex`: the studio's public key, 64 hex
  * digits, as `packer keygen` prints it. Changes nothing on disk. Returns a
  * RunGameFeedResult. */
 int RunGameCheckForUpdate(const char* feedUrl, const char* channel, const char* dataFolder, const char* publicKeyHex,
