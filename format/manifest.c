@@ -145,9 +145,36 @@ static int ReadLine(char* line, size_t number, RunGameManifest* manifest, int* s
     RunGameManifestEntry* entry = &manifest->entries[manifest->count++];
     entry->line = number;
     return ReadFileLine(rest, entry);
+  } else if (IsLine(line, "remove", &rest)) {
+    RunGameManifestEntry* entry = &manifest->removals[manifest->removalCount++];
+    entry->line = number;
+    return ReadFileLine(rest, entry);
+  } else if (IsLine(line, "remove-folder", &rest)) {
+    RunGameManifestEntry* entry = &manifest->removals[manifest->removalCount++];
+    entry->isFolder = 1;
+    entry->path = rest;
+    entry->line = number;
+    if (!rungame_is_installable_path(rest, 1)) return RUNGAME_MANIFEST_BAD_PATH;
   } else {
     return RUNGAME_MANIFEST_UNKNOWN_LINE;
   }
+  return RUNGAME_MANIFEST_OK;
+}
+
+/* Sorted: no removal twice nor listed as an entry, in any case. */
+static int CheckRemovals(RunGameManifest* manifest, size_t* line) {
+  size_t i;
+  qsort(manifest->removals, manifest->removalCount, sizeof *manifest->removals, CompareEntries);
+  for (i = 0; i < manifest->removalCount; ++i) {
+    const RunGameManifestEntry* removal = &manifest->removals[i];
+    *line = removal->line;
+    if ((i > 0 && CompareEntries(&manifest->removals[i - 1], removal) == 0) ||
+        FindFolded(manifest, removal->path, strlen(removal->path)) != NULL ||
+        rungame_equals_ascii_case(removal->path, manifest->marker)) {
+      return RUNGAME_MANIFEST_REMOVED_ENTRY;
+    }
+  }
+  *line = 0;
   return RUNGAME_MANIFEST_OK;
 }
 
@@ -168,8 +195,7 @@ static int CheckPaths(RunGameManifest* manifest, size_t* line) {
       if (folder == NULL || !folder->isFolder || folder->line > entry->line) return RUNGAME_MANIFEST_NO_FOLDER;
     }
   }
-  *line = 0;
-  return RUNGAME_MANIFEST_OK;
+  return CheckRemovals(manifest, line);
 }
 
 int rungame_read_manifest(const char* text, size_t size, RunGameManifest* manifest, size_t* line) {
@@ -188,7 +214,10 @@ int rungame_read_manifest(const char* text, size_t size, RunGameManifest* manife
   for (i = 0; i < size; ++i) lines += text[i] == '\n';
   manifest->text = (char*)malloc(size + 1);
   manifest->entries = (RunGameManifestEntry*)calloc(lines, sizeof *manifest->entries);
-  if (manifest->text == NULL || manifest->entries == NULL) return RUNGAME_MANIFEST_NO_MEMORY;
+  manifest->removals = (RunGameManifestEntry*)calloc(lines, sizeof *manifest->removals);
+  if (manifest->text == NULL || manifest->entries == NULL || manifest->removals == NULL) {
+    return RUNGAME_MANIFEST_NO_MEMORY;
+  }
   memcpy(manifest->text, text, size);
   manifest->text[size] = '\0';
   for (cursor = manifest->text; cursor != NULL && problem == RUNGAME_MANIFEST_OK;) {
@@ -213,36 +242,48 @@ int rungame_read_manifest(const char* text, size_t size, RunGameManifest* manife
 }
 
 void rungame_free_manifest(RunGameManifest* manifest) {
+  free(manifest->removals);
   free(manifest->entries);
   free(manifest->text);
   memset(manifest, 0, sizeof *manifest);
 }
 
-char* rungame_write_manifest(const char* from, const char* to, const char* marker, const RunGameManifestLine* lines,
-                             size_t count) {
+/* One entry's line: "<word> PATH" for a folder, "<word> SIZE SHA256 PATH"
+ * for a file. Returns the bytes written. */
+static size_t WriteLine(char* text, const char* word, const RunGameManifestLine* line) {
+  /* Its digits by hand: "%llu" is not in every C runtime a game links. */
+  char digits[24];
+  size_t at = sizeof digits - 1;
+  unsigned long long size = line->size;
+  if (line->isFolder) return (size_t)sprintf(text, "%s %s\n", word, line->path);
+  digits[at] = '\0';
+  do {
+    digits[--at] = (char)('0' + size % 10);
+    size /= 10;
+  } while (size > 0);
+  return (size_t)sprintf(text, "%s %s %.64s %s\n", word, digits + at, line->sha256Hex, line->path);
+}
+
+char* rungame_write_manifest_removing(const char* from, const char* to, const char* marker,
+                                      const RunGameManifestLine* lines, size_t count,
+                                      const RunGameManifestLine* removed, size_t removedCount) {
   size_t capacity = sizeof RUNGAME_MANIFEST_HEADER + strlen(from) + strlen(to) + strlen(marker) + 32;
   size_t used = 0;
   size_t i;
   char* text;
   for (i = 0; i < count; ++i) capacity += strlen(lines[i].path) + 100;
+  for (i = 0; i < removedCount; ++i) capacity += strlen(removed[i].path) + 110;
   text = (char*)malloc(capacity);
   if (text == NULL) return NULL;
   used += (size_t)sprintf(text, "%s\nfrom %s\nto %s\nmarker %s\n", RUNGAME_MANIFEST_HEADER, from, to, marker);
-  for (i = 0; i < count; ++i) {
-    if (lines[i].isFolder) {
-      used += (size_t)sprintf(text + used, "folder %s\n", lines[i].path);
-    } else {
-      /* Its digits by hand: "%llu" is not in every C runtime a game links. */
-      char digits[24];
-      size_t at = sizeof digits - 1;
-      unsigned long long size = lines[i].size;
-      digits[at] = '\0';
-      do {
-        digits[--at] = (char)('0' + size % 10);
-        size /= 10;
-      } while (size > 0);
-      used += (size_t)sprintf(text + used, "file %s %.64s %s\n", digits + at, lines[i].sha256Hex, lines[i].path);
-    }
+  for (i = 0; i < count; ++i) used += WriteLine(text + used, lines[i].isFolder ? "folder" : "file", &lines[i]);
+  for (i = 0; i < removedCount; ++i) {
+    used += WriteLine(text + used, removed[i].isFolder ? "remove-folder" : "remove", &removed[i]);
   }
   return text;
+}
+
+char* rungame_write_manifest(const char* from, const char* to, const char* marker, const RunGameManifestLine* lines,
+                             size_t count) {
+  return rungame_write_manifest_removing(from, to, marker, lines, count, NULL, 0);
 }

@@ -13,10 +13,20 @@
  *   folder levels
  *   file 2345 9f86d081...0f00a08 levels\level1.dat.zip
  *
+ *   remove 812 2c26b46b...68ffc68 levels\old.dat
+ *   remove-folder levels\old
+ *
  * "from", "to" and "marker" once each; entries (size in bytes, SHA-256 in
  * lower-case hex, the path relative to the update with '\' separators) are
  * paths the launcher installs as they are (rungame_is_installable_path),
  * none twice in any letter case, each below a folder listed before it.
+ * "remove" names a file of the "from" version that the "to" version lacks,
+ * with its size and SHA-256 in the "from" version: the launcher removes it
+ * only while it still holds those bytes. "remove-folder" names such a
+ * folder, removed once empty. A removed path is named once and is no entry,
+ * in any letter case. A reader older than removals refuses such a manifest
+ * as a whole (an unknown line), so the packer writes the lines only for an
+ * update that removes something.
  *
  * The signed envelope, the content of a signed update's marker:
  *
@@ -75,6 +85,8 @@ typedef struct RunGameManifest {
   const char* marker; /* the marker's name */
   long fromX, fromY;  /* the version the update was made from */
   long toX, toY;      /* the version the update brings */
+  RunGameManifestEntry* removals; /* owned, in ASCII-folded path order */
+  size_t removalCount;
 } RunGameManifest;
 
 /* Why a text is no manifest; RUNGAME_MANIFEST_OK when it is one. */
@@ -93,6 +105,7 @@ enum RunGameManifestProblem {
   RUNGAME_MANIFEST_NO_FOLDER,      /* a path whose folder is not listed before it */
   RUNGAME_MANIFEST_NO_VERSION,     /* no "from" or no "to" line */
   RUNGAME_MANIFEST_NO_MARKER,      /* no "marker" line */
+  RUNGAME_MANIFEST_REMOVED_ENTRY,  /* a path both removed and listed, or removed twice, in any letter case */
   RUNGAME_MANIFEST_NO_MEMORY
 };
 
@@ -118,6 +131,12 @@ typedef struct RunGameManifestLine {
  * without memory. `from` and `to` are "X.Y". */
 RUNGAME_MUST_USE char* rungame_write_manifest(const char* from, const char* to, const char* marker,
                                               const RunGameManifestLine* lines, size_t count);
+
+/* The same with `removedCount` removals: files of `from` with their size and
+ * digest there, and folders. */
+RUNGAME_MUST_USE char* rungame_write_manifest_removing(const char* from, const char* to, const char* marker,
+                                                       const RunGameManifestLine* lines, size_t count,
+                                                       const RunGameManifestLine* removed, size_t removedCount);
 
 /* ---- The signed envelope ------------------------------------------------ */
 

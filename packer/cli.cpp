@@ -187,6 +187,7 @@ int Pack(const Arguments& arguments, const CliOptions& cli, std::ostream& out, s
 
   if (signer) WarnOfRecord(next, signer->publicKey, "  ", out);
   PlanOptions options;
+  options.signedUpdate = signer.has_value();
   options.allowDeleted = arguments.options.count("--allow-deleted") != 0;
   options.allowLongPaths = arguments.options.count("--allow-long-paths") != 0;
   const Plan plan = PlanUpdate(previous, next, options);

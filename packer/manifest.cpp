@@ -14,15 +14,25 @@ namespace packer {
 
 const char kManifestHeader[] = RUNGAME_MANIFEST_HEADER;
 
-std::string FormatManifest(const Manifest& manifest) {
+namespace {
+
+std::vector<RunGameManifestLine> LinesOf(const std::vector<ManifestEntry>& entries) {
   std::vector<RunGameManifestLine> lines;
-  lines.reserve(manifest.entries.size());
-  for (const ManifestEntry& entry : manifest.entries) {
+  lines.reserve(entries.size());
+  for (const ManifestEntry& entry : entries) {
     lines.push_back({entry.path.c_str(), entry.isFolder ? 1 : 0, entry.size, entry.sha256.c_str()});
   }
+  return lines;
+}
+
+}  // namespace
+
+std::string FormatManifest(const Manifest& manifest) {
+  const std::vector<RunGameManifestLine> lines = LinesOf(manifest.entries);
+  const std::vector<RunGameManifestLine> removed = LinesOf(manifest.removals);
   const std::unique_ptr<char, decltype(&std::free)> text(
-      rungame_write_manifest(manifest.from.c_str(), manifest.to.c_str(), manifest.marker.c_str(), lines.data(),
-                             lines.size()),
+      rungame_write_manifest_removing(manifest.from.c_str(), manifest.to.c_str(), manifest.marker.c_str(),
+                                      lines.data(), lines.size(), removed.data(), removed.size()),
       &std::free);
   if (!text) throw std::bad_alloc();
   return text.get();
@@ -56,10 +66,10 @@ std::string LineOf(const std::string& text, std::size_t number) {
   return line;
 }
 
-// The path a "folder" or "file" line lists.
+// The path a "folder", "file", "remove" or "remove-folder" line lists.
 std::string PathOf(const std::string& line, bool& isFolder) {
-  isFolder = line.compare(0, 7, "folder ") == 0;
-  if (isFolder) return line.substr(7);
+  isFolder = line.compare(0, 7, "folder ") == 0 || line.compare(0, 14, "remove-folder ") == 0;
+  if (isFolder) return line.substr(line.find(' ') + 1);
   std::size_t at = line.find(' ');
   for (int field = 0; field < 2 && at != std::string::npos; ++field) at = line.find(' ', at + 1);
   return at == std::string::npos ? std::string() : line.substr(at + 1);
@@ -87,6 +97,7 @@ std::string Why(int problem, const std::string& line) {
     case RUNGAME_MANIFEST_NO_FOLDER: return path + ": its folder is not listed before it";
     case RUNGAME_MANIFEST_NO_VERSION: return "no \"from\" or no \"to\" line";
     case RUNGAME_MANIFEST_NO_MARKER: return "no marker line";
+    case RUNGAME_MANIFEST_REMOVED_ENTRY: return path + ": removed twice, or removed and listed";
     default: return "out of memory";
   }
 }
@@ -116,12 +127,13 @@ std::optional<Manifest> ParseManifest(const std::string& text, std::string& erro
   manifest.from = VersionText(m.fromX, m.fromY);
   manifest.to = VersionText(m.toX, m.toY);
   manifest.marker = m.marker;
-  for (const RunGameManifestEntry* entry : inOrder) {
+  const auto valueOf = [](const RunGameManifestEntry& entry) {
     std::array<std::uint8_t, 32> digest{};
-    std::copy(entry->sha256, entry->sha256 + 32, digest.begin());
-    manifest.entries.push_back(
-        {entry->isFolder != 0, entry->size, entry->isFolder ? std::string() : ToHex(digest), entry->path});
-  }
+    std::copy(entry.sha256, entry.sha256 + 32, digest.begin());
+    return ManifestEntry{entry.isFolder != 0, entry.size, entry.isFolder ? std::string() : ToHex(digest), entry.path};
+  };
+  for (const RunGameManifestEntry* entry : inOrder) manifest.entries.push_back(valueOf(*entry));
+  for (std::size_t i = 0; i < m.removalCount; ++i) manifest.removals.push_back(valueOf(m.removals[i]));
   return manifest;
 }
 

@@ -42,6 +42,9 @@ struct Manifest {
   std::string to;
   std::string marker;
   std::vector<ManifestEntry> entries;
+  // Files of `from` that `to` lacks (their size and SHA-256 in `from`), and
+  // such folders: the launcher removes them with the update.
+  std::vector<ManifestEntry> removals;
 };
 
 std::string FormatManifest(const Manifest& manifest);

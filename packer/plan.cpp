@@ -28,9 +28,9 @@ void Refuse(Plan& plan, const std::string& text) { plan.findings.push_back({true
 // Entries of the previous release that the new one lacks. Those renamed only
 // in letter case, or turned from a file into a folder or back, cannot be
 // delivered at all: Windows keeps the old name, the launcher never replaces a
-// folder by a file.
-void FindDeleted(const ReleaseTree& previous, const std::map<std::string, bool>& next,
-                 const PlanOptions& options, Plan& plan) {
+// folder by a file. A signed update removes the others.
+void FindDeleted(const std::string& previousRoot, const ReleaseTree& previous,
+                 const std::map<std::string, bool>& next, const PlanOptions& options, Plan& plan) {
   std::map<std::string, std::string> nextFolded;
   for (const auto& entry : next) nextFolded[FoldCase(entry.first)] = entry.first;
   for (const ReleaseEntry& entry : previous.entries) {
@@ -51,11 +51,30 @@ void FindDeleted(const ReleaseTree& previous, const std::map<std::string, bool>&
     plan.deleted.push_back(entry.path + (entry.isFolder ? "\\" : ""));
   }
   if (plan.deleted.empty()) return;
+  if (options.signedUpdate) {
+    for (const std::string& path : plan.deleted) {
+      if (path.back() == '\\') continue;
+      const auto digest = DigestFile(HostJoin(previousRoot, path));
+      if (!digest) {
+        Refuse(plan, "previous release: cannot read " + path);
+        continue;
+      }
+      plan.removals.push_back({false, digest->size, digest->sha256, path});
+    }
+    std::vector<std::string> folders;
+    for (const std::string& path : plan.deleted) {
+      if (path.back() == '\\') folders.push_back(path.substr(0, path.size() - 1));
+    }
+    // A folder after every folder it holds: each is empty by its turn.
+    std::sort(folders.begin(), folders.end(), [](const std::string& a, const std::string& b) { return a > b; });
+    for (const std::string& folder : folders) plan.removals.push_back({true, 0, std::string(), folder});
+    return;
+  }
   std::string list;
   for (const std::string& path : plan.deleted) list += "\n    " + path;
   const std::string text = std::to_string(plan.deleted.size()) +
-                           " entries of the previous release are gone from the new one; the launcher never deletes, so "
-                           "they stay on players' machines:" + list;
+                           " entries of the previous release are gone from the new one; only a signed update (--sign) "
+                           "removes them, so they stay on players' machines:" + list;
   plan.findings.push_back({!options.allowDeleted, options.allowDeleted ? text : text + "\n  (--allow-deleted ships the update anyway)"});
 }
 
@@ -101,7 +120,7 @@ Plan PlanUpdate(const std::string& previousRoot, const std::string& newRoot, con
   }
   plan.folders = StagedFolders(plan, newFolders);
 
-  FindDeleted(previous, nextEntries, options, plan);
+  FindDeleted(previousRoot, previous, nextEntries, options, plan);
   CheckReleaseNames(next.entries, plan.findings);
   CheckReleaseSettings(previousRoot, newRoot, plan);
   ChoosePacking(plan);

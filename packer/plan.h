@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "packer/manifest.h"
 #include "packer/release.h"
 
 namespace packer {
@@ -33,6 +34,9 @@ struct Plan {
   std::vector<std::string> folders;  // every folder the staging folder holds, parents first
   std::vector<PlannedFile> files;    // new and changed files, sorted
   std::vector<std::string> deleted;  // entries of the previous release only
+  // A signed update's removals: the files of `deleted` with their size and
+  // digest in the previous release, then its folders, the deepest first.
+  std::vector<ManifestEntry> removals;
   std::size_t unchanged = 0;
   std::vector<Finding> findings;
 
@@ -40,8 +44,12 @@ struct Plan {
 };
 
 struct PlanOptions {
-  // Ship even though files of the previous release are gone from the new
-  // one; they stay on players' machines.
+  // A signed update removes what the new release lacks; an unsigned one
+  // cannot (a keyless launcher reads no manifest), so gone entries refuse it.
+  bool signedUpdate = false;
+  // Ship an unsigned update even though files of the previous release are
+  // gone from the new one; they stay on players' machines. (A signed update
+  // removes them whether or not this is given.)
   bool allowDeleted = false;
   // Ship even though some paths would not fit on players' machines.
   bool allowLongPaths = false;

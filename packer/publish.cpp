@@ -263,7 +263,9 @@ std::string VersionText(long x, long y) { return std::to_string(x) + "." + std::
 
 // The step from a published version's files to the release's, as the
 // launcher's update manifest: every file new or changed, every folder new
-// or above such a file.
+// or above such a file, and the removal of every file and folder the
+// release lacks (but one it holds in another letter case or kind, which
+// stays).
 Manifest UpgradeManifest(const FeedManifest& before, const std::vector<PlannedFile>& files, const std::string& from,
                          const std::string& to, const std::string& marker) {
   std::map<std::string, const FeedEntry*> had;
@@ -278,7 +280,7 @@ Manifest UpgradeManifest(const FeedManifest& before, const std::vector<PlannedFi
     if (file.isFolder || !changed(file)) continue;
     for (std::string folder = ParentPath(file.path); !folder.empty(); folder = ParentPath(folder)) above.insert(folder);
   }
-  Manifest manifest{from, to, marker, {}};
+  Manifest manifest{from, to, marker, {}, {}};
   for (const PlannedFile& file : files) {
     if (file.isFolder ? had.count(file.path) == 0 || above.count(file.path) > 0 : changed(file)) {
       manifest.entries.push_back(ManifestEntry{file.isFolder, file.size,
@@ -286,6 +288,20 @@ Manifest UpgradeManifest(const FeedManifest& before, const std::vector<PlannedFi
                                                file.path});
     }
   }
+  std::set<std::string> kept;
+  for (const PlannedFile& file : files) kept.insert(FoldCase(file.path));
+  std::vector<ManifestEntry> folders;
+  for (std::size_t i = 0; i < before.count; ++i) {
+    const FeedEntry& entry = before.entries[i];
+    if (kept.count(FoldCase(entry.path)) > 0) continue;
+    ManifestEntry removal{entry.isFolder != 0, entry.size,
+                          entry.isFolder ? std::string() : BytesToHex(entry.sha256, 32), entry.path};
+    (entry.isFolder ? folders : manifest.removals).push_back(std::move(removal));
+  }
+  // A folder after every folder it holds: each is empty by its turn.
+  std::sort(folders.begin(), folders.end(),
+            [](const ManifestEntry& a, const ManifestEntry& b) { return a.path > b.path; });
+  manifest.removals.insert(manifest.removals.end(), folders.begin(), folders.end());
   return manifest;
 }
 

@@ -58,6 +58,7 @@ bool WriteFiles(const Plan& plan, const std::string& newRoot, const std::string&
     manifest.entries.push_back({false, written->size, written->sha256, staged});
     if (progress) progress(summary.packed + summary.plain, plan.files.size());
   }
+  if (signer) manifest.removals = plan.removals;
   // The marker last, once everything else is on disk.
   const std::string content = signer ? SignManifest(manifest, *signer) : std::string();
   if (!WriteText(HostJoin(folder, plan.marker), content)) {

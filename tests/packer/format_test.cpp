@@ -76,6 +76,15 @@ std::vector<ManifestRow> ManifestRows() {
       {"Nul", kHead + std::string("folder a\0b\n", 11), RUNGAME_MANIFEST_NUL, false},
       {"OtherHeader", "rungame-update-manifest 2\nfrom 1.0\nto 1.1\nmarker m\n", RUNGAME_MANIFEST_NO_HEADER, false},
       {"Empty", "", RUNGAME_MANIFEST_NO_HEADER, false},
+      {"Removals", kHead + "folder a\n" + file + "a\\b.txt\nremove 0 " + kDigest + " a\\old.txt\nremove-folder gone\n",
+       RUNGAME_MANIFEST_OK, true},
+      {"RemovedAndListed", kHead + file + "a.txt\nremove 0 " + kDigest + " A.TXT\n", RUNGAME_MANIFEST_REMOVED_ENTRY,
+       false},
+      {"RemovedTwice", kHead + "remove-folder a\nremove 0 " + kDigest + " A\n", RUNGAME_MANIFEST_REMOVED_ENTRY, false},
+      {"MarkerRemoved", kHead + "remove 0 " + kDigest + " update.ready\n", RUNGAME_MANIFEST_REMOVED_ENTRY, false},
+      {"RemovalOutside", kHead + "remove 0 " + kDigest + " ..\\x.txt\n", RUNGAME_MANIFEST_BAD_PATH, false},
+      {"RemovalReservedTop", kHead + "remove-folder ~upd\n", RUNGAME_MANIFEST_BAD_PATH, false},
+      {"RemovalWithoutDigest", kHead + "remove a.txt\n", RUNGAME_MANIFEST_BAD_SIZE, false},
   };
 }
 
@@ -121,6 +130,11 @@ TEST(Format, TheWriterWritesWhatTheReaderReads) {
       const std::string folder = folders > 0 && random() % 2 ? "dir" + std::to_string(random() % folders) + "\\" : "";
       const std::uint64_t size = random() % 3 == 0 ? (std::uint64_t(1) << 40) + random() : random() % 1000;
       manifest.entries.push_back({false, size, Sha256Hex(std::to_string(round * 10 + i)), folder + "f" + std::to_string(i) + ".dat"});
+    }
+    const int removals = static_cast<int>(random() % 3);
+    for (int i = 0; i < removals; ++i) {
+      manifest.removals.push_back({i == 1, i == 1 ? 0 : random() % 1000, i == 1 ? "" : Sha256Hex("gone"),
+                                   "gone" + std::to_string(i)});
     }
     std::string error;
     const auto read = ParseManifest(FormatManifest(manifest), error);

@@ -152,6 +152,21 @@ TEST_F(Pack, DeletedFilesAreListedAndRefusedUnlessAllowed) {
   const CliResult allowed = Run({"--allow-deleted"});
   EXPECT_EQ(0, allowed.exitCode) << allowed.err;
   EXPECT_NE(std::string::npos, allowed.out.find("warning: 3 entries")) << allowed.out;
+
+  // Signed, the update removes them, each file with its bytes in the previous
+  // release, the folder after what it held; --allow-deleted changes nothing.
+  const std::string key = HostJoin(root, "studio.key");
+  ASSERT_EQ(0, RunCli({"keygen", key, HostJoin(root, "studio.pub")}).exitCode);
+  for (const std::vector<std::string>& extra : {std::vector<std::string>{"--sign", key},
+                                                 std::vector<std::string>{"--sign", key, "--allow-deleted"}}) {
+    const CliResult removing = Run(extra);
+    EXPECT_EQ(0, removing.exitCode) << removing.err;
+    EXPECT_EQ(std::string::npos, removing.out.find("gone from the new one")) << removing.out;
+    const std::string manifest = ReadHostFile(update + ".manifest", 1 << 20).value_or("");
+    EXPECT_NE(std::string::npos, manifest.find("remove 1 " + Sha256Hex("y") + " gone.txt\n")) << manifest;
+    EXPECT_NE(std::string::npos, manifest.find("remove 1 " + Sha256Hex("x") + " old\\retired.dat\nremove-folder old\n"))
+        << manifest;
+  }
 }
 
 // Every name a release may not ship, with the words of the reason. Those a
