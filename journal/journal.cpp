@@ -115,7 +115,7 @@ JournalRead ReadJournal(PinnedTree& tree, const std::string& dataFolder, Plan& p
       }
       continue;
     }
-    if (line.size() < 3 || line[1] != ' ' || std::strchr("darm", line[0]) == nullptr) {
+    if (line.size() < 3 || line[1] != ' ' || std::strchr("darmxy", line[0]) == nullptr) {
       return JournalRead::Unusable;
     }
     PlanEntry entry{static_cast<PlanEntry::Kind>(line[0]), line.substr(2)};
@@ -150,11 +150,22 @@ EntryState StateOf(const PlanEntry& entry, const Places& places) {
     if (current.IsRealFolder()) return EntryState::Done;
     return current.Exists() ? EntryState::Foreign : EntryState::NotStarted;
   }
+  if (entry.kind == PlanEntry::RemoveFolder) {
+    if (current.IsRealFolder()) return EntryState::NotStarted;
+    return current.Exists() ? EntryState::Foreign : EntryState::Done;
+  }
   const EntryAttributes staged = QueryEntry(places.staged);
   if (entry.kind == PlanEntry::MoveFolder) {
     if (staged.IsRealFolder() && !current.Exists()) return EntryState::NotStarted;
     if (!staged.Exists() && current.IsRealFolder()) return EntryState::Done;
     return EntryState::Foreign;
+  }
+  if (entry.kind == PlanEntry::RemoveFile) {
+    const bool isStaged = IsFileEntry(staged), isCurrent = IsFileEntry(current);
+    if (staged.Exists() != isStaged || current.Exists() != isCurrent || isStaged == isCurrent) {
+      return EntryState::Foreign;
+    }
+    return isCurrent ? EntryState::NotStarted : EntryState::Done;
   }
   const EntryAttributes setAside = QueryEntry(places.setAside);
   const bool isStaged = IsFileEntry(staged), isCurrent = IsFileEntry(current), isSetAside = IsFileEntry(setAside);
@@ -261,7 +272,8 @@ bool MakeParents(PinnedTree& tree, const std::string& root, const std::string& r
   return true;
 }
 
-bool StepForward(PinnedTree& tree, const PlanEntry& entry, const Places& places, EntryState state, const std::string& setAsideRoot) {
+bool StepForward(PinnedTree& tree, const PlanEntry& entry, const Places& places, EntryState state,
+                 const PlanPlaces& at) {
   switch (entry.kind) {
     case PlanEntry::AddFolder: {
       if (state == EntryState::Done) return true;
@@ -279,10 +291,15 @@ bool StepForward(PinnedTree& tree, const PlanEntry& entry, const Places& places,
     case PlanEntry::ReplaceExisting:
       if (state == EntryState::Done) return true;
       if (state == EntryState::NotStarted &&
-          (!MakeParents(tree, setAsideRoot, entry.relative) || !tree.RenameEntry(places.current, places.setAside))) {
+          (!MakeParents(tree, at.setAsideRoot, entry.relative) || !tree.RenameEntry(places.current, places.setAside))) {
         return false;
       }
       return tree.RenameEntry(places.staged, places.current, entry.held);
+    case PlanEntry::RemoveFile:
+      return state == EntryState::Done || (MakeParents(tree, at.staging, entry.relative) &&
+                                           tree.RenameEntry(places.current, places.staged, entry.held));
+    case PlanEntry::RemoveFolder:
+      return state == EntryState::Done || tree.RemoveEmptyFolder(places.current);
   }
   return false;
 }
@@ -294,6 +311,10 @@ bool StepBack(PinnedTree& tree, const PlanEntry& entry, const Places& places, En
       return tree.RemoveEmptyFolder(places.current);
     case PlanEntry::AddFile:
       return tree.RenameEntry(places.current, places.staged, entry.held);
+    case PlanEntry::RemoveFile:
+      return tree.RenameEntry(places.staged, places.current, entry.held);
+    case PlanEntry::RemoveFolder:
+      return tree.MakeFolder(places.current);
     case PlanEntry::MoveFolder:
       return tree.MoveRealFolder(places.current, places.staged);
     case PlanEntry::ReplaceExisting:
@@ -341,7 +362,7 @@ PendingState RunPlan(PinnedTree& tree, const std::string& dataFolder, const Plan
   std::size_t next = 0;
   bool failed = false;
   for (; next < plan.entries.size(); ++next) {
-    if (!StepForward(tree, plan.entries[next], at.places[next], states[next], at.setAsideRoot)) {
+    if (!StepForward(tree, plan.entries[next], at.places[next], states[next], at)) {
       failed = true;
       break;
     }

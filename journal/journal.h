@@ -19,12 +19,23 @@ class PinnedTree;
 struct PlanEntry {
   // MoveFolder: a staged folder whose place in the data folder is free
   // moves whole, with all it holds, in one rename.
-  enum Kind : char { AddFolder = 'd', AddFile = 'a', ReplaceExisting = 'r', MoveFolder = 'm' };
+  // RemoveFile: a file of the data folder the update removes, moved to its
+  // free place in the staging folder, and with it to the Recycle Bin.
+  // RemoveFolder: an empty folder the update removes.
+  enum Kind : char {
+    AddFolder = 'd',
+    AddFile = 'a',
+    ReplaceExisting = 'r',
+    MoveFolder = 'm',
+    RemoveFile = 'x',
+    RemoveFolder = 'y'
+  };
   Kind kind;
   std::string relative;  // below the staging folder and the data folder alike
-  // The staged file, held open (with DELETE, refusing writers and deleters)
-  // since it was checked: moved in and back through this handle, so that
-  // what was checked is what arrives. Null: moved by name. Never journaled.
+  // The staged file (for RemoveFile, the data folder's), held open (with
+  // DELETE, refusing writers and deleters) since it was checked: moved in
+  // and back through this handle, so that what was checked is what
+  // arrives. Null: moved by name. Never journaled.
   void* held = nullptr;
 };
 

@@ -271,7 +271,8 @@ std::optional<Plan> PlanUpdate(PinnedTree& tree, const std::string& dataFolder, 
 // studio's key takes only what the studio signed, newer than the data
 // folder's version, exactly as staged. Asked before anything staged changes.
 bool IsTrusted(const std::string& publicKeyHex, const std::string& dataFolder, const std::string& staging,
-               const std::vector<StagedItem>& items, const std::string& markerName, const HeldFiles& held) {
+               const std::vector<StagedItem>& items, const std::string& markerName, const HeldFiles& held,
+               std::vector<SignedRemoval>& removals) {
   if (publicKeyHex.empty()) return true;
   std::vector<StagedEntryFact> staged;
   std::string markerPath;
@@ -294,7 +295,88 @@ bool IsTrusted(const std::string& publicKeyHex, const std::string& dataFolder, c
     }
   }
   return !markerPath.empty() &&
-         CheckUpdateTrustWithKey(publicKeyHex, markerPath, staged, dataVersion, markerFile) == UpdateTrust::Trusted;
+         CheckUpdateTrustWithKey(publicKeyHex, markerPath, staged, dataVersion, markerFile, &removals) ==
+             UpdateTrust::Trusted;
+}
+
+// A signed update's removals that the data folder holds as the version it
+// updates from had them, each file held open (refusing writers and deleters)
+// from its check to its move, then each folder that holds nothing else, the
+// deepest first; the rest, a player's own file under such a name, one
+// changed since, or a folder holding anything else, stay and are named in
+// `kept`.
+struct Removals {
+  std::vector<PlanEntry> entries;
+  std::vector<UniqueFileHandle> held;
+  std::vector<std::string> kept;
+};
+
+Removals PlanRemovals(PinnedTree& tree, const std::string& dataFolder, const std::vector<SignedRemoval>& removals) {
+  Removals result;
+  std::set<std::string> removed;  // folded
+  std::vector<std::string> folders;
+  for (const SignedRemoval& removal : removals) {
+    // A name the planner refuses may name a device: it is not looked at.
+    if (!IsPlannablePath(dataFolder, kStagingFolderName, removal.relative)) {
+      result.kept.push_back(removal.relative);
+      continue;
+    }
+    if (removal.isFolder) {
+      folders.push_back(removal.relative);
+      continue;
+    }
+    const std::string current = *JoinPath(dataFolder, removal.relative);
+    const EntryAttributes attributes = QueryEntry(current);
+    if (!attributes.Exists()) continue;
+    // Windows 95/98/Me hold no handles: the file is read by name and moved so.
+    UniqueFileHandle file;
+    if (attributes.IsFolder() || attributes.IsLink()) {
+    } else if (tree.HoldsHandles()) {
+      file = tree.OpenPlain(current, GENERIC_READ | DELETE, FILE_SHARE_READ);
+    } else {
+      file = UniqueFileHandle(CreateFileA(current.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                          FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    }
+    if (!file || !FileHoldsBytes(file.Get(), removal.size, removal.sha256)) {
+      result.kept.push_back(removal.relative);
+      continue;
+    }
+    if (!tree.HoldsHandles()) file.Reset();
+    result.entries.push_back({PlanEntry::RemoveFile, removal.relative, file.Get()});
+    if (file) result.held.push_back(std::move(file));
+    removed.insert(rules::FoldAsciiCase(removal.relative));
+  }
+  std::sort(folders.begin(), folders.end(), [](const std::string& a, const std::string& b) {
+    return rules::FoldAsciiCase(a) > rules::FoldAsciiCase(b);
+  });
+  for (const std::string& folder : folders) {
+    const std::string current = *JoinPath(dataFolder, folder);
+    const EntryAttributes attributes = QueryEntry(current);
+    if (!attributes.Exists()) continue;
+    bool emptied = attributes.IsRealFolder();
+    emptied = emptied && tree.List(current, [&](const PinnedTree::Listed& listed) {
+      return removed.count(rules::FoldAsciiCase(folder + '\\' + listed.name)) > 0;
+    }) == PinnedTree::ListEnd::Complete;
+    if (!emptied) {
+      result.kept.push_back(folder);
+      continue;
+    }
+    result.entries.push_back({PlanEntry::RemoveFolder, folder});
+    removed.insert(rules::FoldAsciiCase(folder));
+  }
+  return result;
+}
+
+// "kept a, b and 3 more": within what the helper reads of the status.
+std::string KeptText(const std::vector<std::string>& kept) {
+  constexpr std::size_t kMaxText = 600;
+  std::string text = "kept ";
+  for (std::size_t i = 0; i < kept.size(); ++i) {
+    const std::string more = " and " + std::to_string(kept.size() - i) + " more";
+    if (text.size() + kept[i].size() + 2 + more.size() > kMaxText) return text + more.substr(1);
+    text += (i > 0 ? ", " : "") + kept[i];
+  }
+  return text;
 }
 
 UpdateReport Refused(const std::string& why) { return {UpdateReport::Refused, why}; }
@@ -311,15 +393,20 @@ UpdateReport ApplyStagedUpdate(const std::string& publicKeyHex, PinnedTree& tree
   }
   HeldFiles held;
   if (!HoldStaged(tree, staging, items, held)) return Refused("a staged file is in use or no plain file");
-  if (!IsTrusted(publicKeyHex, dataFolder, staging, items, markerName, held)) {
+  std::vector<SignedRemoval> signedRemovals;
+  if (!IsTrusted(publicKeyHex, dataFolder, staging, items, markerName, held, signedRemovals)) {
     return Refused("not signed with the studio's key, not made from this version, or not as signed");
   }
   if (!UnpackStaged(tree, staging, markerName, items, held)) return Refused("a packed file could not be unpacked");
-  const std::optional<Plan> plan = PlanUpdate(tree, dataFolder, items, markerName, held);
+  std::optional<Plan> plan = PlanUpdate(tree, dataFolder, items, markerName, held);
   if (!plan) return Refused("an entry cannot take its place in the data folder");
+  // The removals go after every file the update brings, before its marker.
+  const Removals removals = PlanRemovals(tree, dataFolder, signedRemovals);
+  plan->entries.insert(plan->entries.end() - (plan->entries.empty() ? 0 : 1), removals.entries.begin(),
+                       removals.entries.end());
   switch (CarryOutPlan(tree, dataFolder, *plan)) {
     case PendingState::Finished:
-      return {UpdateReport::Installed, std::string()};
+      return {UpdateReport::Installed, removals.kept.empty() ? std::string() : KeptText(removals.kept)};
     case PendingState::Blocked:
       return {UpdateReport::Blocked, kJournalName};
     default:
@@ -331,7 +418,7 @@ UpdateReport ApplyStagedUpdate(const std::string& publicKeyHex, PinnedTree& tree
 
 std::string UpdateReport::Text() const {
   switch (outcome) {
-    case Installed: return "installed";
+    case Installed: return detail.empty() ? "installed" : "installed: " + detail;
     case Refused: return "refused: " + detail;
     case Blocked: return "blocked: " + detail;
     case Damaged: return "damaged: " + detail;

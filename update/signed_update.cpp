@@ -255,7 +255,8 @@ UpdateTrust CheckUpdateTrust(const std::string& markerPath, const std::vector<St
 
 UpdateTrust CheckUpdateTrustWithKey(const std::string& publicKeyHex, const std::string& markerPath,
                                     const std::vector<StagedEntryFact>& staged,
-                                    const std::optional<std::pair<long, long>>& dataVersion, void* markerFile) {
+                                    const std::optional<std::pair<long, long>>& dataVersion, void* markerFile,
+                                    std::vector<SignedRemoval>* removals) {
   if (publicKeyHex.empty()) return UpdateTrust::NotRequired;
   unsigned char key[32];
   if (!rungame_parse_public_key(publicKeyHex.c_str(), key)) return UpdateTrust::Refused;
@@ -311,5 +312,20 @@ UpdateTrust CheckUpdateTrustWithKey(const std::string& publicKeyHex, const std::
   }
   // A repair brings what it must; an update, all it lists.
   const bool whole = repair || rungame_next_missing(manifest.Get(), nullptr) == nullptr;
-  return whole ? UpdateTrust::Trusted : UpdateTrust::Refused;
+  if (!whole) return UpdateTrust::Refused;
+  for (std::size_t i = 0; removals != nullptr && i < manifest.Get()->removalCount; ++i) {
+    const RunGameManifestEntry& listed = manifest.Get()->removals[i];
+    SignedRemoval removal;
+    removal.relative = listed.path;
+    removal.isFolder = listed.isFolder != 0;
+    removal.size = listed.size;
+    std::memcpy(removal.sha256, listed.sha256, sizeof removal.sha256);
+    removals->push_back(std::move(removal));
+  }
+  return UpdateTrust::Trusted;
+}
+
+bool FileHoldsBytes(void* file, unsigned long long size, const unsigned char sha256[32]) {
+  unsigned char digest[32];
+  return DigestFile(std::string(), file, size, digest) && std::memcmp(digest, sha256, sizeof digest) == 0;
 }

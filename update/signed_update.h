@@ -27,6 +27,15 @@ struct StagedEntryFact {
 
 enum class UpdateTrust { NotRequired, Trusted, Refused };
 
+// What a signed update removes from the data folder: a file of the version
+// it updates from, with its size and SHA-256 there, or a folder.
+struct SignedRemoval {
+  std::string relative;  // '\' separators
+  bool isFolder = false;
+  unsigned long long size = 0;
+  unsigned char sha256[32] = {};
+};
+
 // markerPath: the staged marker (its content is the signed manifest).
 // staged: every entry of the staging folder but the marker; files named like
 // the launcher's temporary files are no part of the update, and left out.
@@ -44,10 +53,15 @@ enum class UpdateTrust { NotRequired, Trusted, Refused };
 
 // The same with the given key (64 hex digits; empty: none), whatever the
 // launcher was built with; for tests.
+// `removals` (may be null) gets what a trusted update removes.
 [[nodiscard]] UpdateTrust CheckUpdateTrustWithKey(const std::string& publicKeyHex, const std::string& markerPath,
                                                   const std::vector<StagedEntryFact>& staged,
                                                   const std::optional<std::pair<long, long>>& dataVersion,
-                                                  void* markerFile = nullptr);
+                                                  void* markerFile = nullptr,
+                                                  std::vector<SignedRemoval>* removals = nullptr);
+
+// Whether the file open as `file` holds exactly `size` bytes of that SHA-256.
+[[nodiscard]] bool FileHoldsBytes(void* file, unsigned long long size, const unsigned char sha256[32]);
 
 // Whether this launcher was built with a key.
 [[nodiscard]] bool UpdateSignatureRequired();

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 
 #include "packer/keys.h"
 #include "packer/sha256.h"
@@ -42,7 +43,8 @@ class PackedUpdate : public LauncherTest {
     stageResult = Join(scratch, "stage-result.txt");
   }
 
-  // Releases 1.0 and 1.1 with a level each (1.1 one more), afresh, both
+  // Releases 1.0 and 1.1 with a level each (1.1 one more, and two files and
+  // a folder fewer), afresh, both
   // shipping `launcher` as their launcher, each with its record signed by
   // the test key.
   void WriteKeyedReleases(const std::string& launcher) {
@@ -50,6 +52,8 @@ class PackedUpdate : public LauncherTest {
     previous["launcher.exe"] = launcher;
     AddFile(previous, "levels\\level1.dat", Compressible(60000, 1));
     AddFile(previous, "helper.dll", ReadFile(NoGameDll()));  // a module the game may load itself
+    AddFile(previous, "levels\\old.dat", Compressible(5000, 4));  // 1.1 lacks them: the update removes them
+    AddFile(previous, "retired\\notes.txt", "retired in 1.1");
     Tree next = Release(1, 2);
     next["launcher.exe"] = launcher;
     AddFile(next, "helper.dll", ReadFile(NoGameDll()));
@@ -209,7 +213,7 @@ TEST_F(PackedUpdate, KeyedLauncherInstallsOnlyWhatTheStudioSigned) {
     RemoveTree(Join(scratch, "download"));
     DeleteFileA(record.c_str());
     WriteKeyedReleases(keyedLauncher);
-    const std::string signing = sign ? " --sign " + Quoted(key) : std::string();
+    const std::string signing = sign ? " --sign " + Quoted(key) : " --allow-deleted";
     ASSERT_EQ(0, RunPackerExe("pack " + Quoted(previousFolder) + " " + Quoted(nextFolder) + " " + Quoted(download) +
                               signing));
 
@@ -221,6 +225,92 @@ TEST_F(PackedUpdate, KeyedLauncherInstallsOnlyWhatTheStudioSigned) {
     EXPECT_EQ(sign ? "2" : "1", records[1].at("variant")) << "the game of the second cycle";
     EXPECT_EQ(sign ? VersionXml(1, 1) : VersionXml(1, 0), ReadFile(Join(data, "properties\\version.xml")));
     EXPECT_FALSE(Exists(Join(data, "game"))) << "staged, then installed or discarded";
+  }
+}
+
+// A signed update removes what the new release lacks, as part of its one
+// journaled plan: a removed file goes to the Recycle Bin with the staging
+// folder, but only while it holds the bytes the studio shipped in the
+// version it updates from; a player's file under its name, or one changed,
+// stays and is named to the game, and so does a removed folder that still
+// holds anything. The launcher stopped at any change ends at 1.0 or at 1.1.
+TEST_F(PackedUpdate, KeyedLauncherRemovesOnlyTheStudiosFilesTheNewReleaseLacks) {
+  struct Row {
+    const char* name;
+    const char* plantedPath;  // written before the update; null: nothing
+    const char* planted;      // its content; null: the path removed
+    const char* status;
+    bool binned;  // the studio's levels\old.dat went to the Recycle Bin
+  };
+  const Row rows[] = {
+      {"untouched", nullptr, nullptr, "installed", true},
+      {"a removed file changed", "levels\\old.dat", "a player's level", "installed: kept levels\\old.dat", false},
+      {"a removed file gone already", "levels\\old.dat", nullptr, "installed", false},
+      {"a folder in a removed file's place", "levels\\old.dat\\mine.txt", "a player's",
+       "installed: kept levels\\old.dat", false},
+      {"a player's file in a removed folder", "retired\\mine.txt", "a player's", "installed: kept retired", true},
+  };
+  const std::string key = WriteTestKey();
+  WriteKeyedReleases(ReadFile(Join(TestBinaryFolder(), "launcher_keyed_faults.exe")));
+  ASSERT_EQ(0, RunPackerExe("pack " + Quoted(previousFolder) + " " + Quoted(nextFolder) + " " + Quoted(download) +
+                            " --sign " + Quoted(key)));
+  const Install install{previousFolder, Join(previousFolder, "launcher.exe")};
+  ASSERT_EQ(0, Run(install)) << "the first start fills the data folder";
+  WriteFile(Join(data, "saves\\slot1.sav"), "a player's");
+  const Tree filled = ReadTree(data), staged = ReadTree(download);
+  Tree updated = ReadTree(nextFolder);
+  updated.erase("launcher.exe");
+  AddFile(updated, "saves\\slot1.sav", "a player's");
+  updated["update.ready"] = staged.at("update.ready");
+  // Starts on the filled data folder with the update staged, after `plant`.
+  const auto start = [&](const std::function<void()>& plant, long faultAt, const std::string& countFile) {
+    RemoveTree(data);
+    WriteTree(data, filled);
+    WriteTree(Join(data, "game"), staged);
+    plant();
+    DeleteFileA(record.c_str());
+    SetEnvironmentVariableA("LAUNCHER_FAULT_AT", faultAt > 0 ? std::to_string(faultAt).c_str() : nullptr);
+    SetEnvironmentVariableA("LAUNCHER_FAULT_MODE", "exit");
+    SetEnvironmentVariableA("LAUNCHER_FAULT_COUNT", countFile.empty() ? nullptr : countFile.c_str());
+    const long code = Run(install);
+    for (const char* name : {"LAUNCHER_FAULT_AT", "LAUNCHER_FAULT_MODE", "LAUNCHER_FAULT_COUNT"}) {
+      SetEnvironmentVariableA(name, nullptr);
+    }
+    return code;
+  };
+  const std::string countFile = Join(scratch, "count.txt");
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    EmptyRecycleBin();
+    Tree expected = updated;
+    ASSERT_EQ(0, start([&] {
+      if (row.plantedPath == nullptr) return;
+      const std::string path = row.plantedPath;
+      RemoveTree(Join(data, path.compare(0, 14, "levels\\old.dat") == 0 ? "levels\\old.dat" : path));
+      if (row.planted == nullptr) return;
+      WriteFile(Join(data, path), row.planted);
+      AddFile(expected, path, row.planted);
+    }, 0, row.plantedPath == nullptr ? countFile : std::string()));
+    const auto runs = Runs();
+    ASSERT_EQ(1u, runs.size());
+    EXPECT_EQ(row.status, runs[0].at("update_status"));
+    EXPECT_EQ("", TreeDifference(ReadTree(data), expected));
+    const Tree bin = ReadTree(wine_host::RecycleBinFilesFolder());
+    EXPECT_EQ(row.binned, std::any_of(bin.begin(), bin.end(), [&](const Tree::value_type& entry) {
+                return entry.second == filled.at("levels\\old.dat");
+              })) << "the studio's file, where a player may restore it";
+    if (HasFailure()) return;
+  }
+  const std::vector<std::string> kinds = ReadKinds(countFile);
+  for (const long k : ChangesToSweep(kinds)) {
+    SCOPED_TRACE("stopped at change " + std::to_string(k) + " of " + std::to_string(kinds.size()));
+    EXPECT_EQ(99, start([] {}, k, std::string()));
+    DeleteFileA(record.c_str());
+    ASSERT_EQ(0, Run(install)) << "the clean start that follows";
+    const Tree now = WithoutTopLevel(ReadTree(data), {"game"});
+    EXPECT_TRUE(TreeDifference(now, filled).empty() || TreeDifference(now, updated).empty())
+        << "neither 1.0 nor 1.1:\n" << TreeDifference(now, updated);
+    if (HasFailure()) return;
   }
 }
 
