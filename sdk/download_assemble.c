@@ -20,6 +20,9 @@ typedef struct Source {
   HANDLE file;
 } Source;
 
+/* What reading a chunk came to. */
+enum ChunkRead { CHUNK_READ, CHUNK_MISSING, CHUNK_CHANGED };
+
 static int ReadChunk(const Job* job, Source* source, const LocalChunk* local, unsigned char* out) {
   LARGE_INTEGER at;
   DWORD got = 0;
@@ -35,15 +38,34 @@ static int ReadChunk(const Job* job, Source* source, const LocalChunk* local, un
     } else {
       source->file = DownloadOpenDataFile(job, job->manifest.entries[local->source].path);
     }
-    if (source->file == INVALID_HANDLE_VALUE) return 0;
+    if (source->file == INVALID_HANDLE_VALUE) return CHUNK_MISSING;
   }
   at.QuadPart = (LONGLONG)local->offset;
   if (!SetFilePointerEx(source->file, at, NULL, FILE_BEGIN) || !ReadFile(source->file, out, (DWORD)local->size, &got, NULL) ||
       got != local->size) {
-    return 0;
+    return CHUNK_CHANGED;
   }
   FastSha256Digest(out, local->size, sha256);
-  return memcmp(sha256, local->sha256, 32) == 0;
+  return memcmp(sha256, local->sha256, 32) == 0 ? CHUNK_READ : CHUNK_CHANGED;
+}
+
+/* Why a chunk of `path` could not be had, named by where it was to come
+ * from: a data file, or the download's own chunk store. */
+static void TellUnread(const Job* job, const char* path, const LocalChunk* local, int read) {
+  if (local == NULL) {
+    DownloadTell(job->update, "a chunk of %s was never downloaded; try again%s", path, "");
+  } else if (!IS_STORE_SOURCE(local->source)) {
+    DownloadTell(job->update,
+                 read == CHUNK_MISSING ? "%s went missing or could not be opened while the update was being made; "
+                                         "try again%s"
+                                       : "%s changed while the update was being made; try again%s",
+                 job->manifest.entries[local->source].path, "");
+  } else {
+    DownloadTell(job->update,
+                 read == CHUNK_MISSING ? "a downloaded chunk of %s is missing; try again%s"
+                                       : "a downloaded chunk of %s is damaged; try again%s",
+                 path, "");
+  }
 }
 
 /* Writes the file of entry `e` into the update folder from its chunks. */
@@ -65,15 +87,9 @@ static int AssembleFile(Job* job, size_t e, const char* updateFolder, Source* so
     const FeedChunk* chunk = &job->manifest.chunks[entry->firstChunk + c];
     const LocalChunk* local = DownloadFindLocal(job, chunk->sha256);
     DWORD written = 0;
-    if (local == NULL || !ReadChunk(job, source, local, scratch)) {
-      /* Named by where the chunk was to come from: a data file, or the
-         download's own chunk store. */
-      if (local != NULL && !IS_STORE_SOURCE(local->source)) {
-        DownloadTell(job->update, "%s changed while the update was being made; try again%s",
-                     job->manifest.entries[local->source].path, "");
-      } else {
-        DownloadTell(job->update, "a downloaded chunk of %s is missing or damaged; try again%s", entry->path, "");
-      }
+    const int read = local == NULL ? CHUNK_MISSING : ReadChunk(job, source, local, scratch);
+    if (read != CHUNK_READ) {
+      TellUnread(job, entry->path, local, read);
       CloseHandle(out);
       return RUNGAME_FEED_REFUSED;
     }
@@ -116,7 +132,7 @@ int DownloadTakeRecord(Job* job) {
   for (c = 0; made && c < record->chunkCount; ++c) {
     const FeedChunk* chunk = &job->manifest.chunks[record->firstChunk + c];
     const LocalChunk* local = DownloadFindLocal(job, chunk->sha256);
-    made = local != NULL && at + chunk->size <= record->size && ReadChunk(job, &source, local, scratch);
+    made = local != NULL && at + chunk->size <= record->size && ReadChunk(job, &source, local, scratch) == CHUNK_READ;
     if (made) memcpy(text + at, scratch, chunk->size);
     at += chunk->size;
   }

@@ -15,6 +15,7 @@
 #include "packer/keys.h"
 #include "packer/publish.h"
 #include "packer/record.h"
+#include "packer/sha256.h"
 #include "tests/feed/feed_support.h"
 #include "tests/packer/packer_support.h"
 #include "tests/support/wine_host.h"
@@ -42,7 +43,8 @@ std::string AccessLog() {
 }
 
 // A 1 MB level, and the same with 1 % of it changed in three places; a new
-// level that does not compress, so that a slow server takes its time.
+// level that does not compress, so that a slow server takes its time; a
+// file and its folder that the new release removes.
 const std::string kLevel = GameBytes(1024 * 1024, 7);
 std::string Changed(std::string bytes) {
   for (std::size_t at : {100000u, 500000u, 900000u}) {
@@ -50,7 +52,7 @@ std::string Changed(std::string bytes) {
   }
   return bytes;
 }
-const Tree kOld = Release(0, {{"levels\\level1.dat", kLevel}, {"readme.txt", "one"}});
+const Tree kOld = Release(0, {{"levels\\level1.dat", kLevel}, {"readme.txt", "one"}, {"retired\\old.txt", "old"}});
 const Tree kNew = Release(1, {{"levels\\level1.dat", Changed(kLevel)},
                               {"readme.txt", "one"},
                               {"levels\\level2.dat", packer_testing::Incompressible(600 * 1024, 8)}});
@@ -154,6 +156,9 @@ TEST(FeedDownload, OnlyTheChangedChunksTravelAndTheUpdateIsStaged) {
   // installs it.
   EXPECT_EQ(RUNGAME_SIGNED_OK, RunGameCheckSignedUpdate((player.data + "\\game").c_str(), player.data.c_str(),
                                                         "update.ready", player.publicKey.c_str()));
+  const std::string marker = player.Staged().at("game\\update.ready");
+  EXPECT_NE(std::string::npos, marker.find("\nremove 3 " + packer::Sha256Hex("old") + " retired\\old.txt\n"
+                                           "remove-folder retired\n")) << marker;
   EXPECT_EQ(std::make_pair(update.downloadBytes, update.downloadBytes), seen);
   EXPECT_EQ(packer::EntryKind::Missing, packer::KindOf(player.data + "\\" RUNGAME_DOWNLOAD_FOLDER));
   // The new chunks lie side by side in the new version's pack: a few
@@ -196,34 +201,53 @@ TEST(FeedDownload, FaultsOfTheServerLeaveTheDataFolderAlone) {
   EXPECT_NE(std::string::npos, AccessLog().find("206 \"GET /" + player.name + "/chunks/"));
 }
 
-// A data file that changes while the update downloads: nothing is staged,
-// and the reason names the file that changed, not the one made from it.
-TEST(FeedDownload, ADataFileChangedDuringTheDownloadIsNamed) {
-  Player player;
-  Tree next = kNew;
-  packer_testing::AddFile(next, "levels\\copy.dat", kLevel);  // its chunks come from the old level1.dat
-  player.Publish(kOld, player.key);
-  player.Publish(next, player.key);
-  struct Change {
-    std::string path;
-    std::string bytes;
-    bool made = false;
-  } change{player.data + "\\levels\\level1.dat", GameBytes(1024 * 1024, 9)};
-  const auto changeOnce = [](void* context, unsigned long long done, unsigned long long total) {
-    Change& change = *static_cast<Change*>(context);
-    if (done == total && !change.made) {
-      std::ofstream(change.path, std::ios::binary | std::ios::trunc) << change.bytes;
-      change.made = true;
+// A data file that changes or goes while the update downloads: nothing is
+// staged, and the reason names the file and what befell it, not the file
+// made from it.
+TEST(FeedDownload, ADataFileChangedOrGoneDuringTheDownloadIsNamed) {
+  const struct {
+    const char* name;
+    bool removed;
+    const char* reason;
+  } rows[] = {{"changed", false, "levels\\level1.dat changed"},
+              {"gone", true, "levels\\level1.dat went missing"}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    Player player(row.name);
+    Tree next = kNew;
+    packer_testing::AddFile(next, "levels\\copy.dat", kLevel);  // its chunks come from the old level1.dat
+    player.Publish(kOld, player.key);
+    player.Publish(next, player.key);
+    struct Change {
+      std::string path;
+      std::string bytes;
+      bool removed;
+      bool made = false;
+    } change{player.data + "\\levels\\level1.dat", GameBytes(1024 * 1024, 9), row.removed};
+    const auto changeOnce = [](void* context, unsigned long long done, unsigned long long total) {
+      Change& change = *static_cast<Change*>(context);
+      if (done == total && !change.made) {
+        if (change.removed) {
+          DeleteFileA(change.path.c_str());
+        } else {
+          std::ofstream(change.path, std::ios::binary | std::ios::trunc) << change.bytes;
+        }
+        change.made = true;
+      }
+      return 1;
+    };
+    RunGameFeedUpdate update;
+    EXPECT_EQ(RUNGAME_FEED_REFUSED, player.Download("", update, changeOnce, &change)) << update.reason;
+    ASSERT_TRUE(change.made);
+    EXPECT_NE(std::string::npos, std::string(update.reason).find(row.reason)) << update.reason;
+    Tree changed = kOld;
+    if (row.removed) {
+      changed.erase("levels\\level1.dat");
+    } else {
+      changed["levels\\level1.dat"] = change.bytes;
     }
-    return 1;
-  };
-  RunGameFeedUpdate update;
-  EXPECT_EQ(RUNGAME_FEED_REFUSED, player.Download("", update, changeOnce, &change)) << update.reason;
-  ASSERT_TRUE(change.made);
-  EXPECT_NE(std::string::npos, std::string(update.reason).find("levels\\level1.dat changed")) << update.reason;
-  Tree changed = kOld;
-  changed["levels\\level1.dat"] = change.bytes;
-  EXPECT_EQ("", packer_testing::TreeDifference(player.Data(), changed));
+    EXPECT_EQ("", packer_testing::TreeDifference(player.Data(), changed));
+  }
 }
 
 // A data folder damaged after its version was installed is put back from
