@@ -198,6 +198,24 @@ static int ReadBody(RunGameHttp* http, HINTERNET request, Transfer* transfer, un
   return outcome;
 }
 
+/* An error of the TLS handshake or of the server's certificate. */
+static int IsCertificateError(DWORD error) {
+  switch (error) {
+    case ERROR_WINHTTP_SECURE_FAILURE:
+    case ERROR_WINHTTP_SECURE_CHANNEL_ERROR:
+    case ERROR_WINHTTP_SECURE_INVALID_CA:
+    case ERROR_WINHTTP_SECURE_CERT_CN_INVALID:
+    case ERROR_WINHTTP_SECURE_CERT_DATE_INVALID:
+    case ERROR_WINHTTP_SECURE_INVALID_CERT:
+    case ERROR_WINHTTP_SECURE_CERT_REVOKED:
+    case ERROR_WINHTTP_SECURE_CERT_REV_FAILED:
+    case ERROR_WINHTTP_SECURE_CERT_WRONG_USAGE:
+      return 1;
+    default:
+      return 0;
+  }
+}
+
 static int Attempt(RunGameHttp* http, const wchar_t* widePath, Transfer* transfer, char* reason, size_t reasonSize) {
   HINTERNET request;
   wchar_t range[64];
@@ -229,6 +247,14 @@ static int Attempt(RunGameHttp* http, const wchar_t* widePath, Transfer* transfe
     WinHttpCloseHandle(request);
     if (error == ERROR_WINHTTP_REDIRECT_FAILED) {
       Say(reason, reasonSize, "too many redirects fetching %s", transfer->path, 0);
+      transfer->result = RUNGAME_HTTP_FAILED;
+      return ATTEMPT_FAILED;
+    }
+    /* No option lets a certificate pass that does not verify: trying again
+       would only meet it again. */
+    if (IsCertificateError(error)) {
+      Say(reason, reasonSize, "the server's certificate does not verify fetching %s (error %lu)", transfer->path,
+          error);
       transfer->result = RUNGAME_HTTP_FAILED;
       return ATTEMPT_FAILED;
     }

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
+#include <wincrypt.h>
 
 #include <fstream>
 #include <sstream>
@@ -28,12 +29,52 @@ using packer_testing::Tree;
 
 const char kRoot[] = "T:\\feed-server";
 
-std::string ServerUrl() {
-  std::ifstream file(std::string(kRoot) + "\\url");
+// The server's base URL: plain HTTP, or one of its HTTPS servers
+// ("url-https", "url-https-wrong-name", "url-https-untrusted").
+std::string ServerUrl(const std::string& which = "url") {
+  std::ifstream file(std::string(kRoot) + "\\" + which);
   std::string url;
   std::getline(file, url);
   return url;
 }
+
+// The server's test authority trusted by this account, as a studio's host
+// is by every player's machine, for as long as it lives. The store is
+// closed at once: only then is what was added written where a chain looks.
+class TestAuthorityTrusted {
+ public:
+  TestAuthorityTrusted()
+      : authority_(packer::ReadHostFile(std::string(kRoot) + "\\tls\\authority.der", 1 << 16).value_or("")) {
+    EXPECT_TRUE(Change([this](HCERTSTORE store) {
+      return CertAddEncodedCertificateToStore(store, X509_ASN_ENCODING, Bytes(), Size(), CERT_STORE_ADD_REPLACE_EXISTING,
+                                              nullptr) != 0;
+    }));
+  }
+  ~TestAuthorityTrusted() {
+    (void)Change([this](HCERTSTORE store) {
+      const PCCERT_CONTEXT wanted = CertCreateCertificateContext(X509_ASN_ENCODING, Bytes(), Size());
+      const PCCERT_CONTEXT found =
+          wanted ? CertFindCertificateInStore(store, X509_ASN_ENCODING, 0, CERT_FIND_EXISTING, wanted, nullptr) : nullptr;
+      if (wanted) CertFreeCertificateContext(wanted);
+      return found != nullptr && CertDeleteCertificateFromStore(found) != 0;  // frees `found`
+    });
+  }
+  TestAuthorityTrusted(const TestAuthorityTrusted&) = delete;
+  TestAuthorityTrusted& operator=(const TestAuthorityTrusted&) = delete;
+
+ private:
+  const BYTE* Bytes() const { return reinterpret_cast<const BYTE*>(authority_.data()); }
+  DWORD Size() const { return static_cast<DWORD>(authority_.size()); }
+  template <typename Act>
+  static bool Change(const Act& act) {
+    const HCERTSTORE store = CertOpenStore(CERT_STORE_PROV_SYSTEM_A, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, "Root");
+    if (store == nullptr) return false;
+    const bool changed = act(store);
+    CertCloseStore(store, 0);
+    return changed;
+  }
+  std::string authority_;
+};
 
 std::string AccessLog() {
   std::ifstream file(std::string(kRoot) + "\\access.log", std::ios::binary);
@@ -100,10 +141,12 @@ struct Player {
     std::string error;
     ASSERT_TRUE(packer::Publish(source, www, "stable", by, summary, error)) << error;
   }
-  std::string Url(const std::string& prefix = "") const { return ServerUrl() + "/" + prefix + name; }
+  std::string Url(const std::string& prefix = "", const std::string& server = "url") const {
+    return ServerUrl(server) + "/" + prefix + name;
+  }
   int Download(const std::string& prefix, RunGameFeedUpdate& update, RunGameFeedProgress progress = nullptr,
-               void* context = nullptr) {
-    return RunGameDownloadUpdate(Url(prefix).c_str(), nullptr, data.c_str(), publicKey.c_str(), "update.ready",
+               void* context = nullptr, const std::string& server = "url") {
+    return RunGameDownloadUpdate(Url(prefix, server).c_str(), nullptr, data.c_str(), publicKey.c_str(), "update.ready",
                                  progress, context, nullptr, &update);
   }
   // The data folder without the download's own folder.
@@ -169,28 +212,35 @@ TEST(FeedDownload, OnlyTheChangedChunksTravelAndTheUpdateIsStaged) {
 }
 
 // Every fault leaves the data folder as it was, with a reason; what can
-// pass, passes on the next call.
+// pass, passes on the next call. Over HTTPS only a certificate that
+// verifies passes: there is no option to skip the check.
 TEST(FeedDownload, FaultsOfTheServerLeaveTheDataFolderAlone) {
   const struct {
     const char* prefix;
     int result;
     const char* reason;
+    const char* server;
   } faults[] = {
-      {"status/404/", RUNGAME_FEED_UNREACHABLE, "404"},
-      {"status/500/", RUNGAME_FEED_UNREACHABLE, "500"},
-      {"status/503/", RUNGAME_FEED_UNREACHABLE, "503"},
-      {"loop/", RUNGAME_FEED_UNREACHABLE, "redirect"},
-      {"shortlength/", RUNGAME_FEED_REFUSED, "does not match"},
-      {"wrongbytes/", RUNGAME_FEED_REFUSED, "does not match"},
-      {"cut/", RUNGAME_FEED_UNREACHABLE, "cut"},
-      {"redirect/", RUNGAME_FEED_OK, ""},
+      {"status/404/", RUNGAME_FEED_UNREACHABLE, "404", "url"},
+      {"status/500/", RUNGAME_FEED_UNREACHABLE, "500", "url"},
+      {"status/503/", RUNGAME_FEED_UNREACHABLE, "503", "url"},
+      {"loop/", RUNGAME_FEED_UNREACHABLE, "redirect", "url"},
+      {"shortlength/", RUNGAME_FEED_REFUSED, "does not match", "url"},
+      {"wrongbytes/", RUNGAME_FEED_REFUSED, "does not match", "url"},
+      {"cut/", RUNGAME_FEED_UNREACHABLE, "cut", "url"},
+      {"", RUNGAME_FEED_UNREACHABLE, "certificate does not verify", "url-https-untrusted"},
+      {"", RUNGAME_FEED_UNREACHABLE, "certificate does not verify", "url-https-wrong-name"},
+      {"redirect/", RUNGAME_FEED_OK, "", "url"},
+      {"", RUNGAME_FEED_OK, "", "url-https"},
   };
+  const TestAuthorityTrusted trusted;
   Player player;
   player.Publish(kOld, player.key);
   player.Publish(kNew, player.key);
   for (const auto& fault : faults) {
     RunGameFeedUpdate update;
-    EXPECT_EQ(fault.result, player.Download(fault.prefix, update)) << fault.prefix << ": " << update.reason;
+    EXPECT_EQ(fault.result, player.Download(fault.prefix, update, nullptr, nullptr, fault.server))
+        << fault.prefix << fault.server << ": " << update.reason;
     EXPECT_NE(std::string::npos, std::string(update.reason).find(fault.reason)) << fault.prefix << ": " << update.reason;
     if (fault.result != RUNGAME_FEED_OK) {
       EXPECT_EQ("", packer_testing::TreeDifference(player.Data(), kOld)) << fault.prefix;

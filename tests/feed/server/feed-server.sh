@@ -21,6 +21,13 @@
 #   /shortlength/<rest>     a chunk with half its length and half its bytes
 #   /wrongbytes/<rest>      a chunk with its middle byte flipped
 # The last three serve any other file whole. Ranges are honoured throughout.
+# Over HTTPS, STATE_DIR/www as it is, at the base URLs in
+#   STATE_DIR/url-https             a certificate for 127.0.0.1 from the test
+#                                   authority, STATE_DIR/tls/authority.der,
+#                                   which a test trusts in its Wine prefix
+#   STATE_DIR/url-https-wrong-name  one from that authority for another name
+#   STATE_DIR/url-https-untrusted   one for 127.0.0.1 from an authority
+#                                   nobody trusts
 # STATE_DIR/access.log has one line a request:
 #   $status "$request" range="$http_range" sent=$body_bytes_sent
 set -eu
@@ -75,7 +82,40 @@ stop() {
   end "$pid" "$state/nginx.conf"
   pid=$(cat "$state/upstream.pid" 2>/dev/null || true)
   end "$pid" fault_upstream.py
-  rm -f "$state/nginx.pid" "$state/upstream.pid" "$state/upstream.port" "$state/url"
+  rm -f "$state/nginx.pid" "$state/upstream.pid" "$state/upstream.port" "$state/url" "$state"/url-https*
+}
+
+# issue NAME AUTHORITY SUBJECT_ALT_NAME: a server certificate, valid for a
+# month.
+issue() {
+  local tls=$state/tls
+  openssl req -new -key "$tls/key.pem" -subj "/CN=feed test $1" -out "$tls/$1.csr" 2>/dev/null
+  printf 'subjectAltName=%s\nbasicConstraints=CA:FALSE\nkeyUsage=digitalSignature,keyEncipherment\nextendedKeyUsage=serverAuth\n' \
+    "$3" > "$tls/$1.ext"
+  openssl x509 -req -in "$tls/$1.csr" -CA "$tls/$2.pem" -CAkey "$tls/key.pem" -CAcreateserial -days 30 \
+    -extfile "$tls/$1.ext" -out "$tls/$1.pem" 2>/dev/null
+}
+
+# Two authorities, the test's and a stranger's, and a certificate for each
+# HTTPS server; made afresh at every start. One key serves them all: a
+# certificate is trusted by the names of its chain, and a key costs seconds
+# in the emulated VM.
+make_certificates() {
+  local tls=$state/tls authority
+  rm -rf "$tls"
+  mkdir -p "$tls"
+  openssl genrsa -out "$tls/key.pem" 2048 2>/dev/null
+  for authority in authority stranger; do
+    openssl req -x509 -new -key "$tls/key.pem" -days 30 -subj "/CN=feed test $authority" \
+      -addext "basicConstraints=critical,CA:TRUE" -addext "keyUsage=critical,keyCertSign,cRLSign" \
+      -out "$tls/$authority.pem" 2>/dev/null
+  done
+  openssl x509 -in "$tls/authority.pem" -outform DER -out "$tls/authority.der"
+  # The address as a DNS name too: Wine 8 matches a server's name only
+  # against those.
+  issue trusted authority DNS:127.0.0.1,IP:127.0.0.1
+  issue wrong-name authority DNS:feed.invalid
+  issue untrusted stranger DNS:127.0.0.1,IP:127.0.0.1
 }
 
 free_port() {
@@ -96,7 +136,7 @@ EOF
 }
 
 write_config() {
-  local port=$1 upstream_port=$2 user=""
+  local port=$1 upstream_port=$2 https_ports=$3 user="" name
   # Workers drop to "nobody" under a root master and could not read www.
   [ "$(id -u)" -ne 0 ] || user="user root;"
   cat > "$state/nginx.conf" <<EOF
@@ -172,8 +212,22 @@ http {
       proxy_read_timeout 30s;
     }
   }
-}
 EOF
+  set -- $https_ports
+  for name in trusted wrong-name untrusted; do
+    cat >> "$state/nginx.conf" <<EOF
+
+  server {
+    listen 127.0.0.1:$1 ssl;
+    server_name 127.0.0.1;
+    root "$state/www";
+    ssl_certificate "$state/tls/$name.pem";
+    ssl_certificate_key "$state/tls/key.pem";
+  }
+EOF
+    shift
+  done
+  echo "}" >> "$state/nginx.conf"
 }
 
 start_upstream() {
@@ -201,11 +255,13 @@ start() {
   : > "$state/error.log"
   start_upstream
   upstream_port=$(cat "$state/upstream.port")
+  make_certificates
 
   # A free port may be taken before nginx binds it: then another one.
   for try in 1 2 3 4 5; do
     port=$(free_port)
-    write_config "$port" "$upstream_port"
+    https_ports="$(free_port) $(free_port) $(free_port)"
+    write_config "$port" "$upstream_port" "$https_ports"
     # The master forks and returns once it listens; an nginx that stays in
     # the foreground would hold the start forever.
     if timeout 20 "$nginx" -p "$state/" -c "$state/nginx.conf" -e "$state/error.log" \
@@ -215,6 +271,10 @@ start() {
           # nginx appends: the tests' log starts without the probe.
           : > "$state/access.log"
           echo "http://127.0.0.1:$port" > "$state/url"
+          set -- $https_ports
+          echo "https://127.0.0.1:$1" > "$state/url-https"
+          echo "https://127.0.0.1:$2" > "$state/url-https-wrong-name"
+          echo "https://127.0.0.1:$3" > "$state/url-https-untrusted"
           return 0
         fi
         sleep 0.1
