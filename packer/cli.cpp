@@ -8,6 +8,7 @@
 #include "packer/checks.h"
 #include "packer/dry_run.h"
 #include "packer/feed_folder.h"
+#include "packer/feed_prune.h"
 #include "packer/feed_verify.h"
 #include "packer/files.h"
 #include "packer/keys.h"
@@ -31,6 +32,7 @@ const char kUsage[] =
     "       packer verify <update folder> [--manifest <file>] [--key <public key file>]\n"
     "       packer publish <release> <feed folder> --key <secret key file> [--channel <name>]\n"
     "       packer verify <feed folder> --public-key <public key file or 64 hex digits>\n"
+    "       packer prune <feed folder> --key <secret key file> --keep <versions>\n"
     "       packer keygen <secret key file> <public key file>\n"
     "       packer record <release> --key <secret key file>\n"
     "       packer dry-run <update folder> [--manifest <file>] [--onto <data folder>] [--marker <name>]\n"
@@ -343,7 +345,38 @@ int VerifyFeedCommand(const Arguments& arguments, std::ostream& out, std::ostrea
     out << feed << ": NOT intact (" << report.problems.size() << " problems; " << counts << ")\n";
     return kExitRefused;
   }
-  out << feed << ": intact, signed by key " << KeyId(*key) << " (" << counts << ")\n";
+  for (const std::string& orphan : report.orphans) out << "  orphan  " << orphan << "\n";
+  out << feed << ": intact, signed by key " << KeyId(*key) << " (" << counts << ")";
+  if (!report.orphans.empty()) {
+    out << "; " << report.orphans.size() << " files (" << Bytes(report.orphanBytes)
+        << ") no listed version needs: packer prune removes them";
+  }
+  out << "\n";
+  return kExitDone;
+}
+
+int PruneCommand(const Arguments& arguments, std::ostream& out, std::ostream& err) {
+  const std::string keepText = Option(arguments, "--keep", std::string());
+  if (arguments.positional.size() != 1 || !arguments.options.count("--key") || keepText.empty() ||
+      keepText.find_first_not_of("0123456789") != std::string::npos || keepText.size() > 6 ||
+      std::stoul(keepText) == 0) {
+    err << kUsage;
+    return kExitUsage;
+  }
+  std::string error;
+  const auto key = LoadSecretKey(Option(arguments, "--key", std::string()), error);
+  if (!key) {
+    err << "packer: " << error << "\n";
+    return kExitRefused;
+  }
+  const std::string& feed = arguments.positional[0];
+  PruneSummary summary;
+  if (!PruneFeed(feed, *key, std::stoul(keepText), summary, error)) {
+    err << "packer: " << error << "; nothing removed\n";
+    return kExitRefused;
+  }
+  out << "pruned " << feed << ": " << summary.versionsDropped << " versions no longer listed, "
+      << summary.filesRemoved << " files removed (" << Bytes(summary.bytesRemoved) << ")\n";
   return kExitDone;
 }
 
@@ -477,6 +510,9 @@ int RunPacker(const std::vector<std::string>& arguments, std::ostream& out, std:
   } else if (command == "publish") {
     parsed = ParseArguments(rest, {"--key", "--channel"}, {});
     if (parsed) return PublishCommand(*parsed, out, err);
+  } else if (command == "prune") {
+    parsed = ParseArguments(rest, {"--key", "--keep"}, {});
+    if (parsed) return PruneCommand(*parsed, out, err);
   } else if (command == "keygen") {
     parsed = ParseArguments(rest, {}, {});
     if (parsed) return Keygen(*parsed, out, err);

@@ -12,6 +12,7 @@
 #include "feed/feed_store.h"
 #include "packer/feed_folder.h"
 #include "packer/feed_packs.h"
+#include "packer/feed_prune.h"
 #include "packer/files.h"
 #include "packer/signature.h"
 #include "format/rungame_format.h"
@@ -211,6 +212,12 @@ FeedReport VerifyFeed(const std::string& feed, const PublicKey& key) {
   Checker checker(feed, key, report);
   for (const std::string& name : names) checker.Channel(name);
   if (report.channels == 0 && names.empty()) report.problems.push_back("missing  channels: no channel index in the feed");
+  if (report.problems.empty()) {
+    std::string error;
+    FeedUse use = FindUnneeded(feed, key, error);
+    report.orphans = std::move(use.unneeded);
+    report.orphanBytes = use.unneededBytes;
+  }
   return report;
 }
 

@@ -7,6 +7,7 @@
 // no link anywhere in the folder. One line a fault, each saying what and why.
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,10 @@ struct FeedReport {
   std::size_t versions = 0;
   std::size_t files = 0;
   std::size_t chunks = 0;  // distinct chunks checked
+  // Files no listed version needs (what `prune` removes): not faults, as a
+  // stopped publish or a shortened channel leaves them.
+  std::vector<std::string> orphans;
+  std::uint64_t orphanBytes = 0;
 };
 
 [[nodiscard]] FeedReport VerifyFeed(const std::string& feed, const PublicKey& key);

@@ -25,6 +25,7 @@ enum class EntryKind {
 struct HostEntry {
   std::string name;
   EntryKind kind = EntryKind::File;
+  std::uint64_t size = 0;  // a plain file's, as listed
   bool IsFolder() const { return kind == EntryKind::Folder; }
 };
 
@@ -112,6 +113,21 @@ std::string CanonicalHostPath(const std::string& path);
 
 // Whether `inner` is `outer` or lies below it (both canonical).
 bool IsSameOrBelow(const std::string& inner, const std::string& outer);
+
+// An exclusive lock on the file `path` (made when missing), held while it
+// lives and released when the process ends, however it ends; Held() is
+// false when another holds it (it never waits) or the file cannot be made.
+class HostLock {
+ public:
+  explicit HostLock(const std::string& path);
+  ~HostLock();
+  HostLock(const HostLock&) = delete;
+  HostLock& operator=(const HostLock&) = delete;
+  bool Held() const { return handle_ != -1; }
+
+ private:
+  std::intptr_t handle_ = -1;
+};
 
 // `path` without trailing separators, except a root's ("/", "C:\").
 std::string WithoutTrailingSeparators(const std::string& path);

@@ -2,6 +2,7 @@
 #include <fcntl.h>
 #include <limits.h>
 #include <stdlib.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -48,13 +49,23 @@ std::string HostJoin(const std::string& base, const std::string& relative) {
   return path;
 }
 
+static EntryKind KindOfMode(mode_t mode) {
+  if (S_ISLNK(mode)) return EntryKind::Link;
+  if (S_ISDIR(mode)) return EntryKind::Folder;
+  if (S_ISREG(mode)) return EntryKind::File;
+  return EntryKind::Other;
+}
+
 bool ListHostFolder(const std::string& folder, std::vector<HostEntry>& entries) {
   const std::unique_ptr<DIR, DirCloser> dir(opendir(folder.c_str()));
   if (!dir) return false;
   while (const dirent* entry = readdir(dir.get())) {
     const std::string name = entry->d_name;
     if (name == "." || name == "..") continue;
-    entries.push_back({name, KindOf(HostJoin(folder, name))});
+    struct stat info;
+    const EntryKind kind =
+        lstat(HostJoin(folder, name).c_str(), &info) == 0 ? KindOfMode(info.st_mode) : EntryKind::Missing;
+    entries.push_back({name, kind, kind == EntryKind::File ? static_cast<std::uint64_t>(info.st_size) : 0});
   }
   return true;
 }
@@ -62,10 +73,7 @@ bool ListHostFolder(const std::string& folder, std::vector<HostEntry>& entries) 
 EntryKind KindOf(const std::string& path) {
   struct stat info;
   if (lstat(path.c_str(), &info) != 0) return EntryKind::Missing;
-  if (S_ISLNK(info.st_mode)) return EntryKind::Link;
-  if (S_ISDIR(info.st_mode)) return EntryKind::Folder;
-  if (S_ISREG(info.st_mode)) return EntryKind::File;
-  return EntryKind::Other;
+  return KindOfMode(info.st_mode);
 }
 
 bool MakeHostFolder(const std::string& path) {
@@ -161,6 +169,20 @@ bool IsSameOrBelow(const std::string& inner, const std::string& outer) {
   if (inner == outer) return true;
   const std::string prefix = outer.back() == '/' ? outer : outer + "/";
   return inner.compare(0, prefix.size(), prefix) == 0;
+}
+
+HostLock::HostLock(const std::string& path) {
+  const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
+  if (fd < 0) return;
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    close(fd);
+    return;
+  }
+  handle_ = fd;
+}
+
+HostLock::~HostLock() {
+  if (handle_ != -1) close(static_cast<int>(handle_));
 }
 
 }  // namespace packer

@@ -89,7 +89,8 @@ bool ListHostFolder(const std::string& folder, std::vector<HostEntry>& entries) 
   do {
     const std::string name = Narrow(data.cFileName);
     if (name == "." || name == "..") continue;
-    entries.push_back({name, KindOfAttributes(data.dwFileAttributes)});
+    entries.push_back({name, KindOfAttributes(data.dwFileAttributes),
+                       static_cast<std::uint64_t>(data.nFileSizeHigh) << 32 | data.nFileSizeLow});
   } while (FindNextFileW(search.Get(), &data));
   return GetLastError() == ERROR_NO_MORE_FILES;  // else the listing broke off
 }
@@ -210,6 +211,17 @@ bool IsSameOrBelow(const std::string& inner, const std::string& outer) {
   const std::string prefix = IsSeparator(outer.back()) ? outer : outer + "\\";
   if (rules::EqualsIgnoringAsciiCase(inner, outer)) return true;
   return inner.size() > prefix.size() && rules::EqualsIgnoringAsciiCase(inner.substr(0, prefix.size()), prefix);
+}
+
+HostLock::HostLock(const std::string& path) {
+  // Shared with nobody: a second opening fails until this handle closes.
+  const HANDLE file = CreateFileW(Wide(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file != INVALID_HANDLE_VALUE) handle_ = reinterpret_cast<std::intptr_t>(file);
+}
+
+HostLock::~HostLock() {
+  if (handle_ != -1) CloseHandle(reinterpret_cast<HANDLE>(handle_));
 }
 
 }  // namespace packer

@@ -17,6 +17,7 @@
 #include "feed/feed_store.h"
 #include "packer/feed_folder.h"
 #include "packer/feed_packs.h"
+#include "packer/feed_prune.h"
 #include "packer/files.h"
 #include "packer/names.h"
 #include "packer/sha256.h"
@@ -418,6 +419,11 @@ bool Publish(const std::string& release, const std::string& feed, const std::str
   }
   summary.version = *version;
   if (!CheckFeedFolders(feed, error)) return false;
+  const HostLock lock(HostJoin(feed, kFeedLockName));
+  if (!lock.Held()) {
+    error = "another publish or prune holds " + HostJoin(feed, kFeedLockName);
+    return false;
+  }
 
   // The channel's index as it stands, which only this key may have signed.
   const std::string indexPath = FeedPath(feed, indexUrl);

@@ -500,3 +500,69 @@ TEST(FeedPublish, AOnePercentChangeReusesMostChunks) {
 }
 
 }  // namespace
+
+// Prune keeps each channel's newest versions and every file they need (a
+// pack an earlier version wrote and a kept list points into, the markers of
+// the steps to a kept version from any version, so a player still at a
+// dropped one updates), removes the rest and a stopped publish's leftovers,
+// and leaves a feed that verifies with no orphan. Nothing moves while
+// another publish or prune holds the feed, nor when the feed cannot be read.
+TEST(FeedPrune, KeepsWhatTheListedVersionsNeedAndRemovesTheRest) {
+  Bench bench;
+  const std::string level = GameBytes(300 * 1024, 3);
+  const auto release = [&](int minor) {
+    std::string changed = level;
+    changed[1000] = static_cast<char>(minor);
+    return Release(minor, {{"levels\\one.dat", changed}, {"only-" + std::to_string(minor) + ".dat",
+                                                            GameBytes(70 * 1024, 10 + minor)}});
+  };
+  for (int minor = 0; minor < 3; ++minor) {
+    ASSERT_EQ(0, bench.Publish(release(minor), "r1." + std::to_string(minor)).exitCode);
+  }
+  ASSERT_EQ(0, bench.Publish(release(1), "r1.1", {"--channel", "beta"}).exitCode);
+  const std::string leftover = bench.feed + "/chunks/00/" + std::string(64, '0');  // a stopped publish's
+  std::filesystem::create_directories(bench.feed + "/chunks/00");
+  Spill(leftover, "left by a stopped publish");
+  const CliResult before = bench.Verify();
+  EXPECT_NE(std::string::npos, before.out.find("orphan  chunks/00/" + std::string(64, '0'))) << before.out;
+  char onlyIn10[FEED_CHUNK_PATH_BYTES];  // the chunk of 1.0's version file
+  FeedChunkPath(reinterpret_cast<const unsigned char*>(ManifestChunks(bench.feed, "1.0").back().data()), onlyIn10);
+
+  const auto prune = [&](const std::string& keep) {
+    return RunCli({"prune", bench.feed, "--key", bench.key.first, "--keep", keep});
+  };
+  {
+    const packer::HostLock held(bench.feed + "/packer.lock");
+    ASSERT_TRUE(held.Held());
+    const auto snapshot = Snapshot(bench.feed);
+    EXPECT_EQ(1, prune("1").exitCode) << "the feed is locked";
+    EXPECT_EQ(1, bench.Publish(release(3), "r1.3").exitCode) << "the feed is locked";
+    EXPECT_EQ(snapshot, Snapshot(bench.feed));
+  }
+  EXPECT_EQ(2, prune("0").exitCode);
+  const CliResult pruned = prune("1");
+  ASSERT_EQ(0, pruned.exitCode) << pruned.err;
+  EXPECT_NE(std::string::npos, pruned.out.find("2 versions no longer listed")) << pruned.out;
+
+  const auto exists = [&](const std::string& url) {
+    return packer::KindOf(bench.feed + "/" + url) != packer::EntryKind::Missing;
+  };
+  for (const std::string& gone : {std::string("versions/1.0.manifest"), std::string("versions/1.0.packs"),
+                                  std::string(onlyIn10), "chunks/00/" + std::string(64, '0')}) {
+    EXPECT_FALSE(exists(gone)) << gone;
+  }
+  for (const char* kept : {"versions/1.1.manifest", "versions/1.1.from-1.0.marker", "versions/1.2.manifest",
+                           "versions/1.2.from-1.0.marker", "versions/1.2.from-1.1.marker", "packs/1.0.pack",
+                           "packs/1.2.pack"}) {
+    EXPECT_TRUE(exists(kept)) << kept;
+  }
+  const CliResult after = bench.Verify();
+  EXPECT_EQ(0, after.exitCode) << after.out;
+  EXPECT_EQ(std::string::npos, after.out.find("orphan")) << after.out;
+  EXPECT_NE(std::string::npos, after.out.find("2 channels, 2 versions")) << after.out;
+  // A feed whose kept manifest cannot be read is left as it is.
+  Spill(bench.feed + "/versions/1.2.manifest", "damaged");
+  const auto damaged = Snapshot(bench.feed);
+  EXPECT_EQ(1, prune("1").exitCode);
+  EXPECT_EQ(damaged, Snapshot(bench.feed));
+}
