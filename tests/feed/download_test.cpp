@@ -12,6 +12,7 @@
 
 #include "include/rungame_download.h"
 #include "include/rungame_signed.h"
+#include "packer/feed_prune.h"
 #include "packer/files.h"
 #include "packer/keys.h"
 #include "packer/publish.h"
@@ -422,6 +423,48 @@ TEST(FeedDownload, ACancelledOrStarvedDownloadResumesWhereItStopped) {
   EXPECT_EQ(RUNGAME_FEED_UNREACHABLE, lacking.Download("", update));
   EXPECT_NE(std::string::npos, std::string(update.reason).find("404")) << update.reason;
   EXPECT_EQ("", packer_testing::TreeDifference(lacking.Data(), kOld));
+}
+
+// A studio publishes 1.2 and prunes the feed to it while a player's
+// download of 1.1 runs: the download ends with 1.1 staged whole, or with a
+// reason to try again and nothing staged, never a mix; the next one brings
+// 1.2.
+TEST(FeedDownload, APruneDuringADownloadEndsWithAWholeVersionOrATryAgain) {
+  Player player;
+  player.Publish(kOld, player.key);
+  player.Publish(kNew, player.key);
+  Tree newest = kNew;
+  newest["levels\\level2.dat"] = packer_testing::Incompressible(600 * 1024, 9);
+  newest["properties\\version.xml"] = Release(2, {}).at("properties\\version.xml");
+  struct Studio {
+    Player* player;
+    const Tree* newest;
+    bool pruned = false;
+  } studio{&player, &newest};
+  const auto pruneOnce = [](void* context, unsigned long long done, unsigned long long) {
+    Studio& studio = *static_cast<Studio*>(context);
+    if (done > 0 && !studio.pruned) {
+      studio.pruned = true;
+      studio.player->Publish(*studio.newest, studio.player->key);
+      packer::PruneSummary summary;
+      std::string error;
+      EXPECT_TRUE(packer::PruneFeed(studio.player->www, studio.player->key, 1, summary, error)) << error;
+      EXPECT_GT(summary.filesRemoved, 0u);
+    }
+    return 1;
+  };
+  RunGameFeedUpdate update;
+  const int raced = player.Download("slow/", update, pruneOnce, &studio);
+  ASSERT_TRUE(studio.pruned);
+  std::printf("the raced download: %s\n", raced == RUNGAME_FEED_OK ? "1.1 staged whole" : update.reason);
+  if (raced == RUNGAME_FEED_OK) {
+    EXPECT_EQ("", packer_testing::TreeDifference(player.Data(), player.Staged())) << "1.1 whole";
+  } else {
+    EXPECT_EQ("", packer_testing::TreeDifference(player.Data(), kOld)) << update.reason;
+    EXPECT_NE(std::string::npos, std::string(update.reason).find("404")) << update.reason;
+    ASSERT_EQ(RUNGAME_FEED_OK, player.Download("", update)) << update.reason;
+    EXPECT_EQ(newest.at("levels\\level2.dat"), player.Data().at("game\\levels\\level2.dat"));
+  }
 }
 
 // A pack is only a faster way to the chunks: whatever keeps a run from
