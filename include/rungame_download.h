@@ -14,10 +14,10 @@
  * the update is whole and checked. The data folder is open to every
  * account: what lies in "~download" is checked before use, never trusted.
  *
- * Compile rungame_download.c, rungame_http.c and download_*.c with the
- * helper (rungame_update.h) and the feed's sources (feed/ beside this
- * folder), and link winhttp, zlib and libsodium. Needs WinHTTP: Windows 2000
- * SP3, XP and later, Wine. The download runs on a few threads of its own;
+ * From CMake, link the helper package's rungame::download, which compiles
+ * rungame_download.c, rungame_http.c and download_*.c with the helper and
+ * the feed's formats and links winhttp, a static zlib and libsodium. Needs
+ * WinHTTP: Windows 2000 SP3, XP and later, Wine. The download runs on a few threads of its own;
  * the caller's thread reports progress.
  */
 #ifndef RUNGAME_DOWNLOAD_H
