@@ -68,7 +68,10 @@ const LocalChunk* DownloadFindLocal(const Job* job, const unsigned char sha256[3
  * what a stranger may have put there is refused, not used. */
 HANDLE DownloadOpenOwnFile(const char* path, DWORD access, DWORD disposition) {
   BY_HANDLE_FILE_INFORMATION information;
-  HANDLE file = CreateFileA(path, access, FILE_SHARE_READ, NULL, disposition,
+  /* Read, a file may have a writer: a call left behind by a cancel still
+     appending to its store. What is read of it is checked anyway. */
+  const DWORD share = access == GENERIC_READ ? FILE_SHARE_READ | FILE_SHARE_WRITE : FILE_SHARE_READ;
+  HANDLE file = CreateFileA(path, access, share, NULL, disposition,
                             FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, NULL);
   if (file == INVALID_HANDLE_VALUE) return file;
   if (!GetFileInformationByHandle(file, &information) || information.nNumberOfLinks != 1 ||

@@ -107,14 +107,7 @@ static int Download(const char* feedUrl, const char* channel, const char* dataFo
                     const char* markerName, RunGameFeedProgress progress, void* progressContext,
                     const volatile long* cancel, RunGameFeedUpdate* update, int repair) {
   Job job;
-  int result;
-  if (update == NULL) return RUNGAME_FEED_BAD_ARGUMENT;
-  if (markerName == NULL || !rungame_is_plain_marker_name(markerName)) {
-    memset(update, 0, sizeof *update);
-    DownloadTell(update, "the marker is no plain file name%s%s", "", "");
-    return RUNGAME_FEED_BAD_ARGUMENT;
-  }
-  result = Begin(&job, update, feedUrl, channel, dataFolder, publicKeyHex, cancel, repair);
+  int result = Begin(&job, update, feedUrl, channel, dataFolder, publicKeyHex, cancel, repair);
   if (result == RUNGAME_FEED_OK) result = DownloadPlan(&job);
   if (result == RUNGAME_FEED_OK && repair && !DownloadAnyChanged(&job)) result = RUNGAME_FEED_UP_TO_DATE;
   if (result == RUNGAME_FEED_OK) result = FetchAndStage(&job, markerName, progress, progressContext);
@@ -122,14 +115,158 @@ static int Download(const char* feedUrl, const char* channel, const char* dataFo
   return result;
 }
 
+/* A call runs on a thread of its own while the caller's thread tells the
+ * progress and watches the cancel flag: WinHTTP, under Wine at least, ends
+ * a call blocked on a stalled server only at its timeouts, whatever handle
+ * is closed, so a cancel is heard by leaving such a thread behind. The
+ * thread owns everything it uses (this block, its copies of the arguments)
+ * and holds its own module loaded, so that it may end after the call
+ * returned, and even after the game's module was let go. Once left behind
+ * it writes nothing: its cancel flag is set, and the download stops at it. */
+typedef struct Call {
+  volatile long references; /* the caller's and the thread's */
+  volatile long cancel;
+  CRITICAL_SECTION lock; /* guards done and total */
+  unsigned long long done, total;
+  char* feedUrl;
+  char* channel;
+  char* dataFolder;
+  char* publicKeyHex;
+  char* markerName;
+  int repair;
+  HMODULE module; /* this code's module, held by the thread; NULL: an .exe */
+  RunGameFeedUpdate update;
+  int result;
+} Call;
+
+/* How long a cancelled call waits for its thread to end by itself. */
+#define CANCEL_GRACE_MS 600
+
+static char* Copy(const char* text) {
+  char* copy;
+  if (text == NULL) return NULL;
+  copy = (char*)malloc(strlen(text) + 1);
+  if (copy != NULL) strcpy(copy, text);
+  return copy;
+}
+
+static void Release(Call* call) {
+  if (InterlockedDecrement(&call->references) != 0) return;
+  DeleteCriticalSection(&call->lock);
+  free(call->feedUrl);
+  free(call->channel);
+  free(call->dataFolder);
+  free(call->publicKeyHex);
+  free(call->markerName);
+  free(call);
+}
+
+static int Tell(void* context, unsigned long long done, unsigned long long total) {
+  Call* call = (Call*)context;
+  EnterCriticalSection(&call->lock);
+  call->done = done;
+  call->total = total;
+  LeaveCriticalSection(&call->lock);
+  return !call->cancel;
+}
+
+static DWORD WINAPI RunCall(void* context) {
+  Call* call = (Call*)context;
+  const HMODULE module = call->module;
+  call->result = Download(call->feedUrl, call->channel, call->dataFolder, call->publicKeyHex, call->markerName, Tell,
+                          call, &call->cancel, &call->update, call->repair);
+  Release(call);
+  if (module != NULL) FreeLibraryAndExitThread(module, 0);
+  return 0;
+}
+
+/* This code's module held once more, so that it stays mapped while a thread
+ * runs in it; NULL for an .exe, which stays anyway, or when it cannot be. */
+static HMODULE HoldOwnModule(void) {
+  MEMORY_BASIC_INFORMATION region;
+  char path[MAX_PATH];
+  DWORD length;
+  if (VirtualQuery((const void*)&HoldOwnModule, &region, sizeof region) == 0) return NULL;
+  if ((HMODULE)region.AllocationBase == GetModuleHandleA(NULL)) return NULL;
+  length = GetModuleFileNameA((HMODULE)region.AllocationBase, path, sizeof path);
+  return length > 0 && length < sizeof path ? LoadLibraryA(path) : NULL;
+}
+
+static int Supervise(const char* feedUrl, const char* channel, const char* dataFolder, const char* publicKeyHex,
+                     const char* markerName, RunGameFeedProgress progress, void* progressContext,
+                     const volatile long* cancel, RunGameFeedUpdate* update, int repair) {
+  Call* call;
+  HANDLE thread;
+  DWORD cancelledAt = 0;
+  unsigned long long told = (unsigned long long)-1;
+  int cancelled = 0, result;
+  if (update == NULL) return RUNGAME_FEED_BAD_ARGUMENT;
+  memset(update, 0, sizeof *update);
+  if (markerName == NULL || !rungame_is_plain_marker_name(markerName)) {
+    DownloadTell(update, "the marker is no plain file name%s%s", "", "");
+    return RUNGAME_FEED_BAD_ARGUMENT;
+  }
+  call = (Call*)calloc(1, sizeof *call);
+  if (call == NULL) return RUNGAME_FEED_WRITE_FAILED;
+  InitializeCriticalSection(&call->lock);
+  call->references = 2;
+  call->feedUrl = Copy(feedUrl);
+  call->channel = Copy(channel);
+  call->dataFolder = Copy(dataFolder);
+  call->publicKeyHex = Copy(publicKeyHex);
+  call->markerName = Copy(markerName);
+  call->repair = repair;
+  call->module = HoldOwnModule();
+  thread = CreateThread(NULL, 0, RunCall, call, 0, NULL);
+  if (thread == NULL) {
+    if (call->module != NULL) FreeLibrary(call->module);
+    call->references = 1;
+    Release(call);
+    DownloadTell(update, "cannot start a thread%s%s", "", "");
+    return RUNGAME_FEED_WRITE_FAILED;
+  }
+  for (;;) {
+    const DWORD waited = WaitForSingleObject(thread, 50);
+    unsigned long long done, total;
+    EnterCriticalSection(&call->lock);
+    done = call->done;
+    total = call->total;
+    LeaveCriticalSection(&call->lock);
+    if (progress != NULL && done != told) {
+      told = done;
+      if (!progress(progressContext, done, total)) cancelled = 1;
+    }
+    if (cancel != NULL && *cancel) cancelled = 1;
+    if (cancelled && cancelledAt == 0) {
+      InterlockedExchange(&call->cancel, 1);
+      cancelledAt = GetTickCount() | 1;
+    }
+    if (waited == WAIT_OBJECT_0) {
+      *update = call->update;
+      result = call->result;
+      break;
+    }
+    if (waited != WAIT_TIMEOUT || (cancelledAt != 0 && GetTickCount() - cancelledAt > CANCEL_GRACE_MS)) {
+      /* Left behind: it ends at its own pace, and frees what it holds. */
+      memset(update, 0, sizeof *update);
+      DownloadTell(update, "cancelled%s%s", "", "");
+      result = RUNGAME_FEED_CANCELLED;
+      break;
+    }
+  }
+  CloseHandle(thread);
+  Release(call);
+  return result;
+}
+
 int RunGameDownloadUpdate(const char* feedUrl, const char* channel, const char* dataFolder, const char* publicKeyHex,
                           const char* markerName, RunGameFeedProgress progress, void* progressContext,
                           const volatile long* cancel, RunGameFeedUpdate* update) {
-  return Download(feedUrl, channel, dataFolder, publicKeyHex, markerName, progress, progressContext, cancel, update, 0);
+  return Supervise(feedUrl, channel, dataFolder, publicKeyHex, markerName, progress, progressContext, cancel, update, 0);
 }
 
 int RunGameRepairFromFeed(const char* feedUrl, const char* channel, const char* dataFolder, const char* publicKeyHex,
                           const char* markerName, RunGameFeedProgress progress, void* progressContext,
                           const volatile long* cancel, RunGameFeedUpdate* update) {
-  return Download(feedUrl, channel, dataFolder, publicKeyHex, markerName, progress, progressContext, cancel, update, 1);
+  return Supervise(feedUrl, channel, dataFolder, publicKeyHex, markerName, progress, progressContext, cancel, update, 1);
 }

@@ -277,7 +277,7 @@ TEST(FeedDownload, ADataFileChangedOrGoneDuringTheDownloadIsNamed) {
     } change{player.data + "\\levels\\level1.dat", GameBytes(1024 * 1024, 9), row.removed};
     const auto changeOnce = [](void* context, unsigned long long done, unsigned long long total) {
       Change& change = *static_cast<Change*>(context);
-      if (done == total && !change.made) {
+      if (done > 0 && done < total && !change.made) {
         if (change.removed) {
           DeleteFileA(change.path.c_str());
         } else {
@@ -288,7 +288,8 @@ TEST(FeedDownload, ADataFileChangedOrGoneDuringTheDownloadIsNamed) {
       return 1;
     };
     RunGameFeedUpdate update;
-    EXPECT_EQ(RUNGAME_FEED_REFUSED, player.Download("", update, changeOnce, &change)) << update.reason;
+    // Slowly: the file changes while chunks still arrive, before it is read.
+    EXPECT_EQ(RUNGAME_FEED_REFUSED, player.Download("slow/", update, changeOnce, &change)) << update.reason;
     ASSERT_TRUE(change.made);
     EXPECT_NE(std::string::npos, std::string(update.reason).find(row.reason)) << update.reason;
     Tree changed = kOld;
@@ -423,6 +424,58 @@ TEST(FeedDownload, ACancelledOrStarvedDownloadResumesWhereItStopped) {
   EXPECT_EQ(RUNGAME_FEED_UNREACHABLE, lacking.Download("", update));
   EXPECT_NE(std::string::npos, std::string(update.reason).find("404")) << update.reason;
   EXPECT_EQ("", packer_testing::TreeDifference(lacking.Data(), kOld));
+}
+
+// A cancel is heard within a moment whatever the server does: silent
+// before its headers (on a chunk, or on the index itself), silent half-way
+// through a body, or dripping a byte at a time. The call returns cancelled
+// long before the server or WinHTTP's timeouts would end the request, with
+// the data folder as it was, and the next call downloads the update.
+struct Canceller {
+  volatile long flag = 0;
+  LARGE_INTEGER at{};
+};
+
+DWORD WINAPI RaiseLater(void* context) {
+  auto* canceller = static_cast<Canceller*>(context);
+  Sleep(1500);
+  QueryPerformanceCounter(&canceller->at);
+  InterlockedExchange(&canceller->flag, 1);
+  return 0;
+}
+
+TEST(FeedDownload, ACancelIsHeardAtOnceWhateverTheServerDoes) {
+  const char* const stalls[] = {"stallheaders/", "stallall/", "stallbody/", "drip/"};
+  Player player;
+  player.Publish(kOld, player.key);
+  player.Publish(kNew, player.key);
+  for (const char* stall : stalls) {
+    SCOPED_TRACE(stall);
+    Canceller canceller;
+    // The flag is raised from another thread once the call is under way.
+    const HANDLE raise = CreateThread(nullptr, 0, RaiseLater, &canceller, 0, nullptr);
+    ASSERT_NE(nullptr, raise);
+    RunGameFeedUpdate update;
+    const int result = RunGameDownloadUpdate(player.Url(stall).c_str(), nullptr, player.data.c_str(),
+                                             player.publicKey.c_str(), "update.ready", nullptr, nullptr,
+                                             &canceller.flag, &update);
+    LARGE_INTEGER returned, frequency;
+    QueryPerformanceCounter(&returned);
+    QueryPerformanceFrequency(&frequency);
+    WaitForSingleObject(raise, INFINITE);
+    CloseHandle(raise);
+    const double ms = 1000.0 * static_cast<double>(returned.QuadPart - canceller.at.QuadPart) /
+                      static_cast<double>(frequency.QuadPart);
+    std::printf("cancel on %s heard in %.0f ms\n", stall, ms);
+    EXPECT_EQ(RUNGAME_FEED_CANCELLED, result) << update.reason;
+    // The server stays silent for a minute and WinHTTP waits 30 s: far
+    // below either, the call did not wait for the request to end.
+    EXPECT_LT(ms, 10000.0);
+    EXPECT_EQ("", packer_testing::TreeDifference(player.Data(), kOld));
+  }
+  RunGameFeedUpdate update;
+  ASSERT_EQ(RUNGAME_FEED_OK, player.Download("", update)) << update.reason;
+  EXPECT_EQ("", packer_testing::TreeDifference(player.Data(), player.Staged()));
 }
 
 // A studio publishes 1.2 and prunes the feed to it while a player's

@@ -9,6 +9,10 @@ client can still read the index and manifests through the same prefix:
                is closed
   shortlength  a Content-Length of half the body, and that many bytes
   wrongbytes   the true length, the middle byte of the body flipped
+  stallbody    the true length, half the body, then nothing for a minute
+  drip         the true length, a byte every half second
+  stallheaders nothing for a minute, not even the headers
+  stallall     the same for every file, the index too
 "Range: bytes=N-" (and N-M) is honoured: 206 with Content-Range, spoiled
 the same way. A missing file or a directory is a 404.
 
@@ -20,9 +24,11 @@ import os
 import socket
 import socketserver
 import sys
+import time
 import urllib.parse
 
-MODES = ("cut", "shortlength", "wrongbytes")
+MODES = ("cut", "shortlength", "wrongbytes", "stallbody", "drip", "stallheaders", "stallall")
+STALL_SECONDS = 60
 
 
 class Handler(http.server.BaseHTTPRequestHandler):
@@ -62,13 +68,18 @@ class Handler(http.server.BaseHTTPRequestHandler):
         full = os.path.normpath(os.path.join(self.server.root, rest))
         if not full.startswith(self.server.root + os.sep) or not os.path.isfile(full):
             return None
-        return parts[1], full, "/chunks/" in "/" + rest or "/packs/" in "/" + rest
+        spoil = "/chunks/" in "/" + rest or "/packs/" in "/" + rest or parts[1] == "stallall"
+        return parts[1], full, spoil
 
     def serve(self, with_body):
         found = self.target()
         if found is None:
             return self.plain(404)
         mode, full, spoil = found
+        if spoil and mode in ("stallheaders", "stallall"):
+            time.sleep(STALL_SECONDS)
+            self.close_connection = True
+            return
         with open(full, "rb") as f:
             data = f.read()
         size = len(data)
@@ -103,6 +114,18 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.send_header("Connection", "close")
         self.end_headers()
         if not with_body:
+            return
+        if spoil and mode == "stallbody":
+            self.wfile.write(send[:len(send) // 2])
+            self.wfile.flush()
+            time.sleep(STALL_SECONDS)
+            self.close_connection = True
+            return
+        if spoil and mode == "drip":
+            for i in range(len(send)):
+                self.wfile.write(send[i:i + 1])
+                self.wfile.flush()
+                time.sleep(0.5)
             return
         self.wfile.write(send)
         if cut:

@@ -20,7 +20,11 @@
 #                           body, with the true Content-Length
 #   /shortlength/<rest>     a chunk with half its length and half its bytes
 #   /wrongbytes/<rest>      a chunk with its middle byte flipped
-# The last three serve any other file whole. Ranges are honoured throughout.
+#   /stallbody/<rest>       a chunk with half its body, then a minute's silence
+#   /drip/<rest>            a chunk a byte every half second
+#   /stallheaders/<rest>    a chunk: a minute's silence before its headers
+#   /stallall/<rest>        the same for every file
+# All but /stallall/ serve any other file whole. Ranges are honoured throughout.
 # Over HTTPS, STATE_DIR/www as it is, at the base URLs in
 #   STATE_DIR/url-https             a certificate for 127.0.0.1 from the test
 #                                   authority, STATE_DIR/tls/authority.der,
@@ -202,7 +206,7 @@ http {
     }
     # The upstream reads the fault from the prefix, passed on as it came.
     # Unbuffered, so what the upstream does reaches the client as it does it.
-    location ~ ^/(cut|shortlength|wrongbytes)/ {
+    location ~ ^/(cut|shortlength|wrongbytes|stallbody|drip|stallheaders|stallall)/ {
       proxy_pass http://127.0.0.1:$upstream_port;
       proxy_http_version 1.1;
       proxy_set_header Connection "";
