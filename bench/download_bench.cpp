@@ -2,12 +2,14 @@
 //
 //   download_bench bare URL                     one GET, the body read and dropped
 //   download_bench feed URL DATA KEY [MARKER]   RunGameDownloadUpdate into DATA
+//   download_bench trust DER                    the authority of DER trusted
 //
 // Prints "<bytes> <milliseconds>": the body's bytes for bare, the chunks'
 // bytes (uncompressed) for feed, and for feed the milliseconds until the
 // last chunk was in (index, manifest, plan and fetch, before assembling).
 // Timed inside the process, so Wine's start counts for neither.
 #include <windows.h>
+#include <wincrypt.h>
 #include <winhttp.h>
 
 #include <cstdio>
@@ -40,7 +42,8 @@ int Bare(const char* url) {
                                   WINHTTP_NO_PROXY_BYPASS, 0);
   HINTERNET connection = session ? WinHttpConnect(session, host.c_str(), parts.nPort, 0) : nullptr;
   HINTERNET request = connection ? WinHttpOpenRequest(connection, L"GET", path.c_str(), nullptr, WINHTTP_NO_REFERER,
-                                                      WINHTTP_DEFAULT_ACCEPT_TYPES, 0)
+                                                      WINHTTP_DEFAULT_ACCEPT_TYPES,
+                                                      parts.nScheme == INTERNET_SCHEME_HTTPS ? WINHTTP_FLAG_SECURE : 0)
                                  : nullptr;
   if (!request || !WinHttpSendRequest(request, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0) ||
       !WinHttpReceiveResponse(request, nullptr)) {
@@ -83,13 +86,30 @@ int Feed(const char* url, const char* data, const char* key, const char* marker)
   return 0;
 }
 
+// Trusts the certificate authority in the DER file `path` for this account,
+// as a player's machine trusts the studio host's.
+int Trust(const char* path) {
+  std::FILE* file = std::fopen(path, "rb");
+  if (file == nullptr) return 2;
+  std::vector<unsigned char> der(64 * 1024);
+  const std::size_t size = std::fread(der.data(), 1, der.size(), file);
+  std::fclose(file);
+  const HCERTSTORE root = CertOpenStore(CERT_STORE_PROV_SYSTEM_A, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, "Root");
+  const bool added = root != nullptr && CertAddEncodedCertificateToStore(root, X509_ASN_ENCODING, der.data(),
+                                                                         static_cast<DWORD>(size),
+                                                                         CERT_STORE_ADD_REPLACE_EXISTING, nullptr);
+  if (root != nullptr) CertCloseStore(root, 0);
+  return added ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 3 && std::strcmp(argv[1], "trust") == 0) return Trust(argv[2]);
   if (argc == 3 && std::strcmp(argv[1], "bare") == 0) return Bare(argv[2]);
   if ((argc == 5 || argc == 6) && std::strcmp(argv[1], "feed") == 0) {
     return Feed(argv[2], argv[3], argv[4], argc == 6 ? argv[5] : "update.ready");
   }
-  std::fprintf(stderr, "usage: download_bench bare URL | feed URL DATA KEY [MARKER]\n");
+  std::fprintf(stderr, "usage: download_bench bare URL | feed URL DATA KEY [MARKER] | trust DER\n");
   return 2;
 }
