@@ -7,6 +7,7 @@
 #include <windows.h>
 #include <wincrypt.h>
 
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 
@@ -20,6 +21,7 @@
 #include "packer/sha256.h"
 #include "tests/feed/feed_support.h"
 #include "tests/packer/packer_support.h"
+#include "tests/support/harness.h"
 #include "tests/support/wine_host.h"
 
 namespace {
@@ -476,6 +478,68 @@ TEST(FeedDownload, ACancelIsHeardAtOnceWhateverTheServerDoes) {
   RunGameFeedUpdate update;
   ASSERT_EQ(RUNGAME_FEED_OK, player.Download("", update)) << update.reason;
   EXPECT_EQ("", packer_testing::TreeDifference(player.Data(), player.Staged()));
+}
+
+// Bytes nginx sent of `name`'s chunks and packs, by the access log from
+// byte `from` on (a request the client broke off counts what it got).
+unsigned long long ChunkBytesSent(const std::string& name, std::size_t from) {
+  std::istringstream log(AccessLog().substr(from));
+  unsigned long long sent = 0;
+  for (std::string line; std::getline(log, line);) {
+    const std::size_t at = line.find(" sent=");
+    if (line.find("/" + name + "/") == std::string::npos || at == std::string::npos ||
+        (line.find("/chunks/") == std::string::npos && line.find("/packs/") == std::string::npos)) {
+      continue;
+    }
+    sent += std::strtoull(line.c_str() + at + 6, nullptr, 10);
+  }
+  return sent;
+}
+
+// A game killed while it downloads (the bench program, on the slow server)
+// leaves what it fetched whole: the next call fetches the rest, and again
+// only the chunks its connections had begun.
+TEST(FeedDownload, AKilledDownloadStartsAgainWhereItStopped) {
+  Player whole("-whole");
+  whole.Publish(kOld, whole.key);
+  whole.Publish(kNew, whole.key);
+  std::size_t mark = AccessLog().size();
+  RunGameFeedUpdate update;
+  ASSERT_EQ(RUNGAME_FEED_OK, whole.Download("", update)) << update.reason;
+  const unsigned long long once = ChunkBytesSent(whole.name, mark);
+
+  Player player;
+  player.Publish(kOld, player.key);
+  player.Publish(kNew, player.key);
+  mark = AccessLog().size();
+  std::string command = "\"" + testing_support::Join(testing_support::TestBinaryFolder(), "download_bench.exe") + "\" feed " + player.Url("slow/") +
+                        " \"" + player.data + "\" " + player.publicKey;
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  ASSERT_TRUE(CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process));
+  // Killed once its store holds some 300 KiB of the 800 KiB.
+  const std::string store = player.data + "\\" RUNGAME_DOWNLOAD_FOLDER;
+  unsigned long long kept = 0;
+  for (unsigned long waited = 0; kept < 300 * 1024 && waited < 60000 * testing_support::TimeScale(); waited += 50) {
+    Sleep(50);
+    std::vector<packer::HostEntry> entries;
+    (void)packer::ListHostFolder(store, entries);
+    for (const auto& entry : entries) kept = entry.name.rfind("chunks", 0) == 0 ? std::max(kept, entry.size) : kept;
+  }
+  TerminateProcess(process.hProcess, 9);
+  WaitForSingleObject(process.hProcess, INFINITE);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  ASSERT_GE(kept, 300u * 1024) << "the killed download kept too little";
+  ASSERT_EQ(RUNGAME_FEED_OK, player.Download("", update)) << update.reason;
+  EXPECT_EQ("", packer_testing::TreeDifference(player.Data(), player.Staged()));
+  const unsigned long long twice = ChunkBytesSent(player.name, mark);
+  std::printf("after a kill: %llu bytes of chunks fetched for %llu, %llu again\n", twice, once,
+              twice > once ? twice - once : 0);
+  // What the killed call kept is not fetched again: only the chunks its
+  // connections had begun.
+  EXPECT_LT(twice > once ? twice - once : 0, kept / 2);
 }
 
 // A studio publishes 1.2 and prunes the feed to it while a player's
