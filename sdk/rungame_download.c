@@ -122,7 +122,9 @@ static int Download(const char* feedUrl, const char* channel, const char* dataFo
  * thread owns everything it uses (this block, its copies of the arguments)
  * and holds its own module loaded, so that it may end after the call
  * returned, and even after the game's module was let go. Once left behind
- * it writes nothing: its cancel flag is set, and the download stops at it. */
+ * its cancel flag is set and the download stops at it, but a chunk its
+ * request completes meanwhile may still be added to its own store file,
+ * which the next call reads and checks like any other. */
 typedef struct Call {
   volatile long references; /* the caller's and the thread's */
   volatile long cancel;
