@@ -190,7 +190,11 @@ static int TakeChunk(Fetch* fetch, RunGameHttp* http, const FeedChunk* chunk, Ru
 typedef struct Run {
   Fetch* fetch;
   const Batch* batch;
-  RunGameHttpBody bytes;
+  /* What arrived and is not settled yet: the run's bytes from `dropped` on.
+     Settled chunks are dropped as they go, so it never holds more than a
+     chunk and a block, and costs no growing copy of the whole run. */
+  RunGameHttpBody* bytes;
+  unsigned long long dropped;
   unsigned char* record;
   unsigned char* refused; /* per chunk of the run: its bytes did not check out */
   size_t settled;         /* chunks kept or refused */
@@ -200,14 +204,16 @@ typedef struct Run {
 static int TakeFromRun(void* context, const void* bytes, size_t size) {
   Run* run = (Run*)context;
   const Job* job = run->fetch->job;
-  if (!RunGameHttpAppend(&run->bytes, bytes, size)) return 0;
+  size_t settledEnd = 0;
+  if (!RunGameHttpAppend(run->bytes, bytes, size)) return 0;
   while (run->settled < run->batch->count) {
     const size_t i = run->batch->first + run->settled;
     const FeedPackedChunk* at = job->located[i];
-    const unsigned long long from = at->offset - run->batch->start;
+    const size_t from = (size_t)(at->offset - run->batch->start - run->dropped);
     const char* why = NULL;
-    if (from + at->size > run->bytes.size) break;
-    if (!FeedOpenChunk(run->bytes.bytes + from, (size_t)at->size, job->missing[i]->sha256,
+    if (from + at->size > run->bytes->size) break;
+    settledEnd = from + (size_t)at->size;
+    if (!FeedOpenChunk(run->bytes->bytes + from, (size_t)at->size, job->missing[i]->sha256,
                        (size_t)job->missing[i]->size, run->record + RECORD_HEADER, &why)) {
       run->refused[run->settled] = 1;
     } else if (!KeepOrStop(run->fetch, job->missing[i], run->record)) {
@@ -215,6 +221,11 @@ static int TakeFromRun(void* context, const void* bytes, size_t size) {
       return 0;
     }
     ++run->settled;
+  }
+  if (settledEnd > 0) {
+    memmove(run->bytes->bytes, run->bytes->bytes + settledEnd, run->bytes->size - settledEnd);
+    run->bytes->size -= settledEnd;
+    run->dropped += settledEnd;
   }
   return 1;
 }
@@ -233,6 +244,8 @@ static int TakeRun(Fetch* fetch, RunGameHttp* http, const Batch* batch, RunGameH
   memset(&run, 0, sizeof run);
   run.fetch = fetch;
   run.batch = batch;
+  run.bytes = body;
+  body->size = 0;
   run.record = record;
   run.refused = (unsigned char*)calloc(batch->count, 1);
   if (run.refused == NULL) {
@@ -241,7 +254,6 @@ static int TakeRun(Fetch* fetch, RunGameHttp* http, const Batch* batch, RunGameH
   }
   FeedPackPath(job->located[batch->first]->packX, job->located[batch->first]->packY, url);
   result = RunGameHttpGetRange(http, url, batch->start, batch->end, TakeFromRun, &run, reason, sizeof reason);
-  free(run.bytes.bytes);
   if (result == RUNGAME_HTTP_CANCELLED) Stop(fetch, RUNGAME_FEED_CANCELLED, NULL);
   for (i = 0; i < batch->count && !run.stopped && result != RUNGAME_HTTP_CANCELLED; ++i) {
     if ((i >= run.settled || run.refused[i]) && !TakeChunk(fetch, http, job->missing[batch->first + i], body, record)) {
