@@ -4,8 +4,8 @@
  * that any static web server serves. A game asks RunGameCheckForUpdate
  * whether its channel holds a newer version, then RunGameDownloadUpdate
  * fetches only the chunks its data folder lacks, checks every chunk and
- * file against the signed manifest, stages the changed files with
- * RunGameStageUpdate (marker last) and returns; the game then returns
+ * file against the signed manifest, stages the changed files as
+ * RunGameStageUpdate does (marker last) and returns; the game then returns
  * nonzero from RunGame and the launcher installs the update.
  *
  * Downloads are kept between calls in "~download" of the data folder: a
@@ -88,8 +88,9 @@ int RunGameCheckForUpdate(const char* feedUrl, const char* channel, const char* 
  * step from the data folder's version where it has one, so that a launcher
  * built with the studio's key installs it. `progress` (may be NULL) is
  * told as chunks arrive; `cancel` (may be NULL) is watched throughout:
- * nonzero stops the call with RUNGAME_FEED_CANCELLED, keeping what was
- * downloaded. */
+ * nonzero stops the call with RUNGAME_FEED_CANCELLED within a second,
+ * keeping what was downloaded; once the staging began it is finished, and
+ * the call returns when it is (a staging cut short would be lost work). */
 int RunGameDownloadUpdate(const char* feedUrl, const char* channel, const char* dataFolder, const char* publicKeyHex,
                           const char* markerName, RunGameFeedProgress progress, void* progressContext,
                           const volatile long* cancel, RunGameFeedUpdate* update);

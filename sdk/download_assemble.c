@@ -1,7 +1,7 @@
 /* Assembling the files that change from the data folder's files and the
- * chunk store, each chunk checked again as it is read and each whole file
- * against its SHA-256, into ~download\update with its manifest, then
- * staging that as the packer's update for the data folder's version. */
+ * chunk store into ~download\update-<k>, each whole file hashed once as it
+ * is written and checked against the signed manifest, then staging that
+ * folder for the data folder's version. */
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -11,6 +11,7 @@
 #include "../feed/feed_chunker.h"
 #include "../rules/rungame_rules.h"
 #include "download_job.h"
+#include "rungame_stage.h"
 #include "rungame_update.h"
 
 /* The file chunks are read from, kept open while the next chunk lies in it
@@ -23,7 +24,8 @@ typedef struct Source {
 /* What reading a chunk came to. */
 enum ChunkRead { CHUNK_READ, CHUNK_MISSING, CHUNK_CHANGED };
 
-static int ReadChunk(const Job* job, Source* source, const LocalChunk* local, unsigned char* out) {
+/* Reads a chunk, and with `check` hashes it against its name. */
+static int ReadChunk(const Job* job, Source* source, const LocalChunk* local, unsigned char* out, int check) {
   LARGE_INTEGER at;
   DWORD got = 0;
   unsigned char sha256[32];
@@ -45,6 +47,7 @@ static int ReadChunk(const Job* job, Source* source, const LocalChunk* local, un
       got != local->size) {
     return CHUNK_CHANGED;
   }
+  if (!check) return CHUNK_READ;
   FastSha256Digest(out, local->size, sha256);
   return memcmp(sha256, local->sha256, 32) == 0 ? CHUNK_READ : CHUNK_CHANGED;
 }
@@ -68,44 +71,65 @@ static void TellUnread(const Job* job, const char* path, const LocalChunk* local
   }
 }
 
-/* Writes the file of entry `e` into the update folder from its chunks. */
-static int AssembleFile(Job* job, size_t e, const char* updateFolder, Source* source, unsigned char* scratch) {
+/* Why the file of entry `e` did not come out as listed: the first of its
+ * chunks that does not read as its name. */
+static void TellWhyUnlike(const Job* job, const FeedEntry* entry, Source* source, unsigned char* scratch) {
+  size_t c;
+  for (c = 0; c < entry->chunkCount; ++c) {
+    const LocalChunk* local = DownloadFindLocal(job, job->manifest.chunks[entry->firstChunk + c].sha256);
+    const int read = local == NULL ? CHUNK_MISSING : ReadChunk(job, source, local, scratch, 1);
+    if (read != CHUNK_READ) {
+      TellUnread(job, entry->path, local, read);
+      return;
+    }
+  }
+  DownloadTell(job->update, "%s does not match the manifest's SHA-256%s", entry->path, "");
+}
+
+/* Writes the file of entry `e` into the update folder from its chunks,
+ * hashing it as it goes, and flushes it: the staging takes it as written.
+ * The chunks are not hashed one by one; a file that does not hash as
+ * listed is read again to name the chunk that failed. */
+static int AssembleFile(Job* job, size_t e, Source* source, unsigned char* scratch) {
   const FeedEntry* entry = &job->manifest.entries[e];
   char path[MAX_PATH];
   FastSha256 whole;
   unsigned char sha256[32];
   HANDLE out;
   size_t c;
-  if (!rungame_join_path(path, updateFolder, entry->path)) return RUNGAME_FEED_BAD_ARGUMENT;
+  int read = CHUNK_READ;
+  if (!rungame_join_path(path, job->updateFolder, entry->path)) return RUNGAME_FEED_BAD_ARGUMENT;
   out = DownloadOpenOwnFile(path, GENERIC_WRITE, CREATE_NEW);
   if (out == INVALID_HANDLE_VALUE) {
     DownloadTell(job->update, "cannot write %s%s", path, "");
     return RUNGAME_FEED_WRITE_FAILED;
   }
   FastSha256Init(&whole, 1);
-  for (c = 0; c < entry->chunkCount; ++c) {
+  for (c = 0; c < entry->chunkCount && read == CHUNK_READ; ++c) {
     const FeedChunk* chunk = &job->manifest.chunks[entry->firstChunk + c];
     const LocalChunk* local = DownloadFindLocal(job, chunk->sha256);
     DWORD written = 0;
-    const int read = local == NULL ? CHUNK_MISSING : ReadChunk(job, source, local, scratch);
-    if (read != CHUNK_READ) {
-      TellUnread(job, entry->path, local, read);
-      CloseHandle(out);
-      return RUNGAME_FEED_REFUSED;
-    }
-    if (!WriteFile(out, scratch, (DWORD)chunk->size, &written, NULL) || written != chunk->size) {
+    read = local == NULL ? CHUNK_MISSING : ReadChunk(job, source, local, scratch, 0);
+    if (read == CHUNK_READ &&
+        (!WriteFile(out, scratch, (DWORD)chunk->size, &written, NULL) || written != chunk->size)) {
       DownloadTell(job->update, "cannot write %s (is the disk full?)%s", path, "");
       CloseHandle(out);
       return RUNGAME_FEED_WRITE_FAILED;
     }
-    FastSha256Update(&whole, scratch, (size_t)chunk->size);
+    if (read == CHUNK_READ) FastSha256Update(&whole, scratch, (size_t)chunk->size);
   }
-  CloseHandle(out);
   FastSha256Final(&whole, sha256);
-  if (memcmp(sha256, entry->sha256, 32) != 0) {
-    DownloadTell(job->update, "%s does not match the manifest's SHA-256%s", entry->path, "");
+  if (read != CHUNK_READ || memcmp(sha256, entry->sha256, 32) != 0) {
+    CloseHandle(out);
+    TellWhyUnlike(job, entry, source, scratch);
     return RUNGAME_FEED_REFUSED;
   }
+  if (!FlushFileBuffers(out)) {
+    CloseHandle(out);
+    DownloadTell(job->update, "cannot write %s (is the disk full?)%s", path, "");
+    return RUNGAME_FEED_WRITE_FAILED;
+  }
+  CloseHandle(out);
   return RUNGAME_FEED_OK;
 }
 
@@ -132,7 +156,7 @@ int DownloadTakeRecord(Job* job) {
   for (c = 0; made && c < record->chunkCount; ++c) {
     const FeedChunk* chunk = &job->manifest.chunks[record->firstChunk + c];
     const LocalChunk* local = DownloadFindLocal(job, chunk->sha256);
-    made = local != NULL && at + chunk->size <= record->size && ReadChunk(job, &source, local, scratch) == CHUNK_READ;
+    made = local != NULL && at + chunk->size <= record->size && ReadChunk(job, &source, local, scratch, 1) == CHUNK_READ;
     if (made) memcpy(text + at, scratch, chunk->size);
     at += chunk->size;
   }
@@ -152,43 +176,51 @@ int DownloadTakeRecord(Job* job) {
   return RUNGAME_FEED_OK;
 }
 
-/* An update folder and a manifest name of this call's own, made new: names
- * that something else already has are passed over, never removed. */
+/* An update folder of this call's own, made new: names that something
+ * else already has are passed over, never removed. */
 static int MakeUpdateFolder(Job* job) {
   int k;
   for (k = 0; k < 32; ++k) {
     char name[32];
     _snprintf(name, sizeof name, "update-%d", k);
     name[sizeof name - 1] = '\0';
-    if (!rungame_join_path(job->updateFolder, job->downloads, name) ||
-        strlen(job->updateFolder) + sizeof ".manifest" > MAX_PATH) {
-      break;
-    }
-    strcpy(job->updateManifest, job->updateFolder);
-    strcat(job->updateManifest, ".manifest");
-    if (GetFileAttributesA(job->updateManifest) == INVALID_FILE_ATTRIBUTES &&
-        CreateDirectoryA(job->updateFolder, NULL) && DownloadMakeOwnFolder(job->updateFolder)) {
-      return 1;
-    }
+    if (!rungame_join_path(job->updateFolder, job->downloads, name)) break;
+    if (CreateDirectoryA(job->updateFolder, NULL) && DownloadMakeOwnFolder(job->updateFolder)) return 1;
   }
-  job->updateFolder[0] = job->updateManifest[0] = '\0';
+  job->updateFolder[0] = '\0';
   return 0;
 }
 
-/* The update folder and its manifest, as the packer would have written
- * them for the data folder's version, then staged. */
+/* Writes the signed marker into the update folder, as the update's own. */
+static int WriteMarker(Job* job, const char* markerName) {
+  char markerPath[MAX_PATH];
+  HANDLE file = rungame_join_path(markerPath, job->updateFolder, markerName)
+                    ? DownloadOpenOwnFile(markerPath, GENERIC_WRITE, CREATE_NEW)
+                    : INVALID_HANDLE_VALUE;
+  DWORD written = 0;
+  const int ok = file != INVALID_HANDLE_VALUE && WriteFile(file, job->stepText, (DWORD)job->stepSize, &written, NULL) &&
+                 written == job->stepSize;
+  if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+  if (!ok) DownloadTell(job->update, "cannot write the marker in %s%s", job->updateFolder, "");
+  return ok;
+}
+
+/* Past this the call stages and is no longer cancelled: a staging cut
+ * short by a cancel would be undone by the launcher, the work lost. 0 when
+ * the cancel came first. */
+static int Commit(Job* job) {
+  if (job->phase == NULL) return job->cancel == NULL || !*job->cancel;
+  return InterlockedCompareExchange(job->phase, DOWNLOAD_STAGING, DOWNLOAD_WORKING) == DOWNLOAD_WORKING;
+}
+
+/* The update folder, as the packer would have written it for the data
+ * folder's version, then staged. */
 int DownloadAssembleAndStage(Job* job, const char* markerName) {
-  char* updateFolder = job->updateFolder;
-  char* manifestPath = job->updateManifest;
-  char from[24], failed[MAX_PATH];
-  RunGameManifestLine* lines = (RunGameManifestLine*)calloc(job->manifest.count + 1, sizeof *lines);
-  char* hex = (char*)malloc(65 * (job->manifest.count + 1));
   unsigned char* scratch = (unsigned char*)malloc(FEED_CHUNK_MAX);
-  char* text = NULL;
   Source source = {0, INVALID_HANDLE_VALUE};
-  size_t e, count = 0;
+  size_t e;
   int result = RUNGAME_FEED_OK;
-  if (lines == NULL || hex == NULL || scratch == NULL) {
+  if (scratch == NULL) {
     result = RUNGAME_FEED_WRITE_FAILED;
     DownloadTell(job->update, "out of memory%s%s", "", "");
   }
@@ -203,78 +235,35 @@ int DownloadAssembleAndStage(Job* job, const char* markerName) {
   }
   for (e = 0; e < job->manifest.count && result == RUNGAME_FEED_OK; ++e) {
     const FeedEntry* entry = &job->manifest.entries[e];
-    RunGameManifestLine* line = &lines[count];
     char path[MAX_PATH];
     if (!job->changed[e]) continue;
-    line->path = entry->path;
-    line->isFolder = entry->isFolder;
-    if (entry->isFolder) {
-      if (!rungame_join_path(path, updateFolder, entry->path) || !DownloadMakeOwnFolder(path)) {
-        DownloadTell(job->update, "cannot make %s%s", path, "");
-        result = RUNGAME_FEED_WRITE_FAILED;
-      }
-    } else {
-      line->size = entry->size;
-      line->sha256Hex = hex + 65 * count;
-      FeedHex(entry->sha256, 32, hex + 65 * count);
-      result = AssembleFile(job, e, updateFolder, &source, scratch);
-    }
-    ++count;
-  }
-  if (result == RUNGAME_FEED_OK && job->stepText != NULL) {
-    /* The update's own marker is a file of the update, as the packer lists it. */
-    unsigned char sha256[32];
-    FastSha256Digest((const unsigned char*)job->stepText, job->stepSize, sha256);
-    lines[count].path = markerName;
-    lines[count].size = job->stepSize;
-    lines[count].sha256Hex = hex + 65 * count;
-    FeedHex(sha256, 32, hex + 65 * count);
-    ++count;
-  }
-  if (result == RUNGAME_FEED_OK) {
-    HANDLE file;
-    DWORD written = 0;
-    if (job->hasVersion) {
-      _snprintf(from, sizeof from, "%ld.%ld", job->haveX, job->haveY);
-    } else {
-      strcpy(from, "0.0");
-    }
-    from[sizeof from - 1] = '\0';
-    text = rungame_write_manifest(from, job->update->version, markerName, lines, count);
-    file = text ? DownloadOpenOwnFile(manifestPath, GENERIC_WRITE, CREATE_NEW) : INVALID_HANDLE_VALUE;
-    if (file == INVALID_HANDLE_VALUE || !WriteFile(file, text, (DWORD)strlen(text), &written, NULL) ||
-        written != strlen(text)) {
-      DownloadTell(job->update, "cannot write %s%s", manifestPath, "");
+    if (job->cancel != NULL && *job->cancel) {
+      DownloadTell(job->update, "cancelled%s%s", "", "");
+      result = RUNGAME_FEED_CANCELLED;
+    } else if (!entry->isFolder) {
+      result = AssembleFile(job, e, &source, scratch);
+    } else if (!rungame_join_path(path, job->updateFolder, entry->path) || !DownloadMakeOwnFolder(path)) {
+      DownloadTell(job->update, "cannot make %s%s", path, "");
       result = RUNGAME_FEED_WRITE_FAILED;
     }
-    if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
-  }
-  if (result == RUNGAME_FEED_OK && job->stepText != NULL) {
-    /* The signed marker goes in last, as the update's own. */
-    char markerPath[MAX_PATH];
-    HANDLE file = rungame_join_path(markerPath, updateFolder, markerName)
-                      ? DownloadOpenOwnFile(markerPath, GENERIC_WRITE, CREATE_NEW)
-                      : INVALID_HANDLE_VALUE;
-    DWORD written = 0;
-    if (file == INVALID_HANDLE_VALUE || !WriteFile(file, job->stepText, (DWORD)job->stepSize, &written, NULL) ||
-        written != job->stepSize) {
-      DownloadTell(job->update, "cannot write the marker in %s%s", updateFolder, "");
-      result = RUNGAME_FEED_WRITE_FAILED;
-    }
-    if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
   }
   if (source.file != INVALID_HANDLE_VALUE) CloseHandle(source.file);
-  free(text);
-  free(lines);
-  free(hex);
   free(scratch);
+  if (result == RUNGAME_FEED_OK && job->stepText != NULL && !WriteMarker(job, markerName)) {
+    result = RUNGAME_FEED_WRITE_FAILED;
+  }
+  if (result == RUNGAME_FEED_OK && !Commit(job)) {
+    DownloadTell(job->update, "cancelled%s%s", "", "");
+    result = RUNGAME_FEED_CANCELLED;
+  }
   if (result == RUNGAME_FEED_OK) {
-    int staged = RunGameStageUpdate(updateFolder, manifestPath, job->dataFolder, markerName, failed, sizeof failed);
+    const int staged = rungame_stage_written_update(job->updateFolder, job->dataFolder, markerName,
+                                                    job->hasVersion ? job->haveX : 0, job->hasVersion ? job->haveY : 0);
     if (staged != RUNGAME_STAGED) {
       char number[16];
       _snprintf(number, sizeof number, "%d", staged);
       number[15] = '\0';
-      DownloadTell(job->update, "staging failed (RunGameStageUpdate %s) at \"%s\"", number, failed);
+      DownloadTell(job->update, "staging failed (RunGameStageUpdate %s) in %s", number, job->updateFolder);
       return RUNGAME_FEED_STAGE_FAILED;
     }
   }
@@ -285,7 +274,6 @@ void DownloadClean(Job* job) {
   int k;
   /* Made by this call: staged, its contents are gone. */
   if (job->updateFolder[0]) DownloadRemoveOwnTree(job->updateFolder);
-  if (job->updateManifest[0]) DeleteFileA(job->updateManifest);
   for (k = 0; k < STORE_FILES; ++k) {
     char path[MAX_PATH];
     if ((job->storeOwned & 1u << k) && DownloadStorePath(job, k, path)) DeleteFileA(path);

@@ -32,9 +32,14 @@ typedef struct LocalChunk {
   size_t size;
 } LocalChunk;
 
+enum DownloadPhase { DOWNLOAD_WORKING, DOWNLOAD_STAGING, DOWNLOAD_CANCELLED };
+
 typedef struct Job {
   const char* feedUrl;
   const volatile long* cancel; /* the caller's, may be NULL */
+  /* The call's phase, DOWNLOAD_WORKING until the staging begins, which a
+     cancel (DOWNLOAD_CANCELLED) no longer ends; NULL: not watched. */
+  volatile long* phase;
   RunGameHttp http;
   RunGameFeedUpdate* update;
   unsigned char key[32];
@@ -60,7 +65,6 @@ typedef struct Job {
   unsigned storeFiles;  /* bit k: chunks-<k>.bin is there */
   unsigned storeOwned;  /* bit k: it held sound records, or this call made it */
   char updateFolder[MAX_PATH]; /* made new by this call, or empty */
-  char updateManifest[MAX_PATH];
   const FeedChunk** missing;   /* unique; in batch order once batched */
   size_t missingCount;
   /* the fetch's work: runs of missing chunks, each one request */

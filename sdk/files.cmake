@@ -3,7 +3,7 @@
 # repository (sdk/include/ of a kit), sources in this folder (sdk/src/ of a
 # kit).
 set(RUNGAME_UPDATE_HEADERS rungame.h rungame_update.h rungame_sha256.h rungame_signed.h)
-set(RUNGAME_UPDATE_SOURCES rungame_update.c rungame_sha256.c rungame_signed.c)
+set(RUNGAME_UPDATE_SOURCES rungame_update.c rungame_stage.h rungame_sha256.c rungame_signed.c)
 # The download from a feed (rungame_download.h), rungame::download: WinHTTP,
 # zlib and the feed's formats, in feed/ beside the sources' folder.
 set(RUNGAME_DOWNLOAD_HEADERS rungame_download.h)

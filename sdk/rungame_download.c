@@ -26,13 +26,14 @@ static void EndJob(Job* job) {
 }
 
 static int Begin(Job* job, RunGameFeedUpdate* update, const char* feedUrl, const char* channel, const char* dataFolder,
-                 const char* publicKeyHex, const volatile long* cancel, int repair) {
+                 const char* publicKeyHex, const volatile long* cancel, volatile long* phase, int repair) {
   char versionFile[MAX_PATH];
   memset(job, 0, sizeof *job);
   job->update = update;
   job->repair = repair;
   job->feedUrl = feedUrl;
   job->cancel = cancel;
+  job->phase = phase;
   memset(update, 0, sizeof *update);
   if (feedUrl == NULL || feedUrl[0] == '\0' || publicKeyHex == NULL || !rungame_parse_public_key(publicKeyHex, job->key)) {
     DownloadTell(update, "no feed URL or no valid public key%s%s", "", "");
@@ -73,7 +74,7 @@ int RunGameCheckForUpdate(const char* feedUrl, const char* channel, const char* 
   Job job;
   int result;
   if (update == NULL) return RUNGAME_FEED_BAD_ARGUMENT;
-  result = Begin(&job, update, feedUrl, channel, dataFolder, publicKeyHex, NULL, 0);
+  result = Begin(&job, update, feedUrl, channel, dataFolder, publicKeyHex, NULL, NULL, 0);
   if (result == RUNGAME_FEED_OK) result = DownloadPlan(&job);
   if (result == RUNGAME_FEED_OK) Count(&job);
   EndJob(&job);
@@ -98,16 +99,15 @@ static int FetchAndStage(Job* job, const char* markerName, RunGameFeedProgress p
     DownloadClean(job);
   } else if (job->updateFolder[0]) {
     DownloadRemoveOwnTree(job->updateFolder);
-    DeleteFileA(job->updateManifest);
   }
   return result;
 }
 
 static int Download(const char* feedUrl, const char* channel, const char* dataFolder, const char* publicKeyHex,
                     const char* markerName, RunGameFeedProgress progress, void* progressContext,
-                    const volatile long* cancel, RunGameFeedUpdate* update, int repair) {
+                    const volatile long* cancel, volatile long* phase, RunGameFeedUpdate* update, int repair) {
   Job job;
-  int result = Begin(&job, update, feedUrl, channel, dataFolder, publicKeyHex, cancel, repair);
+  int result = Begin(&job, update, feedUrl, channel, dataFolder, publicKeyHex, cancel, phase, repair);
   if (result == RUNGAME_FEED_OK) result = DownloadPlan(&job);
   if (result == RUNGAME_FEED_OK && repair && !DownloadAnyChanged(&job)) result = RUNGAME_FEED_UP_TO_DATE;
   if (result == RUNGAME_FEED_OK) result = FetchAndStage(&job, markerName, progress, progressContext);
@@ -128,6 +128,7 @@ static int Download(const char* feedUrl, const char* channel, const char* dataFo
 typedef struct Call {
   volatile long references; /* the caller's and the thread's */
   volatile long cancel;
+  volatile long phase; /* a DownloadPhase */
   CRITICAL_SECTION lock; /* guards done and total */
   unsigned long long done, total;
   char* feedUrl;
@@ -176,7 +177,7 @@ static DWORD WINAPI RunCall(void* context) {
   Call* call = (Call*)context;
   const HMODULE module = call->module;
   call->result = Download(call->feedUrl, call->channel, call->dataFolder, call->publicKeyHex, call->markerName, Tell,
-                          call, &call->cancel, &call->update, call->repair);
+                          call, &call->cancel, &call->phase, &call->update, call->repair);
   Release(call);
   if (module != NULL) FreeLibraryAndExitThread(module, 0);
   return 0;
@@ -239,7 +240,9 @@ static int Supervise(const char* feedUrl, const char* channel, const char* dataF
       if (!progress(progressContext, done, total)) cancelled = 1;
     }
     if (cancel != NULL && *cancel) cancelled = 1;
-    if (cancelled && cancelledAt == 0) {
+    /* A cancel that comes once the staging began waits for its end. */
+    if (cancelled && cancelledAt == 0 &&
+        InterlockedCompareExchange(&call->phase, DOWNLOAD_CANCELLED, DOWNLOAD_WORKING) != DOWNLOAD_STAGING) {
       InterlockedExchange(&call->cancel, 1);
       cancelledAt = GetTickCount() | 1;
     }

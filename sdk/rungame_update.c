@@ -9,6 +9,7 @@
 #include "../rules/rungame_rules.h"
 #include "rungame_sha256.h"
 #include "rungame_signed.h"
+#include "rungame_stage.h"
 #include "../format/rungame_format.h"
 
 static int IsDots(const char* name) { return strcmp(name, ".") == 0 || strcmp(name, "..") == 0; }
@@ -175,9 +176,9 @@ static int CheckTree(const char* source, size_t rootLength, size_t stagingLength
   return result;
 }
 
-/* Flushes and moves every file of `source` into `target`, skipping the
- * top-level marker; folders are made and merged. */
-static int MoveTree(const char* source, const char* target, int depth, const char* markerName) {
+/* Flushes (unless the writer did) and moves every file of `source` into
+ * `target`, skipping the top-level marker; folders are made and merged. */
+static int MoveTree(const char* source, const char* target, int depth, const char* markerName, int flushed) {
   char pattern[MAX_PATH];
   char from[MAX_PATH];
   char to[MAX_PATH];
@@ -199,11 +200,11 @@ static int MoveTree(const char* source, const char* target, int depth, const cha
     if (!rungame_join_path(from, source, data.cFileName) || !rungame_join_path(to, target, data.cFileName)) {
       result = RUNGAME_STAGE_MOVE_FAILED;
     } else if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-      result = MoveTree(from, to, depth + 1, markerName);
+      result = MoveTree(from, to, depth + 1, markerName, flushed);
       if (result == RUNGAME_STAGED) RemoveDirectoryA(from);
     } else {
       ClearReadOnly(to);
-      if (!FlushFile(from) ||
+      if ((!flushed && !FlushFile(from)) ||
           !MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH)) {
         result = RUNGAME_STAGE_MOVE_FAILED;
       }
@@ -235,18 +236,70 @@ static int PlaceMarker(const char* updateMarker, const char* stagedMarker) {
   return flushed ? RUNGAME_STAGED : RUNGAME_STAGE_MARKER_FAILED;
 }
 
-int RunGameStageUpdate(const char* updateFolder, const char* manifestPath, const char* dataFolder,
-                       const char* markerName, char* failedEntry, size_t failedEntrySize) {
-  char workingFolder[MAX_PATH];
+/* Where a staging goes: the data folder's staging folder, the marker's
+ * two places and the data folder's version file. */
+typedef struct Places {
   char staging[MAX_PATH];
   char stagedMarker[MAX_PATH];
   char updateMarker[MAX_PATH];
-  char besideManifest[MAX_PATH];
   char versionFile[MAX_PATH];
+} Places;
+
+static int FindPlaces(const char* updateFolder, const char* dataFolder, const char* markerName, Places* places) {
+  if (dataFolder[0] == '\0' || !rungame_join_path(places->staging, dataFolder, RUNGAME_STAGING_FOLDER) ||
+      !rungame_join_path(places->stagedMarker, places->staging, markerName) ||
+      !rungame_join_path(places->updateMarker, updateFolder, markerName) ||
+      !rungame_join_path(places->versionFile, dataFolder, "properties\\version.xml") ||
+      rungame_equals_ascii_case(updateFolder, places->staging)) {
+    return RUNGAME_STAGE_BAD_ARGUMENT;
+  }
+  return RUNGAME_STAGED;
+}
+
+/* The update folder is a folder, holds no link and fits the path limit
+ * once staged. */
+static int CheckUpdateFolder(const char* updateFolder, const Places* places) {
+  const DWORD attributes = GetFileAttributesA(updateFolder);
+  if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) return RUNGAME_STAGE_NO_UPDATE;
+  if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
+      CheckTree(updateFolder, strlen(updateFolder), strlen(places->staging)) != RUNGAME_STAGED) {
+    return RUNGAME_STAGE_UNSAFE_UPDATE;
+  }
+  return RUNGAME_STAGED;
+}
+
+/* Made from another version, an update would leave that version's files
+ * mixed with its own. */
+static int CheckFromVersion(const Places* places, long fromX, long fromY) {
   long dataX = 0, dataY = 0;
+  if (RunGameReadVersionFile(places->versionFile, &dataX, &dataY) && (dataX != fromX || dataY != fromY)) {
+    return RUNGAME_STAGE_WRONG_VERSION;
+  }
+  return RUNGAME_STAGED;
+}
+
+/* The checked update folder into the staging folder, the marker last. */
+static int MoveIn(const char* updateFolder, const Places* places, const char* markerName, int flushed) {
+  int result;
+  /* No marker may stand in the staging folder while it is being filled. */
+  if (GetFileAttributesA(places->stagedMarker) != INVALID_FILE_ATTRIBUTES) {
+    ClearReadOnly(places->stagedMarker);
+    if (!DeleteFileA(places->stagedMarker)) RemoveDirectoryA(places->stagedMarker);
+    if (GetFileAttributesA(places->stagedMarker) != INVALID_FILE_ATTRIBUTES) return RUNGAME_STAGE_MOVE_FAILED;
+  }
+  result = MoveTree(updateFolder, places->staging, 0, markerName, flushed);
+  if (result != RUNGAME_STAGED) return result;
+  result = PlaceMarker(places->updateMarker, places->stagedMarker);
+  if (result == RUNGAME_STAGED) RemoveDirectoryA(updateFolder);
+  return result;
+}
+
+int RunGameStageUpdate(const char* updateFolder, const char* manifestPath, const char* dataFolder,
+                       const char* markerName, char* failedEntry, size_t failedEntrySize) {
+  char workingFolder[MAX_PATH];
+  char besideManifest[MAX_PATH];
+  Places places;
   RunGameManifest manifest;
-  DWORD attributes;
-  DWORD markerAttributes;
   size_t length;
   int result;
 
@@ -268,47 +321,32 @@ int RunGameStageUpdate(const char* updateFolder, const char* manifestPath, const
     memcpy(besideManifest + length, ".manifest", sizeof ".manifest");
     manifestPath = besideManifest;
   }
-  if (dataFolder[0] == '\0' || !rungame_join_path(staging, dataFolder, RUNGAME_STAGING_FOLDER) ||
-      !rungame_join_path(stagedMarker, staging, markerName) || !rungame_join_path(updateMarker, updateFolder, markerName) ||
-      !rungame_join_path(versionFile, dataFolder, "properties\\version.xml")) {
-    return RUNGAME_STAGE_BAD_ARGUMENT;
-  }
-  if (rungame_equals_ascii_case(updateFolder, staging)) return RUNGAME_STAGE_BAD_ARGUMENT;
-
-  attributes = GetFileAttributesA(updateFolder);
-  if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) return RUNGAME_STAGE_NO_UPDATE;
-  if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) || CheckTree(updateFolder, strlen(updateFolder), strlen(staging)) != RUNGAME_STAGED) {
-    return RUNGAME_STAGE_UNSAFE_UPDATE;
-  }
+  result = FindPlaces(updateFolder, dataFolder, markerName, &places);
+  if (result == RUNGAME_STAGED) result = CheckUpdateFolder(updateFolder, &places);
+  if (result != RUNGAME_STAGED) return result;
 
   /* The whole download checked before anything moves. */
   if (!LoadManifest(manifestPath, &manifest) || !rungame_equals_ascii_case(manifest.marker, markerName)) {
     rungame_free_manifest(&manifest);
     return RUNGAME_STAGE_BAD_MANIFEST;
   }
-  /* Made from another version, it would leave that version's files mixed
-     with its own. */
-  if (RunGameReadVersionFile(versionFile, &dataX, &dataY) && (dataX != manifest.fromX || dataY != manifest.fromY)) {
-    rungame_free_manifest(&manifest);
-    return RUNGAME_STAGE_WRONG_VERSION;
-  }
-  result = VerifyUpdate(updateFolder, &manifest, failedEntry, failedEntrySize);
+  result = CheckFromVersion(&places, manifest.fromX, manifest.fromY);
+  if (result == RUNGAME_STAGED) result = VerifyUpdate(updateFolder, &manifest, failedEntry, failedEntrySize);
   rungame_free_manifest(&manifest);
-  if (result != RUNGAME_STAGED) return result;
+  return result == RUNGAME_STAGED ? MoveIn(updateFolder, &places, markerName, 0) : result;
+}
 
-  /* No marker may stand in the staging folder while it is being filled. */
-  markerAttributes = GetFileAttributesA(stagedMarker);
-  if (markerAttributes != INVALID_FILE_ATTRIBUTES) {
-    ClearReadOnly(stagedMarker);
-    if (!DeleteFileA(stagedMarker)) RemoveDirectoryA(stagedMarker);
-    if (GetFileAttributesA(stagedMarker) != INVALID_FILE_ATTRIBUTES) return RUNGAME_STAGE_MOVE_FAILED;
+int rungame_stage_written_update(const char* updateFolder, const char* dataFolder, const char* markerName,
+                                 long fromX, long fromY) {
+  Places places;
+  int result;
+  if (updateFolder == NULL || dataFolder == NULL || markerName == NULL || !rungame_is_plain_marker_name(markerName)) {
+    return RUNGAME_STAGE_BAD_ARGUMENT;
   }
-
-  result = MoveTree(updateFolder, staging, 0, markerName);
-  if (result != RUNGAME_STAGED) return result;
-  result = PlaceMarker(updateMarker, stagedMarker);
-  if (result == RUNGAME_STAGED) RemoveDirectoryA(updateFolder);
-  return result;
+  result = FindPlaces(updateFolder, dataFolder, markerName, &places);
+  if (result == RUNGAME_STAGED) result = CheckUpdateFolder(updateFolder, &places);
+  if (result == RUNGAME_STAGED) result = CheckFromVersion(&places, fromX, fromY);
+  return result == RUNGAME_STAGED ? MoveIn(updateFolder, &places, markerName, 1) : result;
 }
 
 int RunGameLastUpdateStatus(char* detail, size_t detailSize) {
