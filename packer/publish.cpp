@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <set>
 #include <utility>
@@ -311,7 +312,30 @@ struct DerivedFile {
   std::string what;  // as a refusal names it
   std::string path;
   std::string bytes;
+  // Whether other bytes found at `path` still open as what the key signed
+  // there: another channel's, or damaged (cut, changed, not signed).
+  std::function<bool(const std::string&)> opens;
 };
+
+// The manifest of version `version`, signed by `key`.
+std::function<bool(const std::string&)> OpensAsManifest(const Version& version, const PublicKey& key) {
+  return [version, key](const std::string& bytes) {
+    OwnedManifest opened;
+    const char* reason = nullptr;
+    return FeedReadManifest(bytes.data(), bytes.size(), key.data(), &opened.manifest, &reason) &&
+           opened.manifest.x == version.x && opened.manifest.y == version.y;
+  };
+}
+
+// The marker of the step `from` to `to`, signed by `key`.
+std::function<bool(const std::string&)> OpensAsMarker(const std::string& from, const std::string& to,
+                                                      const PublicKey& key) {
+  return [from, to, key](const std::string& bytes) {
+    std::string reason;
+    const auto opened = OpenSignedManifest(bytes, key, reason);
+    return opened && opened->from == from && opened->to == to;
+  };
+}
 
 // The signed update markers for the steps from the first `steps` versions
 // of the channel's index to the release, so a launcher built with the key
@@ -343,7 +367,8 @@ bool PlanUpgradeMarkers(const std::string& feed, const std::string& release, con
     FeedUpgradeMarkerPath(version.x, version.y, step.x, step.y, markerUrl);
     markers.push_back(DerivedFile{"the signed update marker of the step from " + from + " to " + to,
                                   FeedPath(feed, markerUrl),
-                                  SignManifest(UpgradeManifest(before.manifest, files, from, to, marker), key)});
+                                  SignManifest(UpgradeManifest(before.manifest, files, from, to, marker), key),
+                                  OpensAsMarker(from, to, key.publicKey)});
   }
   return true;
 }
@@ -351,8 +376,9 @@ bool PlanUpgradeMarkers(const std::string& feed, const std::string& release, con
 // A version the channel lists with this very content, as its `listedAt`th
 // version: publishing it again writes back what the feed has lost since
 // (chunks, the pack and its list, the manifest, the markers of the steps to
-// it) and nothing that is there. A manifest or marker of other content is
-// left alone: another channel may list the version with it. The marker of a
+// it) and nothing that is there. A damaged one (it no longer opens as what
+// the key signed there) is replaced; one of other content that does is left
+// alone, since another channel may list the version with it. The marker of a
 // step from a version whose manifest the feed lost as well waits until that
 // version is published again.
 bool RestorePublished(const std::string& release, const std::string& feed, const std::vector<PlannedFile>& files,
@@ -360,15 +386,16 @@ bool RestorePublished(const std::string& release, const std::string& feed, const
                       const FeedIndex& index, std::size_t listedAt, const KeyPair& key, PublishSummary& summary,
                       std::string& error) {
   summary.republished = true;
-  std::vector<DerivedFile> derived{
-      {"the manifest the channel lists for version " + VersionText(version.x, version.y), manifestPath, manifest}};
+  std::vector<DerivedFile> derived{{"the manifest the channel lists for version " + VersionText(version.x, version.y),
+                                    manifestPath, manifest, OpensAsManifest(version, key.publicKey)}};
   if (!PlanUpgradeMarkers(feed, release, index, listedAt, files, version, key, true, derived, error)) return false;
   std::vector<const DerivedFile*> lost;
   for (const DerivedFile& file : derived) {
     const EntryKind kind = KindOf(file.path);
-    if (kind == EntryKind::Missing) {
+    const auto there = kind == EntryKind::File ? ReadHostFile(file.path, FEED_MAX_MANIFEST) : std::nullopt;
+    if (kind == EntryKind::Missing || (there && *there != file.bytes && !file.opens(*there))) {
       lost.push_back(&file);
-    } else if (kind != EntryKind::File || ReadHostFile(file.path, file.bytes.size()) != file.bytes) {
+    } else if (!there || *there != file.bytes) {
       error = file.path + " is not " + file.what +
               "; nothing published (remove it, and publishing again writes it back)";
       return false;
@@ -381,7 +408,7 @@ bool RestorePublished(const std::string& release, const std::string& feed, const
   // Published before feeds had packs, it gains its pack and list.
   if (!Pack(feed, version, files, key, summary, summary.packsAdded, error)) return false;
   for (const DerivedFile* file : lost) {
-    if (!WriteFeedFile(file->path, file->bytes, false, error)) return false;
+    if (!WriteFeedFile(file->path, file->bytes, KindOf(file->path) == EntryKind::File, error)) return false;
     if (file == &derived.front()) {
       summary.manifestRestored = true;
     } else {

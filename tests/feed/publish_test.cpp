@@ -306,16 +306,31 @@ TEST(FeedPublish, RepublishingWritesBackWhatTheFeedLost) {
   EXPECT_NE(std::string::npos, bench.Publish(next, "r11").out.find("wrote back 1 update marker"));
   EXPECT_TRUE(published == Snapshot(bench.feed));
 
-  for (const auto& [spoilt, refusal] : std::vector<std::pair<std::string, std::string>>{
-           {v11 + ".manifest", "is not the manifest the channel lists for version 1.1"},
-           {v11 + ".from-1.0.marker", "is not the signed update marker of the step from 1.0 to 1.1"}}) {
-    Spill(bench.feed + spoilt, "other");
+  // A damaged manifest or marker is written back; one another release of
+  // 1.1 signed with the same key (another channel's) is left alone.
+  Bench otherRelease = bench;
+  otherRelease.feed = bench.root + "/other-feed";
+  otherRelease.Publish(kSmall, "r10");
+  otherRelease.Publish(Release(1, {{"levels\\one.dat", GameBytes(1000, 5)}}), "other11");
+  for (const std::string& spoilt : {v11 + ".manifest", v11 + ".from-1.0.marker"}) {
+    const std::string sound = Slurp(bench.feed + spoilt);
+    for (const std::string& damage : {std::string("other"), sound.substr(0, sound.size() - 9)}) {
+      Spill(bench.feed + spoilt, damage);
+      const CliResult again = bench.Publish(next, "r11");
+      EXPECT_EQ(0, again.exitCode) << again.err;
+      EXPECT_NE(std::string::npos, again.out.find("wrote back")) << again.out;
+      EXPECT_TRUE(published == Snapshot(bench.feed)) << spoilt;
+    }
+    Spill(bench.feed + spoilt, Slurp(otherRelease.feed + spoilt));
     const auto before = Snapshot(bench.feed);
     const CliResult refused = bench.Publish(next, "r11");
     EXPECT_EQ(1, refused.exitCode);
-    EXPECT_NE(std::string::npos, refused.err.find(refusal)) << refused.err;
+    EXPECT_NE(std::string::npos, refused.err.find(spoilt.find("marker") != std::string::npos
+                                                      ? "is not the signed update marker of the step from 1.0 to 1.1"
+                                                      : "is not the manifest the channel lists for version 1.1"))
+        << refused.err;
     EXPECT_TRUE(before == Snapshot(bench.feed));
-    std::filesystem::remove(bench.feed + spoilt);
+    Spill(bench.feed + spoilt, sound);
   }
 }
 
