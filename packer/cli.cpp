@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <functional>
 #include <map>
 #include <optional>
 
@@ -110,12 +111,16 @@ class ProgressLine {
   ProgressLine(const ProgressLine&) = delete;
   ProgressLine& operator=(const ProgressLine&) = delete;
   void Update(std::size_t done, std::size_t total) {
+    Show([&] { return "packer: written " + std::to_string(done) + " of " + std::to_string(total) + " files"; });
+  }
+  // The line `say` makes, unless one was shown a moment ago.
+  void Show(const std::function<std::string()>& say) {
     if (!enabled_) return;
     const auto now = std::chrono::steady_clock::now();
     if (now - start_ < std::chrono::milliseconds(500) || (shown_ && now - last_ < std::chrono::milliseconds(100))) {
       return;
     }
-    const std::string line = "packer: written " + std::to_string(done) + " of " + std::to_string(total) + " files";
+    const std::string line = say();
     width_ = std::max(width_, line.size());
     err_ << "\r" << line << std::flush;
     shown_ = true;
@@ -279,7 +284,7 @@ int Verify(const Arguments& arguments, std::ostream& out, std::ostream& err) {
   return kExitDone;
 }
 
-int PublishCommand(const Arguments& arguments, std::ostream& out, std::ostream& err) {
+int PublishCommand(const Arguments& arguments, const CliOptions& cli, std::ostream& out, std::ostream& err) {
   if (arguments.positional.size() != 2 || !arguments.options.count("--key")) {
     err << kUsage;
     return kExitUsage;
@@ -294,7 +299,18 @@ int PublishCommand(const Arguments& arguments, std::ostream& out, std::ostream& 
   const std::string& feed = arguments.positional[1];
   WarnOfRecord(arguments.positional[0], key->publicKey, "packer: ", out);
   PublishSummary summary;
-  if (!Publish(arguments.positional[0], feed, channel, *key, summary, error)) {
+  bool published;
+  {
+    ProgressLine progress(cli.progress, err);
+    published = Publish(arguments.positional[0], feed, channel, *key, summary, error,
+                        [&](const char* step, std::uint64_t done, std::uint64_t total) {
+                          progress.Show([&] {
+                            return std::string("packer: ") + step + " " + std::to_string(done >> 20) +
+                                   (total != 0 ? " of " + std::to_string(total >> 20) : std::string()) + " MiB";
+                          });
+                        });
+  }
+  if (!published) {
     err << "packer: " << error << "\n";
     return kExitRefused;
   }
@@ -509,7 +525,7 @@ int RunPacker(const std::vector<std::string>& arguments, std::ostream& out, std:
     if (parsed) return Verify(*parsed, out, err);
   } else if (command == "publish") {
     parsed = ParseArguments(rest, {"--key", "--channel"}, {});
-    if (parsed) return PublishCommand(*parsed, out, err);
+    if (parsed) return PublishCommand(*parsed, options, out, err);
   } else if (command == "prune") {
     parsed = ParseArguments(rest, {"--key", "--keep"}, {});
     if (parsed) return PruneCommand(*parsed, out, err);

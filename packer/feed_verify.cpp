@@ -93,7 +93,7 @@ class Checker {
       return;
     }
     unsigned char digest[32];
-    crypto_hash_sha256(digest, reinterpret_cast<const unsigned char*>(text->data()), text->size());
+    Sha256Digest(text->data(), text->size(), digest);
     if (text->size() != listed.manifestSize || std::memcmp(digest, listed.manifestSha256, 32) != 0) {
       Problem("bad manifest  " + std::string(url) + ": not the manifest " + indexUrl + " lists (size or SHA-256)");
       return;

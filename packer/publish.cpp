@@ -16,6 +16,7 @@
 #include "feed/feed_index.h"
 #include "feed/feed_manifest.h"
 #include "feed/feed_store.h"
+#include "packer/cores.h"
 #include "packer/feed_folder.h"
 #include "packer/feed_packs.h"
 #include "packer/feed_prune.h"
@@ -78,8 +79,29 @@ class ChunkReader {
   bool failed_ = false;
 };
 
+// Tells `progress` of `done` bytes every few MiB, and at the end of a file.
+class Told {
+ public:
+  Told(const PublishProgress& progress, const char* step, std::uint64_t total)
+      : progress_(progress), step_(step), total_(total) {}
+  void Add(std::uint64_t bytes, bool fileEnds = false) {
+    done_ += bytes;
+    if (progress_ && (fileEnds || done_ - told_ >= (4u << 20))) {
+      told_ = done_;
+      progress_(step_, done_, total_);
+    }
+  }
+
+ private:
+  const PublishProgress& progress_;
+  const char* step_;
+  std::uint64_t total_;
+  std::uint64_t done_ = 0;
+  std::uint64_t told_ = 0;
+};
+
 // Cuts a release file into chunks and hashes it.
-bool ChunkFile(const std::string& path, const FeedChunker& chunker, PlannedFile& file, std::string& error) {
+bool ChunkFile(const std::string& path, const FeedChunker& chunker, PlannedFile& file, Told& told, std::string& error) {
   HostFile handle = OpenHostFile(path, "rb");
   if (!handle) {
     error = "cannot read " + path;
@@ -92,11 +114,13 @@ bool ChunkFile(const std::string& path, const FeedChunker& chunker, PlannedFile&
     if (piece.second == 0) break;
     FeedChunk chunk{};
     chunk.size = piece.second;
-    crypto_hash_sha256(chunk.sha256, piece.first, piece.second);
+    Sha256Digest(piece.first, piece.second, chunk.sha256);
     whole.Add(piece.first, piece.second);
     file.size += piece.second;
     file.chunks.push_back(chunk);
+    told.Add(piece.second);
   }
+  told.Add(0, true);
   file.sha256 = whole.Finish();
   if (reader.failed()) error = "cannot read " + path;
   return !reader.failed();
@@ -117,63 +141,132 @@ bool CheckFeedFolders(const std::string& feed, std::string& error) {
   return true;
 }
 
-// Stores the chunks of `file` the feed lacks, read again from the release:
-// a file that changed since it was chunked is refused.
-bool StoreChunks(const std::string& path, const PlannedFile& file, const std::string& feed,
-                 std::set<std::string>& stored, PublishSummary& summary, std::string& error) {
-  HostFile handle = OpenHostFile(path, "rb");
-  if (!handle) {
-    error = "cannot read " + path;
-    return false;
+// A chunk as the feed stores it, one zlib stream into `packed` (room for
+// compressBound of the chunk): deflated, or stored where a sample of its
+// start shows that deflating does not pay (packed media, which deflate
+// slowly to no gain). Any zlib reader takes either.
+bool DeflateChunk(const unsigned char* bytes, std::size_t size, unsigned char* packed, uLongf& packedSize) {
+  constexpr std::size_t kSample = 16 * 1024;
+  const std::size_t sample = std::min(size, kSample);
+  int level = Z_DEFAULT_COMPRESSION;
+  if (sample == kSample) {
+    uLongf sampleSize = packedSize;
+    if (compress2(packed, &sampleSize, bytes, static_cast<uLong>(sample), 1) != Z_OK) return false;
+    if (sampleSize > sample - sample / 32) level = Z_NO_COMPRESSION;
   }
-  ChunkReader reader(std::move(handle));
-  const FeedChunker unused{};
-  std::vector<unsigned char> packed(compressBound(FEED_CHUNK_MAX));
-  for (const FeedChunk& chunk : file.chunks) {
-    const auto piece = reader.Next(unused, static_cast<std::size_t>(chunk.size));
-    Digest digest{};
-    if (piece.second == chunk.size) crypto_hash_sha256(digest.data(), piece.first, piece.second);
-    if (piece.second != chunk.size || std::memcmp(digest.data(), chunk.sha256, 32) != 0) {
-      error = path + " changed while it was being published";
-      return false;
-    }
-    char url[FEED_CHUNK_PATH_BYTES];
-    FeedChunkPath(chunk.sha256, url);
-    if (!stored.insert(url).second) continue;
-    const std::string target = FeedPath(feed, url);
-    const EntryKind kind = KindOf(target);
-    if (kind == EntryKind::File) continue;  // never rewritten: its name is its content
-    if (kind != EntryKind::Missing) {
-      error = target + " is not a plain file";
-      return false;
-    }
-    const std::string folder = target.substr(0, target.size() - 65);
-    if (KindOf(folder) == EntryKind::Missing && !MakeHostFolder(folder)) {
-      error = "cannot create the folder " + folder;
-      return false;
-    }
-    if (KindOf(folder) != EntryKind::Folder) {
-      error = folder + " is not a real folder (a link or a file); the feed is left as it is";
-      return false;
-    }
-    uLongf packedSize = static_cast<uLongf>(packed.size());
-    if (compress2(packed.data(), &packedSize, piece.first, static_cast<uLong>(piece.second), Z_BEST_COMPRESSION) !=
-        Z_OK) {
-      error = "zlib cannot compress a chunk of " + path;
-      return false;
-    }
-    if (!WriteFeedFile(target, std::string(reinterpret_cast<const char*>(packed.data()), packedSize), false, error)) {
-      return false;
-    }
-    ++summary.newChunks;
-    summary.newChunkBytes += packedSize;
+  const uLongf room = packedSize;
+  if (compress2(packed, &packedSize, bytes, static_cast<uLong>(size), level) != Z_OK) return false;
+  if (level != Z_NO_COMPRESSION && packedSize > size) {
+    packedSize = room;
+    return compress2(packed, &packedSize, bytes, static_cast<uLong>(size), Z_NO_COMPRESSION) == Z_OK;
   }
   return true;
 }
 
+// A chunk the feed lacks, read from the release, and where it goes.
+struct PendingChunk {
+  std::string target;
+  std::string bytes;
+  std::string of;  // the release file, for a refusal
+  uLongf packedSize = 0;
+  std::string error;
+};
+
+// Deflates and writes the pending chunks on every core; the first failure
+// in order is the refusal (the chunks written before it are no fault: no
+// index lists them yet).
+bool WritePending(std::vector<PendingChunk>& pending, PublishSummary& summary, std::string& error) {
+  ForEachOnCores(pending.size(), [&pending](std::size_t i) {
+    PendingChunk& chunk = pending[i];
+    std::vector<unsigned char> packed(compressBound(static_cast<uLong>(chunk.bytes.size())));
+    uLongf packedSize = static_cast<uLongf>(packed.size());
+    if (!DeflateChunk(reinterpret_cast<const unsigned char*>(chunk.bytes.data()), chunk.bytes.size(), packed.data(),
+                      packedSize)) {
+      chunk.error = "zlib cannot compress a chunk of " + chunk.of;
+    } else if (WriteFeedFile(chunk.target, std::string(reinterpret_cast<const char*>(packed.data()), packedSize), false,
+                             chunk.error)) {
+      chunk.packedSize = packedSize;
+    }
+  });
+  for (const PendingChunk& chunk : pending) {
+    if (!chunk.error.empty()) {
+      error = chunk.error;
+      return false;
+    }
+    ++summary.newChunks;
+    summary.newChunkBytes += chunk.packedSize;
+  }
+  pending.clear();
+  return true;
+}
+
+// Stores the chunks the feed lacks of every file, read again from the
+// release (a file that changed since it was chunked is refused), a batch at
+// a time deflated and written on every core.
+bool StoreChunks(const std::string& release, const std::vector<PlannedFile>& files, const std::string& feed,
+                 PublishSummary& summary, const PublishProgress& progress, std::string& error) {
+  constexpr std::size_t kBatchBytes = 32u * 1024u * 1024u;
+  Told told(progress, "stored", summary.releaseBytes);
+  std::set<std::string> stored;
+  std::vector<PendingChunk> pending;
+  std::size_t pendingBytes = 0;
+  for (const PlannedFile& file : files) {
+    if (file.isFolder) continue;
+    const std::string path = HostJoin(release, file.path);
+    HostFile handle = OpenHostFile(path, "rb");
+    if (!handle) {
+      error = "cannot read " + path;
+      return false;
+    }
+    ChunkReader reader(std::move(handle));
+    const FeedChunker unused{};
+    for (const FeedChunk& chunk : file.chunks) {
+      const auto piece = reader.Next(unused, static_cast<std::size_t>(chunk.size));
+      Digest digest{};
+      if (piece.second == chunk.size) Sha256Digest(piece.first, piece.second, digest.data());
+      if (piece.second != chunk.size || std::memcmp(digest.data(), chunk.sha256, 32) != 0) {
+        error = path + " changed while it was being published";
+        return false;
+      }
+      told.Add(piece.second);
+      char url[FEED_CHUNK_PATH_BYTES];
+      FeedChunkPath(chunk.sha256, url);
+      if (!stored.insert(url).second) continue;
+      const std::string target = FeedPath(feed, url);
+      const EntryKind kind = KindOf(target);
+      if (kind == EntryKind::File) continue;  // never rewritten: its name is its content
+      if (kind != EntryKind::Missing) {
+        error = target + " is not a plain file";
+        return false;
+      }
+      const std::string folder = target.substr(0, target.size() - 65);
+      if (KindOf(folder) == EntryKind::Missing && !MakeHostFolder(folder)) {
+        error = "cannot create the folder " + folder;
+        return false;
+      }
+      if (KindOf(folder) != EntryKind::Folder) {
+        error = folder + " is not a real folder (a link or a file); the feed is left as it is";
+        return false;
+      }
+      PendingChunk next;
+      next.target = target;
+      next.bytes.assign(reinterpret_cast<const char*>(piece.first), piece.second);
+      next.of = path;
+      pending.push_back(std::move(next));
+      pendingBytes += piece.second;
+      if (pendingBytes >= kBatchBytes) {
+        if (!WritePending(pending, summary, error)) return false;
+        pendingBytes = 0;
+      }
+    }
+  }
+  return WritePending(pending, summary, error);
+}
+
 // The release listed and chunked.
 bool PlanFiles(const std::string& release, std::vector<PlannedFile>& files, PublishSummary& summary,
-               std::string& error) {
+               const PublishProgress& progress, std::string& error) {
+  Told told(progress, "chunked", 0);
   const ReleaseTree tree = ListRelease(release);
   if (!tree.problems.empty()) {
     error = "the release holds " + tree.problems.front();
@@ -190,7 +283,7 @@ bool PlanFiles(const std::string& release, std::vector<PlannedFile>& files, Publ
     PlannedFile file;
     file.path = entry.path;
     file.isFolder = entry.isFolder;
-    if (!entry.isFolder && !ChunkFile(HostJoin(release, entry.path), chunker, file, error)) return false;
+    if (!entry.isFolder && !ChunkFile(HostJoin(release, entry.path), chunker, file, told, error)) return false;
     for (const FeedChunk& chunk : file.chunks) distinct.insert(std::string(reinterpret_cast<const char*>(chunk.sha256), 32));
     summary.files += entry.isFolder ? 0 : 1;
     summary.releaseBytes += file.size;
@@ -384,7 +477,7 @@ bool PlanUpgradeMarkers(const std::string& feed, const std::string& release, con
 bool RestorePublished(const std::string& release, const std::string& feed, const std::vector<PlannedFile>& files,
                       const Version& version, const std::string& manifestPath, const std::string& manifest,
                       const FeedIndex& index, std::size_t listedAt, const KeyPair& key, PublishSummary& summary,
-                      std::string& error) {
+                      const PublishProgress& progress, std::string& error) {
   summary.republished = true;
   std::vector<DerivedFile> derived{{"the manifest the channel lists for version " + VersionText(version.x, version.y),
                                     manifestPath, manifest, OpensAsManifest(version, key.publicKey)}};
@@ -401,10 +494,7 @@ bool RestorePublished(const std::string& release, const std::string& feed, const
       return false;
     }
   }
-  std::set<std::string> stored;
-  for (const PlannedFile& file : files) {
-    if (!file.isFolder && !StoreChunks(HostJoin(release, file.path), file, feed, stored, summary, error)) return false;
-  }
+  if (!StoreChunks(release, files, feed, summary, progress, error)) return false;
   // Published before feeds had packs, it gains its pack and list.
   if (!Pack(feed, version, files, key, summary, summary.packsAdded, error)) return false;
   for (const DerivedFile* file : lost) {
@@ -422,7 +512,7 @@ bool RestorePublished(const std::string& release, const std::string& feed, const
 }  // namespace
 
 bool Publish(const std::string& release, const std::string& feed, const std::string& channel, const KeyPair& key,
-             PublishSummary& summary, std::string& error) {
+             PublishSummary& summary, std::string& error, const PublishProgress& progress) {
   summary = PublishSummary();
   char indexUrl[FEED_INDEX_PATH_BYTES];
   if (!FeedIndexPath(channel.c_str(), indexUrl)) {
@@ -465,14 +555,14 @@ bool Publish(const std::string& release, const std::string& feed, const std::str
   }
 
   std::vector<PlannedFile> files;
-  if (!PlanFiles(release, files, summary, error)) return false;
+  if (!PlanFiles(release, files, summary, progress, error)) return false;
   const std::string manifest = SignedManifest(files, *version, key, error);
   if (manifest.empty()) return false;
   FeedVersion listed{};
   listed.x = version->x;
   listed.y = version->y;
   listed.manifestSize = manifest.size();
-  crypto_hash_sha256(listed.manifestSha256, reinterpret_cast<const unsigned char*>(manifest.data()), manifest.size());
+  Sha256Digest(manifest.data(), manifest.size(), listed.manifestSha256);
 
   char manifestUrl[FEED_VERSION_PATH_BYTES];
   FeedManifestPath(version->x, version->y, manifestUrl);
@@ -488,7 +578,8 @@ bool Publish(const std::string& release, const std::string& feed, const std::str
               " with other content; give the release a new version";
       return false;
     }
-    return RestorePublished(release, feed, files, *version, manifestPath, manifest, index, i, key, summary, error);
+    return RestorePublished(release, feed, files, *version, manifestPath, manifest, index, i, key, summary, progress,
+                            error);
   }
   if (index.count > 0) {
     const FeedVersion& newest = index.versions[index.count - 1];
@@ -510,10 +601,7 @@ bool Publish(const std::string& release, const std::string& feed, const std::str
   if (!PlanUpgradeMarkers(feed, release, index, index.count, files, *version, key, false, markers, error)) {
     return false;
   }
-  std::set<std::string> stored;
-  for (const PlannedFile& file : files) {
-    if (!file.isFolder && !StoreChunks(HostJoin(release, file.path), file, feed, stored, summary, error)) return false;
-  }
+  if (!StoreChunks(release, files, feed, summary, progress, error)) return false;
   bool listWritten = false;
   if (!Pack(feed, *version, files, key, summary, listWritten, error)) return false;
   if (!manifestThere && !WriteFeedFile(manifestPath, manifest, false, error)) return false;

@@ -12,6 +12,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "packer/keys.h"
@@ -36,8 +37,14 @@ struct PublishSummary {
   std::size_t markersRestored = 0;  // republished: markers of the steps to it that were missing, written back now
 };
 
+// Told how far a publish is, in bytes of the release: "chunked" as it reads
+// and cuts the files (`total` 0: not known yet), then "stored" as it writes
+// the chunks the feed lacks.
+using PublishProgress = std::function<void(const char* step, std::uint64_t done, std::uint64_t total)>;
+
 // False, with the reason in `error`, when refused or not done.
 [[nodiscard]] bool Publish(const std::string& release, const std::string& feed, const std::string& channel,
-                           const KeyPair& key, PublishSummary& summary, std::string& error);
+                           const KeyPair& key, PublishSummary& summary, std::string& error,
+                           const PublishProgress& progress = PublishProgress());
 
 }  // namespace packer

@@ -2,21 +2,23 @@
 
 #include <vector>
 
+#include <sodium.h>
+
 #include "packer/files.h"
 
 namespace packer {
 
-Sha256::Sha256() { crypto_hash_sha256_init(&state_); }
+Sha256::Sha256() { FastSha256Init(&state_, 1); }
 
-void Sha256::Add(const void* data, std::size_t size) {
-  crypto_hash_sha256_update(&state_, static_cast<const unsigned char*>(data), size);
-}
+void Sha256::Add(const void* data, std::size_t size) { FastSha256Update(&state_, data, size); }
 
 std::array<std::uint8_t, 32> Sha256::Finish() {
   std::array<std::uint8_t, 32> digest{};
-  crypto_hash_sha256_final(&state_, digest.data());
+  FastSha256Final(&state_, digest.data());
   return digest;
 }
+
+void Sha256Digest(const void* data, std::size_t size, std::uint8_t digest[32]) { FastSha256Digest(data, size, digest); }
 
 std::string ToHex(const std::array<std::uint8_t, 32>& digest) {
   char hex[2 * 32 + 1];

@@ -1,5 +1,6 @@
 #pragma once
-// SHA-256, for the manifest's check values: libsodium's crypto_hash_sha256.
+// SHA-256, for the manifest's check values and the feed's chunk names: on
+// the processor's SHA instructions where it has them (hash/sha256.h).
 
 #include <array>
 #include <cstddef>
@@ -7,7 +8,7 @@
 #include <optional>
 #include <string>
 
-#include <sodium.h>
+#include "hash/sha256.h"
 
 namespace packer {
 
@@ -19,8 +20,11 @@ class Sha256 {
   [[nodiscard]] std::array<std::uint8_t, 32> Finish();
 
  private:
-  crypto_hash_sha256_state state_;
+  FastSha256 state_;
 };
+
+// The digest of `size` bytes at once.
+void Sha256Digest(const void* data, std::size_t size, std::uint8_t digest[32]);
 
 // Lower-case hex of a digest.
 std::string ToHex(const std::array<std::uint8_t, 32>& digest);
