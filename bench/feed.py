@@ -8,14 +8,20 @@
   manifest their version's manifest lacks) against the union of the chunks
   each of the three publishes added: no chain, never more than the union.
 - `publish` time against `pack` time for the same pair of releases.
+- Publish throughput on a release of one incompressible file and one of one
+  compressible file (--publish-mb, default 1024): MB/s on one core (taskset)
+  and on every core, against `gzip -6` of the same bytes (targets: at least
+  60 MB/s on one core for incompressible data, at most 1.5 times gzip -6 for
+  compressible data).
 
-  bench/feed.py [--packer build/native/bin/packer] [--size-mb 100] [--seed 1]
+  bench/feed.py [--packer build/native/bin/packer] [--size-mb 100] [--publish-mb 1024] [--seed 1]
 
 Prints ratios; the timings are one run each, on whatever else the machine is
 doing, so read them as orders of magnitude.
 """
 
 import argparse
+import os
 import random
 import re
 import shutil
@@ -82,6 +88,7 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--packer", default="build/native/bin/packer")
     parser.add_argument("--size-mb", type=int, default=100)
+    parser.add_argument("--publish-mb", type=int, default=1024)
     parser.add_argument("--seed", type=int, default=1)
     args = parser.parse_args()
     packer = str(Path(args.packer).resolve())
@@ -128,6 +135,33 @@ def main():
               "publish 1.1 after it: %.2f s (%.2f x pack)" % (pack_s, first_s, first_s / pack_s, second_s,
                                                               second_s / pack_s))
         shutil.rmtree(work, ignore_errors=True)
+    publish_throughput(packer, rng, args.publish_mb)
+
+
+def publish_throughput(packer, rng, size_mb):
+    """MB/s of a first publish, on one core and on all, against gzip -6."""
+    cores = len(os.sched_getaffinity(0))
+    print("publish of a %d MB release into an empty feed (one run each; %d cores here)" % (size_mb, cores))
+    for kind in ("incompressible", "compressible"):
+        with tempfile.TemporaryDirectory(prefix="feed-bench-") as scratch:
+            work = Path(scratch)
+            run([packer, "keygen", str(work / "k.secret"), str(work / "k.public")], "keygen")
+            write_release(work / "r", 0, b"")
+            with open(work / "r" / "data.pak", "wb") as out:
+                for at in range(0, size_mb * MB, 64 * MB):
+                    piece = rng.randbytes(min(64 * MB, size_mb * MB - at))
+                    out.write(piece.translate(LETTERS) if kind == "compressible" else piece)
+            start = time.perf_counter()
+            with open(work / "r" / "data.pak", "rb") as source:
+                subprocess.run(["gzip", "-6", "-c"], stdin=source, stdout=subprocess.DEVNULL, check=True)
+            gzip_s = time.perf_counter() - start
+            one_s = run(["taskset", "-c", "0", packer, "publish", str(work / "r"), str(work / "one"), "--key",
+                         str(work / "k.secret")], "publish on one core")
+            shutil.rmtree(work / "one")
+            all_s = run([packer, "publish", str(work / "r"), str(work / "all"), "--key", str(work / "k.secret")],
+                        "publish")
+            print("  %s: one core %.0f MB/s (%.2f x gzip -6), %d cores %.0f MB/s (%.2f x gzip -6); gzip -6 %.0f MB/s"
+                  % (kind, size_mb / one_s, one_s / gzip_s, cores, size_mb / all_s, all_s / gzip_s, size_mb / gzip_s))
 
 
 if __name__ == "__main__":
