@@ -142,6 +142,15 @@ std::string Bytes(std::uint64_t bytes) {
   return std::to_string(bytes / (1024 * 1024)) + " MiB";
 }
 
+// The secret key the option `name` names; nullopt, the refusal told on
+// `err`, when it cannot be read.
+std::optional<KeyPair> SecretKeyOption(const Arguments& arguments, const char* name, std::ostream& err) {
+  std::string error;
+  std::optional<KeyPair> key = LoadSecretKey(Option(arguments, name, std::string()), error);
+  if (!key) err << "packer: " << error << "\n";
+  return key;
+}
+
 int Pack(const Arguments& arguments, const CliOptions& cli, std::ostream& out, std::ostream& err) {
   if (arguments.positional.size() != 3) {
     err << kUsage;
@@ -184,12 +193,8 @@ int Pack(const Arguments& arguments, const CliOptions& cli, std::ostream& out, s
   }
   std::optional<KeyPair> signer;
   if (arguments.options.count("--sign")) {
-    std::string keyError;
-    signer = LoadSecretKey(Option(arguments, "--sign", std::string()), keyError);
-    if (!signer) {
-      err << "packer: " << keyError << "\n";
-      return kExitRefused;
-    }
+    signer = SecretKeyOption(arguments, "--sign", err);
+    if (!signer) return kExitRefused;
   }
 
   if (signer) WarnOfRecord(next, signer->publicKey, "  ", out);
@@ -289,12 +294,9 @@ int PublishCommand(const Arguments& arguments, const CliOptions& cli, std::ostre
     err << kUsage;
     return kExitUsage;
   }
+  const auto key = SecretKeyOption(arguments, "--key", err);
+  if (!key) return kExitRefused;
   std::string error;
-  const auto key = LoadSecretKey(Option(arguments, "--key", std::string()), error);
-  if (!key) {
-    err << "packer: " << error << "\n";
-    return kExitRefused;
-  }
   const std::string channel = Option(arguments, "--channel", "stable");
   const std::string& feed = arguments.positional[1];
   WarnOfRecord(arguments.positional[0], key->publicKey, "packer: ", out);
@@ -379,12 +381,9 @@ int PruneCommand(const Arguments& arguments, std::ostream& out, std::ostream& er
     err << kUsage;
     return kExitUsage;
   }
+  const auto key = SecretKeyOption(arguments, "--key", err);
+  if (!key) return kExitRefused;
   std::string error;
-  const auto key = LoadSecretKey(Option(arguments, "--key", std::string()), error);
-  if (!key) {
-    err << "packer: " << error << "\n";
-    return kExitRefused;
-  }
   const std::string& feed = arguments.positional[0];
   PruneSummary summary;
   if (!PruneFeed(feed, *key, std::stoul(keepText), summary, error)) {
@@ -483,12 +482,9 @@ int RecordCommand(const Arguments& arguments, std::ostream& out, std::ostream& e
     return kExitUsage;
   }
   const std::string& release = arguments.positional[0];
+  const std::optional<KeyPair> signer = SecretKeyOption(arguments, "--key", err);
+  if (!signer) return kExitRefused;
   std::string error;
-  const std::optional<KeyPair> signer = LoadSecretKey(Option(arguments, "--key", std::string()), error);
-  if (!signer) {
-    err << "packer: " << error << "\n";
-    return kExitRefused;
-  }
   std::string summary;
   if (KindOf(release) != EntryKind::Folder || !WriteReleaseRecord(release, *signer, summary, error)) {
     err << "packer: " << (error.empty() ? release + " is no folder" : error) << "; no record written\n";

@@ -126,17 +126,22 @@ bool ChunkFile(const std::string& path, const FeedChunker& chunker, PlannedFile&
   return !reader.failed();
 }
 
+// A folder of the feed, made when missing: never a link or a file there.
+bool MakeFeedFolder(const std::string& path, std::string& error) {
+  if (KindOf(path) == EntryKind::Missing && !MakeHostFolder(path)) {
+    error = "cannot create the folder " + path;
+    return false;
+  }
+  if (KindOf(path) != EntryKind::Folder) {
+    error = path + " is not a real folder (a link or a file); the feed is left as it is";
+    return false;
+  }
+  return true;
+}
+
 bool CheckFeedFolders(const std::string& feed, std::string& error) {
   for (const char* level : {"", "channels", "versions", "chunks", "packs"}) {
-    const std::string path = *level ? HostJoin(feed, level) : feed;
-    if (KindOf(path) == EntryKind::Missing && !MakeHostFolder(path)) {
-      error = "cannot create the folder " + path;
-      return false;
-    }
-    if (KindOf(path) != EntryKind::Folder) {
-      error = path + " is not a real folder (a link or a file); the feed is left as it is";
-      return false;
-    }
+    if (!MakeFeedFolder(*level ? HostJoin(feed, level) : feed, error)) return false;
   }
   return true;
 }
@@ -239,15 +244,7 @@ bool StoreChunks(const std::string& release, const std::vector<PlannedFile>& fil
         error = target + " is not a plain file";
         return false;
       }
-      const std::string folder = target.substr(0, target.size() - 65);
-      if (KindOf(folder) == EntryKind::Missing && !MakeHostFolder(folder)) {
-        error = "cannot create the folder " + folder;
-        return false;
-      }
-      if (KindOf(folder) != EntryKind::Folder) {
-        error = folder + " is not a real folder (a link or a file); the feed is left as it is";
-        return false;
-      }
+      if (!MakeFeedFolder(target.substr(0, target.size() - 65), error)) return false;
       PendingChunk next;
       next.target = target;
       next.bytes.assign(reinterpret_cast<const char*>(piece.first), piece.second);

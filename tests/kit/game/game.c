@@ -7,19 +7,7 @@
 
 #include "rungame.h"
 #include "rungame_update.h"
-
-static void WriteText(const char* name, const char* text) {
-  FILE* f = fopen(name, "w");
-  if (f) {
-    fputs(text, f);
-    fclose(f);
-  }
-}
-
-static int Finish(const char* result) {
-  WriteText("result.txt", result);
-  return 0;
-}
+#include "result.h"
 
 int __cdecl RunGame(HINSTANCE module, HINSTANCE previousInstance, LPSTR commandLine, int showCommand) {
   char text[64];
