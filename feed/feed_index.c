@@ -20,7 +20,7 @@ static int ParseVersionLine(const char* line, size_t length, FeedVersion* versio
   line = space + 1;
   second = (const char*)memchr(line, ' ', length);
   return second != NULL && FeedParseSize(line, (size_t)(second - line), &version->manifestSize) &&
-         FeedParseHex(second + 1, length - (size_t)(second - line) - 1, version->manifestSha256, 32);
+         rungame_parse_hex(second + 1, length - (size_t)(second - line) - 1, version->manifestSha256, 32);
 }
 
 static int ReadBody(const char* body, size_t size, FeedIndex* index, const char** reason) {
@@ -65,7 +65,7 @@ int FeedReadIndex(const char* text, size_t size, const unsigned char key[32], Fe
   size_t start;
   size_t end;
   memset(index, 0, sizeof *index);
-  if (!FeedOpenSigned(text, size, FEED_MAX_INDEX, FEED_INDEX_HEADER, key, &start, &end, reason)) return 0;
+  if (!rungame_open_signed(text, size, FEED_MAX_INDEX, FEED_INDEX_HEADER, key, &start, &end, reason)) return 0;
   if (!ReadBody(text + start, end - start, index, reason)) {
     FeedFreeIndex(index);
     return 0;

@@ -39,13 +39,13 @@ typedef struct FeedIndex {
 
 /* 1 when `size` bytes are an index signed with `key`, into `index` (freed by
  * FeedFreeIndex); 0 with the reason otherwise, `index` left empty. */
-FEED_MUST_USE int FeedReadIndex(const char* text, size_t size, const unsigned char key[32], FeedIndex* index, const char** reason);
+RUNGAME_MUST_USE int FeedReadIndex(const char* text, size_t size, const unsigned char key[32], FeedIndex* index, const char** reason);
 void FeedFreeIndex(FeedIndex* index);
 
 /* The index signed with `seed`'s key, appended to `out`. 0 when the index is
  * not one the reader takes (a bad channel name, no version, versions out of
  * order) or memory ran out. */
-FEED_MUST_USE int FeedWriteIndex(const FeedIndex* index, const unsigned char seed[32], FeedText* out);
+RUNGAME_MUST_USE int FeedWriteIndex(const FeedIndex* index, const unsigned char seed[32], FeedText* out);
 
 #ifdef __cplusplus
 }

@@ -17,7 +17,7 @@ static int Fail(const char** reason, const char* why) {
 static int ParseChunkLine(const char* line, size_t length, FeedChunk* chunk) {
   const char* space = (const char*)memchr(line, ' ', length);
   return space != NULL && FeedParseSize(line, (size_t)(space - line), &chunk->size) && chunk->size > 0 &&
-         chunk->size <= FEED_CHUNK_MAX && FeedParseHex(space + 1, length - (size_t)(space - line) - 1, chunk->sha256, 32);
+         chunk->size <= FEED_CHUNK_MAX && rungame_parse_hex(space + 1, length - (size_t)(space - line) - 1, chunk->sha256, 32);
 }
 
 /* "SIZE SHA256 COUNT PATH" of a file line; the path stays in place. */
@@ -29,7 +29,7 @@ static int ParseFileLine(char* line, size_t length, FeedEntry* entry) {
   if (space == NULL || !FeedParseSize(line, (size_t)(space - line), &entry->size)) return 0;
   if (length - (size_t)(space - line) <= 66) return 0; /* " <64 hex> " and more */
   second = space + 65;
-  if (*second != ' ' || !FeedParseHex(space + 1, 64, entry->sha256, 32)) return 0;
+  if (*second != ' ' || !rungame_parse_hex(space + 1, 64, entry->sha256, 32)) return 0;
   third = (char*)memchr(second + 1, ' ', length - (size_t)(second + 1 - line));
   if (third == NULL || !FeedParseSize(second + 1, (size_t)(third - second - 1), &count)) return 0;
   entry->chunkCount = (size_t)count;
@@ -151,7 +151,7 @@ int FeedReadManifest(const char* text, size_t size, const unsigned char key[32],
   size_t start;
   size_t end;
   memset(manifest, 0, sizeof *manifest);
-  if (!FeedOpenSigned(text, size, FEED_MAX_MANIFEST, FEED_MANIFEST_HEADER, key, &start, &end, reason)) return 0;
+  if (!rungame_open_signed(text, size, FEED_MAX_MANIFEST, FEED_MANIFEST_HEADER, key, &start, &end, reason)) return 0;
   manifest->text = (char*)malloc(end - start + 1);
   if (manifest->text == NULL) return Fail(reason, "out of memory");
   memcpy(manifest->text, text + start, end - start);

@@ -62,13 +62,13 @@ typedef struct FeedManifest {
 /* 1 when `size` bytes are a manifest signed with `key`, into `manifest`
  * (freed by FeedFreeManifest); 0 with the reason otherwise, `manifest` left
  * empty. */
-FEED_MUST_USE int FeedReadManifest(const char* text, size_t size, const unsigned char key[32], FeedManifest* manifest,
+RUNGAME_MUST_USE int FeedReadManifest(const char* text, size_t size, const unsigned char key[32], FeedManifest* manifest,
                      const char** reason);
 void FeedFreeManifest(FeedManifest* manifest);
 
 /* The manifest signed with `seed`'s key, appended to `out`. 0 when it is not
  * one the reader takes, with the reason, or memory ran out. */
-FEED_MUST_USE int FeedWriteManifest(const FeedManifest* manifest, const unsigned char seed[32], FeedText* out,
+RUNGAME_MUST_USE int FeedWriteManifest(const FeedManifest* manifest, const unsigned char seed[32], FeedText* out,
                       const char** reason);
 
 #ifdef __cplusplus

@@ -26,7 +26,7 @@ static int NextField(const char** line, size_t* length, const char** field, size
 static int ParseChunkLine(const char* line, size_t length, FeedPackedChunk* chunk) {
   const char* field;
   size_t fieldLength;
-  return NextField(&line, &length, &field, &fieldLength) && FeedParseHex(field, fieldLength, chunk->sha256, 32) &&
+  return NextField(&line, &length, &field, &fieldLength) && rungame_parse_hex(field, fieldLength, chunk->sha256, 32) &&
          NextField(&line, &length, &field, &fieldLength) &&
          FeedParseVersion(field, fieldLength, &chunk->packX, &chunk->packY) &&
          NextField(&line, &length, &field, &fieldLength) && FeedParseSize(field, fieldLength, &chunk->offset) &&
@@ -79,7 +79,7 @@ static int ReadBody(const char* body, size_t size, FeedPacks* packs, const char*
 int FeedReadPacks(const char* text, size_t size, const unsigned char key[32], FeedPacks* packs, const char** reason) {
   size_t start, end;
   memset(packs, 0, sizeof *packs);
-  if (!FeedOpenSigned(text, size, FEED_MAX_PACKS, FEED_PACKS_HEADER, key, &start, &end, reason)) return 0;
+  if (!rungame_open_signed(text, size, FEED_MAX_PACKS, FEED_PACKS_HEADER, key, &start, &end, reason)) return 0;
   if (!ReadBody(text + start, end - start, packs, reason)) {
     FeedFreePacks(packs);
     return 0;

@@ -47,13 +47,13 @@ typedef struct FeedPacks {
 
 /* 1 when `size` bytes are a pack list signed with `key`, into `packs`
  * (freed by FeedFreePacks); 0 with the reason otherwise, `packs` empty. */
-FEED_MUST_USE int FeedReadPacks(const char* text, size_t size, const unsigned char key[32], FeedPacks* packs,
+RUNGAME_MUST_USE int FeedReadPacks(const char* text, size_t size, const unsigned char key[32], FeedPacks* packs,
                                 const char** reason);
 void FeedFreePacks(FeedPacks* packs);
 
 /* The list signed with `seed`'s key, appended to `out`; its chunks must be
  * in the reader's order. 0 when they are not, or memory ran out. */
-FEED_MUST_USE int FeedWritePacks(const FeedPacks* packs, const unsigned char seed[32], FeedText* out);
+RUNGAME_MUST_USE int FeedWritePacks(const FeedPacks* packs, const unsigned char seed[32], FeedText* out);
 
 #ifdef __cplusplus
 }

@@ -41,7 +41,7 @@ void FeedUpgradeMarkerPath(long toX, long toY, long fromX, long fromY, char path
 void FeedPacksPath(long x, long y, char path[FEED_PACKS_PATH_BYTES]);
 void FeedPackPath(long x, long y, char path[FEED_PACK_PATH_BYTES]);
 /* 0 for a name that is no channel name. */
-FEED_MUST_USE int FeedIndexPath(const char* channel, char path[FEED_INDEX_PATH_BYTES]);
+RUNGAME_MUST_USE int FeedIndexPath(const char* channel, char path[FEED_INDEX_PATH_BYTES]);
 
 /* The most bytes a stored chunk of `size` bytes takes: a zlib stream is
  * never much larger than what it holds. */
@@ -50,7 +50,7 @@ FEED_MUST_USE int FeedIndexPath(const char* channel, char path[FEED_INDEX_PATH_B
 /* Inflates a stored chunk into `out` (at least `size` bytes) and checks it:
  * 1 when it is one zlib stream of exactly `size` bytes hashing to `sha256`;
  * 0 with the reason otherwise. Never writes past `size` bytes. */
-FEED_MUST_USE int FeedOpenChunk(const unsigned char* stored, size_t storedSize, const unsigned char sha256[32], size_t size,
+RUNGAME_MUST_USE int FeedOpenChunk(const unsigned char* stored, size_t storedSize, const unsigned char sha256[32], size_t size,
                   unsigned char* out, const char** reason);
 
 #ifdef __cplusplus

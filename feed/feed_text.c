@@ -40,22 +40,14 @@ void FeedTextAppendNumber(FeedText* text, unsigned long long value) {
   FeedTextAppend(text, digits + at, sizeof digits - at);
 }
 
-void FeedHex(const unsigned char* bytes, size_t size, char* out) {
-  static const char kDigits[] = "0123456789abcdef";
-  size_t i;
-  for (i = 0; i < size; ++i) {
-    out[2 * i] = kDigits[bytes[i] >> 4];
-    out[2 * i + 1] = kDigits[bytes[i] & 15];
-  }
-  out[2 * size] = '\0';
-}
-
 void FeedTextAppendHex(FeedText* text, const unsigned char* bytes, size_t size) {
-  char pair[3];
-  size_t i;
-  for (i = 0; i < size; ++i) {
-    FeedHex(bytes + i, 1, pair);
-    FeedTextAppend(text, pair, 2);
+  char hex[2 * 64 + 1];
+  while (size > 0) {
+    const size_t piece = size < 64 ? size : 64;
+    rungame_hex(bytes, piece, hex);
+    FeedTextAppend(text, hex, 2 * piece);
+    bytes += piece;
+    size -= piece;
   }
 }
 
@@ -104,28 +96,6 @@ int FeedCompareVersions(long ax, long ay, long bx, long by) {
 
 int FeedParseSize(const char* text, size_t length, unsigned long long* value) {
   return ParseDecimal(text, length, 18, value);
-}
-
-int FeedParseHex(const char* text, size_t length, unsigned char* bytes, size_t size) {
-  size_t i;
-  if (length != 2 * size) return 0;
-  for (i = 0; i < length; ++i) {
-    const char c = text[i];
-    int digit;
-    if (c >= '0' && c <= '9') {
-      digit = c - '0';
-    } else if (c >= 'a' && c <= 'f') {
-      digit = c - 'a' + 10;
-    } else {
-      return 0;
-    }
-    if (i % 2 == 0) {
-      bytes[i / 2] = (unsigned char)(digit << 4);
-    } else {
-      bytes[i / 2] = (unsigned char)(bytes[i / 2] | digit);
-    }
-  }
-  return 1;
 }
 
 int FeedIsChannelName(const char* name, size_t length) {

@@ -6,12 +6,7 @@
 
 #include <stddef.h>
 
-/* A verdict the caller must look at. */
-#if defined(__GNUC__)
-#define FEED_MUST_USE __attribute__((warn_unused_result))
-#else
-#define FEED_MUST_USE
-#endif
+#include "../format/rungame_format.h" /* RUNGAME_MUST_USE */
 
 #ifdef __cplusplus
 extern "C" {
@@ -30,24 +25,20 @@ void FeedTextAppend(FeedText* text, const char* bytes, size_t size);
 void FeedTextAppendString(FeedText* text, const char* string);
 void FeedTextAppendNumber(FeedText* text, unsigned long long value);
 void FeedTextAppendHex(FeedText* text, const unsigned char* bytes, size_t size);
-/* `size` bytes as 2 * size lower-case hex digits and a NUL, into `out`. */
-void FeedHex(const unsigned char* bytes, size_t size, char* out);
 void FeedTextFree(FeedText* text);
 
 /* "X.Y", each a decimal number from 0 to 2147483647 without leading zeros
  * (one spelling per version, so equal versions are equal text). 1 when so. */
-FEED_MUST_USE int FeedParseVersion(const char* text, size_t length, long* x, long* y);
+RUNGAME_MUST_USE int FeedParseVersion(const char* text, size_t length, long* x, long* y);
 void FeedTextAppendVersion(FeedText* text, long x, long y);
 /* -1, 0 or 1 as (ax, ay) is older, equal or newer than (bx, by). */
 int FeedCompareVersions(long ax, long ay, long bx, long by);
 
 /* A decimal number below 10^18 without leading zeros. 1 when so. */
-FEED_MUST_USE int FeedParseSize(const char* text, size_t length, unsigned long long* value);
-/* Exactly 2 * size lower-case hex digits. 1 when so. */
-FEED_MUST_USE int FeedParseHex(const char* text, size_t length, unsigned char* bytes, size_t size);
+RUNGAME_MUST_USE int FeedParseSize(const char* text, size_t length, unsigned long long* value);
 
 /* A channel name: 1 to 32 of a-z, 0-9, '-' and '_'. */
-FEED_MUST_USE int FeedIsChannelName(const char* name, size_t length);
+RUNGAME_MUST_USE int FeedIsChannelName(const char* name, size_t length);
 
 #ifdef __cplusplus
 }

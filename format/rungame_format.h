@@ -138,10 +138,38 @@ RUNGAME_MUST_USE char* rungame_write_manifest_removing(const char* from, const c
                                                        const RunGameManifestLine* lines, size_t count,
                                                        const RunGameManifestLine* removed, size_t removedCount);
 
+/* ---- Hex ------------------------------------------------------------------ */
+
+/* `size` bytes as 2 * size lower-case hex digits and a NUL, into `out`. */
+void rungame_hex(const unsigned char* bytes, size_t size, char* out);
+/* Exactly 2 * size lower-case hex digits, into `bytes`. 1 when so. */
+RUNGAME_MUST_USE int rungame_parse_hex(const char* text, size_t length, unsigned char* bytes, size_t size);
+
 /* ---- The signed envelope ------------------------------------------------ */
 
 /* 1 when `hex` is exactly 64 hex digits (either case), written to `key`. */
 RUNGAME_MUST_USE int rungame_parse_public_key(const char* hex, unsigned char key[32]);
+
+/* The key's id as a "key" line names it: the first 8 bytes of the SHA-256
+ * of the public key, 16 lower-case hex digits and a NUL. */
+void rungame_key_id(const unsigned char publicKey[32], char id[17]);
+
+/* Opens `size` bytes (at most `limit`) of a text signed with `key` under
+ * the first line `header`:
+ *
+ *   <header>
+ *   key <the key's id>
+ *   <body lines>
+ *   signature <128 lower-case hex digits>
+ *
+ * Ed25519 over every byte before the "signature" line, the last; every line
+ * ends in "\n" alone. 1 with the body's bounds (after the key line, before
+ * the signature line); 0 with the reason, in words, otherwise. The body
+ * holds no NUL and no "\r". Verifying needs no sodium_init: it takes
+ * neither random bytes nor a choice of implementation. */
+RUNGAME_MUST_USE int rungame_open_signed(const char* text, size_t size, size_t limit, const char* header,
+                                         const unsigned char key[32], size_t* bodyStart, size_t* bodyEnd,
+                                         const char** reason);
 
 /* Reads `size` bytes of marker content into `manifest`. 1 when they are a
  * manifest signed by `key` naming that key; 0 otherwise (unsigned, another

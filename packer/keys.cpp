@@ -8,6 +8,7 @@
 
 #include "packer/files.h"
 #include "packer/sha256.h"
+#include "rungame_format.h"
 
 namespace packer {
 
@@ -107,21 +108,14 @@ bool WriteNewFile(const std::string& path, const std::string& text, bool ownerOn
 
 std::string BytesToHex(const std::uint8_t* bytes, std::size_t size) {
   std::vector<char> hex(2 * size + 1);
-  sodium_bin2hex(hex.data(), hex.size(), bytes, size);
+  rungame_hex(bytes, size, hex.data());
   return std::string(hex.data(), 2 * size);
 }
 
 template <std::size_t N>
 std::optional<std::array<std::uint8_t, N>> HexToBytes(const std::string& hex) {
-  if (hex.size() != 2 * N) return std::nullopt;
-  for (char c : hex) {
-    if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return std::nullopt;
-  }
   std::array<std::uint8_t, N> bytes{};
-  std::size_t length = 0;
-  if (sodium_hex2bin(bytes.data(), N, hex.data(), hex.size(), nullptr, &length, nullptr) != 0 || length != N) {
-    return std::nullopt;
-  }
+  if (!rungame_parse_hex(hex.data(), hex.size(), bytes.data(), N)) return std::nullopt;
   return bytes;
 }
 template std::optional<std::array<std::uint8_t, 32>> HexToBytes<32>(const std::string&);
@@ -139,9 +133,9 @@ KeyPair MakeKeyPair() {
 }
 
 std::string KeyId(const PublicKey& key) {
-  Sha256 hash;
-  hash.Add(key.data(), key.size());
-  return ToHex(hash.Finish()).substr(0, 16);
+  char id[17];
+  rungame_key_id(key.data(), id);
+  return id;
 }
 
 std::string PublicKeyHex(const PublicKey& key) { return BytesToHex(key.data(), key.size()); }

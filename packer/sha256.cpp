@@ -2,9 +2,8 @@
 
 #include <vector>
 
-#include <sodium.h>
-
 #include "packer/files.h"
+#include "packer/keys.h"
 
 namespace packer {
 
@@ -20,11 +19,7 @@ std::array<std::uint8_t, 32> Sha256::Finish() {
 
 void Sha256Digest(const void* data, std::size_t size, std::uint8_t digest[32]) { FastSha256Digest(data, size, digest); }
 
-std::string ToHex(const std::array<std::uint8_t, 32>& digest) {
-  char hex[2 * 32 + 1];
-  sodium_bin2hex(hex, sizeof hex, digest.data(), digest.size());
-  return hex;
-}
+std::string ToHex(const std::array<std::uint8_t, 32>& digest) { return BytesToHex(digest.data(), digest.size()); }
 
 std::string Sha256Hex(const std::string& data) {
   Sha256 hash;

@@ -17,7 +17,7 @@
 
 static int PartPath(const Job* job, const unsigned char sha256[32], char path[MAX_PATH]) {
   char name[64 + sizeof ".part"];
-  FeedHex(sha256, 32, name);
+  rungame_hex(sha256, 32, name);
   memcpy(name + 64, ".part", sizeof ".part");
   return rungame_join_path(path, job->downloads, name);
 }

@@ -15,7 +15,7 @@ set(RUNGAME_DOWNLOAD_SOURCES rungame_download.c rungame_http.c rungame_http.h do
 # The shared rules the helper compiles in, in rules/ beside that folder, and
 # the update format's core, in format/ beside it.
 set(RUNGAME_UPDATE_RULES rungame_rules.h)
-set(RUNGAME_UPDATE_FORMAT rungame_format.h check.c manifest.c signed.c version.c)
+set(RUNGAME_UPDATE_FORMAT rungame_format.h check.c hex.c manifest.c signed.c version.c)
 # SHA-256 on the processor's own instructions, in hash/ beside that folder.
 set(RUNGAME_UPDATE_HASH sha256.h sha256.c)
 # Libraries the helper links beyond the C runtime (kernel32 comes with it);
