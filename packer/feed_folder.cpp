@@ -8,6 +8,8 @@ namespace packer {
 
 const char kPartialSuffix[] = ".partial~packer";
 
+std::string TextBytes(const FeedText& text) { return text.failed ? std::string() : std::string(text.data, text.size); }
+
 std::string FeedPath(const std::string& feed, const std::string& url) {
   std::string relative = url;
   for (char& c : relative) c = c == '/' ? '\\' : c;

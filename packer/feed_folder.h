@@ -11,38 +11,40 @@
 #include "feed/feed_index.h"
 #include "feed/feed_manifest.h"
 #include "feed/feed_text.h"
+#include "packer/files.h"
 #include "packer/keys.h"
 
 namespace packer {
 
-// The feed library's texts, indexes and manifests, owned: freed once.
-class OwnedText {
- public:
-  OwnedText() = default;
-  ~OwnedText() { FeedTextFree(&text); }
-  OwnedText(const OwnedText&) = delete;
-  OwnedText& operator=(const OwnedText&) = delete;
-  std::string Bytes() const { return text.failed ? std::string() : std::string(text.data, text.size); }
-  FeedText text{};
+// A struct of the feed library, owned: its `Free` runs once, at the end.
+template <typename T, void (*Free)(T*)>
+struct Owned {
+  Owned() = default;
+  ~Owned() { Free(&value); }
+  Owned(const Owned&) = delete;
+  Owned& operator=(const Owned&) = delete;
+  T value{};
 };
+using OwnedText = Owned<FeedText, FeedTextFree>;
+using OwnedIndex = Owned<FeedIndex, FeedFreeIndex>;
+using OwnedManifest = Owned<FeedManifest, FeedFreeManifest>;
 
-class OwnedIndex {
- public:
-  OwnedIndex() = default;
-  ~OwnedIndex() { FeedFreeIndex(&index); }
-  OwnedIndex(const OwnedIndex&) = delete;
-  OwnedIndex& operator=(const OwnedIndex&) = delete;
-  FeedIndex index{};
-};
+// A written text's bytes; none when writing it ran out of memory.
+std::string TextBytes(const FeedText& text);
 
-class OwnedManifest {
- public:
-  OwnedManifest() = default;
-  ~OwnedManifest() { FeedFreeManifest(&manifest); }
-  OwnedManifest(const OwnedManifest&) = delete;
-  OwnedManifest& operator=(const OwnedManifest&) = delete;
-  FeedManifest manifest{};
-};
+// The signed feed file at `path` (at most `limit` bytes) read as `read`
+// (FeedReadIndex, FeedReadManifest, FeedReadPacks) takes it with `key`;
+// false with the reason otherwise.
+template <typename T, void (*Free)(T*)>
+[[nodiscard]] bool ReadSignedFeedFile(const std::string& path, std::size_t limit, const PublicKey& key,
+                                      int (*read)(const char*, std::size_t, const unsigned char*, T*, const char**),
+                                      Owned<T, Free>& owned, std::string& reason) {
+  const auto text = ReadHostFile(path, limit);
+  const char* why = "cannot be read";
+  if (text && read(text->data(), text->size(), key.data(), &owned.value, &why)) return true;
+  reason = why;
+  return false;
+}
 
 // Files an interrupted write leaves behind end in this; no reader asks for one.
 extern const char kPartialSuffix[];

@@ -58,8 +58,8 @@ std::map<Digest, FeedPackedChunk> LocateInEarlierPacks(const std::string& feed, 
   for (const auto& [listX, listY] : earlier) {
     OwnedPacks list;
     if (!ReadPackList(feed, listX, listY, key, list).empty()) continue;
-    for (std::size_t i = 0; i < list.packs.count; ++i) {
-      const FeedPackedChunk& chunk = list.packs.chunks[i];
+    for (std::size_t i = 0; i < list.value.count; ++i) {
+      const FeedPackedChunk& chunk = list.value.chunks[i];
       Digest name{};
       std::memcpy(name.data(), chunk.sha256, 32);
       if (located.count(name) || !std::binary_search(wanted.begin(), wanted.end(), name)) continue;
@@ -118,8 +118,8 @@ std::string ReadPackList(const std::string& feed, long x, long y, const PublicKe
   const auto text = ReadHostFile(FeedPath(feed, url), FEED_MAX_PACKS);
   if (!text) return "missing, not a plain file, or larger than any list";
   const char* reason = "";
-  if (!FeedReadPacks(text->data(), text->size(), key.data(), &list.packs, &reason)) return reason;
-  if (list.packs.x != x || list.packs.y != y) return "it names another version";
+  if (!FeedReadPacks(text->data(), text->size(), key.data(), &list.value, &reason)) return reason;
+  if (list.value.x != x || list.value.y != y) return "it names another version";
   return std::string();
 }
 
@@ -175,14 +175,14 @@ bool WritePacks(const std::string& feed, long x, long y, const std::vector<Diges
   packs.chunks = listed.data();
   packs.count = listed.size();
   OwnedText text;
-  if (!FeedWritePacks(&packs, key.seed.data(), &text.text) || text.text.size > FEED_MAX_PACKS) {
+  if (!FeedWritePacks(&packs, key.seed.data(), &text.value) || text.value.size > FEED_MAX_PACKS) {
     error = "cannot write the pack list (out of memory, or more chunks than a list holds)";
     return false;
   }
   char listUrl[FEED_PACKS_PATH_BYTES];
   FeedPacksPath(x, y, listUrl);
   result.written = true;
-  return WriteFeedFile(FeedPath(feed, listUrl), text.Bytes(), true, error);
+  return WriteFeedFile(FeedPath(feed, listUrl), TextBytes(text.value), true, error);
 }
 
 }  // namespace packer

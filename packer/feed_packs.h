@@ -11,18 +11,12 @@
 #include <vector>
 
 #include "feed/feed_packs.h"
+#include "packer/feed_folder.h"
 #include "packer/keys.h"
 
 namespace packer {
 
-class OwnedPacks {
- public:
-  OwnedPacks() = default;
-  ~OwnedPacks() { FeedFreePacks(&packs); }
-  OwnedPacks(const OwnedPacks&) = delete;
-  OwnedPacks& operator=(const OwnedPacks&) = delete;
-  FeedPacks packs{};
-};
+using OwnedPacks = Owned<FeedPacks, FeedFreePacks>;
 
 // "" when the pack named by `chunk` holds, at its range, the very bytes of
 // the chunk's file in the feed; else what is wrong.

@@ -38,9 +38,8 @@ bool ReadChannels(const std::string& feed, const PublicKey& key, std::list<Chann
     channels.emplace_back();
     Channel& channel = channels.back();
     channel.file = "channels/" + entry.name;
-    const auto text = ReadHostFile(FeedPath(feed, channel.file), FEED_MAX_INDEX);
-    const char* reason = "cannot be read";
-    if (!text || !FeedReadIndex(text->data(), text->size(), key.data(), &channel.owned.index, &reason)) {
+    std::string reason;
+    if (!ReadSignedFeedFile(FeedPath(feed, channel.file), FEED_MAX_INDEX, key, FeedReadIndex, channel.owned, reason)) {
       error = channel.file + ": " + reason;
       return false;
     }
@@ -61,17 +60,16 @@ bool NeededBy(const std::string& feed, const PublicKey& key, const std::set<std:
   for (const auto& version : kept) {
     char url[FEED_VERSION_PATH_BYTES];
     FeedManifestPath(version.first, version.second, url);
-    const auto text = ReadHostFile(FeedPath(feed, url), FEED_MAX_MANIFEST);
     OwnedManifest owned;
-    const char* reason = "cannot be read";
-    if (!text || !FeedReadManifest(text->data(), text->size(), key.data(), &owned.manifest, &reason)) {
+    std::string reason;
+    if (!ReadSignedFeedFile(FeedPath(feed, url), FEED_MAX_MANIFEST, key, FeedReadManifest, owned, reason)) {
       error = std::string(url) + ": " + reason;
       return false;
     }
     needed.insert(url);
-    for (std::size_t i = 0; i < owned.manifest.chunkCount; ++i) {
+    for (std::size_t i = 0; i < owned.value.chunkCount; ++i) {
       char chunk[FEED_CHUNK_PATH_BYTES];
-      FeedChunkPath(owned.manifest.chunks[i].sha256, chunk);
+      FeedChunkPath(owned.value.chunks[i].sha256, chunk);
       needed.insert(chunk);
     }
     char packsUrl[FEED_PACKS_PATH_BYTES];
@@ -84,9 +82,9 @@ bool NeededBy(const std::string& feed, const PublicKey& key, const std::set<std:
         return false;
       }
       needed.insert(packsUrl);
-      for (std::size_t i = 0; i < list.packs.count; ++i) {
+      for (std::size_t i = 0; i < list.value.count; ++i) {
         char pack[FEED_PACK_PATH_BYTES];
-        FeedPackPath(list.packs.chunks[i].packX, list.packs.chunks[i].packY, pack);
+        FeedPackPath(list.value.chunks[i].packX, list.value.chunks[i].packY, pack);
         needed.insert(pack);
       }
     }
@@ -134,8 +132,8 @@ FeedUse Unneeded(const std::string& feed, const std::set<std::string>& needed) {
 std::set<std::pair<long, long>> Listed(const std::list<Channel>& channels) {
   std::set<std::pair<long, long>> listed;
   for (const Channel& channel : channels) {
-    for (std::size_t i = 0; i < channel.owned.index.count; ++i) {
-      listed.emplace(channel.owned.index.versions[i].x, channel.owned.index.versions[i].y);
+    for (std::size_t i = 0; i < channel.owned.value.count; ++i) {
+      listed.emplace(channel.owned.value.versions[i].x, channel.owned.value.versions[i].y);
     }
   }
   return listed;
@@ -168,7 +166,7 @@ bool PruneFeed(const std::string& feed, const KeyPair& key, std::size_t keep, Pr
   // too damaged to tell is left as it is.
   std::set<std::pair<long, long>> kept;
   for (const Channel& channel : channels) {
-    const FeedIndex& index = channel.owned.index;
+    const FeedIndex& index = channel.owned.value;
     for (std::size_t i = index.count > keep ? index.count - keep : 0; i < index.count; ++i) {
       kept.emplace(index.versions[i].x, index.versions[i].y);
     }
@@ -178,14 +176,14 @@ bool PruneFeed(const std::string& feed, const KeyPair& key, std::size_t keep, Pr
   // The shorter indexes first, each replaced in one step; then what they no
   // longer list.
   for (const Channel& channel : channels) {
-    const FeedIndex& index = channel.owned.index;
+    const FeedIndex& index = channel.owned.value;
     if (index.count <= keep) continue;
     FeedIndex shorter = index;
     shorter.versions = index.versions + (index.count - keep);
     shorter.count = keep;
     OwnedText text;
-    if (!FeedWriteIndex(&shorter, key.seed.data(), &text.text) ||
-        !WriteFeedFile(FeedPath(feed, channel.file), text.Bytes(), true, error)) {
+    if (!FeedWriteIndex(&shorter, key.seed.data(), &text.value) ||
+        !WriteFeedFile(FeedPath(feed, channel.file), TextBytes(text.value), true, error)) {
       if (error.empty()) error = "cannot sign " + channel.file;
       return false;
     }

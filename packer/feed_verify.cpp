@@ -46,20 +46,19 @@ class Checker {
 
   void Channel(const std::string& file) {
     const std::string url = "channels/" + file;
-    const auto text = ReadHostFile(FeedPath(feed_, url), FEED_MAX_INDEX);
     OwnedIndex owned;
-    const char* reason = "cannot be read";
-    if (!text || !FeedReadIndex(text->data(), text->size(), key_.data(), &owned.index, &reason)) {
+    std::string reason;
+    if (!ReadSignedFeedFile(FeedPath(feed_, url), FEED_MAX_INDEX, key_, FeedReadIndex, owned, reason)) {
       Problem("bad index  " + url + ": " + reason);
       return;
     }
     ++report_.channels;
-    if (std::string(owned.index.channel) + ".index" != file) {
-      Problem("bad index  " + url + ": it names the channel " + owned.index.channel);
+    if (std::string(owned.value.channel) + ".index" != file) {
+      Problem("bad index  " + url + ": it names the channel " + owned.value.channel);
     }
-    for (std::size_t i = 0; i < owned.index.count; ++i) Version(url, owned.index.versions[i]);
-    for (std::size_t to = 1; to < owned.index.count; ++to) {
-      for (std::size_t from = 0; from < to; ++from) UpgradeMarker(owned.index.versions[from], owned.index.versions[to]);
+    for (std::size_t i = 0; i < owned.value.count; ++i) Version(url, owned.value.versions[i]);
+    for (std::size_t to = 1; to < owned.value.count; ++to) {
+      for (std::size_t from = 0; from < to; ++from) UpgradeMarker(owned.value.versions[from], owned.value.versions[to]);
     }
   }
 
@@ -101,15 +100,15 @@ class Checker {
     if (!checked_.insert(url).second) return;
     OwnedManifest owned;
     const char* reason = "";
-    if (!FeedReadManifest(text->data(), text->size(), key_.data(), &owned.manifest, &reason)) {
+    if (!FeedReadManifest(text->data(), text->size(), key_.data(), &owned.value, &reason)) {
       Problem("bad manifest  " + std::string(url) + ": " + reason);
       return;
     }
-    if (owned.manifest.x != listed.x || owned.manifest.y != listed.y) {
+    if (owned.value.x != listed.x || owned.value.y != listed.y) {
       Problem("bad manifest  " + std::string(url) + ": it names another version");
     }
-    for (std::size_t i = 0; i < owned.manifest.count; ++i) File(url, owned.manifest, owned.manifest.entries[i]);
-    PackList(listed, owned.manifest);
+    for (std::size_t i = 0; i < owned.value.count; ++i) File(url, owned.value, owned.value.entries[i]);
+    PackList(listed, owned.value);
   }
 
   // The version's pack list, where publish wrote one (feeds published before
@@ -129,8 +128,8 @@ class Checker {
     for (std::size_t i = 0; i < manifest.chunkCount; ++i) {
       chunks.insert(std::string(reinterpret_cast<const char*>(manifest.chunks[i].sha256), 32));
     }
-    for (std::size_t i = 0; i < list.packs.count; ++i) {
-      const FeedPackedChunk& chunk = list.packs.chunks[i];
+    for (std::size_t i = 0; i < list.value.count; ++i) {
+      const FeedPackedChunk& chunk = list.value.chunks[i];
       char chunkUrl[FEED_CHUNK_PATH_BYTES];
       FeedChunkPath(chunk.sha256, chunkUrl);
       if (!chunks.count(std::string(reinterpret_cast<const char*>(chunk.sha256), 32))) {

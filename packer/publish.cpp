@@ -314,15 +314,15 @@ std::string SignedManifest(const std::vector<PlannedFile>& files, const Version&
   manifest.chunkCount = chunks.size();
   OwnedText text;
   const char* reason = "";
-  if (!FeedWriteManifest(&manifest, key.seed.data(), &text.text, &reason)) {
+  if (!FeedWriteManifest(&manifest, key.seed.data(), &text.value, &reason)) {
     error = std::string("cannot write the manifest: ") + reason;
     return std::string();
   }
-  if (text.text.size > FEED_MAX_MANIFEST) {
+  if (text.value.size > FEED_MAX_MANIFEST) {
     error = "the release lists more files and chunks than a manifest holds";
     return std::string();
   }
-  return text.Bytes();
+  return TextBytes(text.value);
 }
 
 // The release's distinct chunks in the order they first appear in its
@@ -412,8 +412,8 @@ std::function<bool(const std::string&)> OpensAsManifest(const Version& version, 
   return [version, key](const std::string& bytes) {
     OwnedManifest opened;
     const char* reason = nullptr;
-    return FeedReadManifest(bytes.data(), bytes.size(), key.data(), &opened.manifest, &reason) &&
-           opened.manifest.x == version.x && opened.manifest.y == version.y;
+    return FeedReadManifest(bytes.data(), bytes.size(), key.data(), &opened.value, &reason) &&
+           opened.value.x == version.x && opened.value.y == version.y;
   };
 }
 
@@ -446,7 +446,7 @@ bool PlanUpgradeMarkers(const std::string& feed, const std::string& release, con
     const auto text = ReadHostFile(FeedPath(feed, manifestUrl), FEED_MAX_MANIFEST);
     OwnedManifest before;
     const char* reason = "missing or not a plain file";
-    if (!text || !FeedReadManifest(text->data(), text->size(), key.publicKey.data(), &before.manifest, &reason)) {
+    if (!text || !FeedReadManifest(text->data(), text->size(), key.publicKey.data(), &before.value, &reason)) {
       if (skipUnreadable) continue;
       error = std::string(manifestUrl) + ": " + reason + "; nothing published";
       return false;
@@ -457,7 +457,7 @@ bool PlanUpgradeMarkers(const std::string& feed, const std::string& release, con
     FeedUpgradeMarkerPath(version.x, version.y, step.x, step.y, markerUrl);
     markers.push_back(DerivedFile{"the signed update marker of the step from " + from + " to " + to,
                                   FeedPath(feed, markerUrl),
-                                  SignManifest(UpgradeManifest(before.manifest, files, from, to, marker), key),
+                                  SignManifest(UpgradeManifest(before.value, files, from, to, marker), key),
                                   OpensAsMarker(from, to, key.publicKey)});
   }
   return true;
@@ -543,9 +543,8 @@ bool Publish(const std::string& release, const std::string& feed, const std::str
   const std::string indexPath = FeedPath(feed, indexUrl);
   OwnedIndex existing;
   if (KindOf(indexPath) != EntryKind::Missing) {
-    const auto text = ReadHostFile(indexPath, FEED_MAX_INDEX);
-    const char* reason = "not a plain file";
-    if (!text || !FeedReadIndex(text->data(), text->size(), key.publicKey.data(), &existing.index, &reason)) {
+    std::string reason;
+    if (!ReadSignedFeedFile(indexPath, FEED_MAX_INDEX, key.publicKey, FeedReadIndex, existing, reason)) {
       error = indexPath + ": " + reason + "; nothing published";
       return false;
     }
@@ -565,7 +564,7 @@ bool Publish(const std::string& release, const std::string& feed, const std::str
   FeedManifestPath(version->x, version->y, manifestUrl);
   const std::string manifestPath = FeedPath(feed, manifestUrl);
   const std::string name = VersionText(version->x, version->y);
-  const FeedIndex& index = existing.index;
+  const FeedIndex& index = existing.value;
   for (std::size_t i = 0; i < index.count; ++i) {
     const FeedVersion& other = index.versions[i];
     if (FeedCompareVersions(other.x, other.y, version->x, version->y) != 0) continue;
@@ -614,11 +613,11 @@ bool Publish(const std::string& release, const std::string& feed, const std::str
   next.versions = versions.data();
   next.count = versions.size();
   OwnedText text;
-  if (!FeedWriteIndex(&next, key.seed.data(), &text.text) || text.text.size > FEED_MAX_INDEX) {
+  if (!FeedWriteIndex(&next, key.seed.data(), &text.value) || text.value.size > FEED_MAX_INDEX) {
     error = "cannot write the index (out of memory, or more versions than an index holds)";
     return false;
   }
-  return WriteFeedFile(indexPath, text.Bytes(), true, error);
+  return WriteFeedFile(indexPath, TextBytes(text.value), true, error);
 }
 
 }  // namespace packer
