@@ -22,7 +22,7 @@ bool IsRecord(const std::string& path) { return rungame_equals_ascii_case(path.c
 std::optional<Manifest> RecordOf(const std::string& release, std::string& error) {
   const std::optional<Version> version = ReadReleaseVersion(release);
   if (!version) {
-    error = "the release has no readable properties\\version.xml";
+    error = std::string("the release has no readable ") + RUNGAME_VERSION_FILE;
     return std::nullopt;
   }
   const ReleaseTree tree = ListRelease(release);

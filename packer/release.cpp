@@ -53,7 +53,7 @@ std::string ToString(const Version& version) { return std::to_string(version.x) 
 bool IsLater(const Version& candidate, const Version& than) { return rules::IsLaterVersion(candidate, than); }
 
 std::optional<Version> ReadReleaseVersion(const std::string& root) {
-  const auto elements = ReadReleaseXml(HostJoin(root, "properties\\version.xml"));
+  const auto elements = ReadReleaseXml(HostJoin(root, RUNGAME_VERSION_FILE));
   if (!elements) return std::nullopt;
   return rules::FindVersion(*elements);
 }

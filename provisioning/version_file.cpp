@@ -1,8 +1,10 @@
 #include "provisioning/version_file.h"
 
+#include "rules/rungame_rules.h"
+
 // The rules of the version file are the shared ones, which the packer and
 // the game-side helper read it by too.
-const char kVersionFile[] = "properties\\version.xml";
+const char kVersionFile[] = RUNGAME_VERSION_FILE;
 
 long ParseVersionNumber(const std::string& text) { return rules::ParseVersionNumber(text); }
 

@@ -47,8 +47,7 @@ std::string FindSetting(const std::vector<XmlElement>& elements, const std::stri
 
 namespace rules {
 
-// properties\version.xml, relative to the folder it describes.
-constexpr const char* kVersionFile = "properties\\version.xml";
+constexpr const char* kVersionFile = RUNGAME_VERSION_FILE;
 constexpr const char* kSettingsFile = "game.xml";
 
 struct Version {

@@ -24,6 +24,8 @@
 #define RUNGAME_PATH_LIMIT 260
 #define RUNGAME_NAME_LIMIT 255
 
+/* The version file, relative to the folder whose version it names. */
+#define RUNGAME_VERSION_FILE "properties\\version.xml"
 /* The staging folder of an update, at the top of the data folder. */
 #define RUNGAME_STAGING_FOLDER "game"
 /* The update journal's entries, at the top of the data folder. */

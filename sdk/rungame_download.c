@@ -47,7 +47,7 @@ static int Begin(Job* job, RunGameFeedUpdate* update, const char* feedUrl, const
     strcpy(job->dataFolder, dataFolder);
   }
   if (!rungame_join_path(job->downloads, job->dataFolder, RUNGAME_DOWNLOAD_FOLDER) ||
-      !rungame_join_path(versionFile, job->dataFolder, "properties\\version.xml")) {
+      !rungame_join_path(versionFile, job->dataFolder, RUNGAME_VERSION_FILE)) {
     DownloadTell(update, "the data folder's path is too long%s%s", "", "");
     return RUNGAME_FEED_BAD_ARGUMENT;
   }

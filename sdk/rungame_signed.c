@@ -190,7 +190,7 @@ int RunGameCheckSignedUpdate(const char* updateFolder, const char* dataFolder, c
     dataFolder = workingFolder;
   }
   if (dataFolder[0] == '\0' || !rungame_join_path(markerPath, updateFolder, markerName) ||
-      !rungame_join_path(versionPath, dataFolder, "properties\\version.xml")) {
+      !rungame_join_path(versionPath, dataFolder, RUNGAME_VERSION_FILE)) {
     return RUNGAME_SIGNED_BAD_ARGUMENT;
   }
   attributes = GetFileAttributesA(updateFolder);

@@ -249,7 +249,7 @@ static int FindPlaces(const char* updateFolder, const char* dataFolder, const ch
   if (dataFolder[0] == '\0' || !rungame_join_path(places->staging, dataFolder, RUNGAME_STAGING_FOLDER) ||
       !rungame_join_path(places->stagedMarker, places->staging, markerName) ||
       !rungame_join_path(places->updateMarker, updateFolder, markerName) ||
-      !rungame_join_path(places->versionFile, dataFolder, "properties\\version.xml") ||
+      !rungame_join_path(places->versionFile, dataFolder, RUNGAME_VERSION_FILE) ||
       rungame_equals_ascii_case(updateFolder, places->staging)) {
     return RUNGAME_STAGE_BAD_ARGUMENT;
   }
