@@ -11,6 +11,8 @@
 #include "feed/feed_manifest.h"
 #include "feed/feed_packs.h"
 #include "feed/feed_store.h"
+#include "packer/signature.h"
+#include "rungame_format.h"
 #include "tests/feed/feed_support.h"
 
 namespace {
@@ -91,20 +93,8 @@ TEST(FeedReaders, TakeTheWellFormedTexts) {
 TEST(FeedReaders, RefuseEveryMalformedOrForgedText) {
   const std::string index = SignedIndex(kIndexBody);
   const std::string manifest = SignedManifest(kManifestBody);
-  const std::string other = kHash.substr(0, 16);
   const std::vector<Row> rows = {
-      // The envelope, shared by both.
-      {"changed after signing", Kind::Index, [&] { return Replace(index, "1.1 200", "1.1 201"); }, "not signed"},
-      {"another key", Kind::Index, [&] { return Signed(FEED_INDEX_HEADER, kIndexBody, TestKey(7)); }, "not signed"},
-      {"cut short", Kind::Index, [&] { return index.substr(0, index.size() - 1); }, "cut short"},
-      {"no signature", Kind::Index, [&] { return index.substr(0, index.find("signature ")); }, "signature line"},
-      {"damaged signature", Kind::Index, [&] { return Replace(index, "signature ", "signature X"); }, "signature line"},
       {"a manifest for an index", Kind::Index, [&] { return manifest; }, "first line differs"},
-      {"too large", Kind::Index, [&] { return index + std::string(FEED_MAX_INDEX, '\n'); }, "larger"},
-      {"key line names another key", Kind::Index,
-       [&] { return SignedAsIs(std::string(FEED_INDEX_HEADER) + "\nkey " + other + "\n" + kIndexBody); }, "key line"},
-      {"carriage returns", Kind::Index, [&] { return SignedIndex(Replace(kIndexBody, "\n", "\r\n")); },
-       "carriage return"},
       {"changed manifest", Kind::Manifest, [&] { return Replace(manifest, "data\\a.bin", "data\\b.bin"); },
        "not signed"},
       // The index's body, signed.
@@ -194,6 +184,49 @@ TEST(FeedReaders, RefuseEveryMalformedOrForgedText) {
   for (const Row& row : rows) {
     const std::string reason = Read(row.kind, row.text());
     EXPECT_NE(std::string::npos, reason.find(row.reason)) << row.name << ": \"" << reason << "\"";
+  }
+}
+
+// The signed envelope has one reader: the feed's index and the launcher's
+// signed update marker (through the packer, whose verdict is the
+// launcher's) refuse each fault of it alike, with the same reason.
+TEST(FeedReaders, EveryReaderRefusesEveryFaultOfTheEnvelope) {
+  struct Signer {
+    const char* header;
+    std::string body;
+    std::size_t limit;
+    std::function<std::string(const std::string&)> read;
+  };
+  const packer::KeyPair key = TestKey();
+  const Signer signers[] = {
+      {FEED_INDEX_HEADER, kIndexBody, FEED_MAX_INDEX, [](const std::string& text) { return Read(Kind::Index, text); }},
+      {RUNGAME_SIGNED_HEADER, "rungame-update-manifest 1\nfrom 1.0\nto 1.1\nmarker update.ready\n",
+       RUNGAME_SIGNED_MAX_MARKER, [&key](const std::string& text) {
+         std::string error;
+         return packer::OpenSignedManifest(text, key.publicKey, error) ? std::string() : error;
+       }}};
+  for (const Signer& signer : signers) {
+    SCOPED_TRACE(signer.header);
+    const std::string good = Signed(signer.header, signer.body, key);
+    const std::string other = kHash.substr(0, 16);
+    const std::vector<std::pair<std::string, const char*>> rows = {
+        {Replace(good, signer.body.substr(0, 12), signer.body.substr(0, 11) + "x"), "not signed"},
+        {Signed(signer.header, signer.body, TestKey(7)), "not signed"},
+        {good.substr(0, good.size() - 1), "cut short"},
+        {good.substr(0, good.find("signature ")), "signature line"},
+        {Replace(good, "signature ", "signature X"), "signature line"},
+        {good.substr(0, good.size() - 2) + "A\n", "signature line"},
+        {std::string("other-header 1") + good.substr(good.find('\n')), "first line differs"},
+        {good + std::string(signer.limit, '\n'), "larger"},
+        {SignedAsIs(std::string(signer.header) + "\nkey " + other + "\n" + signer.body), "key line"},
+        {Signed(signer.header, Replace(signer.body, "\n", "\r\n"), key), "carriage return"},
+        {Signed(signer.header, signer.body + std::string(1, '\0') + "\n", key), "NUL"},
+    };
+    EXPECT_EQ("", signer.read(good));
+    for (const auto& [text, reason] : rows) {
+      const std::string said = signer.read(text);
+      EXPECT_NE(std::string::npos, said.find(reason)) << reason << ": \"" << said << "\"";
+    }
   }
 }
 

@@ -364,3 +364,24 @@ TEST(Format, TinyXmlAndThePlainReaderReadOneVersion) {
   EXPECT_GT(found, 300);
   EXPECT_LT(found, 3000);
 }
+
+// Hex has one spelling: what rungame_hex writes reads back, and any other
+// text (an upper-case digit, a stray character, the wrong length) is refused.
+TEST(Format, HexReadsBackWhatItWroteAndNothingElse) {
+  std::mt19937 random(11);
+  for (int round = 0; round < 200; ++round) {
+    std::vector<unsigned char> bytes(1 + random() % 40);
+    for (unsigned char& byte : bytes) byte = static_cast<unsigned char>(random());
+    std::string hex(2 * bytes.size() + 1, '\0');
+    rungame_hex(bytes.data(), bytes.size(), &hex[0]);
+    hex.pop_back();
+    std::vector<unsigned char> back(bytes.size());
+    ASSERT_TRUE(rungame_parse_hex(hex.data(), hex.size(), back.data(), back.size())) << hex;
+    EXPECT_EQ(bytes, back);
+    EXPECT_FALSE(rungame_parse_hex(hex.data(), hex.size() - 1, back.data(), back.size()));
+    std::string spoilt = hex;
+    const std::size_t at = random() % spoilt.size();
+    spoilt[at] = "AFg: "[random() % 5];
+    EXPECT_FALSE(rungame_parse_hex(spoilt.data(), spoilt.size(), back.data(), back.size())) << spoilt;
+  }
+}
