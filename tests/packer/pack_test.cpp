@@ -166,6 +166,13 @@ TEST_F(Pack, DeletedFilesAreListedAndRefusedUnlessAllowed) {
     EXPECT_NE(std::string::npos, manifest.find("remove 1 " + Sha256Hex("y") + " gone.txt\n")) << manifest;
     EXPECT_NE(std::string::npos, manifest.find("remove 1 " + Sha256Hex("x") + " old\\retired.dat\nremove-folder old\n"))
         << manifest;
+    // dry-run tells them, after every file the update brings, before the marker.
+    const std::string dry = RunCli({"dry-run", update, "--onto", previousFolder}).out;
+    for (const char* removal : {"remove  gone.txt (a keyed launcher, when it still holds the 1 bytes",
+                                "remove  old\\retired.dat (a keyed launcher", "remove  old (a keyed launcher"}) {
+      EXPECT_LT(dry.find(removal), dry.find("(the marker, last)")) << removal << "\n" << dry;
+      EXPECT_NE(std::string::npos, dry.find("(the marker, last)")) << dry;
+    }
   }
 }
 
