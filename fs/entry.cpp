@@ -5,22 +5,8 @@
 #include <memory>
 #include <vector>
 
-#include "fs/pinned_tree.h"
 
 EntryAttributes QueryEntry(const std::string& path) { return EntryAttributes{GetFileAttributesA(path.c_str())}; }
-
-bool IsPlainReplaceableFile(PinnedTree& tree, const std::string& path) {
-  // Opening it for deletion while sharing everything fails exactly when
-  // another handle denies that.
-  return !IsFolder(path) && tree.OpenPlain(path, DELETE | FILE_READ_ATTRIBUTES).Valid();
-}
-
-bool MakeWritable(PinnedTree& tree, const std::string& path) {
-  const EntryAttributes attributes = QueryEntry(path);
-  if (!attributes.Exists() || attributes.IsFolder() || attributes.IsLink()) return false;
-  if (!attributes.Has(FILE_ATTRIBUTE_READONLY)) return true;
-  return tree.SetAttributes(path, attributes.bits & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
-}
 
 std::optional<unsigned long long> FreeBytesAt(const std::string& path) {
   std::string folder = path;

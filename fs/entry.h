@@ -27,16 +27,6 @@ inline bool EntryExists(const std::string& path) { return QueryEntry(path).Exist
 inline bool IsFolder(const std::string& path) { return QueryEntry(path).IsFolder(); }
 inline bool IsLink(const std::string& path) { return QueryEntry(path).IsLink(); }
 
-class PinnedTree;
-
-// Whether `path` is a plain file (no link, its only name) and nobody holds
-// it open in a way that forbids renaming or deleting it.
-[[nodiscard]] bool IsPlainReplaceableFile(PinnedTree& tree, const std::string& path);
-
-// Clears the read-only attribute of the plain file at `path` so that it can
-// be renamed or removed. False when it is no plain file or the change failed.
-[[nodiscard]] bool MakeWritable(PinnedTree& tree, const std::string& path);
-
 // Free bytes available to this user on the drive that holds `path`, asked of
 // `path` or, when it does not exist yet, of its nearest existing parent.
 [[nodiscard]] std::optional<unsigned long long> FreeBytesAt(const std::string& path);

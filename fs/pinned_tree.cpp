@@ -374,3 +374,16 @@ PinnedTree::ListEnd PinnedTree::List(const std::string& path, const std::functio
   } while (FindNextFileA(search.Get(), &data));
   return GetLastError() == ERROR_NO_MORE_FILES ? ListEnd::Complete : ListEnd::Failed;
 }
+
+bool IsPlainReplaceableFile(PinnedTree& tree, const std::string& path) {
+  // Opening it for deletion while sharing everything fails exactly when
+  // another handle denies that.
+  return !IsFolder(path) && tree.OpenPlain(path, DELETE | FILE_READ_ATTRIBUTES).Valid();
+}
+
+bool MakeWritable(PinnedTree& tree, const std::string& path) {
+  const EntryAttributes attributes = QueryEntry(path);
+  if (!attributes.Exists() || attributes.IsFolder() || attributes.IsLink()) return false;
+  if (!attributes.Has(FILE_ATTRIBUTE_READONLY)) return true;
+  return tree.SetAttributes(path, attributes.bits & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
+}

@@ -126,3 +126,11 @@ class PinnedTree {
   std::map<std::string, UniqueFileHandle> pinned_;  // by the folded path
   std::vector<char> copyBlock_;                     // CopyToNewFile's, kept between files
 };
+
+// Whether `path` is a plain file (no link, its only name) and nobody holds
+// it open in a way that forbids renaming or deleting it.
+[[nodiscard]] bool IsPlainReplaceableFile(PinnedTree& tree, const std::string& path);
+
+// Clears the read-only attribute of the plain file at `path` so that it can
+// be renamed or removed. False when it is no plain file or the change failed.
+[[nodiscard]] bool MakeWritable(PinnedTree& tree, const std::string& path);
