@@ -41,13 +41,11 @@ void FeedTextAppendNumber(FeedText* text, unsigned long long value) {
 }
 
 void FeedTextAppendHex(FeedText* text, const unsigned char* bytes, size_t size) {
-  char hex[2 * 64 + 1];
-  while (size > 0) {
-    const size_t piece = size < 64 ? size : 64;
-    rungame_hex(bytes, piece, hex);
-    FeedTextAppend(text, hex, 2 * piece);
-    bytes += piece;
-    size -= piece;
+  char pair[3];
+  size_t i;
+  for (i = 0; i < size; ++i) {
+    rungame_hex(bytes + i, 1, pair);
+    FeedTextAppend(text, pair, 2);
   }
 }
 

@@ -449,7 +449,8 @@ int DryRun(const Arguments& arguments, std::ostream& out, std::ostream& err) {
   // its settings give (the data folder's game.xml, else the update's).
   const PlayerFolder deepest = DeepestPlayerFolder(onto.empty() ? update : onto);
   out << "data folder " << deepest.where << " (" << deepest.length << " characters)\n";
-  const DryRunReport outcome = DryRunUpdate(std::move(staging), data, marker, deepest.length);
+  const DryRunReport outcome =
+      DryRunUpdate(std::move(staging), data, marker, deepest.length, manifest ? &*manifest : nullptr);
   for (const std::string& step : outcome.steps) out << "  " << step << "\n";
   if (!outcome.installed || !outcome.complete) {
     out << "the launcher would " << (outcome.installed ? "install it only in part" : "not install it") << "\n";

@@ -6,7 +6,6 @@
 #include "packer/names.h"
 #include "rules/rules.h"
 #include "rungame_decode.h"
-#include "rungame_format.h"
 #include "rungame_plan.h"
 
 namespace packer {
@@ -93,28 +92,17 @@ std::string StepLine(int kind, const std::string& path) {
 }
 
 // What a launcher built with the studio's key removes with the update: the
-// removals its signed marker lists (read here without the key, which the
-// launcher checks), each only where the data folder still holds it.
-std::vector<std::string> RemovalSteps(const std::string& markerContent, const Tree& data) {
+// removals its manifest lists, each only where the data folder holds it.
+std::vector<std::string> RemovalSteps(const Manifest& manifest, const Tree& data) {
   std::vector<std::string> steps;
-  const std::string header = std::string(RUNGAME_SIGNED_HEADER) + "\n";
-  const std::size_t keyLine = markerContent.find('\n', header.size());
-  const std::size_t signatureLine = markerContent.rfind("\n" RUNGAME_SIGNATURE_KEYWORD);
-  if (markerContent.compare(0, header.size(), header) != 0 || keyLine == std::string::npos ||
-      signatureLine == std::string::npos || signatureLine < keyLine) {
-    return steps;
-  }
-  std::string error;
-  const auto listed = ParseManifest(markerContent.substr(keyLine + 1, signatureLine - keyLine), error);
-  if (!listed) return steps;
-  for (const ManifestEntry& removal : listed->removals) {
+  for (const ManifestEntry& removal : manifest.removals) {
     const auto held = data.find(removal.path);
     if (held == data.end()) continue;
     if (removal.isFolder) {
       steps.push_back("remove  " + removal.path + " (a keyed launcher, when nothing else is left in it)");
     } else if (!held->second.isFolder) {
       steps.push_back("remove  " + removal.path + " (a keyed launcher, when it still holds the " +
-                      std::to_string(removal.size) + " bytes " + listed->from + " shipped; kept otherwise)");
+                      std::to_string(removal.size) + " bytes " + manifest.from + " shipped; kept otherwise)");
     }
   }
   return steps;
@@ -122,7 +110,8 @@ std::vector<std::string> RemovalSteps(const std::string& markerContent, const Tr
 
 }  // namespace
 
-DryRunReport DryRunUpdate(Tree staging, const Tree& data, const std::string& marker, std::size_t dataFolderLength) {
+DryRunReport DryRunUpdate(Tree staging, const Tree& data, const std::string& marker, std::size_t dataFolderLength,
+                          const Manifest* manifest) {
   DryRunReport report;
   // The marker counts only as a plain file at the staging folder's top.
   const rules::MarkerKind markerKind = rules::ClassifyMarker(marker);
@@ -163,10 +152,7 @@ DryRunReport DryRunUpdate(Tree staging, const Tree& data, const std::string& mar
     report.complete = false;
     return report;
   }
-  const auto markerEntry = staging.find(marker);
-  const std::vector<std::string> removals =
-      markerFile && markerEntry != staging.end() ? RemovalSteps(markerEntry->second.content, data)
-                                                 : std::vector<std::string>();
+  const std::vector<std::string> removals = manifest ? RemovalSteps(*manifest, data) : std::vector<std::string>();
   for (std::size_t i = 0; i < count; ++i) {
     // Removals come after every file the update brings, before the marker.
     if (items[steps[i].item].isMarker) report.steps.insert(report.steps.end(), removals.begin(), removals.end());

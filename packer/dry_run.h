@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "packer/host_tree.h"
+#include "packer/manifest.h"
 
 namespace packer {
 
@@ -19,8 +20,9 @@ struct DryRunReport {
 
 // `staging` read with contents, `data` without; `marker` the
 // update_semaphore; `dataFolderLength` the length of the player's data
-// folder path, which the launcher's path limits count in.
+// folder path, which the launcher's path limits count in; `manifest` (may
+// be null) the update's, whose removals a keyed launcher makes.
 [[nodiscard]] DryRunReport DryRunUpdate(Tree staging, const Tree& data, const std::string& marker,
-                                        std::size_t dataFolderLength);
+                                        std::size_t dataFolderLength, const Manifest* manifest = nullptr);
 
 }  // namespace packer

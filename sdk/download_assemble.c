@@ -105,18 +105,18 @@ static int AssembleFile(Job* job, size_t e, Source* source, unsigned char* scrat
     return RUNGAME_FEED_WRITE_FAILED;
   }
   FastSha256Init(&whole, 1);
-  for (c = 0; c < entry->chunkCount && read == CHUNK_READ; ++c) {
+  for (c = 0; c < entry->chunkCount; ++c) {
     const FeedChunk* chunk = &job->manifest.chunks[entry->firstChunk + c];
     const LocalChunk* local = DownloadFindLocal(job, chunk->sha256);
     DWORD written = 0;
     read = local == NULL ? CHUNK_MISSING : ReadChunk(job, source, local, scratch, 0);
-    if (read == CHUNK_READ &&
-        (!WriteFile(out, scratch, (DWORD)chunk->size, &written, NULL) || written != chunk->size)) {
+    if (read != CHUNK_READ) break;
+    if (!WriteFile(out, scratch, (DWORD)chunk->size, &written, NULL) || written != chunk->size) {
       DownloadTell(job->update, "cannot write %s (is the disk full?)%s", path, "");
       CloseHandle(out);
       return RUNGAME_FEED_WRITE_FAILED;
     }
-    if (read == CHUNK_READ) FastSha256Update(&whole, scratch, (size_t)chunk->size);
+    FastSha256Update(&whole, scratch, (size_t)chunk->size);
   }
   FastSha256Final(&whole, sha256);
   if (read != CHUNK_READ || memcmp(sha256, entry->sha256, 32) != 0) {
