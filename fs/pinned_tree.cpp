@@ -9,6 +9,7 @@
 #include "fs/ascii.h"
 #include "fs/change.h"
 #include "fs/entry.h"
+#include "fs/flush_behind.h"
 
 namespace {
 
@@ -307,7 +308,7 @@ void PinnedTree::DropNewFile(UniqueFileHandle& file, const std::string& path) {
 }
 
 bool PinnedTree::CopyToNewFile(const std::string& from, const std::string& to, bool* sourceUnreadable,
-                               const WhileBusy& whileBusy) {
+                               const WhileBusy& whileBusy, FlushBehind* flushBehind) {
   if (!Reach("copy", from, to)) return false;
   const UniqueFileHandle source(CreateFileA(from.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                             FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
@@ -344,8 +345,14 @@ bool PinnedTree::CopyToNewFile(const std::string& from, const std::string& to, b
   // On the disk before the copy's commit moves it in: a power cut after the
   // commit must not leave it empty behind a data folder taken as whole.
   copied = copied && SetFileTime(target.Get(), nullptr, nullptr, &lastWrite) &&
-           (!native_.Available() || native_.SetAttributes(target.Get(), writable)) && Reach("flush", to) &&
-           FlushFileBuffers(target.Get());
+           (!native_.Available() || native_.SetAttributes(target.Get(), writable)) && Reach("flush", to);
+  // Windows 95/98/Me set the attributes by name, once the file is closed.
+  const bool behind = copied && flushBehind && native_.Available();
+  if (behind) {
+    flushBehind->Add(std::move(target));
+    return true;
+  }
+  copied = copied && FlushFileBuffers(target.Get());
   const DWORD error = GetLastError();
   if (!copied) DropNewFile(target, to);
   target.Reset();

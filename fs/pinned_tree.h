@@ -25,6 +25,8 @@
 #include "fs/native.h"
 #include "fs/while_busy.h"
 
+class FlushBehind;
+
 class PinnedTree {
  public:
   // `root` is trusted as it is named (the machine's application-data
@@ -72,9 +74,11 @@ class PinnedTree {
   // read-only. The copy is made open to everyone (a null access list), as
   // OpenAccess would leave it. `sourceUnreadable`: set when `from` could not
   // be opened for reading (another program holds it without sharing it).
-  // `whileBusy` is called after each block.
+  // `whileBusy` is called after each block. With `flushBehind`, the copy is
+  // handed to it to be flushed and closed while the next is made: only its
+  // Finish says that the copy reached the disk.
   [[nodiscard]] bool CopyToNewFile(const std::string& from, const std::string& to, bool* sourceUnreadable = nullptr,
-                                   const WhileBusy& whileBusy = {});
+                                   const WhileBusy& whileBusy = {}, FlushBehind* flushBehind = nullptr);
 
   // Opens the plain entry at `path` (no link; for a file, its only name)
   // with `access`, sharing what `share` allows; invalid otherwise.

@@ -7,6 +7,7 @@
 #include "fs/ascii.h"
 #include "fs/change.h"
 #include "fs/entry.h"
+#include "fs/flush_behind.h"
 #include "fs/pinned_tree.h"
 #include "fs/remove.h"
 #include "fs/walk.h"
@@ -108,6 +109,9 @@ CopyOutcome CopyInstallToDataFolder(PinnedTree& tree, const CopyPlan& plan, cons
   };
   bool copied = true;
   bool unreadable = false;
+  // Each copy flushes while the next is made, all of them before the plan's
+  // journal: nothing moves in before it is on the disk.
+  FlushBehind flushBehind;
   for (const CopyItem& item : plan.items) {
     whileBusy();
     const OptionalPath from = JoinPath(installFolder, item.relative);
@@ -128,7 +132,7 @@ CopyOutcome CopyInstallToDataFolder(PinnedTree& tree, const CopyPlan& plan, cons
         if (!aboveCommit) movedWhole.push_back(item.relative);
       }
     } else {
-      copied = tree.CopyToNewFile(*from, *staged, &unreadable, whileBusy);
+      copied = tree.CopyToNewFile(*from, *staged, &unreadable, whileBusy, &flushBehind);
       if (!movesWithFolder) {
         moves.entries.push_back(
             {attributes.Exists() ? PlanEntry::ReplaceExisting : PlanEntry::AddFile, item.relative});
@@ -136,6 +140,7 @@ CopyOutcome CopyInstallToDataFolder(PinnedTree& tree, const CopyPlan& plan, cons
     }
     if (!copied) break;
   }
+  copied = flushBehind.Finish() && copied && ReachFaultPoint("flushed", *staging);
   const PendingState state = copied ? CarryOutPlan(tree, dataFolder, moves) : PendingState::Undone;
   // A journal that stays needs the staged files for the next start; what
   // cannot be removed now goes at the next one.

@@ -47,10 +47,16 @@ TEST_P(FaultPoints, EveryStepEndsOldOrNew) {
   EXPECT_EQ("", TreeDifference(WithoutTopLevel(ReadTree(DataFolder()), {"game"}), after)) << "without a fault";
   const std::vector<std::string> kinds = ReadKinds(countFile);
   const long steps = static_cast<long>(kinds.size());
-  // What a copy makes is flushed at once, so before the commit moves it in.
+  // What a copy makes is handed over to be flushed at once, and every flush
+  // has ended before anything is committed or moved in.
   for (std::size_t i = 0; i < kinds.size(); ++i) {
     if (kinds[i] != "copy") continue;
     EXPECT_TRUE(i + 1 < kinds.size() && kinds[i + 1] == "flush") << "the copy at change " << i + 1;
+    const auto flushed = std::find(kinds.begin() + i, kinds.end(), "flushed");
+    EXPECT_TRUE(flushed != kinds.end() && std::find_if(kinds.begin() + i, flushed, [](const std::string& kind) {
+                                            return kind == "commit" || kind.compare(0, 6, "rename") == 0;
+                                          }) == flushed)
+        << "the copy at change " << i + 1 << " is flushed before the first commit or move";
   }
   ASSERT_GE(steps, 8) << "changes counted";
   const std::vector<long> changes = ChangesToSweep(kinds);
