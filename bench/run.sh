@@ -28,6 +28,12 @@ if [ "${1:-}" = "--reference" ]; then
   reference=$(git -C "$root" rev-parse --verify "$2^{commit}") || fail "no commit '$2' in $root"
   shift 2
 fi
+if [ -n "$reference" ]; then
+  # The compilers the reference's own toolchain files name (an older commit
+  # may name the posix-thread variant).
+  variant=$(git -C "$root" show "$reference:cmake/toolchain-mingw.cmake" | grep -o 'g++-[a-z0-9]*' | head -n1)
+  export LAUNCHER_EXTRA_PACKAGES="${LAUNCHER_EXTRA_PACKAGES:-} g++-mingw-w64-x86-64-${variant#g++-} g++-mingw-w64-i686-${variant#g++-}"
+fi
 setup_packages
 source "$root/tools/wine-env.sh"
 
@@ -80,7 +86,10 @@ for arch in "${archs[@]}"; do
     log=$build/bench/build-reference-$arch.log
     { rm -rf "$build/bench/reference-src" && mkdir -p "$build/bench/reference-src" &&
       git -C "$root" archive "$reference" | tar -x -C "$build/bench/reference-src" &&
-      cmake -S "$build/bench/reference-src" -B "$build/bench/reference-$arch" $(toolchain_args "$arch") \
+      # Built with its own toolchain files, as it was built then: a commit
+      # of another compiler variant may not build with today's.
+      cmake -S "$build/bench/reference-src" -B "$build/bench/reference-$arch" \
+        $(toolchain_args "$arch" | sed "s|$root/cmake/|$build/bench/reference-src/cmake/|") \
         -DCMAKE_BUILD_TYPE=Release -DLAUNCHER_BUILD_TESTS=OFF -DTINYXML_SOURCE_DIR="$build/deps/tinyxml" &&
       cmake --build "$build/bench/reference-$arch" -j "$(nproc)" --target launcher; } >"$log" 2>&1 ||
       fail "building the $arch launcher of ${reference:0:12} failed; see $log"
