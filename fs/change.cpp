@@ -2,11 +2,15 @@
 
 #include <shellapi.h>
 
+#include <utility>
+
+#include "fs/flush_behind.h"
 #include "fs/pinned_tree.h"
 
 int RunShellFileOperation(void* operation) { return SHFileOperationA(static_cast<SHFILEOPSTRUCTA*>(operation)); }
 
 NewFile::~NewFile() {
+  if (flushTicket_ != 0) (void)flushBehind_->Flushed(flushTicket_);  // the handle is the flusher's till then
   if (file_) tree_.DropNewFile(file_, path_);
 }
 
@@ -18,7 +22,7 @@ bool NewFile::Create(const std::string& path) {
 }
 
 bool NewFile::Write(const void* data, std::size_t size) {
-  if (!file_ || !ReachFaultPoint("write", path_)) return false;
+  if (!file_ || flushTicket_ != 0 || !ReachFaultPoint("write", path_)) return false;
   const char* bytes = static_cast<const char*>(data);
   while (size > 0) {
     const DWORD chunk = size > 0x100000 ? 0x100000 : static_cast<DWORD>(size);
@@ -26,12 +30,21 @@ bool NewFile::Write(const void* data, std::size_t size) {
     if (!WriteFile(file_.Get(), bytes, chunk, &written, nullptr) || written != chunk) return false;
     bytes += chunk;
     size -= chunk;
+    written_ += chunk;
   }
   return true;
 }
 
+void NewFile::FlushBehindWith(FlushBehind& flushBehind) {
+  if (!file_ || flushTicket_ != 0) return;
+  flushBehind_ = &flushBehind;
+  flushTicket_ = flushBehind.Lend(file_.Get());
+}
+
 bool NewFile::CommitAs(const std::string& target, UniqueFileHandle* keep) {
   if (!file_ || !ReachFaultPoint("commit", path_, target)) return false;
-  if (!FlushFileBuffers(file_.Get()) || !ReachFaultPoint("rename over", path_, target)) return false;
+  const bool flushed = flushTicket_ != 0 ? flushBehind_->Flushed(std::exchange(flushTicket_, 0))
+                                         : FlushFileBuffers(file_.Get()) != FALSE;
+  if (!flushed || !ReachFaultPoint("rename over", path_, target)) return false;
   return tree_.CommitNewFile(file_, path_, target, keep);
 }

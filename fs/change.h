@@ -10,6 +10,7 @@
 
 #include "fs/handles.h"
 
+class FlushBehind;
 class PinnedTree;
 
 // Marks one change of the named kind about to be made to `path` (and
@@ -35,12 +36,20 @@ class NewFile {
   [[nodiscard]] bool Create(const std::string& path);
   // False on a failed or short write.
   [[nodiscard]] bool Write(const void* data, std::size_t size);
+  // Hands the written file to `flushBehind` to be flushed while the caller
+  // goes on: nothing more is written, and CommitAs waits for that flush.
+  void FlushBehindWith(FlushBehind& flushBehind);
   // Flushes the file, then renames it over `target` and closes it, or with
   // `keep` hands it on open (shared with nobody, with DELETE).
   [[nodiscard]] bool CommitAs(const std::string& target, UniqueFileHandle* keep = nullptr);
+  // The bytes written so far.
+  unsigned long long Written() const { return written_; }
 
  private:
   PinnedTree& tree_;
   std::string path_;
   UniqueFileHandle file_;  // created here and not yet put in place: dropped on failure
+  unsigned long long written_ = 0;
+  FlushBehind* flushBehind_ = nullptr;
+  std::size_t flushTicket_ = 0;  // while the file is lent to `flushBehind_`
 };

@@ -16,40 +16,55 @@ FlushBehind::~FlushBehind() {
   thread_.Join();
 }
 
-void FlushBehind::Add(UniqueFileHandle file) {
-  if (!thread_.Running()) {
-    if (!FlushFileBuffers(file.Get())) failed_ = true;
-    return;
-  }
+void FlushBehind::Add(UniqueFileHandle file) { (void)Queue({std::move(file), nullptr}); }
+
+std::size_t FlushBehind::Lend(HANDLE file) { return Queue({UniqueFileHandle(), file}); }
+
+std::size_t FlushBehind::Queue(Waiting file) {
   const Lock lock(section_);
+  const std::size_t ticket = ++queued_;
+  if (!thread_.Running()) {
+    const bool flushed = FlushFileBuffers(file.lent ? file.lent : file.owned.Get()) != FALSE;
+    if (!flushed) failed_ = true;
+    if (!flushed && file.lent) failedLent_.insert(ticket);
+    flushedThrough_ = ticket;
+    return ticket;
+  }
   while (waiting_.size() >= kMaxWaiting) wakeCaller_.WaitLeaving(section_);
   waiting_.push_back(std::move(file));
   wakeFlusher_.Set();
+  return ticket;
+}
+
+bool FlushBehind::Flushed(std::size_t ticket) {
+  const Lock lock(section_);
+  while (flushedThrough_ < ticket) wakeCaller_.WaitLeaving(section_);
+  return failedLent_.erase(ticket) == 0;
 }
 
 bool FlushBehind::Finish() {
   const Lock lock(section_);
-  while (!waiting_.empty() || flushing_) wakeCaller_.WaitLeaving(section_);
+  while (flushedThrough_ < queued_) wakeCaller_.WaitLeaving(section_);
   return !std::exchange(failed_, false);
 }
 
 void FlushBehind::Run() {
   for (;;) {
-    UniqueFileHandle file;
+    Waiting file;
     {
       const Lock lock(section_);
       while (waiting_.empty() && !stopping_) wakeFlusher_.WaitLeaving(section_);
       if (waiting_.empty()) return;
       file = std::move(waiting_.front());
       waiting_.pop_front();
-      flushing_ = true;
     }
-    const bool flushed = FlushFileBuffers(file.Get()) != FALSE;
-    file.Reset();
+    const bool flushed = FlushFileBuffers(file.lent ? file.lent : file.owned.Get()) != FALSE;
+    file.owned.Reset();
     {
       const Lock lock(section_);
-      flushing_ = false;
+      const std::size_t ticket = ++flushedThrough_;
       if (!flushed) failed_ = true;
+      if (!flushed && file.lent) failedLent_.insert(ticket);
     }
     wakeCaller_.Set();
   }

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <map>
+#include <memory>
 #include <optional>
 #include <set>
 #include <vector>
@@ -11,6 +12,7 @@
 #include "fs/ascii.h"
 #include "fs/change.h"
 #include "fs/entry.h"
+#include "fs/flush_behind.h"
 #include "fs/pinned_tree.h"
 #include "fs/remove.h"
 #include "fs/walk.h"
@@ -28,6 +30,11 @@ namespace {
 // How many packed files may be queued for decoding ahead of the one being
 // written out: the decoded bytes waiting are bounded apart from this.
 constexpr std::size_t kFilesAhead = 64;
+// How many unpacked bytes, and files, may wait for their flushes before
+// they are put in place: what a full disk must hold beyond the update's own
+// size, and the handles open meanwhile.
+constexpr unsigned long long kBatchBytes = 64ull << 20;
+constexpr std::size_t kBatchFiles = 256;
 
 // One entry of the staging folder, as its one walk found it.
 struct StagedItem {
@@ -164,51 +171,70 @@ bool UnpackStaged(PinnedTree& tree, const std::string& staging, const std::strin
     }
     return false;
   };
+  // Unpacked files flush behind while the next ones are written; each is
+  // put in place once its flush ended, a batch at a time, so that the
+  // packed files of at most one batch wait beside what they unpacked to.
+  struct Written {
+    std::size_t index;
+    std::unique_ptr<NewFile> file;
+  };
+  FlushBehind flushBehind;
+  std::vector<Written> batch;
+  unsigned long long batchBytes = 0;
   std::vector<std::string> unpacked;
+  const auto commitBatch = [&] {
+    for (Written& written : batch) {
+      StagedItem& item = *packedFiles[written.index].item;
+      const std::string& output = packedFiles[written.index].output;
+      const OptionalPath packedPath = JoinPath(staging, item.relative);
+      const OptionalPath outputPath = JoinPath(staging, output);
+      UniqueFileHandle unpackedFile;
+      if (!packedPath || !outputPath || !written.file->CommitAs(*outputPath, &unpackedFile)) return false;
+      // The packed file goes through its held handle, as that closes here;
+      // a read-only one is cleared of its bit and removed by name instead.
+      UniqueFileHandle packedFile = TakeHeld(held, item.relative);
+      if (unpackedFile) held[rules::FoldAsciiCase(output)] = std::move(unpackedFile);
+      if (item.isReadOnly) packedFile.Reset();
+      if (!(item.isReadOnly ? RemoveFileSafely(tree, *packedPath)
+                            : tree.RemoveFileEntry(*packedPath, packedFile.Get()))) {
+        return false;
+      }
+      item.relative = output;
+      unpacked.push_back(output);
+    }
+    batch.clear();
+    batchBytes = 0;
+    return true;
+  };
   for (std::size_t next = 0; next < packedFiles.size(); ++next) {
-    StagedItem& item = *packedFiles[next].item;
+    // A file an earlier one unpacks to is read once that one is in place.
+    const bool full = batchBytes >= kBatchBytes || batch.size() >= kBatchFiles;
+    if (!batch.empty() && (full || replacedFrom(batch.front().index, next)) && !commitBatch()) return false;
+    const std::size_t firstWaiting = batch.empty() ? next : batch.front().index;
     const std::string& output = packedFiles[next].output;
     if (added == next && !addNext()) return false;
     // The files after it decode meanwhile, a few ahead, unless an earlier
     // one replaces one of them ("a.zip.zip" before "a.zip"): that is read
     // once the earlier one is in place, at its turn.
-    while (added < packedFiles.size() && added < next + kFilesAhead && !replacedFrom(next, added) && addNext()) {
+    while (added < packedFiles.size() && added < next + kFilesAhead &&
+           !replacedFrom(firstWaiting, added) && addNext()) {
     }
-    const OptionalPath packedPath = JoinPath(staging, item.relative);
     const OptionalPath outputPath = JoinPath(staging, output);
-    if (!packedPath || !outputPath) return false;
+    if (!outputPath) return false;
     // A staged file of the same name is replaced; only a plain one can be.
     const auto replaced = stagedFiles.find(rules::FoldAsciiCase(output));
     held.erase(rules::FoldAsciiCase(output));
     if (replaced != stagedFiles.end() && replaced->second && !MakeWritable(tree, *outputPath)) return false;
-    UniqueFileHandle unpackedFile;
-    NewFile file(tree);
-    UnpackOutcome outcome = UnpackInto(file, decoded, *outputPath);
+    auto file = std::make_unique<NewFile>(tree);
+    const UnpackOutcome outcome = UnpackInto(*file, decoded, *outputPath);
     opened[next].Reset();
-    if (outcome == UnpackOutcome::Unpacked && !file.CommitAs(*outputPath, &unpackedFile)) {
-      outcome = UnpackOutcome::Failed;
-    }
-    switch (outcome) {
-      case UnpackOutcome::Failed:
-        return false;
-      case UnpackOutcome::Damaged:
-        continue;
-      case UnpackOutcome::Unpacked: {
-        // The packed file goes through its held handle, as that closes here;
-        // a read-only one is cleared of its bit and removed by name instead.
-        UniqueFileHandle packedFile = TakeHeld(held, item.relative);
-        if (unpackedFile) held[rules::FoldAsciiCase(output)] = std::move(unpackedFile);
-        if (item.isReadOnly) packedFile.Reset();
-        if (!(item.isReadOnly ? RemoveFileSafely(tree, *packedPath)
-                              : tree.RemoveFileEntry(*packedPath, packedFile.Get()))) {
-          return false;
-        }
-        item.relative = output;
-        unpacked.push_back(output);
-        break;
-      }
-    }
+    if (outcome == UnpackOutcome::Failed) return false;
+    if (outcome == UnpackOutcome::Damaged) continue;
+    file->FlushBehindWith(flushBehind);
+    batchBytes += file->Written();
+    batch.push_back({next, std::move(file)});
   }
+  if (!commitBatch()) return false;
   // A file staged beside its packed form is the unpacked file now: listed once.
   std::vector<bool> seen(unpacked.size(), false);
   items.erase(std::remove_if(items.begin(), items.end(),
