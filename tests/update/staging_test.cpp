@@ -25,15 +25,17 @@ TEST_F(StagedUpdate, PackedFileInASubFolderIsUnpackedInPlace) {
 }
 
 // More packed files, and more decoded bytes, than are ever decoded ahead of
-// the one written out: each arrives whole and in its own place, a damaged one
-// under its packed name, and a packed file replaces its plain neighbour.
+// the one written out, and more files than wait for their flushes at once:
+// each arrives whole and in its own place, a damaged one under its packed
+// name, and a packed file replaces its plain neighbour.
 TEST_F(StagedUpdate, ManyPackedFilesArriveEachWhole) {
   std::mt19937 random(1209);
   std::map<std::string, std::string> expected;
   std::size_t damaged = 0;
-  for (int i = 0; i < 150; ++i) {
+  for (int i = 0; i < 300; ++i) {
     const std::string name = "pack" + std::to_string(i % 4) + "\\file" + std::to_string(i) + ".dat";
-    const std::string content = SampleBytes(i % 50 == 7 ? 3000000 : random() % 250000, random());
+    const std::size_t size = i >= 150 ? random() % 2000 : i % 50 == 7 ? 3000000 : random() % 250000;
+    const std::string content = SampleBytes(size, random());
     std::string packed = Gzip(content, 1);
     if (i % 37 == 5) {
       packed.resize(packed.size() / 2 + 2);  // damaged: stays packed
