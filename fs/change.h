@@ -32,14 +32,14 @@ class NewFile {
   NewFile(const NewFile&) = delete;
   NewFile& operator=(const NewFile&) = delete;
 
-  // Creates `path`; fails when anything has that name.
-  [[nodiscard]] bool Create(const std::string& path);
+  // Creates the tree's file `name`; fails when anything has that name.
+  [[nodiscard]] bool Create(const std::string& name);
   // False on a failed or short write.
   [[nodiscard]] bool Write(const void* data, std::size_t size);
   // Hands the written file to `flushBehind` to be flushed while the caller
   // goes on: nothing more is written, and CommitAs waits for that flush.
   void FlushBehindWith(FlushBehind& flushBehind);
-  // Flushes the file, then renames it over `target` and closes it, or with
+  // Flushes the file, then renames it over the tree's `target` and closes it, or with
   // `keep` hands it on open (shared with nobody, with DELETE).
   [[nodiscard]] bool CommitAs(const std::string& target, UniqueFileHandle* keep = nullptr);
   // The bytes written so far.
@@ -47,7 +47,7 @@ class NewFile {
 
  private:
   PinnedTree& tree_;
-  std::string path_;
+  std::string name_;
   UniqueFileHandle file_;  // created here and not yet put in place: dropped on failure
   unsigned long long written_ = 0;
   FlushBehind* flushBehind_ = nullptr;

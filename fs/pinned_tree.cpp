@@ -3,6 +3,7 @@
 #include <aclapi.h>
 
 #include <cstring>
+#include <initializer_list>
 #include <iterator>
 #include <vector>
 
@@ -34,9 +35,26 @@ bool IsLinkBits(DWORD attributes) {
 
 bool IsLinkAt(const std::string& path) { return IsLinkBits(GetFileAttributesA(path.c_str())); }
 
+// Whether every name resolved to a path; a name that would leave the home
+// fails its act as a bad path.
+bool Resolved(std::initializer_list<const OptionalPath*> paths) {
+  for (const OptionalPath* path : paths) {
+    if (!*path) {
+      SetLastError(ERROR_BAD_PATHNAME);
+      return false;
+    }
+  }
+  return true;
+}
+
 }  // namespace
 
-bool PinnedTree::StillLeadsTo(HANDLE handle, const std::string& path) {
+bool PinnedTree::StillLeadsTo(HANDLE handle, const std::string& name) {
+  const OptionalPath path = PathOf(name);
+  return path && LeadsAt(handle, *path);
+}
+
+bool PinnedTree::LeadsAt(HANDLE handle, const std::string& path) {
   FileIdentity held;
   return native_.IdentityOf(handle, held) && Leads(path, held, IsLinkAt(path));
 }
@@ -51,7 +69,7 @@ bool PinnedTree::Leads(const std::string& path, const FileIdentity& held, bool l
   return again && native_.IdentityOf(again.Get(), found) && found == held;
 }
 
-PinnedTree::PinnedTree(const std::string& root)
+PinnedTree::PinnedTree(const std::string& root, const std::string& home)
     : rootPath_(root),
       root_(root.empty() ? INVALID_HANDLE_VALUE
                          : CreateFileA(root.c_str(), kPinAccess, kShareAll, nullptr, OPEN_EXISTING,
@@ -59,11 +77,29 @@ PinnedTree::PinnedTree(const std::string& root)
   while (rootPath_.size() > 3 && rootPath_.back() == '\\') rootPath_.pop_back();
   // Windows 95/98/Me opens no folder: there the tree works by path alone.
   const DWORD attributes = root.empty() ? INVALID_FILE_ATTRIBUTES : GetFileAttributesA(root.c_str());
-  valid_ = native_.Available() ? root_.Valid()
-                               : attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+  const OptionalPath homePath = JoinPath(rootPath_, home);
+  homePath_ = homePath.value_or(std::string());
+  valid_ = homePath && (native_.Available() ? root_.Valid()
+                                            : attributes != INVALID_FILE_ATTRIBUTES &&
+                                                  (attributes & FILE_ATTRIBUTE_DIRECTORY));
 }
 
-HANDLE PinnedTree::Folder(const std::string& path) {
+OptionalPath PinnedTree::PathOf(const std::string& name) const {
+  if (!valid_) return std::nullopt;
+  return JoinPath(homePath_, name);
+}
+
+EntryAttributes PinnedTree::Query(const std::string& name) const {
+  const OptionalPath path = PathOf(name);
+  return path ? QueryEntry(*path) : EntryAttributes();
+}
+
+HANDLE PinnedTree::Folder(const std::string& name) {
+  const OptionalPath path = PathOf(name);
+  return path ? FolderAt(*path) : nullptr;
+}
+
+HANDLE PinnedTree::FolderAt(const std::string& path) {
   if (EqualsIgnoringAsciiCase(path, rootPath_)) return !valid_ ? nullptr : native_.Available() ? root_.Get() : kByPath;
   const std::string key = Folded(path);
   const auto found = pinned_.find(key);
@@ -88,7 +124,11 @@ HANDLE PinnedTree::Folder(const std::string& path) {
   return handle;
 }
 
-void PinnedTree::Release(const std::string& path) {
+void PinnedTree::Release(const std::string& name) {
+  if (const OptionalPath path = PathOf(name)) ReleaseAt(*path);
+}
+
+void PinnedTree::ReleaseAt(const std::string& path) {
   const std::string key = Folded(path);
   // Siblings sharing the name's start ("levels.old" beside "levels") sort
   // between the folder and what it holds: skipped, not taken as the end.
@@ -106,7 +146,7 @@ bool PinnedTree::Parent(const std::string& path, HANDLE& parent, std::string& na
   const std::size_t slash = path.find_last_of('\\');
   name = path.substr(slash + 1);
   if (name.empty()) return false;
-  parent = Folder(path.substr(0, slash));
+  parent = FolderAt(path.substr(0, slash));
   if (!parent) SetLastError(ERROR_PATH_NOT_FOUND);
   return parent != nullptr;
 }
@@ -146,22 +186,25 @@ bool PinnedTree::Reach(const char* kind, const std::string& path, const std::str
   return ReachFaultPoint(kind, path, other);
 }
 
-bool PinnedTree::MakeFolder(const std::string& path) {
+bool PinnedTree::MakeFolder(const std::string& name) {
+  const OptionalPath whole = PathOf(name);
+  if (!Resolved({&whole})) return false;
+  const std::string& path = *whole;
   if (!Reach("make folder", path)) return false;
   HANDLE parent = nullptr;
-  std::string name;
-  if (!Parent(path, parent, name)) return false;
+  std::string last;
+  if (!Parent(path, parent, last)) return false;
   if (!native_.Available()) return CreateDirectoryA(path.c_str(), nullptr) != FALSE;
   // Made in the held folder, wherever its path leads now; made pinned: the
   // launcher works in what it makes.
-  UniqueFileHandle folder = native_.Open(parent, name, kPinAccess, kPinnedShare, true, NativeFiles::Kind::Folder);
+  UniqueFileHandle folder = native_.Open(parent, last, kPinAccess, kPinnedShare, true, NativeFiles::Kind::Folder);
   if (!folder) return false;
   pinned_[Folded(path)] = std::move(folder);
   return true;
 }
 
 bool PinnedTree::Rename(const std::string& from, const std::string& to, bool replace, HANDLE held, bool realFolder) {
-  Release(from);
+  ReleaseAt(from);
   HANDLE targetFolder = nullptr;
   std::string targetName;
   if (!Parent(to, targetFolder, targetName)) return false;
@@ -174,25 +217,29 @@ bool PinnedTree::Rename(const std::string& from, const std::string& to, bool rep
     opened = OpenChecked(from, DELETE, FILE_SHARE_READ,
                          realFolder ? NativeFiles::Kind::Folder : NativeFiles::Kind::Any, !realFolder, false);
     held = opened.Get();
-  } else if (!StillLeadsTo(held, from)) {
+  } else if (!LeadsAt(held, from)) {
     SetLastError(ERROR_FILE_INVALID);
     return false;
   }
-  return held && held != INVALID_HANDLE_VALUE && StillLeadsTo(targetFolder, to.substr(0, to.find_last_of('\\'))) &&
+  return held && held != INVALID_HANDLE_VALUE && LeadsAt(targetFolder, to.substr(0, to.find_last_of('\\'))) &&
          native_.Rename(held, targetFolder, targetName, replace);
 }
 
-bool PinnedTree::RenameEntry(const std::string& from, const std::string& to, HANDLE held) {
-  return Reach("rename", from, to) && Rename(from, to, false, held);
+bool PinnedTree::RenameEntry(const std::string& fromName, const std::string& toName, HANDLE held) {
+  const OptionalPath from = PathOf(fromName), to = PathOf(toName);
+  return Resolved({&from, &to}) && Reach("rename", *from, *to) && Rename(*from, *to, false, held);
 }
 
-bool PinnedTree::MoveRealFolder(const std::string& from, const std::string& to) {
+bool PinnedTree::MoveRealFolder(const std::string& fromName, const std::string& toName) {
+  const OptionalPath fromPath = PathOf(fromName), toPath = PathOf(toName);
+  if (!Resolved({&fromPath, &toPath})) return false;
+  const std::string &from = *fromPath, &to = *toPath;
   if (!Reach("rename", from, to)) return false;
   // What the folder holds moves with it unseen: every folder pinned below it
   // must still lie at its path, so that none was swapped for another.
   const std::string key = Folded(from);
   for (auto it = pinned_.lower_bound(key); it != pinned_.end() && it->first.compare(0, key.size(), key) == 0; ++it) {
-    if (IsBelowIgnoringAsciiCase(it->first, key) && !StillLeadsTo(it->second.Get(), it->first)) {
+    if (IsBelowIgnoringAsciiCase(it->first, key) && !LeadsAt(it->second.Get(), it->first)) {
       SetLastError(ERROR_FILE_INVALID);
       return false;
     }
@@ -200,11 +247,15 @@ bool PinnedTree::MoveRealFolder(const std::string& from, const std::string& to) 
   return Rename(from, to, false, nullptr, true);
 }
 
-bool PinnedTree::RenameOver(const std::string& from, const std::string& to) {
-  return Reach("rename over", from, to) && Rename(from, to, true, nullptr);
+bool PinnedTree::RenameOver(const std::string& fromName, const std::string& toName) {
+  const OptionalPath from = PathOf(fromName), to = PathOf(toName);
+  return Resolved({&from, &to}) && Reach("rename over", *from, *to) && Rename(*from, *to, true, nullptr);
 }
 
-bool PinnedTree::RemoveFileEntry(const std::string& path, HANDLE held) {
+bool PinnedTree::RemoveFileEntry(const std::string& name, HANDLE held) {
+  const OptionalPath whole = PathOf(name);
+  if (!Resolved({&whole})) return false;
+  const std::string& path = *whole;
   if (!Reach("remove file", path)) return false;
   if (!native_.Available()) return DeleteFileA(path.c_str()) != FALSE;
   // A held file goes as itself, with no check by path: Windows removes the
@@ -216,15 +267,21 @@ bool PinnedTree::RemoveFileEntry(const std::string& path, HANDLE held) {
   return entry && native_.MarkForDeletion(entry.Get());
 }
 
-bool PinnedTree::RemoveEmptyFolder(const std::string& path) {
+bool PinnedTree::RemoveEmptyFolder(const std::string& name) {
+  const OptionalPath whole = PathOf(name);
+  if (!Resolved({&whole})) return false;
+  const std::string& path = *whole;
   if (!Reach("remove folder", path)) return false;
-  Release(path);
+  ReleaseAt(path);
   if (!native_.Available()) return RemoveDirectoryA(path.c_str()) != FALSE;
   const UniqueFileHandle entry = OpenChecked(path, DELETE, 0, NativeFiles::Kind::Folder, true, false);
   return entry && native_.MarkForDeletion(entry.Get());
 }
 
-bool PinnedTree::SetAttributes(const std::string& path, DWORD attributes) {
+bool PinnedTree::SetAttributes(const std::string& name, DWORD attributes) {
+  const OptionalPath whole = PathOf(name);
+  if (!Resolved({&whole})) return false;
+  const std::string& path = *whole;
   if (!Reach("set attributes", path)) return false;
   if (!native_.Available()) return SetFileAttributesA(path.c_str(), attributes) != FALSE;
   const UniqueFileHandle entry =
@@ -232,9 +289,10 @@ bool PinnedTree::SetAttributes(const std::string& path, DWORD attributes) {
   return entry && native_.SetAttributes(entry.Get(), attributes);
 }
 
-bool PinnedTree::OpenAccess(const std::string& path) {
-  if (!Reach("open access", path)) return false;
-  const UniqueFileHandle entry = OpenPlain(path, READ_CONTROL | WRITE_DAC);
+bool PinnedTree::OpenAccess(const std::string& name) {
+  const OptionalPath path = PathOf(name);
+  if (!Resolved({&path}) || !Reach("open access", *path)) return false;
+  const UniqueFileHandle entry = OpenPlainAt(*path, READ_CONTROL | WRITE_DAC, kShareAll);
   if (!entry) return false;
   const DWORD result = SetSecurityInfo(entry.Get(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
                                        nullptr, nullptr);
@@ -242,7 +300,12 @@ bool PinnedTree::OpenAccess(const std::string& path) {
   return result == ERROR_SUCCESS;
 }
 
-UniqueFileHandle PinnedTree::OpenPlain(const std::string& path, DWORD access, DWORD share) {
+UniqueFileHandle PinnedTree::OpenPlain(const std::string& name, DWORD access, DWORD share) {
+  const OptionalPath path = PathOf(name);
+  return Resolved({&path}) ? OpenPlainAt(*path, access, share) : UniqueFileHandle();
+}
+
+UniqueFileHandle PinnedTree::OpenPlainAt(const std::string& path, DWORD access, DWORD share) {
   if (!native_.Available()) {
     return UniqueFileHandle(CreateFileA(path.c_str(), access, share, nullptr, OPEN_EXISTING,
                                         FILE_FLAG_BACKUP_SEMANTICS, nullptr));
@@ -250,30 +313,43 @@ UniqueFileHandle PinnedTree::OpenPlain(const std::string& path, DWORD access, DW
   return OpenChecked(path, access, share, NativeFiles::Kind::Any, false, true);
 }
 
-UniqueFileHandle PinnedTree::CreateNewFile(const std::string& path, bool openToAll) {
+UniqueFileHandle PinnedTree::CreateNewFile(const std::string& name, bool openToAll) {
+  const OptionalPath path = PathOf(name);
+  return Resolved({&path}) ? CreateAt(*path, openToAll) : UniqueFileHandle();
+}
+
+UniqueFileHandle PinnedTree::CreateAt(const std::string& path, bool openToAll) {
   const DWORD access =
       GENERIC_WRITE | DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES | (openToAll ? WRITE_DAC : 0);
   HANDLE parent = nullptr;
-  std::string name;
-  if (!Parent(path, parent, name)) return UniqueFileHandle();
+  std::string last;
+  if (!Parent(path, parent, last)) return UniqueFileHandle();
   if (!native_.Available()) {
     return UniqueFileHandle(CreateFileA(path.c_str(), access, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
   }
   // Made in the held folder, wherever its path leads now: what is done with
   // it by name later is checked then.
-  UniqueFileHandle file = native_.Open(parent, name, access, 0, true, NativeFiles::Kind::File);
+  UniqueFileHandle file = native_.Open(parent, last, access, 0, true, NativeFiles::Kind::File);
   // Opened up through this very handle. Not with a descriptor at creation:
   // Wine would apply the process's umask to it.
   if (file && openToAll &&
       SetSecurityInfo(file.Get(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, nullptr, nullptr) !=
           ERROR_SUCCESS) {
-    DropNewFile(file, path);
+    DropAt(file, path);
   }
   return file;
 }
 
-bool PinnedTree::CommitNewFile(UniqueFileHandle& file, const std::string& path, const std::string& to,
+bool PinnedTree::CommitNewFile(UniqueFileHandle& file, const std::string& name, const std::string& toName,
                                UniqueFileHandle* keep) {
+  const OptionalPath whole = PathOf(name), toPath = PathOf(toName);
+  if (!Resolved({&whole, &toPath})) {
+    const DWORD error = GetLastError();
+    DropNewFile(file, name);
+    SetLastError(error);
+    return false;
+  }
+  const std::string &path = *whole, &to = *toPath;
   if (!native_.Available()) {
     file.Reset();
     if (MoveFileExA(path.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
@@ -285,18 +361,22 @@ bool PinnedTree::CommitNewFile(UniqueFileHandle& file, const std::string& path, 
   HANDLE targetFolder = nullptr;
   std::string targetName;
   // Wine renames by the path the file was made at: it must still lead here.
-  const bool renamed = Parent(to, targetFolder, targetName) && StillLeadsTo(file.Get(), path) &&
-                       StillLeadsTo(targetFolder, to.substr(0, to.find_last_of('\\'))) &&
+  const bool renamed = Parent(to, targetFolder, targetName) && LeadsAt(file.Get(), path) &&
+                       LeadsAt(targetFolder, to.substr(0, to.find_last_of('\\'))) &&
                        native_.Rename(file.Get(), targetFolder, targetName, true);
   const DWORD error = GetLastError();
-  if (!renamed) DropNewFile(file, path);
+  if (!renamed) DropAt(file, path);
   if (renamed && keep) *keep = std::move(file);
   file.Reset();
   SetLastError(error);
   return renamed;
 }
 
-void PinnedTree::DropNewFile(UniqueFileHandle& file, const std::string& path) {
+void PinnedTree::DropNewFile(UniqueFileHandle& file, const std::string& name) {
+  DropAt(file, PathOf(name).value_or(std::string()));
+}
+
+void PinnedTree::DropAt(UniqueFileHandle& file, const std::string& path) {
   if (!native_.Available()) {
     file.Reset();
     (void)DeleteFileA(path.c_str());  // nothing more can be done for a file that stays
@@ -307,8 +387,11 @@ void PinnedTree::DropNewFile(UniqueFileHandle& file, const std::string& path) {
   file.Reset();
 }
 
-bool PinnedTree::CopyToNewFile(const std::string& from, const std::string& to, bool* sourceUnreadable,
+bool PinnedTree::CopyToNewFile(const std::string& from, const std::string& toName, bool* sourceUnreadable,
                                const WhileBusy& whileBusy, FlushBehind* flushBehind) {
+  const OptionalPath toPath = PathOf(toName);
+  if (!Resolved({&toPath})) return false;
+  const std::string& to = *toPath;
   if (!Reach("copy", from, to)) return false;
   const UniqueFileHandle source(CreateFileA(from.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                             FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
@@ -321,7 +404,7 @@ bool PinnedTree::CopyToNewFile(const std::string& from, const std::string& to, b
                                                  : GetFileAttributesA(from.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES || !GetFileTime(source.Get(), nullptr, nullptr, &lastWrite)) return false;
   // Made as the access pass leaves a file: open to everyone, writable.
-  UniqueFileHandle target = CreateNewFile(to, true);
+  UniqueFileHandle target = CreateAt(to, true);
   if (!target) return false;
   // One block for every copy of the pass: a fresh megabyte a file costs
   // about 1.5 ms under Wine (mapped, zeroed, unmapped).
@@ -354,19 +437,22 @@ bool PinnedTree::CopyToNewFile(const std::string& from, const std::string& to, b
   }
   copied = copied && FlushFileBuffers(target.Get());
   const DWORD error = GetLastError();
-  if (!copied) DropNewFile(target, to);
+  if (!copied) DropAt(target, to);
   target.Reset();
   if (copied && !native_.Available()) copied = SetFileAttributesA(to.c_str(), writable) != FALSE;
   SetLastError(error);
   return copied;
 }
 
-PinnedTree::ListEnd PinnedTree::List(const std::string& path, const std::function<bool(const Listed&)>& visit) {
+PinnedTree::ListEnd PinnedTree::List(const std::string& name, const std::function<bool(const Listed&)>& visit) {
+  const OptionalPath whole = PathOf(name);
+  if (!whole) return ListEnd::Failed;
+  const std::string& path = *whole;
   if (native_.Available()) {
-    const HANDLE folder = Folder(path);
+    const HANDLE folder = FolderAt(path);
     return folder ? native_.List(folder, visit) : ListEnd::Failed;
   }
-  if (!Folder(path) || path.size() + 4 >= MAX_PATH) return ListEnd::Failed;
+  if (!FolderAt(path) || path.size() + 4 >= MAX_PATH) return ListEnd::Failed;
   WIN32_FIND_DATAA data;
   const UniqueFindHandle search(FindFirstFileA((path + "\\*.*").c_str(), &data));
   if (!search) return ListEnd::Failed;
@@ -382,15 +468,15 @@ PinnedTree::ListEnd PinnedTree::List(const std::string& path, const std::functio
   return GetLastError() == ERROR_NO_MORE_FILES ? ListEnd::Complete : ListEnd::Failed;
 }
 
-bool IsPlainReplaceableFile(PinnedTree& tree, const std::string& path) {
+bool IsPlainReplaceableFile(PinnedTree& tree, const std::string& name) {
   // Opening it for deletion while sharing everything fails exactly when
   // another handle denies that.
-  return !IsFolder(path) && tree.OpenPlain(path, DELETE | FILE_READ_ATTRIBUTES).Valid();
+  return !tree.Query(name).IsFolder() && tree.OpenPlain(name, DELETE | FILE_READ_ATTRIBUTES).Valid();
 }
 
-bool MakeWritable(PinnedTree& tree, const std::string& path) {
-  const EntryAttributes attributes = QueryEntry(path);
+bool MakeWritable(PinnedTree& tree, const std::string& name) {
+  const EntryAttributes attributes = tree.Query(name);
   if (!attributes.Exists() || attributes.IsFolder() || attributes.IsLink()) return false;
   if (!attributes.Has(FILE_ATTRIBUTE_READONLY)) return true;
-  return tree.SetAttributes(path, attributes.bits & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
+  return tree.SetAttributes(name, attributes.bits & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
 }

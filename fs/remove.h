@@ -5,10 +5,10 @@
 
 class PinnedTree;
 
-// Removes the file at `path` by name: its read-only bit is cleared first only
+// Removes the file `name` by name: its read-only bit is cleared first only
 // when it is a plain file, so no attribute of a file elsewhere changes.
-[[nodiscard]] bool RemoveFileSafely(PinnedTree& tree, const std::string& path);
+[[nodiscard]] bool RemoveFileSafely(PinnedTree& tree, const std::string& name);
 
-// Removes the tree at `path` for good, never entering a link: a link is
+// Removes the tree `name` for good, never entering a link: a link is
 // removed itself. False when something remained or could not be listed.
-[[nodiscard]] bool RemoveTreeSafely(PinnedTree& tree, const std::string& path);
+[[nodiscard]] bool RemoveTreeSafely(PinnedTree& tree, const std::string& name);

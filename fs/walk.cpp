@@ -6,7 +6,6 @@
 
 Listing ForEachEntry(PinnedTree& tree, const std::string& folder,
                      const std::function<bool(const FolderEntry&)>& visit) {
-  if (folder.empty()) return Listing::Failed;
   bool unspellable = false;
   const PinnedTree::ListEnd end = tree.List(folder, [&](const PinnedTree::Listed& listed) {
     if (!listed.representable) {
@@ -35,7 +34,7 @@ Listing ForEachEntry(PinnedTree& tree, const std::string& folder,
 
 Listing ForEachEntry(const std::string& folder, const std::function<bool(const FolderEntry&)>& visit) {
   PinnedTree tree(folder);
-  return tree.Valid() ? ForEachEntry(tree, tree.Root(), visit) : Listing::Failed;
+  return tree.Valid() ? ForEachEntry(tree, std::string(), visit) : Listing::Failed;
 }
 
 namespace {

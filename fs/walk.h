@@ -29,8 +29,8 @@ enum class Listing {
              // no path of the launcher's can spell
 };
 
-// Calls `visit` for every entry of the real folder `folder` (below the
-// tree's root, or the root) except "." and "..", in the order the platform
+// Calls `visit` for every entry of the real folder `folder` (a name of the
+// tree's, empty for its home) except "." and "..", in the order the platform
 // returns them, until `visit` returns false.
 [[nodiscard]] Listing ForEachEntry(PinnedTree& tree, const std::string& folder,
                                    const std::function<bool(const FolderEntry&)>& visit);
@@ -39,7 +39,7 @@ enum class Listing {
 
 // An entry met by WalkTree.
 struct TreeEntry : FolderEntry {
-  std::string path;      // below the walked root
+  std::string path;      // the tree's name of it
   std::string relative;  // relative to the root
   std::string target;    // the same relative path below the mirror root, if one was given
 };
@@ -49,7 +49,7 @@ enum class WalkOrder {
   ContentsFirst,  // a folder is visited after what it holds
 };
 
-// Visits every entry below `root`, entering each real folder when the walk
+// Visits every entry below the tree's folder `root`, entering each real folder when the walk
 // meets it, until `visit` returns false. An entry whose path (or target
 // below `mirror`) does not fit is never visited: nothing may act on it. True
 // when the walk was complete: every folder listed to its end, every entry

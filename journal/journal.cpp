@@ -40,13 +40,11 @@ struct Places {
   std::string staged, current, setAside;
 };
 
-std::optional<Places> PlacesOf(const std::string& dataFolder, const std::string& stagingName,
-                               const std::string& relative) {
-  const OptionalPath staged = JoinPath(JoinPath(dataFolder, stagingName), relative);
-  const OptionalPath current = JoinPath(dataFolder, relative);
-  const OptionalPath setAside = JoinPath(JoinPath(dataFolder, kSetAsideFolderName), relative);
-  if (!staged || !current || !setAside) return std::nullopt;
-  return Places{*staged, *current, *setAside};
+std::optional<Places> PlacesOf(const std::string& stagingName, const std::string& relative) {
+  const OptionalPath staged = JoinPath(stagingName, relative);
+  const OptionalPath setAside = JoinPath(kSetAsideFolderName, relative);
+  if (!staged || !setAside) return std::nullopt;
+  return Places{*staged, relative, *setAside};
 }
 
 std::string JournalText(const Plan& plan) {
@@ -66,14 +64,12 @@ enum class JournalRead { Absent, Read, Unusable };
 
 // The journal as this launcher writes it, or Unusable: held by another
 // program, not a plain file, damaged, or naming anything a plan cannot.
-JournalRead ReadJournal(PinnedTree& tree, const std::string& dataFolder, Plan& plan) {
-  const OptionalPath path = JoinPath(dataFolder, kJournalName);
-  if (!path) return JournalRead::Unusable;
-  if (!QueryEntry(*path).Exists()) return JournalRead::Absent;
+JournalRead ReadJournal(PinnedTree& tree, Plan& plan) {
+  if (!tree.Query(kJournalName).Exists()) return JournalRead::Absent;
   // Only a journal this account's launcher wrote is acted on: one another
   // account wrote, even a well-formed one, is nobody's plan here.
-  const UniqueFileHandle file = tree.OpenPlain(*path, GENERIC_READ | READ_CONTROL);
-  if (!file || IsFolder(*path) || !IsOwnedByThisAccount(file.Get())) return JournalRead::Unusable;
+  const UniqueFileHandle file = tree.OpenPlain(kJournalName, GENERIC_READ | READ_CONTROL);
+  if (!file || tree.Query(kJournalName).IsFolder() || !IsOwnedByThisAccount(file.Get())) return JournalRead::Unusable;
   LARGE_INTEGER size;
   if (!GetFileSizeEx(file.Get(), &size) || size.QuadPart > static_cast<LONGLONG>(kMaxJournalBytes)) {
     return JournalRead::Unusable;
@@ -119,7 +115,7 @@ JournalRead ReadJournal(PinnedTree& tree, const std::string& dataFolder, Plan& p
       return JournalRead::Unusable;
     }
     PlanEntry entry{static_cast<PlanEntry::Kind>(line[0]), line.substr(2)};
-    if (!IsPlannablePath(dataFolder, plan.stagingName, entry.relative) ||
+    if (!IsPlannablePath(tree, plan.stagingName, entry.relative) ||
         !named.insert(rules::FoldAsciiCase(entry.relative)).second) {
       return JournalRead::Unusable;
     }
@@ -128,13 +124,10 @@ JournalRead ReadJournal(PinnedTree& tree, const std::string& dataFolder, Plan& p
   return plan.entries.empty() ? JournalRead::Unusable : JournalRead::Read;
 }
 
-bool WriteJournal(PinnedTree& tree, const std::string& dataFolder, const Plan& plan) {
-  const OptionalPath path = JoinPath(dataFolder, kJournalName);
-  const OptionalPath temporary = JoinPath(dataFolder, kJournalTemporaryName);
-  if (!path || !temporary) return false;
+bool WriteJournal(PinnedTree& tree, const Plan& plan) {
   const std::string text = JournalText(plan);
   NewFile file(tree);
-  return file.Create(*temporary) && file.Write(text.data(), text.size()) && file.CommitAs(*path);
+  return file.Create(kJournalTemporaryName) && file.Write(text.data(), text.size()) && file.CommitAs(kJournalName);
 }
 
 // Where one entry stands on the way from staged to moved in.
@@ -144,8 +137,8 @@ bool IsFileEntry(const EntryAttributes& attributes) {
   return attributes.Exists() && !attributes.IsFolder() && !attributes.IsLink();
 }
 
-EntryState StateOf(const PlanEntry& entry, const Places& places) {
-  const EntryAttributes current = QueryEntry(places.current);
+EntryState StateOf(PinnedTree& tree, const PlanEntry& entry, const Places& places) {
+  const EntryAttributes current = tree.Query(places.current);
   if (entry.kind == PlanEntry::AddFolder) {
     if (current.IsRealFolder()) return EntryState::Done;
     return current.Exists() ? EntryState::Foreign : EntryState::NotStarted;
@@ -154,7 +147,7 @@ EntryState StateOf(const PlanEntry& entry, const Places& places) {
     if (current.IsRealFolder()) return EntryState::NotStarted;
     return current.Exists() ? EntryState::Foreign : EntryState::Done;
   }
-  const EntryAttributes staged = QueryEntry(places.staged);
+  const EntryAttributes staged = tree.Query(places.staged);
   if (entry.kind == PlanEntry::MoveFolder) {
     if (staged.IsRealFolder() && !current.Exists()) return EntryState::NotStarted;
     if (!staged.Exists() && current.IsRealFolder()) return EntryState::Done;
@@ -167,7 +160,7 @@ EntryState StateOf(const PlanEntry& entry, const Places& places) {
     }
     return isCurrent ? EntryState::NotStarted : EntryState::Done;
   }
-  const EntryAttributes setAside = QueryEntry(places.setAside);
+  const EntryAttributes setAside = tree.Query(places.setAside);
   const bool isStaged = IsFileEntry(staged), isCurrent = IsFileEntry(current), isSetAside = IsFileEntry(setAside);
   if (staged.Exists() != isStaged || current.Exists() != isCurrent || setAside.Exists() != isSetAside) {
     return EntryState::Foreign;
@@ -179,19 +172,23 @@ EntryState StateOf(const PlanEntry& entry, const Places& places) {
   return EntryState::Foreign;
 }
 
-// Every folder above `relative` below `root` that exists is a real folder:
-// nothing a plan moves passes through a link.
+// Every folder above `relative` below the tree's `root` (empty: the tree's
+// home) that exists is a real folder: nothing a plan moves passes through a
+// link.
 class FolderChain {
  public:
+  explicit FolderChain(PinnedTree& tree) : tree_(tree) {}
+
   bool Holds(const std::string& root, const std::string& relative) {
     std::size_t slash = relative.find('\\');
     while (slash != std::string::npos) {
-      const std::string folder = root + '\\' + relative.substr(0, slash);
-      if (known_.count(folder) == 0) {
-        const EntryAttributes attributes = QueryEntry(folder);
+      const OptionalPath folder = JoinPath(root, relative.substr(0, slash));
+      if (!folder) return false;
+      if (known_.count(*folder) == 0) {
+        const EntryAttributes attributes = tree_.Query(*folder);
         if (!attributes.Exists()) return true;
         if (!attributes.IsRealFolder()) return false;
-        known_.insert(folder);
+        known_.insert(*folder);
       }
       slash = relative.find('\\', slash + 1);
     }
@@ -199,6 +196,7 @@ class FolderChain {
   }
 
  private:
+  PinnedTree& tree_;
   std::set<std::string> known_;
 };
 
@@ -207,15 +205,12 @@ struct PlanPlaces {
   std::vector<Places> places;
 };
 
-std::optional<PlanPlaces> PlacesOfPlan(const std::string& dataFolder, const Plan& plan) {
+std::optional<PlanPlaces> PlacesOfPlan(const Plan& plan) {
   PlanPlaces result;
-  const OptionalPath staging = JoinPath(dataFolder, plan.stagingName);
-  const OptionalPath setAsideRoot = JoinPath(dataFolder, kSetAsideFolderName);
-  if (!staging || !setAsideRoot) return std::nullopt;
-  result.staging = *staging;
-  result.setAsideRoot = *setAsideRoot;
+  result.staging = plan.stagingName;
+  result.setAsideRoot = kSetAsideFolderName;
   for (const PlanEntry& entry : plan.entries) {
-    std::optional<Places> places = PlacesOf(dataFolder, plan.stagingName, entry.relative);
+    std::optional<Places> places = PlacesOf(plan.stagingName, entry.relative);
     if (!places) return std::nullopt;
     result.places.push_back(std::move(*places));
   }
@@ -226,27 +221,27 @@ std::optional<PlanPlaces> PlacesOfPlan(const std::string& dataFolder, const Plan
 // through: every entry before one is done, every entry after it not
 // started. Empty otherwise, with `blockedBy` naming the first entry that is
 // not as the plan would have left it.
-std::vector<EntryState> StatesAlongPlan(const std::string& dataFolder, const Plan& plan, const PlanPlaces& at,
+std::vector<EntryState> StatesAlongPlan(PinnedTree& tree, const Plan& plan, const PlanPlaces& at,
                                         std::string& blockedBy) {
   for (const std::string* root : {&at.staging, &at.setAsideRoot}) {
-    const EntryAttributes attributes = QueryEntry(*root);
+    const EntryAttributes attributes = tree.Query(*root);
     if (attributes.Exists() && !attributes.IsRealFolder()) {
       blockedBy = root == &at.staging ? plan.stagingName : kSetAsideFolderName;
       return {};
     }
   }
   blockedBy = kJournalName;
-  FolderChain chain;
+  FolderChain chain(tree);
   std::vector<EntryState> states;
   bool passedCurrent = false;
   for (std::size_t i = 0; i < plan.entries.size(); ++i) {
     const PlanEntry& entry = plan.entries[i];
     blockedBy = entry.relative;
-    if (!chain.Holds(dataFolder, entry.relative) || !chain.Holds(at.staging, entry.relative) ||
+    if (!chain.Holds(std::string(), entry.relative) || !chain.Holds(at.staging, entry.relative) ||
         !chain.Holds(at.setAsideRoot, entry.relative)) {
       return {};
     }
-    const EntryState state = StateOf(entry, at.places[i]);
+    const EntryState state = StateOf(tree, entry, at.places[i]);
     if (state == EntryState::Foreign) return {};
     if (passedCurrent && state != EntryState::NotStarted) return {};
     if (state != EntryState::Done) passedCurrent = true;
@@ -255,17 +250,18 @@ std::vector<EntryState> StatesAlongPlan(const std::string& dataFolder, const Pla
   return states;
 }
 
-// Makes `root` and the missing folders above `relative` below it: the
-// launcher's own set-aside folders, made new.
+// Makes the tree's folder `root` and the missing folders above `relative`
+// below it: the launcher's own set-aside folders, made new.
 bool MakeParents(PinnedTree& tree, const std::string& root, const std::string& relative) {
-  const EntryAttributes rootAttributes = QueryEntry(root);
+  const EntryAttributes rootAttributes = tree.Query(root);
   if (!rootAttributes.Exists() && !tree.MakeFolder(root)) return false;
   if (rootAttributes.Exists() && !rootAttributes.IsRealFolder()) return false;
   std::size_t slash = relative.find('\\');
   while (slash != std::string::npos) {
-    const std::string folder = root + '\\' + relative.substr(0, slash);
-    const EntryAttributes attributes = QueryEntry(folder);
-    if (!attributes.Exists() && !tree.MakeFolder(folder)) return false;
+    const OptionalPath folder = JoinPath(root, relative.substr(0, slash));
+    if (!folder) return false;
+    const EntryAttributes attributes = tree.Query(*folder);
+    if (!attributes.Exists() && !tree.MakeFolder(*folder)) return false;
     if (attributes.Exists() && !attributes.IsRealFolder()) return false;
     slash = relative.find('\\', slash + 1);
   }
@@ -278,7 +274,7 @@ bool StepForward(PinnedTree& tree, const PlanEntry& entry, const Places& places,
     case PlanEntry::AddFolder: {
       if (state == EntryState::Done) return true;
       if (!tree.MakeFolder(places.current)) return false;
-      const EntryAttributes staged = QueryEntry(places.staged);
+      const EntryAttributes staged = tree.Query(places.staged);
       const DWORD kept = staged.IsRealFolder() ? staged.bits & kKeptFolderAttributes : 0;
       // The folder is there: its hidden or system look is no reason to undo.
       if (kept != 0) (void)tree.SetAttributes(places.current, kept);
@@ -326,13 +322,13 @@ bool StepBack(PinnedTree& tree, const PlanEntry& entry, const Places& places, En
 
 // The plan is settled, done or undone: the set-aside files and folders go,
 // then the journal. False when something stayed (the journal then stays).
-bool ForgetPlan(PinnedTree& tree, const std::string& dataFolder, const Plan& plan, const PlanPlaces& at) {
+bool ForgetPlan(PinnedTree& tree, const Plan& plan, const PlanPlaces& at) {
   std::vector<std::string> folders;
   bool removedAll = true;
   for (std::size_t i = 0; i < plan.entries.size(); ++i) {
     if (plan.entries[i].kind != PlanEntry::ReplaceExisting) continue;
     const std::string& setAside = at.places[i].setAside;
-    if (IsFileEntry(QueryEntry(setAside)) && !RemoveFileSafely(tree, setAside)) {
+    if (IsFileEntry(tree.Query(setAside)) && !RemoveFileSafely(tree, setAside)) {
       removedAll = false;
     }
     for (std::size_t slash = plan.entries[i].relative.find('\\'); slash != std::string::npos;
@@ -347,17 +343,16 @@ bool ForgetPlan(PinnedTree& tree, const std::string& dataFolder, const Plan& pla
             [](const std::string& a, const std::string& b) { return a.size() > b.size(); });
   folders.push_back(at.setAsideRoot);
   for (const std::string& folder : folders) {
-    const EntryAttributes attributes = QueryEntry(folder);
+    const EntryAttributes attributes = tree.Query(folder);
     if (attributes.IsRealFolder() && !tree.RemoveEmptyFolder(folder)) removedAll = false;
     if (attributes.Exists() && !attributes.IsRealFolder()) removedAll = false;
   }
-  const OptionalPath journal = JoinPath(dataFolder, kJournalName);
-  return removedAll && journal && tree.RemoveFileEntry(*journal);
+  return removedAll && tree.RemoveFileEntry(kJournalName);
 }
 
 // Runs the plan forward from the states found, and back when a step fails.
 // Finished, Undone, or Blocked when even the undo stopped short.
-PendingState RunPlan(PinnedTree& tree, const std::string& dataFolder, const Plan& plan, const PlanPlaces& at,
+PendingState RunPlan(PinnedTree& tree, const Plan& plan, const PlanPlaces& at,
                      std::vector<EntryState> states) {
   std::size_t next = 0;
   bool failed = false;
@@ -368,15 +363,15 @@ PendingState RunPlan(PinnedTree& tree, const std::string& dataFolder, const Plan
     }
     states[next] = EntryState::Done;
   }
-  if (!failed) return ForgetPlan(tree, dataFolder, plan, at) ? PendingState::Finished : PendingState::Blocked;
+  if (!failed) return ForgetPlan(tree, plan, at) ? PendingState::Finished : PendingState::Blocked;
   // The failed step may have set its file aside before it stopped.
-  states[next] = StateOf(plan.entries[next], at.places[next]);
+  states[next] = StateOf(tree, plan.entries[next], at.places[next]);
   for (std::size_t i = next + 1; i-- > 0;) {
     if (states[i] == EntryState::Foreign || !StepBack(tree, plan.entries[i], at.places[i], states[i])) {
       return PendingState::Blocked;
     }
   }
-  return ForgetPlan(tree, dataFolder, plan, at) ? PendingState::Undone : PendingState::Blocked;
+  return ForgetPlan(tree, plan, at) ? PendingState::Undone : PendingState::Blocked;
 }
 
 }  // namespace
@@ -384,31 +379,29 @@ PendingState RunPlan(PinnedTree& tree, const std::string& dataFolder, const Plan
 static_assert(RUNGAME_MAX_FOLDER_PATH == kMaxFolderPathLength && RUNGAME_PATH_LIMIT == MAX_PATH,
               "the planner counts the limits this launcher's paths have");
 
-std::size_t PlannedFolderLength(const std::string& dataFolder) {
+std::size_t PlannedFolderLength(const PinnedTree& tree) {
+  const std::string dataFolder = tree.PathOf(std::string()).value_or(std::string());
   return !dataFolder.empty() && dataFolder.back() == '\\' ? dataFolder.size() - 1 : dataFolder.size();
 }
 
-bool IsPlannablePath(const std::string& dataFolder, const std::string& stagingName, const std::string& relative) {
+bool IsPlannablePath(const PinnedTree& tree, const std::string& stagingName, const std::string& relative) {
   // A NUL would end the name early: what the planner saw would not be the path.
-  return relative.find('\0') == std::string::npos && stagingName.find('\0') == std::string::npos &&
-         rungame_is_plannable_path(relative.c_str(), PlannedFolderLength(dataFolder), stagingName.size());
+  return tree.Valid() && relative.find('\0') == std::string::npos && stagingName.find('\0') == std::string::npos &&
+         rungame_is_plannable_path(relative.c_str(), PlannedFolderLength(tree), stagingName.size());
 }
 
-PendingOutcome SettlePendingPlan(PinnedTree& tree, const std::string& dataFolder) {
+PendingOutcome SettlePendingPlan(PinnedTree& tree) {
   Plan plan;
-  switch (ReadJournal(tree, dataFolder, plan)) {
+  switch (ReadJournal(tree, plan)) {
     case JournalRead::Unusable:
       return {PendingState::Blocked, std::string(), kJournalName};
     case JournalRead::Absent: {
       // Without a journal nothing has moved: a journal that was being
       // written is only the launcher's, and a set-aside folder is nobody's.
-      const OptionalPath temporary = JoinPath(dataFolder, kJournalTemporaryName);
-      const OptionalPath setAside = JoinPath(dataFolder, kSetAsideFolderName);
-      if (!temporary || !setAside || EntryExists(*setAside)) {
-        return {PendingState::Blocked, std::string(), kSetAsideFolderName};
-      }
-      const EntryAttributes leftover = QueryEntry(*temporary);
-      if (leftover.Exists() && (leftover.IsFolder() || leftover.IsLink() || !tree.RemoveFileEntry(*temporary))) {
+      if (tree.Query(kSetAsideFolderName).Exists()) return {PendingState::Blocked, std::string(), kSetAsideFolderName};
+      const EntryAttributes leftover = tree.Query(kJournalTemporaryName);
+      if (leftover.Exists() &&
+          (leftover.IsFolder() || leftover.IsLink() || !tree.RemoveFileEntry(kJournalTemporaryName))) {
         return {PendingState::Blocked, std::string(), kJournalTemporaryName};
       }
       return {PendingState::None, std::string(), std::string()};
@@ -416,22 +409,22 @@ PendingOutcome SettlePendingPlan(PinnedTree& tree, const std::string& dataFolder
     case JournalRead::Read:
       break;
   }
-  const std::optional<PlanPlaces> at = PlacesOfPlan(dataFolder, plan);
+  const std::optional<PlanPlaces> at = PlacesOfPlan(plan);
   if (!at) return {PendingState::Blocked, plan.stagingName, kJournalName};
   std::string blockedBy;
-  std::vector<EntryState> states = StatesAlongPlan(dataFolder, plan, *at, blockedBy);
+  std::vector<EntryState> states = StatesAlongPlan(tree, plan, *at, blockedBy);
   if (states.empty()) return {PendingState::Blocked, plan.stagingName, blockedBy};
-  const PendingState settled = RunPlan(tree, dataFolder, plan, *at, std::move(states));
+  const PendingState settled = RunPlan(tree, plan, *at, std::move(states));
   return {settled, plan.stagingName, settled == PendingState::Blocked ? kJournalName : ""};
 }
 
-PendingState CarryOutPlan(PinnedTree& tree, const std::string& dataFolder, const Plan& plan) {
-  const std::optional<PlanPlaces> at = PlacesOfPlan(dataFolder, plan);
+PendingState CarryOutPlan(PinnedTree& tree, const Plan& plan) {
+  const std::optional<PlanPlaces> at = PlacesOfPlan(plan);
   if (!at || plan.entries.empty() || plan.entries.size() > kMaxPlanEntries) return PendingState::Undone;
   // The planner has just checked every entry's places; the set-aside folder
   // must be free, so that it is made new and is the launcher's own.
-  if (!QueryEntry(at->staging).IsRealFolder() || EntryExists(at->setAsideRoot) || !WriteJournal(tree, dataFolder, plan)) {
+  if (!tree.Query(at->staging).IsRealFolder() || tree.Query(at->setAsideRoot).Exists() || !WriteJournal(tree, plan)) {
     return PendingState::Undone;
   }
-  return RunPlan(tree, dataFolder, plan, *at, std::vector<EntryState>(plan.entries.size(), EntryState::NotStarted));
+  return RunPlan(tree, plan, *at, std::vector<EntryState>(plan.entries.size(), EntryState::NotStarted));
 }

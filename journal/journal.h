@@ -51,15 +51,16 @@ extern const char kJournalName[];
 extern const char kJournalTemporaryName[];
 extern const char kCopyStagingName[];
 
-// The length of `dataFolder` as the update planner (format/rungame_plan.h)
-// measures it: without a trailing separator, which JoinPath does not double.
-[[nodiscard]] std::size_t PlannedFolderLength(const std::string& dataFolder);
+// The length of the data folder, the tree's home, as the update planner
+// (format/rungame_plan.h) measures it: its whole path without a trailing
+// separator, which JoinPath does not double.
+[[nodiscard]] std::size_t PlannedFolderLength(const PinnedTree& tree);
 
 // Whether `relative` may stand in a plan: names Windows holds as they are,
 // joined by single backslashes, none of the launcher's own at the top,
-// within the path limit under each of the places it names in `dataFolder`
-// (the planner's rule).
-[[nodiscard]] bool IsPlannablePath(const std::string& dataFolder, const std::string& stagingName,
+// within the path limit under each of the places it names in the data
+// folder, the tree's home (the planner's rule).
+[[nodiscard]] bool IsPlannablePath(const PinnedTree& tree, const std::string& stagingName,
                                    const std::string& relative);
 
 enum class PendingState {
@@ -76,13 +77,13 @@ struct PendingOutcome {
   std::string blockedBy;    // Blocked: the entry, relative to the data folder, that is not as the plan left it
 };
 
-// Settles what a stopped launcher left in `dataFolder`.
-[[nodiscard]] PendingOutcome SettlePendingPlan(PinnedTree& tree, const std::string& dataFolder);
+// Settles what a stopped launcher left in the data folder, the tree's home.
+[[nodiscard]] PendingOutcome SettlePendingPlan(PinnedTree& tree);
 
-// Carries out `plan` in `dataFolder`, made just now by a planner that
+// Carries out `plan` in the data folder, the tree's home, made just now by a planner that
 // checked every entry's places (no entry started, no link on the way):
 // writes the journal, sets aside and moves entry by entry, and on a failure undoes what moved. Finished when
 // the whole plan arrived; Undone when the data folder is as it was (also
 // when nothing could start); Blocked when even the undo stopped short and
 // the journal stays for the next start.
-[[nodiscard]] PendingState CarryOutPlan(PinnedTree& tree, const std::string& dataFolder, const Plan& plan);
+[[nodiscard]] PendingState CarryOutPlan(PinnedTree& tree, const Plan& plan);

@@ -20,31 +20,32 @@ std::optional<AppDataFolders> ComposeAppDataFolders(const OptionalPath& root, co
   for (const std::string* level : {&product, &lang}) {
     if (!level->empty() && !IsPlainFolderName(*level)) return std::nullopt;
   }
-  const OptionalPath companyFolder = JoinPath(*root, company);
-  const OptionalPath dataFolder = JoinPath(JoinPath(companyFolder, product), lang);
+  const OptionalPath belowRoot = JoinPath(JoinPath(company, product), lang);
+  const OptionalPath dataFolder = JoinPath(*root, belowRoot.value_or(std::string()));
   // Every name the launcher keeps in the data folder must fit below it.
-  if (!companyFolder || !dataFolder || dataFolder->size() >= kMaxFolderPathLength ||
+  if (!belowRoot || !dataFolder || dataFolder->size() >= kMaxFolderPathLength ||
       !JoinPath(*dataFolder, kJournalTemporaryName)) {
     return std::nullopt;
   }
-  return AppDataFolders{*companyFolder, *dataFolder};
+  return AppDataFolders{*dataFolder, *belowRoot};
 }
 
-bool CheckDataFolderLevels(PinnedTree& tree, const std::string& root, const std::string& company, const std::string& product,
+bool CheckDataFolderLevels(PinnedTree& tree, const std::string& company, const std::string& product,
                            const std::string& lang, bool makeMissing) {
-  OptionalPath level = root;
+  OptionalPath level = std::string();
   for (const std::string* name : {&company, &product, &lang}) {
     if (name->empty()) continue;
     level = JoinPath(level, *name);
-    if (!level) return false;
-    if (!EntryExists(*level)) {
+    const OptionalPath path = tree.PathOf(level.value_or(std::string()));
+    if (!level || !path) return false;
+    if (!tree.Query(*level).Exists()) {
       if (!makeMissing) return true;  // missing here, so missing below too
       // A dangling link reads as missing, yet no folder can be made in its
       // place: only the attempt tells it apart from a free name.
-      if (level->size() >= kMaxFolderPathLength || !tree.MakeFolder(*level)) return false;
+      if (path->size() >= kMaxFolderPathLength || !tree.MakeFolder(*level)) return false;
     }
     // Pinned from here on: never renamed or swapped while the launcher works.
-    if (!QueryEntry(*level).IsRealFolder() || !tree.Folder(*level)) return false;
+    if (!tree.Query(*level).IsRealFolder() || !tree.Folder(*level)) return false;
   }
   return true;
 }

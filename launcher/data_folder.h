@@ -9,8 +9,8 @@ class PinnedTree;
 #include "fs/path.h"
 
 struct AppDataFolders {
-  std::string companyFolder;  // root\company: opened up after a first-start copy
-  std::string dataFolder;     // root\company\product\lang (empty levels drop out)
+  std::string dataFolder;  // root\company\product\lang (empty levels drop out)
+  std::string belowRoot;   // company\product\lang: the home of the data folder's tree
 };
 
 // A settings value usable as one folder level: no separators, drive, "." or
@@ -25,11 +25,11 @@ bool IsPlainFolderName(const std::string& name);
 std::optional<AppDataFolders> ComposeAppDataFolders(const OptionalPath& root, const std::string& company,
                                                     const std::string& product, const std::string& lang);
 
-// True when every level of the data folder below the root that already
-// exists is a real folder: not a file, not a junction or symbolic link, so a
+// True when every level of the data folder below the root (the home of
+// `tree`) that already exists is a real folder: not a file, not a junction or symbolic link, so a
 // planted link cannot make the copy, the access passes or the update act on
 // a folder elsewhere. With `makeMissing`, the missing levels are made one at
 // a time, and a level that cannot be made (a dangling link reads as missing)
 // is false too.
-[[nodiscard]] bool CheckDataFolderLevels(PinnedTree& tree, const std::string& root, const std::string& company,
-                                         const std::string& product, const std::string& lang, bool makeMissing);
+[[nodiscard]] bool CheckDataFolderLevels(PinnedTree& tree, const std::string& company, const std::string& product,
+                                         const std::string& lang, bool makeMissing);

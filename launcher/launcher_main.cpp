@@ -1,6 +1,7 @@
 #include "launcher/launcher_main.h"
 
 #include <optional>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -46,88 +47,83 @@ AppDataSettings ReadAppDataSettings() {
   return settings;
 }
 
-// Where the game runs: the data folder when it holds a game it can run as
-// it is, else the install folder.
-std::optional<std::string> AsItIs(const std::string& installFolder, const std::string& dataFolder) {
-  if (DataFolderHoldsGame(installFolder, dataFolder)) return dataFolder;
-  return std::nullopt;
+// Opens up the company folder and all it holds, but for `madeOpen` (folded
+// names below the root). An entry that stays closed is only less shared: the
+// game still runs. Its own tree, let go at once: what it pins below the
+// data folder must not stay held while the data folder's tree changes it.
+void OpenUpCompanyFolder(const AppDataSettings& settings, const std::set<std::string>& madeOpen = {},
+                         const WhileBusy& whileBusy = {}) {
+  PinnedTree levels(*settings.root);
+  if (levels.Valid()) (void)OpenUpAccess(levels, settings.company, madeOpen, whileBusy);
 }
 
-// Fills the data folder from the installation when it needs it. The data
-// folder when the game can run from it; nothing when it cannot be used or
-// filled (the installation does not fit below it, a link is in the way, the
-// copy failed), so the game runs from the install folder and a later start
-// tries again.
+// Fills the data folder, the home of `tree`, from the installation when it
+// needs it. True when the game can run from it; false when it cannot be used
+// or filled (the installation does not fit below it, a link is in the way,
+// the copy failed), so the game runs from the install folder and a later
+// start tries again.
 // With `gameModuleFailed` (the data folder's game.dll did not load), a data
 // folder of the installation's own version is refreshed from it as well.
-std::optional<std::string> ProvisionDataFolder(HINSTANCE instance, PinnedTree& tree, const std::string& installFolder,
-                                               const AppDataSettings& settings, const AppDataFolders& folders,
-                                               bool gameModuleFailed) {
-  const std::string& dataFolder = folders.dataFolder;
+bool ProvisionDataFolder(HINSTANCE instance, PinnedTree& levels, PinnedTree& tree, const std::string& installFolder,
+                         const AppDataSettings& settings, const AppDataFolders& folders, bool gameModuleFailed) {
   // Work a stopped launcher left comes first; while it cannot be settled no
   // copy may run over it.
-  const PendingOutcome pending = SettlePendingPlan(tree, dataFolder);
-  if (pending.state == PendingState::Blocked) return AsItIs(installFolder, dataFolder);
+  const PendingOutcome pending = SettlePendingPlan(tree);
+  if (pending.state == PendingState::Blocked) return DataFolderHoldsGame(installFolder, tree);
   if (pending.state == PendingState::Finished && pending.stagingName == kCopyStagingName) {
-    // An entry that stays closed is only less shared: the game still runs.
-    (void)OpenUpAccess(tree, folders.companyFolder);
+    OpenUpCompanyFolder(settings);
   }
-  RemoveCopyLeftovers(tree, dataFolder);
-  if (!IsSavesFolderEmpty(dataFolder) && !IsInstallNewer(installFolder, dataFolder) &&
-      !IsGameModuleMissing(dataFolder) && !(gameModuleFailed && IsSameVersion(installFolder, dataFolder))) {
-    return dataFolder;
+  RemoveCopyLeftovers(tree);
+  if (!IsSavesFolderEmpty(tree) && !IsInstallNewer(installFolder, tree) && !IsGameModuleMissing(tree) &&
+      !(gameModuleFailed && IsSameVersion(installFolder, tree))) {
+    return true;
   }
   // An update made the data folder newer: the older installation is never
   // copied over it, whatever else asks for a copy.
-  if (IsDataFolderNewer(installFolder, dataFolder)) return AsItIs(installFolder, dataFolder);
+  if (IsDataFolderNewer(installFolder, tree)) return DataFolderHoldsGame(installFolder, tree);
   const std::optional<CopyPlan> plan = PlanInstallCopy(installFolder);
-  if (!plan) return std::nullopt;
-  switch (CheckInstallCopy(tree, *plan, dataFolder)) {
+  if (!plan) return false;
+  switch (CheckInstallCopy(tree, *plan)) {
     case CopyCheck::Unusable:
-      return std::nullopt;
+      return false;
     case CopyCheck::Blocked:
-      return AsItIs(installFolder, dataFolder);
+      return DataFolderHoldsGame(installFolder, tree);
     case CopyCheck::Ready:
       break;
   }
-  if (!CheckDataFolderLevels(tree, *settings.root, settings.company, settings.product, settings.lang, true)) {
-    return std::nullopt;
-  }
+  if (!CheckDataFolderLevels(levels, settings.company, settings.product, settings.lang, true)) return false;
   FirstStartWindow window = ShowFirstStartWindow(instance);
   const WhileBusy answer = AnswerWhileBusy(window);
-  const CopyOutcome copied = CopyInstallToDataFolder(tree, *plan, installFolder, dataFolder, answer);
-  // An entry that stays closed is only less shared: the game still runs.
+  const CopyOutcome copied = CopyInstallToDataFolder(tree, *plan, installFolder, answer);
   // The copy's files were made open and writable.
-  if (copied == CopyOutcome::Copied) {
-    (void)OpenUpAccess(tree, folders.companyFolder, CopiedFiles(*plan, dataFolder), answer);
-  }
+  if (copied == CopyOutcome::Copied) OpenUpCompanyFolder(settings, CopiedFiles(*plan, folders.belowRoot), answer);
   CloseFirstStartWindow(std::move(window));
   switch (copied) {
     case CopyOutcome::Copied:
-      return dataFolder;
+      return true;
     case CopyOutcome::Deferred:
-      return AsItIs(installFolder, dataFolder);  // copied again at a later start
+      return DataFolderHoldsGame(installFolder, tree);  // copied again at a later start
     case CopyOutcome::Failed:
       break;
   }
-  return std::nullopt;
+  return false;
 }
 
-// The data folder of application-data mode, filled when it needs it; nullopt
-// when the settings do not name a safe one or it cannot be used (then the
-// game runs from the install folder and nothing there is touched).
-std::optional<std::string> PrepareAppDataFolder(HINSTANCE instance, const std::string& installFolder,
-                                                const AppDataSettings& settings, bool gameModuleFailed = false) {
-  const auto folders = ComposeAppDataFolders(settings.root, settings.company, settings.product, settings.lang);
-  if (!folders) return std::nullopt;
+// Whether the game runs from the data folder of application-data mode,
+// filled when it needs it; false when the settings do not name a safe one
+// or it cannot be used (then the game runs from the install folder and
+// nothing there is touched).
+bool PrepareAppDataFolder(HINSTANCE instance, const std::string& installFolder, const AppDataSettings& settings,
+                          const AppDataFolders& folders, bool gameModuleFailed = false) {
   // Every level below the machine's folder is bound to what was checked
   // while the launcher works in it, and let go before the game runs.
-  PinnedTree tree(*settings.root);
-  if (!tree.Valid() ||
-      !CheckDataFolderLevels(tree, *settings.root, settings.company, settings.product, settings.lang, false)) {
-    return std::nullopt;
+  PinnedTree levels(*settings.root);
+  PinnedTree tree(*settings.root, folders.belowRoot);
+  if (!levels.Valid() || !tree.Valid() ||
+      !CheckDataFolderLevels(levels, settings.company, settings.product, settings.lang, false)) {
+    return false;
   }
-  return ProvisionDataFolder(instance, tree, installFolder, settings, *folders, gameModuleFailed);
+  return ProvisionDataFolder(instance, levels, tree, installFolder, settings, folders, gameModuleFailed);
 }
 
 GameEntryFn FindGameEntry(HMODULE module) {
@@ -194,13 +190,20 @@ int LauncherMain(HINSTANCE instance, HINSTANCE previousInstance, LPSTR commandLi
   // Updates are installed where the game runs, except when application-data
   // mode fell back to the install folder: that one is only ever read then.
   bool installsUpdates = true;
-  std::string treeRoot = *installFolder;  // the trusted folder above every change
+  // The trusted folder above every change, and the data folder below it.
+  std::string treeRoot = *installFolder;
+  std::string treeHome;
   const bool appDataMode = SettingIsTrue(ReadSetting("use_app_data_folder")) && IsModernWindows();
   const AppDataSettings appDataSettings = appDataMode ? ReadAppDataSettings() : AppDataSettings();
+  const std::optional<AppDataFolders> appDataFolders =
+      appDataMode ? ComposeAppDataFolders(appDataSettings.root, appDataSettings.company, appDataSettings.product,
+                                          appDataSettings.lang)
+                  : std::nullopt;
   if (appDataMode) {
-    if (auto appDataFolder = PrepareAppDataFolder(instance, *installFolder, appDataSettings)) {
-      dataFolder = *appDataFolder;
-      treeRoot = GetCommonAppDataFolder().value_or(dataFolder);
+    if (appDataFolders && PrepareAppDataFolder(instance, *installFolder, appDataSettings, *appDataFolders)) {
+      dataFolder = appDataFolders->dataFolder;
+      treeRoot = *appDataSettings.root;
+      treeHome = appDataFolders->belowRoot;
     } else {
       installsUpdates = false;
     }
@@ -212,8 +215,8 @@ int LauncherMain(HINSTANCE instance, HINSTANCE previousInstance, LPSTR commandLi
   for (;;) {
     // The marker's name is read in the working folder of this moment.
     if (installsUpdates) {
-      PinnedTree tree(treeRoot);
-      PublishUpdateReport(tree.Valid() ? RunUpdatePass(tree, dataFolder, ReadSetting("update_semaphore"))
+      PinnedTree tree(treeRoot, treeHome);
+      PublishUpdateReport(tree.Valid() ? RunUpdatePass(tree, ReadSetting("update_semaphore"))
                                        : UpdateReport{UpdateReport::Blocked, dataFolder});
     } else {
       PublishUpdateReport(UpdateReport());
@@ -233,15 +236,13 @@ int LauncherMain(HINSTANCE instance, HINSTANCE previousInstance, LPSTR commandLi
       strangers.insert(strangers.end(), game.modules.strangers.begin(), game.modules.strangers.end());
       Unload(game);  // before its files are replaced
       if (!strangers.empty()) {
-        PinnedTree tree(treeRoot);
-        for (const std::string& name : strangers) {
-          if (const OptionalPath path = JoinPath(dataFolder, name)) (void)DisposeEntry(tree, *path);
-        }
+        PinnedTree tree(treeRoot, treeHome);
+        for (const std::string& name : strangers) (void)DisposeEntry(tree, name);
         game = LoadGame(dllSearch, dataFolder, true);
       }
       if (!game.entry) {
         Unload(game);
-        if (PrepareAppDataFolder(instance, *installFolder, appDataSettings, true) == dataFolder) {
+        if (PrepareAppDataFolder(instance, *installFolder, appDataSettings, *appDataFolders, true)) {
           game = LoadGame(dllSearch, dataFolder, true);
         }
       }

@@ -40,7 +40,7 @@ std::optional<CopyPlan> PlanInstallCopy(const std::string& installFolder) {
   std::optional<CopyItem> versionFile;
   bool linked = false;
   PinnedTree install(installFolder);
-  const bool complete = install.Valid() && WalkTree(install, installFolder, WalkOrder::ParentsFirst, [&](const TreeEntry& entry) {
+  const bool complete = install.Valid() && WalkTree(install, std::string(), WalkOrder::ParentsFirst, [&](const TreeEntry& entry) {
     if ((launcherName && IsBelowTopLevel(entry.relative, *launcherName, false)) ||
         IsBelowTopLevel(entry.relative, kStagingFolderName, true)) {
       return true;
@@ -59,18 +59,25 @@ std::optional<CopyPlan> PlanInstallCopy(const std::string& installFolder) {
   return plan;
 }
 
-CopyCheck CheckInstallCopy(PinnedTree& tree, const CopyPlan& plan, const std::string& dataFolder) {
-  if (!IsFolder(dataFolder) && dataFolder.size() >= kMaxFolderPathLength) return CopyCheck::Unusable;
+CopyCheck CheckInstallCopy(PinnedTree& tree, const CopyPlan& plan) {
+  const OptionalPath dataFolder = tree.PathOf(std::string());
+  if (!dataFolder || (!tree.Query(std::string()).IsFolder() && dataFolder->size() >= kMaxFolderPathLength)) {
+    return CopyCheck::Unusable;
+  }
   bool replaceable = true;
   unsigned long long needed = kAllocationUnit;
   for (const CopyItem& item : plan.items) {
-    if (!IsPlannablePath(dataFolder, kCopyStagingName, item.relative)) return CopyCheck::Unusable;
-    const std::string target = *JoinPath(dataFolder, item.relative);
-    const EntryAttributes attributes = QueryEntry(target);
+    if (!IsPlannablePath(tree, kCopyStagingName, item.relative)) return CopyCheck::Unusable;
+    const std::string& target = item.relative;
+    const EntryAttributes attributes = tree.Query(target);
     if (item.isFolder) {
       // Both the staged and the final folder must be makeable.
-      const std::string staged = *JoinPath(JoinPath(dataFolder, kCopyStagingName), item.relative);
-      if (staged.size() >= kMaxFolderPathLength || target.size() >= kMaxFolderPathLength) return CopyCheck::Unusable;
+      const OptionalPath staged = tree.PathOf(JoinPath(kCopyStagingName, target).value_or(std::string()));
+      const OptionalPath targetPath = tree.PathOf(target);
+      if (!staged || !targetPath || staged->size() >= kMaxFolderPathLength ||
+          targetPath->size() >= kMaxFolderPathLength) {
+        return CopyCheck::Unusable;
+      }
       if (attributes.Exists() && !attributes.IsRealFolder()) return CopyCheck::Unusable;
       needed += kAllocationUnit;
       continue;
@@ -82,22 +89,21 @@ CopyCheck CheckInstallCopy(PinnedTree& tree, const CopyPlan& plan, const std::st
     if (attributes.IsFolder() || !tree.OpenPlain(target, FILE_READ_ATTRIBUTES)) return CopyCheck::Unusable;
     replaceable = replaceable && IsPlainReplaceableFile(tree, target);
   }
-  const std::optional<unsigned long long> available = FreeBytesAt(dataFolder);
+  const std::optional<unsigned long long> available = FreeBytesAt(*dataFolder);
   if (!replaceable || !available || *available < needed) return CopyCheck::Blocked;
   return CopyCheck::Ready;
 }
 
-void RemoveCopyLeftovers(PinnedTree& tree, const std::string& dataFolder) {
-  const OptionalPath staging = JoinPath(dataFolder, kCopyStagingName);
+void RemoveCopyLeftovers(PinnedTree& tree) {
   // What cannot be removed now is tried again at the next start.
-  if (staging) (void)RemoveTreeSafely(tree, *staging);
+  (void)RemoveTreeSafely(tree, kCopyStagingName);
 }
 
 CopyOutcome CopyInstallToDataFolder(PinnedTree& tree, const CopyPlan& plan, const std::string& installFolder,
-                                    const std::string& dataFolder, const WhileBusy& whileBusy) {
-  const OptionalPath staging = JoinPath(dataFolder, kCopyStagingName);
+                                    const WhileBusy& whileBusy) {
+  const std::string staging = kCopyStagingName;
   // What an earlier, stopped copy left before it moved anything.
-  if (!staging || !RemoveTreeSafely(tree, *staging) || !tree.MakeFolder(*staging)) return CopyOutcome::Failed;
+  if (!RemoveTreeSafely(tree, staging) || !tree.MakeFolder(staging)) return CopyOutcome::Failed;
   Plan moves{kCopyStagingName, {}};
   // A folder whose place in the data folder is free moves whole, with all it
   // holds: one change instead of one a file. Never a folder above the
@@ -115,15 +121,15 @@ CopyOutcome CopyInstallToDataFolder(PinnedTree& tree, const CopyPlan& plan, cons
   for (const CopyItem& item : plan.items) {
     whileBusy();
     const OptionalPath from = JoinPath(installFolder, item.relative);
-    const OptionalPath staged = JoinPath(*staging, item.relative);
-    const OptionalPath target = JoinPath(dataFolder, item.relative);
-    if (!from || !staged || !target) {
+    const OptionalPath staged = JoinPath(staging, item.relative);
+    const std::string& target = item.relative;
+    if (!from || !staged) {
       copied = false;
       break;
     }
     // What moves with its folder has no place of its own to look at.
     const bool movesWithFolder = insideMoved(item.relative);
-    const EntryAttributes attributes = movesWithFolder ? EntryAttributes{} : QueryEntry(*target);
+    const EntryAttributes attributes = movesWithFolder ? EntryAttributes{} : tree.Query(target);
     if (item.isFolder) {
       copied = tree.MakeFolder(*staged);
       if (!attributes.Exists() && !movesWithFolder) {
@@ -140,11 +146,11 @@ CopyOutcome CopyInstallToDataFolder(PinnedTree& tree, const CopyPlan& plan, cons
     }
     if (!copied) break;
   }
-  copied = flushBehind.Finish() && copied && ReachFaultPoint("flushed", *staging);
-  const PendingState state = copied ? CarryOutPlan(tree, dataFolder, moves) : PendingState::Undone;
+  copied = flushBehind.Finish() && copied && ReachFaultPoint("flushed", tree.PathOf(staging).value_or(staging));
+  const PendingState state = copied ? CarryOutPlan(tree, moves) : PendingState::Undone;
   // A journal that stays needs the staged files for the next start; what
   // cannot be removed now goes at the next one.
-  if (state != PendingState::Blocked) (void)RemoveTreeSafely(tree, *staging);
+  if (state != PendingState::Blocked) (void)RemoveTreeSafely(tree, staging);
   if (state == PendingState::Finished) return CopyOutcome::Copied;
   return unreadable ? CopyOutcome::Deferred : CopyOutcome::Failed;
 }

@@ -36,16 +36,16 @@ enum class CopyCheck {
   Blocked,   // not enough free space, or a file to be replaced in use
 };
 
-// Whether the planned copy can arrive whole in `dataFolder`, checked before
-// anything is written.
-[[nodiscard]] CopyCheck CheckInstallCopy(PinnedTree& tree, const CopyPlan& plan, const std::string& dataFolder);
+// Whether the planned copy can arrive whole in the data folder, the tree's
+// home, checked before anything is written.
+[[nodiscard]] CopyCheck CheckInstallCopy(PinnedTree& tree, const CopyPlan& plan);
 
 // Removes what a copy stopped before its journal, or a settled one, left in
 // its private staging folder: needed only while its plan is pending.
-void RemoveCopyLeftovers(PinnedTree& tree, const std::string& dataFolder);
+void RemoveCopyLeftovers(PinnedTree& tree);
 
 // Copies the planned installation into new files of a private staging
-// folder of `dataFolder`, then moves them into place entry by entry through
+// folder of the data folder, the tree's home, then moves them into place entry by entry through
 // the update journal, the version file last, so the data folder is at every
 // moment the old version or, after a stop, becomes one again or the new one.
 enum class CopyOutcome {
@@ -56,9 +56,9 @@ enum class CopyOutcome {
 };
 // `whileBusy` is called between files and within a large one.
 [[nodiscard]] CopyOutcome CopyInstallToDataFolder(PinnedTree& tree, const CopyPlan& plan,
-                                                  const std::string& installFolder, const std::string& dataFolder,
-                                                  const WhileBusy& whileBusy = {});
+                                                  const std::string& installFolder, const WhileBusy& whileBusy = {});
 
-// The files a whole copy of `plan` put in `dataFolder`, by their folded
-// paths: each made open to everyone and writable.
+// The files a whole copy of `plan` put in `dataFolder` (a name of the tree
+// that opens them up), by their folded names: each made open to everyone
+// and writable.
 [[nodiscard]] std::set<std::string> CopiedFiles(const CopyPlan& plan, const std::string& dataFolder);

@@ -153,10 +153,9 @@ bool UnpackStaged(PinnedTree& tree, const std::string& staging, const std::strin
     const StagedItem& item = *packedFiles[added].item;
     HANDLE packed = HeldOf(held, item.relative);
     if (!packed) {
-      const OptionalPath path = JoinPath(staging, item.relative);
-      if (!path) return false;
-      opened[added] = UniqueFileHandle(CreateFileA(path->c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                                   OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+      const OptionalPath name = JoinPath(staging, item.relative);
+      if (!name) return false;
+      opened[added] = tree.OpenPlain(*name, GENERIC_READ, FILE_SHARE_READ);
       if (!opened[added]) return false;
       packed = opened[added].Get();
     }
@@ -186,17 +185,17 @@ bool UnpackStaged(PinnedTree& tree, const std::string& staging, const std::strin
     for (Written& written : batch) {
       StagedItem& item = *packedFiles[written.index].item;
       const std::string& output = packedFiles[written.index].output;
-      const OptionalPath packedPath = JoinPath(staging, item.relative);
-      const OptionalPath outputPath = JoinPath(staging, output);
+      const OptionalPath packedName = JoinPath(staging, item.relative);
+      const OptionalPath outputName = JoinPath(staging, output);
       UniqueFileHandle unpackedFile;
-      if (!packedPath || !outputPath || !written.file->CommitAs(*outputPath, &unpackedFile)) return false;
+      if (!packedName || !outputName || !written.file->CommitAs(*outputName, &unpackedFile)) return false;
       // The packed file goes through its held handle, as that closes here;
       // a read-only one is cleared of its bit and removed by name instead.
       UniqueFileHandle packedFile = TakeHeld(held, item.relative);
       if (unpackedFile) held[rules::FoldAsciiCase(output)] = std::move(unpackedFile);
       if (item.isReadOnly) packedFile.Reset();
-      if (!(item.isReadOnly ? RemoveFileSafely(tree, *packedPath)
-                            : tree.RemoveFileEntry(*packedPath, packedFile.Get()))) {
+      if (!(item.isReadOnly ? RemoveFileSafely(tree, *packedName)
+                            : tree.RemoveFileEntry(*packedName, packedFile.Get()))) {
         return false;
       }
       item.relative = output;
@@ -219,14 +218,14 @@ bool UnpackStaged(PinnedTree& tree, const std::string& staging, const std::strin
     while (added < packedFiles.size() && added < next + kFilesAhead &&
            !replacedFrom(firstWaiting, added) && addNext()) {
     }
-    const OptionalPath outputPath = JoinPath(staging, output);
-    if (!outputPath) return false;
+    const OptionalPath outputName = JoinPath(staging, output);
+    if (!outputName) return false;
     // A staged file of the same name is replaced; only a plain one can be.
     const auto replaced = stagedFiles.find(rules::FoldAsciiCase(output));
     held.erase(rules::FoldAsciiCase(output));
-    if (replaced != stagedFiles.end() && replaced->second && !MakeWritable(tree, *outputPath)) return false;
+    if (replaced != stagedFiles.end() && replaced->second && !MakeWritable(tree, *outputName)) return false;
     auto file = std::make_unique<NewFile>(tree);
-    const UnpackOutcome outcome = UnpackInto(*file, decoded, *outputPath);
+    const UnpackOutcome outcome = UnpackInto(*file, decoded, *outputName);
     opened[next].Reset();
     if (outcome == UnpackOutcome::Failed) return false;
     if (outcome == UnpackOutcome::Damaged) continue;
@@ -254,31 +253,30 @@ bool UnpackStaged(PinnedTree& tree, const std::string& staging, const std::strin
 // What the data folder holds at `relative`, as the planner weighs it. A
 // path the planner refuses by its names or length is not looked at: it may
 // name a device.
-int HeldAt(PinnedTree& tree, const std::string& dataFolder, const std::string& relative) {
-  if (!IsPlannablePath(dataFolder, kStagingFolderName, relative)) return RUNGAME_HELD_NOTHING;
-  const std::string current = *JoinPath(dataFolder, relative);
-  const EntryAttributes target = QueryEntry(current);
+int HeldAt(PinnedTree& tree, const std::string& relative) {
+  if (!IsPlannablePath(tree, kStagingFolderName, relative)) return RUNGAME_HELD_NOTHING;
+  const EntryAttributes target = tree.Query(relative);
   if (!target.Exists()) return RUNGAME_HELD_NOTHING;
   if (target.IsRealFolder()) return RUNGAME_HELD_FOLDER;
-  return IsPlainReplaceableFile(tree, current) ? RUNGAME_HELD_PLAIN_FILE : RUNGAME_HELD_OTHER;
+  return IsPlainReplaceableFile(tree, relative) ? RUNGAME_HELD_PLAIN_FILE : RUNGAME_HELD_OTHER;
 }
 
 // The plan that installs the staged items (format/rungame_plan.h), from what
 // the data folder holds now; nothing when an item cannot take its place. A
 // staged file held open is left to its move: the rename fails, and the plan
 // is undone.
-std::optional<Plan> PlanUpdate(PinnedTree& tree, const std::string& dataFolder, const std::vector<StagedItem>& items,
-                               const std::string& markerName, const HeldFiles& held) {
+std::optional<Plan> PlanUpdate(PinnedTree& tree, const std::vector<StagedItem>& items, const std::string& markerName,
+                               const HeldFiles& held) {
   std::vector<RunGameStagedItem> facts;
   facts.reserve(items.size());
   for (const StagedItem& item : items) {
     facts.push_back({item.relative.c_str(), item.isFolder, IsStagedMarker(item, markerName),
-                     HeldAt(tree, dataFolder, item.relative)});
+                     HeldAt(tree, item.relative)});
   }
   std::vector<RunGamePlanStep> steps(items.size());
   std::size_t count = 0;
   std::size_t refused = 0;
-  if (rungame_plan_update(facts.data(), facts.size(), PlannedFolderLength(dataFolder), steps.data(), &count, &refused) !=
+  if (rungame_plan_update(facts.data(), facts.size(), PlannedFolderLength(tree), steps.data(), &count, &refused) !=
       RUNGAME_PLAN_OK) {
     return std::nullopt;
   }
@@ -296,15 +294,16 @@ std::optional<Plan> PlanUpdate(PinnedTree& tree, const std::string& dataFolder, 
 // Whether the staged update may be installed: a launcher built with the
 // studio's key takes only what the studio signed, newer than the data
 // folder's version, exactly as staged. Asked before anything staged changes.
-bool IsTrusted(const std::string& publicKeyHex, const std::string& dataFolder, const std::string& staging,
-               const std::vector<StagedItem>& items, const std::string& markerName, const HeldFiles& held,
-               std::vector<SignedRemoval>& removals) {
+bool IsTrusted(const std::string& publicKeyHex, const PinnedTree& tree, const std::vector<StagedItem>& items,
+               const std::string& markerName, const HeldFiles& held, std::vector<SignedRemoval>& removals) {
   if (publicKeyHex.empty()) return true;
   std::vector<StagedEntryFact> staged;
   std::string markerPath;
   HANDLE markerFile = nullptr;
   for (const StagedItem& item : items) {
-    const OptionalPath path = JoinPath(staging, item.relative);
+    // Read by path only where no handle is held (Windows 95/98/Me).
+    const OptionalPath name = JoinPath(kStagingFolderName, item.relative);
+    const OptionalPath path = name ? tree.PathOf(*name) : std::nullopt;
     if (!path) return false;
     if (IsStagedMarker(item, markerName)) {
       markerPath = *path;
@@ -314,7 +313,7 @@ bool IsTrusted(const std::string& publicKeyHex, const std::string& dataFolder, c
     }
   }
   std::optional<std::pair<long, long>> dataVersion;
-  const OptionalPath versionFile = JoinPath(dataFolder, rules::kVersionFile);
+  const OptionalPath versionFile = tree.PathOf(rules::kVersionFile);
   if (versionFile) {
     if (const auto elements = ReadTopLevelElements(*versionFile)) {
       if (const auto version = rules::FindVersion(*elements)) dataVersion = std::make_pair(version->x, version->y);
@@ -337,13 +336,13 @@ struct Removals {
   std::vector<std::string> kept;
 };
 
-Removals PlanRemovals(PinnedTree& tree, const std::string& dataFolder, const std::vector<SignedRemoval>& removals) {
+Removals PlanRemovals(PinnedTree& tree, const std::vector<SignedRemoval>& removals) {
   Removals result;
   std::set<std::string> removed;  // folded
   std::vector<std::string> folders;
   for (const SignedRemoval& removal : removals) {
     // A name the planner refuses may name a device: it is not looked at.
-    if (!IsPlannablePath(dataFolder, kStagingFolderName, removal.relative)) {
+    if (!IsPlannablePath(tree, kStagingFolderName, removal.relative)) {
       result.kept.push_back(removal.relative);
       continue;
     }
@@ -351,17 +350,13 @@ Removals PlanRemovals(PinnedTree& tree, const std::string& dataFolder, const std
       folders.push_back(removal.relative);
       continue;
     }
-    const std::string current = *JoinPath(dataFolder, removal.relative);
-    const EntryAttributes attributes = QueryEntry(current);
+    const std::string& current = removal.relative;
+    const EntryAttributes attributes = tree.Query(current);
     if (!attributes.Exists()) continue;
-    // Windows 95/98/Me hold no handles: the file is read by name and moved so.
+    // Windows 95/98/Me hold no handles: the file is read, then moved by name.
     UniqueFileHandle file;
-    if (attributes.IsFolder() || attributes.IsLink()) {
-    } else if (tree.HoldsHandles()) {
-      file = tree.OpenPlain(current, GENERIC_READ | DELETE, FILE_SHARE_READ);
-    } else {
-      file = UniqueFileHandle(CreateFileA(current.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                          FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!attributes.IsFolder() && !attributes.IsLink()) {
+      file = tree.OpenPlain(current, GENERIC_READ | (tree.HoldsHandles() ? DELETE : 0), FILE_SHARE_READ);
     }
     if (!file || !FileHoldsBytes(file.Get(), removal.size, removal.sha256)) {
       result.kept.push_back(removal.relative);
@@ -376,11 +371,10 @@ Removals PlanRemovals(PinnedTree& tree, const std::string& dataFolder, const std
     return rules::FoldAsciiCase(a) > rules::FoldAsciiCase(b);
   });
   for (const std::string& folder : folders) {
-    const std::string current = *JoinPath(dataFolder, folder);
-    const EntryAttributes attributes = QueryEntry(current);
+    const EntryAttributes attributes = tree.Query(folder);
     if (!attributes.Exists()) continue;
     bool emptied = attributes.IsRealFolder();
-    emptied = emptied && tree.List(current, [&](const PinnedTree::Listed& listed) {
+    emptied = emptied && tree.List(folder, [&](const PinnedTree::Listed& listed) {
       return removed.count(rules::FoldAsciiCase(folder + '\\' + listed.name)) > 0;
     }) == PinnedTree::ListEnd::Complete;
     if (!emptied) {
@@ -409,8 +403,8 @@ UpdateReport Refused(const std::string& why) { return {UpdateReport::Refused, wh
 
 // Installs the listed staged update: checked, unpacked, planned, then
 // carried out entry by entry. Undone when it cannot arrive whole.
-UpdateReport ApplyStagedUpdate(const std::string& publicKeyHex, PinnedTree& tree, const std::string& dataFolder,
-                               const std::string& staging, std::vector<StagedItem> items,
+UpdateReport ApplyStagedUpdate(const std::string& publicKeyHex, PinnedTree& tree, const std::string& staging,
+                               std::vector<StagedItem> items,
                                const std::vector<std::string>& leftovers, const std::string& markerName) {
   // A temporary file of an interrupted unpacking is never installed, nor
   // part of the update checked.
@@ -420,17 +414,17 @@ UpdateReport ApplyStagedUpdate(const std::string& publicKeyHex, PinnedTree& tree
   HeldFiles held;
   if (!HoldStaged(tree, staging, items, held)) return Refused("a staged file is in use or no plain file");
   std::vector<SignedRemoval> signedRemovals;
-  if (!IsTrusted(publicKeyHex, dataFolder, staging, items, markerName, held, signedRemovals)) {
+  if (!IsTrusted(publicKeyHex, tree, items, markerName, held, signedRemovals)) {
     return Refused("not signed with the studio's key, not made from this version, or not as signed");
   }
   if (!UnpackStaged(tree, staging, markerName, items, held)) return Refused("a packed file could not be unpacked");
-  std::optional<Plan> plan = PlanUpdate(tree, dataFolder, items, markerName, held);
+  std::optional<Plan> plan = PlanUpdate(tree, items, markerName, held);
   if (!plan) return Refused("an entry cannot take its place in the data folder");
   // The removals go after every file the update brings, before its marker.
-  const Removals removals = PlanRemovals(tree, dataFolder, signedRemovals);
+  const Removals removals = PlanRemovals(tree, signedRemovals);
   plan->entries.insert(plan->entries.end() - (plan->entries.empty() ? 0 : 1), removals.entries.begin(),
                        removals.entries.end());
-  switch (CarryOutPlan(tree, dataFolder, *plan)) {
+  switch (CarryOutPlan(tree, *plan)) {
     case PendingState::Finished:
       return {UpdateReport::Installed, removals.kept.empty() ? std::string() : KeptText(removals.kept)};
     case PendingState::Blocked:
@@ -453,23 +447,21 @@ std::string UpdateReport::Text() const {
   return "none";
 }
 
-UpdateReport RunUpdatePass(PinnedTree& tree, const std::string& dataFolder, const std::string& markerName) {
-  return RunUpdatePassWithKey(UpdatePublicKey(), tree, dataFolder, markerName);
+UpdateReport RunUpdatePass(PinnedTree& tree, const std::string& markerName) {
+  return RunUpdatePassWithKey(UpdatePublicKey(), tree, markerName);
 }
 
-UpdateReport RunUpdatePassWithKey(const std::string& publicKeyHex, PinnedTree& tree, const std::string& dataFolder,
-                                  const std::string& markerName) {
-  const OptionalPath staging = StagingFolderOf(dataFolder);
-  if (!staging) return {};
+UpdateReport RunUpdatePassWithKey(const std::string& publicKeyHex, PinnedTree& tree, const std::string& markerName) {
+  const std::string staging = kStagingFolderName;
   // Whatever a stopped launcher left is settled first; state that is not
   // the launcher's own keeps everything as it is.
-  const PendingOutcome pending = SettlePendingPlan(tree, dataFolder);
+  const PendingOutcome pending = SettlePendingPlan(tree);
   if (pending.state == PendingState::Blocked) return {UpdateReport::Blocked, pending.blockedBy};
   UpdateReport report;
   if (pending.state == PendingState::Finished && pending.stagingName == kStagingFolderName) {
     report.outcome = UpdateReport::Installed;  // by this start, for a launcher that stopped
   }
-  const EntryAttributes attributes = QueryEntry(*staging);
+  const EntryAttributes attributes = tree.Query(staging);
   if (!attributes.Exists()) return report;
   // A staging folder that a settled update came from has had its turn.
   const bool settledHere = pending.state != PendingState::None && pending.stagingName == kStagingFolderName;
@@ -479,15 +471,15 @@ UpdateReport RunUpdatePassWithKey(const std::string& publicKeyHex, PinnedTree& t
     std::vector<StagedItem> items;
     std::vector<std::string> leftovers;
     std::string problem;
-    if (!ListStaging(tree, *staging, items, leftovers, problem)) {
+    if (!ListStaging(tree, staging, items, leftovers, problem)) {
       report = Refused(problem);
     } else if (MarkerListed(items, markerName)) {
-      report = ApplyStagedUpdate(publicKeyHex, tree, dataFolder, *staging, std::move(items), leftovers, markerName);
+      report = ApplyStagedUpdate(publicKeyHex, tree, staging, std::move(items), leftovers, markerName);
       // The journal stays, and the staging folder holds what it needs.
       if (report.outcome == UpdateReport::Blocked) return report;
     }
   }
-  (void)DiscardStagingFolder(tree, *staging);  // what stays goes at a later start
+  (void)DiscardStagingFolder(tree);  // what stays goes at a later start
   return report;
 }
 

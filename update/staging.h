@@ -9,9 +9,6 @@ class PinnedTree;
 
 extern const char kStagingFolderName[];
 
-// The staging folder of `dataFolder`.
-[[nodiscard]] OptionalPath StagingFolderOf(const std::string& dataFolder);
-
 // Whether the staged entry `relative` (a file when not `isFolder`) is the
 // update marker `markerName`: a plain file at the staging folder's top level,
 // named so in any ASCII letter case, by a plain marker name of the shared
@@ -19,11 +16,10 @@ extern const char kStagingFolderName[];
 // is never the marker.
 [[nodiscard]] bool IsMarkerEntry(const std::string& relative, bool isFolder, const std::string& markerName);
 
-// Sends the entry at `path` (a full path below the tree's root) to the
-// Recycle Bin; of a link it removes the link alone. True when it went.
-[[nodiscard]] bool DisposeEntry(PinnedTree& tree, const std::string& path);
+// Sends the tree's entry `name` to the Recycle Bin; of a link it removes the
+// link alone. True when it went.
+[[nodiscard]] bool DisposeEntry(PinnedTree& tree, const std::string& name);
 
-// Sends the staging folder to the Recycle Bin. Acts only on a folder named
-// "game" (never on an empty path); of a linked one it removes the link alone.
-// True when the deletion succeeded.
-[[nodiscard]] bool DiscardStagingFolder(PinnedTree& tree, const std::string& stagingFolder);
+// Sends the staging folder of the data folder, the tree's home, to the
+// Recycle Bin; of a linked one it removes the link alone. True when it went.
+[[nodiscard]] bool DiscardStagingFolder(PinnedTree& tree);

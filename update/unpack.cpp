@@ -12,10 +12,10 @@ bool IsPackedName(const std::string& name) { return rules::IsPackedName(name); }
 
 bool IsUnpackLeftover(const std::string& name) { return rules::IsLauncherTemporaryName(name); }
 
-UnpackOutcome UnpackInto(NewFile& output, DecodeAhead& decoded, const std::string& outputPath) {
+UnpackOutcome UnpackInto(NewFile& output, DecodeAhead& decoded, const std::string& outputName) {
   const auto refuse = [](const unsigned char*, std::size_t) { return false; };
-  const std::string temporary = outputPath + kUnpackTemporarySuffix;
-  if (outputPath.empty() || temporary.size() >= MAX_PATH || !output.Create(temporary)) {
+  const std::string temporary = outputName + kUnpackTemporarySuffix;
+  if (outputName.empty() || temporary.size() >= MAX_PATH || !output.Create(temporary)) {
     (void)decoded.Drain(refuse);  // its turn is over all the same
     return UnpackOutcome::Failed;
   }

@@ -19,17 +19,18 @@ struct UpdateReport {
   std::string Text() const;
 };
 
-// The update pass of one run-loop cycle: finishes or undoes an update a
+// The update pass of one run-loop cycle in the data folder, the tree's home:
+// finishes or undoes an update a
 // stopped launcher left halfway; otherwise installs the staged update when
 // its marker `markerName` is there. Then the staging folder goes to the
 // Recycle Bin, unless an undo could not finish (it is then needed at the
 // next start).
-[[nodiscard]] UpdateReport RunUpdatePass(PinnedTree& tree, const std::string& dataFolder, const std::string& markerName);
+[[nodiscard]] UpdateReport RunUpdatePass(PinnedTree& tree, const std::string& markerName);
 
 // The same with the given key (64 hex digits; "" for none) in place of the
 // one the launcher was built with; for tests.
 [[nodiscard]] UpdateReport RunUpdatePassWithKey(const std::string& publicKeyHex, PinnedTree& tree,
-                                                const std::string& dataFolder, const std::string& markerName);
+                                                const std::string& markerName);
 
 // Tells the game started next what became of the staged update.
 void PublishUpdateReport(const UpdateReport& report);

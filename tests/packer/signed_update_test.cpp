@@ -344,7 +344,7 @@ TEST_P(SignedUpdate, EveryReaderAgrees) {
   CopyVerbatim(scene.update, HostJoin(scene.data, "game"));
   const std::string stagedMarker = ReadBytes(Marker(HostJoin(scene.data, "game")));
   PinnedTree tree(scene.data);
-  const UpdateReport report = RunUpdatePassWithKey(keyHex, tree, scene.data, "update.ready");
+  const UpdateReport report = RunUpdatePassWithKey(keyHex, tree, "update.ready");
   EXPECT_EQ(trusted, report.outcome == UpdateReport::Installed) << report.Text();
   if (trusted) {
     // The next release exactly, and the marker: nothing else staged arrives.

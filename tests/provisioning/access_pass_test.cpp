@@ -12,8 +12,9 @@ namespace {
 
 // The pass as the launcher runs it: in a tree rooted above the folder.
 bool OpenUp(const std::string& folder) {
-  PinnedTree tree(folder.substr(0, folder.find_last_of('\\')));
-  return OpenUpAccess(tree, folder);
+  const std::size_t slash = folder.find_last_of('\\');
+  PinnedTree tree(folder.substr(0, slash));
+  return OpenUpAccess(tree, folder.substr(slash + 1));
 }
 
 }  // namespace

@@ -21,7 +21,7 @@ TEST(IsPlainFolderName, RefusesNamesThatAreNotOneFolderLevel) {
 TEST(ComposeAppDataFolders, ThreeLevelsBelowTheRoot) {
   const auto folders = ComposeAppDataFolders(std::string("C:\\ProgramData"), "Acme", "Game", "en");
   ASSERT_TRUE(folders.has_value());
-  EXPECT_EQ("C:\\ProgramData\\Acme", folders->companyFolder);
+  EXPECT_EQ("Acme\\Game\\en", folders->belowRoot);
   EXPECT_EQ("C:\\ProgramData\\Acme\\Game\\en", folders->dataFolder);
 }
 

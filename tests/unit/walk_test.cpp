@@ -47,9 +47,35 @@ TEST(PinnedTree, ReleaseLetsGoOfEveryFolderBelow) {
   const std::string root = FreshScratchFolder();
   for (const char* folder : {"levels\\deep", "levels.old", "levels-2"}) MakeFolders(Join(root, folder));
   PinnedTree tree(root);
-  for (const char* folder : {"levels\\deep", "levels.old", "levels-2"}) ASSERT_TRUE(tree.Folder(Join(root, folder)));
+  for (const char* folder : {"levels\\deep", "levels.old", "levels-2"}) ASSERT_TRUE(tree.Folder(folder));
   ASSERT_FALSE(MoveFileExA(Join(root, "levels\\deep").c_str(), Join(root, "levels\\moved").c_str(), 0));
-  tree.Release(Join(root, "levels"));
+  tree.Release("levels");
   EXPECT_TRUE(MoveFileExA(Join(root, "levels\\deep").c_str(), Join(root, "levels\\moved").c_str(), 0));
   EXPECT_FALSE(MoveFileExA(Join(root, "levels.old").c_str(), Join(root, "old").c_str(), 0)) << "still pinned";
+}
+
+// Every name a tree takes stays below its home: one that would leave it (a
+// drive, a UNC prefix, a "." or ".." segment) fails every act, and what lies
+// beside the home is untouched.
+TEST(PinnedTree, NamesNeverLeaveTheHome) {
+  const std::string root = FreshScratchFolder();
+  MakeFolders(Join(root, "home"));
+  WriteFile(Join(root, "beside.txt"), "x");
+  PinnedTree tree(root, "home");
+  ASSERT_TRUE(tree.Valid());
+  EXPECT_EQ(Join(root, "home"), tree.PathOf("").value_or(""));
+  for (const std::string& name : {std::string("..\\beside.txt"), std::string("a\\..\\..\\beside.txt"),
+                                  std::string(".\\x"), Join(root, "beside.txt"), std::string("\\\\server\\share\\x")}) {
+    EXPECT_FALSE(tree.PathOf(name)) << name;
+    EXPECT_FALSE(tree.Query(name).Exists()) << name;
+    EXPECT_FALSE(tree.OpenPlain(name, GENERIC_READ)) << name;
+    EXPECT_FALSE(tree.RemoveFileEntry(name)) << name;
+    EXPECT_FALSE(tree.SetAttributes(name, FILE_ATTRIBUTE_HIDDEN)) << name;
+    EXPECT_FALSE(tree.MakeFolder(name)) << name;
+    EXPECT_FALSE(tree.CreateNewFile(name)) << name;
+    EXPECT_FALSE(tree.RenameEntry(name, "moved.txt")) << name;
+  }
+  EXPECT_EQ("x", ReadFile(Join(root, "beside.txt")));
+  EXPECT_EQ(0u, GetFileAttributesA(Join(root, "beside.txt").c_str()) & FILE_ATTRIBUTE_HIDDEN);
+  EXPECT_FALSE(PinnedTree(root, "..").Valid());
 }

@@ -17,41 +17,22 @@ TEST(IsPackedName, ExactLowerCaseZipAfterANameOnly) {
   for (const char* name : {"b.ZIP", "c.zipx", ".zip", "zip", "a.zip.", "a.Zip"}) EXPECT_FALSE(IsPackedName(name)) << name;
 }
 
-// The disposal acts on a staging folder and nothing else: never on the
-// working folder through an empty path, never on a folder of another name,
-// never on a "game" folder outside the working folder.
-TEST(DiscardStagingFolder, RefusesAnythingButAStagingFolder) {
+// The disposal sends the data folder's staging folder to the Recycle Bin
+// and nothing else: not the data folder, nor a "game" folder beside it.
+TEST(DiscardStagingFolder, SendsOnlyTheDataFoldersOwn) {
   const std::string scratch = FreshScratchFolder();
-  const std::string working = Join(scratch, "working");
-  WriteFile(Join(working, "keep.txt"), "x");
-  WriteFile(Join(working, "other\\keep.txt"), "x");
+  WriteFile(Join(scratch, "data\\game\\inner\\file.txt"), "x");
+  WriteFile(Join(scratch, "data\\keep.txt"), "x");
   WriteFile(Join(scratch, "game\\keep.txt"), "x");
-  char previous[MAX_PATH];
-  GetCurrentDirectoryA(MAX_PATH, previous);
-  ASSERT_TRUE(SetCurrentDirectoryA(working.c_str()));
-  PinnedTree tree(scratch);
-  EXPECT_FALSE(DiscardStagingFolder(tree, ""));
-  EXPECT_FALSE(DiscardStagingFolder(tree, Join(working, "other")));
-  EXPECT_FALSE(DiscardStagingFolder(tree, "other"));
-  EXPECT_FALSE(DiscardStagingFolder(tree, "..\\game"));
-  SetCurrentDirectoryA(previous);
-  EXPECT_TRUE(Exists(Join(working, "keep.txt")));
-  EXPECT_TRUE(Exists(Join(working, "other\\keep.txt")));
-  EXPECT_TRUE(Exists(Join(scratch, "game\\keep.txt")));
-  EXPECT_FALSE(DiscardStagingFolder(tree, Join(working, "game"))) << "a staging folder that is not there";
-}
-
-TEST(DiscardStagingFolder, RelativeStagingFolderGoesToTheRecycleBin) {
-  const std::string scratch = FreshScratchFolder();
-  WriteFile(Join(scratch, "game\\inner\\file.txt"), "x");
-  char previous[MAX_PATH];
-  GetCurrentDirectoryA(MAX_PATH, previous);
-  ASSERT_TRUE(SetCurrentDirectoryA(scratch.c_str()));
-  PinnedTree tree(scratch);
-  EXPECT_TRUE(DiscardStagingFolder(tree, "game"));
-  SetCurrentDirectoryA(previous);
-  EXPECT_FALSE(Exists(Join(scratch, "game")));
+  PinnedTree tree(scratch, "data");
+  EXPECT_FALSE(DisposeEntry(tree, "")) << "the data folder itself";
+  EXPECT_FALSE(DisposeEntry(tree, "..\\game"));
+  EXPECT_TRUE(DiscardStagingFolder(tree));
+  EXPECT_FALSE(Exists(Join(scratch, "data\\game")));
   EXPECT_TRUE(InRecycleBin("game"));
+  EXPECT_TRUE(Exists(Join(scratch, "data\\keep.txt")));
+  EXPECT_TRUE(Exists(Join(scratch, "game\\keep.txt")));
+  EXPECT_FALSE(DiscardStagingFolder(tree)) << "a staging folder that is not there";
 }
 
 // Only a plain file at the staging folder's top level is the marker: never

@@ -21,8 +21,10 @@ using namespace update_testing;
 namespace {
 
 // Unpacks into a tree rooted at the output's folder, as the update pass does.
-UnpackOutcome UnpackAt(const std::string& packed, const std::string& output) {
-  PinnedTree tree(output.substr(0, output.find_last_of('\\')));
+UnpackOutcome UnpackAt(const std::string& packed, const std::string& outputPath) {
+  const std::size_t slash = outputPath.find_last_of('\\');
+  PinnedTree tree(outputPath.substr(0, slash));
+  const std::string output = outputPath.substr(slash + 1);
   const UniqueFileHandle file(
       CreateFileA(packed.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
   if (!file) return UnpackOutcome::Failed;
