@@ -24,16 +24,19 @@ std::size_t FlushBehind::Queue(Waiting file) {
   const Lock lock(section_);
   const std::size_t ticket = ++queued_;
   if (!thread_.Running()) {
-    const bool flushed = FlushFileBuffers(file.lent ? file.lent : file.owned.Get()) != FALSE;
-    if (!flushed) failed_ = true;
-    if (!flushed && file.lent) failedLent_.insert(ticket);
-    flushedThrough_ = ticket;
+    Settle(file.lent != nullptr, FlushFileBuffers(file.Handle()) != FALSE);
     return ticket;
   }
   while (waiting_.size() >= kMaxWaiting) wakeCaller_.WaitLeaving(section_);
   waiting_.push_back(std::move(file));
   wakeFlusher_.Set();
   return ticket;
+}
+
+void FlushBehind::Settle(bool lent, bool flushed) {
+  const std::size_t ticket = ++flushedThrough_;
+  if (!flushed) failed_ = true;
+  if (!flushed && lent) failedLent_.insert(ticket);
 }
 
 bool FlushBehind::Flushed(std::size_t ticket) {
@@ -58,13 +61,11 @@ void FlushBehind::Run() {
       file = std::move(waiting_.front());
       waiting_.pop_front();
     }
-    const bool flushed = FlushFileBuffers(file.lent ? file.lent : file.owned.Get()) != FALSE;
+    const bool flushed = FlushFileBuffers(file.Handle()) != FALSE;
     file.owned.Reset();
     {
       const Lock lock(section_);
-      const std::size_t ticket = ++flushedThrough_;
-      if (!flushed) failed_ = true;
-      if (!flushed && file.lent) failedLent_.insert(ticket);
+      Settle(file.lent != nullptr, flushed);
     }
     wakeCaller_.Set();
   }

@@ -39,8 +39,11 @@ class FlushBehind {
   struct Waiting {
     UniqueFileHandle owned;
     HANDLE lent = nullptr;
+    HANDLE Handle() const { return lent ? lent : owned.Get(); }
   };
   std::size_t Queue(Waiting file);
+  // Records the end of the next file's flush; with the section held.
+  void Settle(bool lent, bool flushed);
   void Run();
 
   // Bounds the handles waiting, whatever the number of files.

@@ -19,9 +19,9 @@ enum class UnpackOutcome {
 // Unpacks the next file queued in `decoded` into `output`, made new as the
 // temporary file beside the tree's `outputName`. Unpacked: every member
 // decoded to its verified end and all of it was written, and `output` waits
-// for its CommitAs(outputName). Anything less leaves `outputName` as it was, and the
-// temporary file goes with `output`. The file's turn in `decoded` is over
-// either way.
+// for its CommitAs(outputName). Anything less leaves `outputName` as it
+// was, and the temporary file goes with `output`. The file's turn in
+// `decoded` is over either way.
 [[nodiscard]] UnpackOutcome UnpackInto(NewFile& output, DecodeAhead& decoded, const std::string& outputName);
 
 // Suffix of the temporary file an unpacking writes beside its output. Files
