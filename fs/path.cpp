@@ -11,7 +11,9 @@ bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 
 // A component stays below the base it is joined to: PathAppendA would take
 // an absolute component as the whole result and folds "." and ".." segments
-// away, either of which can name a folder outside the base.
+// away, either of which can name a folder outside the base. Windows drops
+// trailing dots and spaces as it normalises a path, so ".. " may climb as
+// ".." does: no segment may be dots and spaces alone.
 bool StaysBelowBase(const std::string& component) {
   if (component.size() >= 2 && component[1] == ':') return false;
   if (component.size() >= 2 && IsSeparator(component[0]) && IsSeparator(component[1])) return false;
@@ -20,7 +22,7 @@ bool StaysBelowBase(const std::string& component) {
     size_t end = start;
     while (end < component.size() && !IsSeparator(component[end])) ++end;
     const std::string segment = component.substr(start, end - start);
-    if (segment == "." || segment == "..") return false;
+    if (!segment.empty() && segment.find_first_not_of(". ") == std::string::npos) return false;
     start = end + 1;
   }
   return true;

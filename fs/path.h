@@ -18,8 +18,8 @@ constexpr size_t kMaxFolderPathLength = MAX_PATH - 12;
 
 // `base` and `component` joined with one backslash; an empty component yields
 // `base`. Fails (nullopt) when the result would not fit MAX_PATH, or when the
-// component could escape `base`: a drive or UNC prefix, or a "." or ".."
-// segment.
+// component could escape `base`: a drive or UNC prefix, or a segment of
+// dots and spaces alone ("." and ".." among them).
 [[nodiscard]] OptionalPath JoinPath(const std::string& base, const std::string& component);
 [[nodiscard]] OptionalPath JoinPath(const OptionalPath& base, const std::string& component);
 [[nodiscard]] OptionalPath JoinPath(const char* base, const std::string& component);

@@ -20,7 +20,7 @@ TEST(JoinPath, FailsRatherThanPassTheLimit) {
 
 TEST(JoinPath, RefusesComponentsThatLeaveTheBase) {
   for (const char* component : {"..", ".", "a\\..\\..\\Windows", "..\\x", "a/../b", "C:\\Windows", "D:x",
-                                "\\\\server\\share"}) {
+                                "\\\\server\\share", ".. ", "a\\.. \\..\\x", "...", ". "}) {
     EXPECT_FALSE(JoinPath("C:\\Data\\Co", component).has_value()) << component;
   }
   EXPECT_EQ("C:\\Data\\a\\b", JoinPath("C:\\Data", "a\\b").value());

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <random>
 #include <set>
 
 #include "fs/pinned_tree.h"
@@ -78,4 +79,38 @@ TEST(PinnedTree, NamesNeverLeaveTheHome) {
   EXPECT_EQ("x", ReadFile(Join(root, "beside.txt")));
   EXPECT_EQ(0u, GetFileAttributesA(Join(root, "beside.txt").c_str()) & FILE_ATTRIBUTE_HIDDEN);
   EXPECT_FALSE(PinnedTree(root, "..").Valid());
+}
+
+// Property: whatever a name is made of, the path the tree makes of it lies
+// below the home and climbs out by no segment, or there is none. Windows
+// drops trailing dots and spaces as it normalises: ".. " may climb too.
+TEST(PinnedTree, EveryPathItMakesLiesBelowTheHome) {
+  const std::string root = FreshScratchFolder();
+  const std::string home = Join(root, "home");
+  MakeFolders(home);
+  PinnedTree tree(root, "home");
+  const char* const pieces[] = {"a", "..", ".", "", "C:", "\\\\srv", "b/c", "...", " ", "..\\..", "/", "\\", ".. ", ". .", "a."};
+  std::mt19937 random(20261211);
+  for (int round = 0; round < 2000; ++round) {
+    std::string name;
+    for (int i = std::uniform_int_distribution<int>(1, 5)(random); i > 0; --i) {
+      name += pieces[std::uniform_int_distribution<std::size_t>(0, std::size(pieces) - 1)(random)];
+      if (random() % 2) name += '\\';
+    }
+    const OptionalPath path = tree.PathOf(name);
+    if (!path) continue;
+    ASSERT_EQ(0u, path->compare(0, home.size(), home)) << name;
+    const std::string rest = path->substr(home.size());
+    ASSERT_TRUE(rest.empty() || rest[0] == '\\') << name << " -> " << *path;
+    std::string segment;
+    for (const char c : rest + '\\') {
+      if (c != '\\' && c != '/') {
+        segment += c;
+        continue;
+      }
+      const bool climbs = !segment.empty() && segment.find_first_not_of(". ") == std::string::npos;
+      ASSERT_FALSE(climbs) << name << " -> " << *path;
+      segment.clear();
+    }
+  }
 }
