@@ -3,6 +3,7 @@
 
 #include "fs/pinned_tree.h"
 #include "provisioning/access.h"
+#include "provisioning/install_copy.h"
 #include "tests/provisioning/provisioning_support.h"
 
 using namespace testing_support;
@@ -43,6 +44,24 @@ TEST(OpenUpAccess, ClearsOnlyTheReadOnlyBitOfFilesAtAnyDepth) {
   EXPECT_TRUE(IsWritable(deep));
   EXPECT_FALSE(Attributes(top) & FILE_ATTRIBUTE_READONLY);
   EXPECT_EQ(plainBefore, Attributes(plain));
+}
+
+// The files a first-start copy made open are passed over, by the names the
+// copy gives them below the folder the pass starts from; the rest is opened.
+TEST(OpenUpAccess, PassesOverWhatTheCopyMadeOpen) {
+  const std::string root = FreshScratchFolder();
+  const std::string made = Join(root, "Co\\G\\sub\\made.dat");
+  const std::string other = Join(root, "Co\\G\\other.dat");
+  for (const std::string& file : {made, other}) {
+    WriteFile(file, "x");
+    ASSERT_TRUE(SetFileAttributesA(file.c_str(), FILE_ATTRIBUTE_READONLY));
+  }
+  CopyPlan plan;
+  plan.items = {{"sub", true, 0}, {"SUB\\Made.dat", false, 1}};
+  PinnedTree tree(root);
+  EXPECT_TRUE(OpenUpAccess(tree, "Co", CopiedFiles(plan, "Co\\G")));
+  EXPECT_TRUE(Attributes(made) & FILE_ATTRIBUTE_READONLY) << "passed over";
+  EXPECT_FALSE(Attributes(other) & FILE_ATTRIBUTE_READONLY);
 }
 
 TEST(OpenUpAccess, OpensEveryFileAndFolderAndTheFolderItself) {
