@@ -26,10 +26,10 @@ std::optional<AppDataFolders> ComposeAppDataFolders(const OptionalPath& root, co
                                                     const std::string& product, const std::string& lang);
 
 // True when every level of the data folder below the root (the home of
-// `tree`) that already exists is a real folder: not a file, not a junction or symbolic link, so a
-// planted link cannot make the copy, the access passes or the update act on
-// a folder elsewhere. With `makeMissing`, the missing levels are made one at
-// a time, and a level that cannot be made (a dangling link reads as missing)
-// is false too.
+// `tree`) that already exists is a real folder: not a file, not a junction
+// or symbolic link, so a planted link cannot make the copy, the access
+// passes or the update act on a folder elsewhere. With `makeMissing`, the
+// missing levels are made one at a time, and a level that cannot be made (a
+// dangling link reads as missing) is false too.
 [[nodiscard]] bool CheckDataFolderLevels(PinnedTree& tree, const std::string& company, const std::string& product,
                                          const std::string& lang, bool makeMissing);

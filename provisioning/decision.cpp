@@ -74,4 +74,6 @@ bool DataFolderHoldsGame(const std::string& installFolder, const PinnedTree& tre
   return tree.Query(kVersionFile).Exists() || !InstallHasVersionFile(installFolder);
 }
 
-bool IsGameModuleMissing(const PinnedTree& tree) { return tree.PathOf(kGameModule) && !tree.Query(kGameModule).Exists(); }
+bool IsGameModuleMissing(const PinnedTree& tree) {
+  return tree.PathOf(kGameModule) && !tree.Query(kGameModule).Exists();
+}
