@@ -89,8 +89,8 @@ TEST(PinnedTree, EveryPathItMakesLiesBelowTheHome) {
   const std::string home = Join(root, "home");
   MakeFolders(home);
   PinnedTree tree(root, "home");
-  const char* const pieces[] = {"a", "..", ".",      "",  "C:", "\\\\srv", "b/c", "...",
-                                " ", "/",  "\\", "..\\..", ".. ", ". .", "a."};
+  const char* const pieces[] = {"a", "..", ".", "", "C:", "\\\\srv", "b/c", "...",
+                                " ", "/", "\\", "..\\..", ".. ", ". .", "a."};
   std::mt19937 random(20261211);
   for (int round = 0; round < 2000; ++round) {
     std::string name;
