@@ -15,14 +15,16 @@ NewFile::~NewFile() {
 }
 
 bool NewFile::Create(const std::string& name) {
-  if (file_ || !ReachFaultPoint("create", tree_.PathOf(name).value_or(name))) return false;
+  const std::string path = tree_.PathOf(name).value_or(name);
+  if (file_ || !ReachFaultPoint("create", path)) return false;
   name_ = name;
+  path_ = path;
   file_ = tree_.CreateNewFile(name);
   return file_.Valid();
 }
 
 bool NewFile::Write(const void* data, std::size_t size) {
-  if (!file_ || flushTicket_ != 0 || !ReachFaultPoint("write", tree_.PathOf(name_).value_or(name_))) return false;
+  if (!file_ || flushTicket_ != 0 || !ReachFaultPoint("write", path_)) return false;
   const char* bytes = static_cast<const char*>(data);
   while (size > 0) {
     const DWORD chunk = size > 0x100000 ? 0x100000 : static_cast<DWORD>(size);
@@ -42,10 +44,10 @@ void NewFile::FlushBehindWith(FlushBehind& flushBehind) {
 }
 
 bool NewFile::CommitAs(const std::string& target, UniqueFileHandle* keep) {
-  const std::string path = tree_.PathOf(name_).value_or(name_), to = tree_.PathOf(target).value_or(target);
-  if (!file_ || !ReachFaultPoint("commit", path, to)) return false;
+  const std::string to = tree_.PathOf(target).value_or(target);
+  if (!file_ || !ReachFaultPoint("commit", path_, to)) return false;
   const bool flushed = flushTicket_ != 0 ? flushBehind_->Flushed(std::exchange(flushTicket_, 0))
                                          : FlushFileBuffers(file_.Get()) != FALSE;
-  if (!flushed || !ReachFaultPoint("rename over", path, to)) return false;
+  if (!flushed || !ReachFaultPoint("rename over", path_, to)) return false;
   return tree_.CommitNewFile(file_, name_, target, keep);
 }

@@ -48,6 +48,7 @@ class NewFile {
  private:
   PinnedTree& tree_;
   std::string name_;
+  std::string path_;  // the whole path of `name_`, for the fault points
   UniqueFileHandle file_;  // created here and not yet put in place: dropped on failure
   unsigned long long written_ = 0;
   FlushBehind* flushBehind_ = nullptr;

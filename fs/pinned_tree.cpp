@@ -3,7 +3,6 @@
 #include <aclapi.h>
 
 #include <cstring>
-#include <initializer_list>
 #include <iterator>
 #include <vector>
 
@@ -34,18 +33,6 @@ bool IsLinkBits(DWORD attributes) {
 }
 
 bool IsLinkAt(const std::string& path) { return IsLinkBits(GetFileAttributesA(path.c_str())); }
-
-// Whether every name resolved to a path; a name that would leave the home
-// fails its act as a bad path.
-bool Resolved(std::initializer_list<const OptionalPath*> paths) {
-  for (const OptionalPath* path : paths) {
-    if (!*path) {
-      SetLastError(ERROR_BAD_PATHNAME);
-      return false;
-    }
-  }
-  return true;
-}
 
 }  // namespace
 
@@ -87,6 +74,16 @@ PinnedTree::PinnedTree(const std::string& root, const std::string& home)
 OptionalPath PinnedTree::PathOf(const std::string& name) const {
   if (!valid_) return std::nullopt;
   return JoinPath(homePath_, name);
+}
+
+bool PinnedTree::Resolve(const std::string& name, std::string& path) const {
+  OptionalPath whole = PathOf(name);
+  if (!whole) {
+    SetLastError(ERROR_BAD_PATHNAME);  // a name that would leave the home
+    return false;
+  }
+  path = std::move(*whole);
+  return true;
 }
 
 EntryAttributes PinnedTree::Query(const std::string& name) const {
@@ -187,9 +184,8 @@ bool PinnedTree::Reach(const char* kind, const std::string& path, const std::str
 }
 
 bool PinnedTree::MakeFolder(const std::string& name) {
-  const OptionalPath whole = PathOf(name);
-  if (!Resolved({&whole})) return false;
-  const std::string& path = *whole;
+  std::string path;
+  if (!Resolve(name, path)) return false;
   if (!Reach("make folder", path)) return false;
   HANDLE parent = nullptr;
   std::string last;
@@ -226,15 +222,14 @@ bool PinnedTree::Rename(const std::string& from, const std::string& to, bool rep
 }
 
 bool PinnedTree::RenameEntry(const std::string& fromName, const std::string& toName, HANDLE held) {
-  const OptionalPath from = PathOf(fromName), to = PathOf(toName);
-  return Resolved({&from, &to}) && Reach("rename", *from, *to) && Rename(*from, *to, false, held);
+  std::string from, to;
+  return Resolve(fromName, from) && Resolve(toName, to) && Reach("rename", from, to) &&
+         Rename(from, to, false, held);
 }
 
 bool PinnedTree::MoveRealFolder(const std::string& fromName, const std::string& toName) {
-  const OptionalPath fromPath = PathOf(fromName), toPath = PathOf(toName);
-  if (!Resolved({&fromPath, &toPath})) return false;
-  const std::string &from = *fromPath, &to = *toPath;
-  if (!Reach("rename", from, to)) return false;
+  std::string from, to;
+  if (!Resolve(fromName, from) || !Resolve(toName, to) || !Reach("rename", from, to)) return false;
   // What the folder holds moves with it unseen: every folder pinned below it
   // must still lie at its path, so that none was swapped for another.
   const std::string key = Folded(from);
@@ -248,14 +243,14 @@ bool PinnedTree::MoveRealFolder(const std::string& fromName, const std::string& 
 }
 
 bool PinnedTree::RenameOver(const std::string& fromName, const std::string& toName) {
-  const OptionalPath from = PathOf(fromName), to = PathOf(toName);
-  return Resolved({&from, &to}) && Reach("rename over", *from, *to) && Rename(*from, *to, true, nullptr);
+  std::string from, to;
+  return Resolve(fromName, from) && Resolve(toName, to) && Reach("rename over", from, to) &&
+         Rename(from, to, true, nullptr);
 }
 
 bool PinnedTree::RemoveFileEntry(const std::string& name, HANDLE held) {
-  const OptionalPath whole = PathOf(name);
-  if (!Resolved({&whole})) return false;
-  const std::string& path = *whole;
+  std::string path;
+  if (!Resolve(name, path)) return false;
   if (!Reach("remove file", path)) return false;
   if (!native_.Available()) return DeleteFileA(path.c_str()) != FALSE;
   // A held file goes as itself, with no check by path: Windows removes the
@@ -268,9 +263,8 @@ bool PinnedTree::RemoveFileEntry(const std::string& name, HANDLE held) {
 }
 
 bool PinnedTree::RemoveEmptyFolder(const std::string& name) {
-  const OptionalPath whole = PathOf(name);
-  if (!Resolved({&whole})) return false;
-  const std::string& path = *whole;
+  std::string path;
+  if (!Resolve(name, path)) return false;
   if (!Reach("remove folder", path)) return false;
   ReleaseAt(path);
   if (!native_.Available()) return RemoveDirectoryA(path.c_str()) != FALSE;
@@ -279,9 +273,8 @@ bool PinnedTree::RemoveEmptyFolder(const std::string& name) {
 }
 
 bool PinnedTree::SetAttributes(const std::string& name, DWORD attributes) {
-  const OptionalPath whole = PathOf(name);
-  if (!Resolved({&whole})) return false;
-  const std::string& path = *whole;
+  std::string path;
+  if (!Resolve(name, path)) return false;
   if (!Reach("set attributes", path)) return false;
   if (!native_.Available()) return SetFileAttributesA(path.c_str(), attributes) != FALSE;
   const UniqueFileHandle entry =
@@ -290,9 +283,9 @@ bool PinnedTree::SetAttributes(const std::string& name, DWORD attributes) {
 }
 
 bool PinnedTree::OpenAccess(const std::string& name) {
-  const OptionalPath path = PathOf(name);
-  if (!Resolved({&path}) || !Reach("open access", *path)) return false;
-  const UniqueFileHandle entry = OpenPlainAt(*path, READ_CONTROL | WRITE_DAC, kShareAll);
+  std::string path;
+  if (!Resolve(name, path) || !Reach("open access", path)) return false;
+  const UniqueFileHandle entry = OpenPlainAt(path, READ_CONTROL | WRITE_DAC, kShareAll);
   if (!entry) return false;
   const DWORD result = SetSecurityInfo(entry.Get(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
                                        nullptr, nullptr);
@@ -301,8 +294,8 @@ bool PinnedTree::OpenAccess(const std::string& name) {
 }
 
 UniqueFileHandle PinnedTree::OpenPlain(const std::string& name, DWORD access, DWORD share) {
-  const OptionalPath path = PathOf(name);
-  return Resolved({&path}) ? OpenPlainAt(*path, access, share) : UniqueFileHandle();
+  std::string path;
+  return Resolve(name, path) ? OpenPlainAt(path, access, share) : UniqueFileHandle();
 }
 
 UniqueFileHandle PinnedTree::OpenPlainAt(const std::string& path, DWORD access, DWORD share) {
@@ -314,8 +307,8 @@ UniqueFileHandle PinnedTree::OpenPlainAt(const std::string& path, DWORD access, 
 }
 
 UniqueFileHandle PinnedTree::CreateNewFile(const std::string& name, bool openToAll) {
-  const OptionalPath path = PathOf(name);
-  return Resolved({&path}) ? CreateAt(*path, openToAll) : UniqueFileHandle();
+  std::string path;
+  return Resolve(name, path) ? CreateAt(path, openToAll) : UniqueFileHandle();
 }
 
 UniqueFileHandle PinnedTree::CreateAt(const std::string& path, bool openToAll) {
@@ -342,14 +335,13 @@ UniqueFileHandle PinnedTree::CreateAt(const std::string& path, bool openToAll) {
 
 bool PinnedTree::CommitNewFile(UniqueFileHandle& file, const std::string& name, const std::string& toName,
                                UniqueFileHandle* keep) {
-  const OptionalPath whole = PathOf(name), toPath = PathOf(toName);
-  if (!Resolved({&whole, &toPath})) {
+  std::string path, to;
+  if (!Resolve(name, path) || !Resolve(toName, to)) {
     const DWORD error = GetLastError();
     DropNewFile(file, name);
     SetLastError(error);
     return false;
   }
-  const std::string &path = *whole, &to = *toPath;
   if (!native_.Available()) {
     file.Reset();
     if (MoveFileExA(path.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
@@ -389,10 +381,8 @@ void PinnedTree::DropAt(UniqueFileHandle& file, const std::string& path) {
 
 bool PinnedTree::CopyToNewFile(const std::string& from, const std::string& toName, bool* sourceUnreadable,
                                const WhileBusy& whileBusy, FlushBehind* flushBehind) {
-  const OptionalPath toPath = PathOf(toName);
-  if (!Resolved({&toPath})) return false;
-  const std::string& to = *toPath;
-  if (!Reach("copy", from, to)) return false;
+  std::string to;
+  if (!Resolve(toName, to) || !Reach("copy", from, to)) return false;
   const UniqueFileHandle source(CreateFileA(from.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                             FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
   if (!source && sourceUnreadable) *sourceUnreadable = true;
@@ -445,9 +435,8 @@ bool PinnedTree::CopyToNewFile(const std::string& from, const std::string& toNam
 }
 
 PinnedTree::ListEnd PinnedTree::List(const std::string& name, const std::function<bool(const Listed&)>& visit) {
-  const OptionalPath whole = PathOf(name);
-  if (!whole) return ListEnd::Failed;
-  const std::string& path = *whole;
+  std::string path;
+  if (!Resolve(name, path)) return ListEnd::Failed;
   if (native_.Available()) {
     const HANDLE folder = FolderAt(path);
     return folder ? native_.List(folder, visit) : ListEnd::Failed;

@@ -122,6 +122,9 @@ class PinnedTree {
   [[nodiscard]] ListEnd List(const std::string& name, const std::function<bool(const Listed&)>& visit);
 
  private:
+  // The whole path of `name` into `path`; false, with ERROR_BAD_PATHNAME,
+  // when there is none.
+  bool Resolve(const std::string& name, std::string& path) const;
   // The implementations by whole path, below the root.
   HANDLE FolderAt(const std::string& path);
   void ReleaseAt(const std::string& path);
